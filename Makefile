@@ -1,0 +1,41 @@
+# The two commands the README shows: `make run` and `make test`.
+# Everything else here is plumbing for them.
+SHELL := /bin/bash
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_GEN  := -G Ninja
+SOURCES     = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
+
+.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo
+
+run: build
+	@echo "Pimsel is not an application yet; trying the engine on a sample query:"
+	@echo "  $(BUILD)/app/pimsel search smi"
+	@$(BUILD)/app/pimsel search smi
+
+test: deps format-check build build-asan
+	cd $(BUILD) && ctest --output-on-failure -j1
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j1 -L unit
+
+deps:
+	@bash tools/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(ASAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DPIMSEL_SANITIZE=ON -DPIMSEL_BENCH=OFF
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+format-check:
+	@clang-format --dry-run --Werror $(SOURCES) && echo "format: ok"
+
+bench: build
+	$(BUILD)/bench/pimsel_bench

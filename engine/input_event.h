@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QFlags>
+#include <QPoint>
+#include <QString>
+
+#include <cstdint>
+
+namespace pimsel {
+
+// The coordinator's reading of one key-down. The platform layer maps its own keys onto it.
+enum class KeyAction : std::uint8_t {
+    text, // payload: the typed text, non-empty
+    backspace,
+    wordBackspace,
+    tab,
+    returnKey,
+    escape,
+    space,
+    up,
+    down,
+    left,
+    right,
+    modified, // any other key with Control or Super held
+};
+inline constexpr int keyActionCount = 12;
+
+enum class Modifier : std::uint8_t {
+    shift = 0x1,
+    control = 0x2,
+    alt = 0x4,
+    super = 0x8,
+};
+Q_DECLARE_FLAGS(Modifiers, Modifier)
+Q_DECLARE_OPERATORS_FOR_FLAGS(Modifiers)
+
+struct InputEvent {
+    enum class Type : std::uint8_t { keyDown, mouseDown, other };
+
+    Type type = Type::other;
+    KeyAction action = KeyAction::text;
+    QString text;         // typed text for `text` (control characters already made empty)
+    Modifiers modifiers;  // held at the time of the event
+    QPoint globalPosition; // pointer position for mouseDown
+
+    static InputEvent keyDown(KeyAction action, QString text = {}, Modifiers modifiers = {}) {
+        return InputEvent{Type::keyDown, action, std::move(text), modifiers, {}};
+    }
+    static InputEvent mouseDown(QPoint globalPosition) {
+        return InputEvent{Type::mouseDown, KeyAction::text, {}, {}, globalPosition};
+    }
+};
+
+// Which key-downs the handler may swallow in its current state. The input hook grabs exactly
+// these keys and nothing else, so this must agree with what handleEvent would swallow.
+struct SwallowableKeys {
+    std::uint32_t actions = 0; // bit (1 << int(KeyAction)) for non-text actions
+    bool anyText = false;      // every `text` key (browser or picker open)
+    QString triggerText;       // a `text` key whose whole text equals this (non-empty when set)
+
+    bool contains(KeyAction action) const { return actions & (1u << static_cast<unsigned>(action)); }
+    void insert(KeyAction action) { actions |= (1u << static_cast<unsigned>(action)); }
+    bool mayContain(const InputEvent& event) const {
+        if (event.type != InputEvent::Type::keyDown)
+            return false;
+        if (event.action == KeyAction::text)
+            return anyText || (!triggerText.isEmpty() && event.text == triggerText);
+        return contains(event.action);
+    }
+    bool isEmpty() const { return actions == 0 && !anyText && triggerText.isEmpty(); }
+    bool operator==(const SwallowableKeys&) const = default;
+};
+
+// What the input hook hands events to. Called on the main thread, in order.
+class InputEventHandler {
+public:
+    virtual ~InputEventHandler() = default;
+    // true = swallow the event.
+    virtual bool handleEvent(const InputEvent& event) = 0;
+    virtual SwallowableKeys swallowableKeys() const = 0;
+};
+
+} // namespace pimsel

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <variant>
+
+namespace pimsel {
+
+struct ColonToken {
+    QString raw;   // trigger included, e.g. ":smi"
+    QString query; // raw without its first character
+    bool operator==(const ColonToken&) const = default;
+};
+
+// Follows the keystroke stream one user-perceived character at a time and reports the open shortcode.
+class TokenBuffer {
+public:
+    struct Boundary {
+        bool operator==(const Boundary&) const = default;
+    };
+    struct Unknown {
+        bool operator==(const Unknown&) const = default;
+    };
+    // character(c) / boundary / unknown
+    using Preceding = std::variant<QString, Boundary, Unknown>;
+
+    static constexpr int maxQueryLength = 64;
+
+    explicit TokenBuffer(std::function<QString()> triggerProvider);
+
+    std::optional<ColonToken> feed(const QString& character);
+    std::optional<ColonToken> deleteBackward();
+    void reset();
+
+    const QString& buffer() const { return m_buffer; }
+    const Preceding& preceding() const { return m_preceding; }
+    // A token is open when the buffer begins with the trigger the provider returns now.
+    bool isTokenOpen() const;
+    std::optional<ColonToken> currentToken() const;
+
+private:
+    std::function<QString()> m_triggerProvider;
+    QString m_buffer;
+    int m_bufferLength = 0; // in user-perceived characters
+    Preceding m_preceding = Boundary{};
+};
+
+} // namespace pimsel

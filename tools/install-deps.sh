@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Pimsel needs to build, run and test.
+# Idempotent: asks apt only for what is missing, so a ready machine costs a dpkg query.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config make clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6
+  libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xkb-dev
+  libxkbcommon-dev libxkbcommon-x11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # desktop under test: virtual display, window manager, buses, target apps
+  xvfb openbox dbus dbus-x11 at-spi2-core
+  python3 python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
+  x11-utils xauth fonts-noto-color-emoji fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
