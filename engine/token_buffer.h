@@ -30,6 +30,8 @@ public:
 
     explicit TokenBuffer(std::function<QString()> triggerProvider);
 
+    // One user-perceived character; a longer text is fed cluster by cluster and the answer
+    // after its last cluster is returned. An empty text changes nothing.
     std::optional<ColonToken> feed(const QString& character);
     std::optional<ColonToken> deleteBackward();
     void reset();
@@ -41,6 +43,10 @@ public:
     std::optional<ColonToken> currentToken() const;
 
 private:
+    QString trigger() const; // read afresh from the provider
+    bool isOpenFor(const QString& trigger) const;
+    std::optional<ColonToken> tokenFor(const QString& trigger) const;
+
     std::function<QString()> m_triggerProvider;
     QString m_buffer;
     int m_bufferLength = 0; // in user-perceived characters

@@ -1,0 +1,180 @@
+#include "engine/emoji_store.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaType>
+#include <QSettings>
+#include <QVariantMap>
+
+#include <limits>
+#include <mutex>
+
+// The resource lives in a static library: without an explicit reference the linker may drop it.
+static void initialisePimselResources() {
+    Q_INIT_RESOURCE(pimsel_data);
+}
+
+namespace pimsel {
+
+namespace {
+
+void ensureResources() {
+    static std::once_flag once;
+    std::call_once(once, initialisePimselResources);
+}
+
+bool isInteger(const QVariant& value) {
+    switch (value.metaType().id()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The stored counts, or nothing at all when any part has the wrong shape.
+QHash<QString, int> readUseCounts(QSettings* defaults) {
+    QHash<QString, int> counts;
+    if (defaults == nullptr)
+        return counts;
+    const QVariant stored = defaults->value(QLatin1String(EmojiStore::useCountKey));
+    if (stored.metaType().id() != QMetaType::QVariantMap)
+        return counts;
+    const QVariantMap map = stored.toMap();
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        if (!isInteger(it.value()))
+            return {};
+        bool fits = false;
+        const qlonglong value = it.value().toLongLong(&fits);
+        if (!fits || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+            return {};
+        counts.insert(it.key(), static_cast<int>(value));
+    }
+    return counts;
+}
+
+QString trimSpacesAndTabs(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+void mergeCustomAliases(QList<EmojiEntry>& entries, const QList<CustomAlias>& customAliases) {
+    for (const CustomAlias& custom : customAliases) {
+        const QString alias = trimSpacesAndTabs(custom.alias);
+        const QString emoji = trimSpacesAndTabs(custom.emoji);
+        if (alias.isEmpty() || emoji.isEmpty())
+            continue;
+        auto found = std::find_if(entries.begin(), entries.end(),
+                                  [&emoji](const EmojiEntry& entry) { return entry.emoji == emoji; });
+        if (found == entries.end()) {
+            entries.append(EmojiEntry{emoji, alias, {alias}, QStringLiteral("Custom"), false, 0});
+            continue;
+        }
+        if (found->aliases.contains(alias))
+            continue;
+        // The entry keeps its skin-tone support: a new shortcode is no reason to lose the tones.
+        found->aliases.prepend(alias);
+    }
+}
+
+} // namespace
+
+QString EmojiStore::defaultCatalogPath() {
+    return QStringLiteral(":/pimsel/emoji.json");
+}
+
+EmojiStore::EmojiStore(QSettings* defaults, QString catalogPath)
+    : m_defaults(defaults)
+    , m_catalogPath(std::move(catalogPath))
+    , m_useCounts(readUseCounts(defaults)) {
+    ensureResources();
+}
+
+QList<EmojiEntry> EmojiStore::decodeCatalog(const QByteArray& json) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return {};
+    const QJsonArray array = document.array();
+    QList<EmojiEntry> entries;
+    entries.reserve(array.size());
+    for (const QJsonValue& element : array) {
+        if (!element.isObject())
+            return {};
+        const QJsonObject object = element.toObject();
+        const QJsonValue emoji = object.value(QLatin1String("emoji"));
+        const QJsonValue name = object.value(QLatin1String("name"));
+        const QJsonValue aliases = object.value(QLatin1String("aliases"));
+        const QJsonValue category = object.value(QLatin1String("category"));
+        const QJsonValue tones = object.value(QLatin1String("supportsSkinTones"));
+        if (!emoji.isString() || !name.isString() || !aliases.isArray() || !category.isString() ||
+            !tones.isBool())
+            return {};
+        EmojiEntry entry{emoji.toString(), name.toString(), {}, category.toString(), tones.toBool(), 0};
+        const QJsonArray aliasArray = aliases.toArray();
+        entry.aliases.reserve(aliasArray.size());
+        for (const QJsonValue& alias : aliasArray) {
+            if (!alias.isString())
+                return {};
+            entry.aliases.append(alias.toString());
+        }
+        entries.append(std::move(entry));
+    }
+    return entries;
+}
+
+void EmojiStore::reload(const QList<CustomAlias>& customAliases) {
+    QList<EmojiEntry> entries;
+    QFile file(m_catalogPath);
+    if (file.open(QIODevice::ReadOnly))
+        entries = decodeCatalog(file.readAll());
+    mergeCustomAliases(entries, customAliases);
+    for (EmojiEntry& entry : entries)
+        entry.useCount = m_useCounts.value(entry.emoji, 0);
+    m_entries = std::move(entries);
+    m_index = SearchIndex::build(m_entries);
+}
+
+void EmojiStore::recordUse(const QString& emoji) {
+    int& count = m_useCounts[emoji];
+    if (count < std::numeric_limits<int>::max())
+        ++count;
+    const int newCount = count;
+    if (m_defaults != nullptr) {
+        QVariantMap stored;
+        for (auto it = m_useCounts.cbegin(); it != m_useCounts.cend(); ++it)
+            stored.insert(it.key(), it.value());
+        m_defaults->setValue(QLatin1String(useCountKey), stored);
+    }
+    for (EmojiEntry& entry : m_entries) {
+        if (entry.emoji == emoji) {
+            entry.useCount = newCount;
+            break;
+        }
+    }
+}
+
+void EmojiStore::resetUseCounts() {
+    m_useCounts.clear();
+    if (m_defaults != nullptr)
+        m_defaults->remove(QLatin1String(useCountKey));
+    for (EmojiEntry& entry : m_entries)
+        entry.useCount = 0;
+}
+
+} // namespace pimsel
