@@ -1,0 +1,765 @@
+#include "engine/autocomplete_coordinator.h"
+
+#include "engine/text.h"
+
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+
+namespace pimsel {
+
+namespace {
+
+// Typed text that carries a control or format character is not text the user meant to type.
+bool containsControlCharacter(const QString& text) {
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        char32_t scalar = text[i].unicode();
+        if (QChar::isHighSurrogate(scalar) && i + 1 < size && text[i + 1].isLowSurrogate()) {
+            scalar = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (text::isControlScalar(scalar))
+            return true;
+    }
+    return false;
+}
+
+// Calls `visit` with each user-perceived character of `text`, in order.
+template <typename Visit> void forEachCharacter(const QString& text, Visit&& visit) {
+    if (text.size() == 1 && !text[0].isSurrogate()) {
+        visit(text); // a plain keystroke: one BMP scalar is one character
+        return;
+    }
+    const QStringList characters = text::graphemeClusters(text);
+    for (const QString& character : characters)
+        visit(character);
+}
+
+// Drops trailing spaces, then everything back to (not including) the nearest space.
+QString withoutLastWord(QString query) {
+    while (query.endsWith(QLatin1Char(' ')))
+        query.chop(1);
+    const qsizetype space = query.lastIndexOf(QLatin1Char(' '));
+    return space < 0 ? QString() : query.left(space + 1);
+}
+
+constexpr int toneCount = static_cast<int>(allSkinTones.size());
+// The length of "/sticker": what a dismissal would erase before any command was typed.
+constexpr int initialCommandLength = 8;
+
+} // namespace
+
+// Brackets every entry point. The outermost one publishes what changed: `stateChanged` when a
+// property moved, `swallowableKeysChanged` when the hook's grab set must follow.
+class AutocompleteCoordinator::Transaction {
+public:
+    explicit Transaction(AutocompleteCoordinator& coordinator)
+        : m_coordinator(coordinator)
+        , m_isOutermost(coordinator.m_transactionDepth++ == 0) {
+        if (m_isOutermost)
+            m_before = Snapshot::of(coordinator);
+    }
+    ~Transaction() {
+        if (--m_coordinator.m_transactionDepth != 0 || !m_isOutermost)
+            return;
+        const bool stateMoved = !(Snapshot::of(m_coordinator) == m_before);
+        const SwallowableKeys now = m_coordinator.swallowableKeys();
+        const bool keysMoved = !(now == m_coordinator.m_announcedSwallowable);
+        m_coordinator.m_announcedSwallowable = now;
+        // A receiver may destroy the coordinator.
+        const QPointer<AutocompleteCoordinator> alive(&m_coordinator);
+        if (stateMoved)
+            Q_EMIT m_coordinator.stateChanged();
+        if (keysMoved && alive)
+            Q_EMIT m_coordinator.swallowableKeysChanged();
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+private:
+    struct Snapshot {
+        bool isPanelActive = false;
+        bool isBrowserActive = false;
+        bool isStickerSearchActive = false;
+        bool isInserting = false;
+        std::optional<ColonToken> currentToken;
+        QList<EmojiEntry> results;
+        int selectedIndex = 0;
+        std::optional<int> focusedToneIndex;
+        int pendingCommandLength = 0;
+        bool isGiphyActive = false;
+
+        static Snapshot of(const AutocompleteCoordinator& c) {
+            return Snapshot{c.m_isPanelActive, c.m_isBrowserActive,  c.m_isStickerSearchActive,
+                            c.m_isInserting,   c.m_currentToken,     c.m_results,
+                            c.m_selectedIndex, c.m_focusedToneIndex, c.m_pendingCommandLength,
+                            c.m_isGiphyActive};
+        }
+        bool operator==(const Snapshot&) const = default;
+    };
+
+    AutocompleteCoordinator& m_coordinator;
+    const bool m_isOutermost;
+    Snapshot m_before;
+};
+
+AutocompleteCoordinator::AutocompleteCoordinator(
+    SettingsStore& settings, EmojiProviding& store, TokenBuffer& tokenBuffer, FocusContextProviding& focus,
+    AppExclusionChecking& exclusions, SuggestionPresenting& suggestions, EmojiBrowserPresenting& browser,
+    TokenReplacing& inserter, FrontmostApplicationProviding& frontmost, BackspacePosting& backspaces,
+    StickerCommandDetector& stickerDetector, StickerCommandDetector& giphyDetector,
+    QSet<QString> messagingAppIds, std::optional<StickerServices> stickerServices, QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_store(store)
+    , m_tokenBuffer(tokenBuffer)
+    , m_focus(focus)
+    , m_exclusions(exclusions)
+    , m_suggestions(suggestions)
+    , m_browser(browser)
+    , m_inserter(inserter)
+    , m_frontmost(frontmost)
+    , m_backspaces(backspaces)
+    , m_stickerDetector(stickerDetector)
+    , m_giphyDetector(giphyDetector)
+    , m_messagingAppIds(std::move(messagingAppIds))
+    , m_stickerServices(std::move(stickerServices))
+    , m_pendingCommandLength(initialCommandLength) {
+    const QPointer<AutocompleteCoordinator> self(this);
+    m_suggestions.setCallbacks(SuggestionCallbacks{
+        [self](int row) {
+            if (self)
+                self->pickRow(row);
+        },
+        [self](int row) {
+            if (self)
+                self->hoverRow(row);
+        },
+        [self](int variant) {
+            if (self)
+                self->pickTone(variant);
+        },
+    });
+    m_browser.setCallbacks(EmojiBrowserCallbacks{
+        [self](const EmojiEntry& entry) {
+            if (self)
+                self->browserPicked(entry);
+        },
+        [self] {
+            if (self)
+                self->browserDismissed();
+        },
+    });
+    if (hasStickerServices()) {
+        m_stickerServices->picker->setCallbacks(StickerPickerCallbacks{
+            [self](const StickerEntry& entry) {
+                if (self)
+                    self->stickerPicked(entry);
+            },
+            [self] {
+                if (self)
+                    self->pickerDismissed();
+            },
+        });
+    }
+    // Every setting that shapes the grab set (enabled, the accept keys, the trigger and its two
+    // rules, the commands) arrives through the store-wide signal.
+    connect(&m_settings, &SettingsStore::changed, this, [this] { Transaction transaction(*this); });
+    m_announcedSwallowable = swallowableKeys();
+}
+
+AutocompleteCoordinator::~AutocompleteCoordinator() = default;
+
+// ---- Event entry ----------------------------------------------------------------------------
+
+bool AutocompleteCoordinator::handleEvent(const InputEvent& event) {
+    switch (event.type) {
+    case InputEvent::Type::mouseDown: {
+        if (m_isBrowserActive || m_isStickerSearchActive || !m_settings.enabled() || m_isInserting)
+            return false;
+        // A press on the popover is how rows and tones get clicked; only a click elsewhere ends
+        // the token.
+        if (m_isPanelActive && m_suggestions.containsGlobalPoint(event.globalPosition))
+            return false;
+        cancel();
+        return false;
+    }
+    case InputEvent::Type::keyDown: {
+        if (event.action == KeyAction::text && (event.text.isEmpty() || containsControlCharacter(event.text)))
+            return false;
+        Transaction transaction(*this);
+        return handleKey(event.action, event.text);
+    }
+    case InputEvent::Type::other:
+        break;
+    }
+    return false;
+}
+
+bool AutocompleteCoordinator::handleKey(KeyAction action, const QString& text) {
+    if (m_isBrowserActive)
+        return routeToBrowser(action, text);
+    if (m_isStickerSearchActive)
+        return routeToPicker(action, text);
+    if (!m_settings.enabled() || m_isInserting)
+        return false;
+    if (action == KeyAction::modified) {
+        cancel();
+        return false;
+    }
+    const std::optional<QString> appId = m_frontmost.frontmostApplicationId();
+    if (m_exclusions.isAppExcluded(appId)) {
+        cancel();
+        return false;
+    }
+    // Accessibility queries are slow; ordinary typing outside a token never makes them.
+    const bool needsContext =
+        m_isPanelActive || m_tokenBuffer.isTokenOpen() || (action == KeyAction::text && text == trigger());
+    if (needsContext && !passesContextCheck(appId)) {
+        cancel();
+        return false;
+    }
+    if (const std::optional<bool> answer = handleCommandKey(action, text, appId))
+        return *answer;
+    return handleTokenKey(action, text);
+}
+
+bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& appId) {
+    if (m_exclusions.shouldCheckSite(appId)) {
+        std::optional<QString> host;
+        if (const std::optional<QUrl> url = m_focus.currentBrowserURL()) {
+            const QString h = url->host();
+            if (!h.isEmpty())
+                host = h;
+        }
+        if (m_exclusions.isSiteDisabled(host))
+            return false;
+    }
+    return !m_focus.isSecureFieldFocused();
+}
+
+bool AutocompleteCoordinator::handleTokenKey(KeyAction action, const QString& text) {
+    switch (action) {
+    case KeyAction::backspace:
+        update(m_tokenBuffer.deleteBackward());
+        return false; // the application deletes the character; the buffer follows
+    case KeyAction::wordBackspace:
+    case KeyAction::space:
+    case KeyAction::modified:
+        cancel();
+        return false;
+    case KeyAction::tab:
+        if (m_isPanelActive && m_settings.acceptWithTab()) {
+            accept();
+            return true;
+        }
+        return false;
+    case KeyAction::returnKey:
+        if (!m_isPanelActive)
+            return false;
+        if (m_settings.acceptWithReturn()) {
+            accept();
+            return true;
+        }
+        cancel();
+        return false;
+    case KeyAction::escape: {
+        const bool wasShown = m_isPanelActive;
+        cancel();
+        return wasShown;
+    }
+    case KeyAction::up:
+    case KeyAction::down:
+        if (m_isPanelActive) {
+            moveSelection(action == KeyAction::up ? -1 : +1);
+            return true;
+        }
+        cancel();
+        return false;
+    case KeyAction::left:
+    case KeyAction::right:
+        if (m_isPanelActive && moveTone(action == KeyAction::left ? -1 : +1))
+            return true;
+        cancel();
+        return false;
+    case KeyAction::text:
+        return handleText(text);
+    }
+    return false;
+}
+
+bool AutocompleteCoordinator::handleText(const QString& text) {
+    if (text == trigger()) {
+        if (const std::optional<ColonToken> token = m_tokenBuffer.currentToken()) {
+            if (token->query.isEmpty()) {
+                if (m_settings.openBrowserOnDoubleTrigger()) {
+                    openBrowser();
+                    return true;
+                }
+            } else if (m_settings.replaceOnClosingColon()) {
+                const std::optional<EmojiEntry> entry =
+                    m_engine.exactMatch(token->query, m_store.entries(), m_store.searchIndex());
+                if (entry) {
+                    performInsertion(*entry, text::graphemeCount(token->raw),
+                                     effectiveTone(*entry, m_focusedToneIndex), false);
+                    return true;
+                }
+            }
+        }
+    }
+    std::optional<ColonToken> last;
+    forEachCharacter(text, [&](const QString& character) { last = m_tokenBuffer.feed(character); });
+    update(last);
+    return false;
+}
+
+// ---- Suggestions ----------------------------------------------------------------------------
+
+void AutocompleteCoordinator::update(const std::optional<ColonToken>& token) {
+    if (!token) {
+        hide();
+        return;
+    }
+    m_currentToken = token;
+    if (token->query.isEmpty() && !m_settings.showImmediatelyAfterColon()) {
+        hide();
+        return;
+    }
+    QList<EmojiEntry> found =
+        m_engine.search(token->query, m_store.entries(), m_store.searchIndex(), resultLimit);
+    if (found.isEmpty()) {
+        hide();
+        return;
+    }
+    m_results = std::move(found);
+    m_selectedIndex = 0;
+    m_focusedToneIndex.reset();
+    m_isPanelActive = true;
+    // Called on every update so that the popover follows the caret.
+    m_suggestions.show(m_results, 0, m_focus.caretRect(), trigger());
+    refreshToneStrip();
+}
+
+void AutocompleteCoordinator::refreshToneStrip() {
+    if (m_isPanelActive && selectedEntryAcceptsTone()) {
+        const EmojiEntry& entry = m_results.at(m_selectedIndex);
+        m_suggestions.showToneVariants(toneVariants(entry),
+                                       m_focusedToneIndex.value_or(defaultTonePosition()));
+    } else {
+        m_suggestions.hideToneVariants();
+    }
+}
+
+void AutocompleteCoordinator::moveSelection(int delta) {
+    const int count = static_cast<int>(m_results.size());
+    if (count == 0)
+        return;
+    m_selectedIndex = (m_selectedIndex + delta + count) % count;
+    m_focusedToneIndex.reset();
+    m_suggestions.updateSelection(m_selectedIndex);
+    refreshToneStrip();
+}
+
+bool AutocompleteCoordinator::moveTone(int delta) {
+    if (!selectedEntryAcceptsTone())
+        return false;
+    // No wrapping: at either end the key is still taken, so the caret does not jump.
+    m_focusedToneIndex =
+        std::clamp(m_focusedToneIndex.value_or(defaultTonePosition()) + delta, 0, toneCount - 1);
+    refreshToneStrip();
+    return true;
+}
+
+SkinTone AutocompleteCoordinator::effectiveTone(const EmojiEntry& entry,
+                                                std::optional<int> focusedTone) const {
+    if (!acceptsSkinTone(entry))
+        return SkinTone::yellow;
+    if (focusedTone)
+        return allSkinTones.at(static_cast<std::size_t>(*focusedTone));
+    return m_settings.skinTone();
+}
+
+int AutocompleteCoordinator::defaultTonePosition() const {
+    return position(m_settings.skinTone());
+}
+
+bool AutocompleteCoordinator::selectedEntryAcceptsTone() const {
+    return m_selectedIndex >= 0 && m_selectedIndex < m_results.size() &&
+           acceptsSkinTone(m_results.at(m_selectedIndex));
+}
+
+void AutocompleteCoordinator::accept() {
+    if (m_selectedIndex < 0 || m_selectedIndex >= m_results.size() || !m_currentToken) {
+        cancel();
+        return;
+    }
+    const EmojiEntry entry = m_results.at(m_selectedIndex); // hide() below clears the results
+    const SkinTone tone = effectiveTone(entry, m_focusedToneIndex);
+    // A tone picked in the strip becomes the new default.
+    const bool remember =
+        m_focusedToneIndex.has_value() && acceptsSkinTone(entry) && tone != m_settings.skinTone();
+    performInsertion(entry, text::graphemeCount(m_currentToken->raw), tone, remember);
+}
+
+void AutocompleteCoordinator::performInsertion(const EmojiEntry& entry, int eraseCount, SkinTone tone,
+                                               bool remember) {
+    const QString text = applySkinTone(tone, entry.emoji, entry.supportsSkinTones);
+    if (remember)
+        m_settings.setSkinTone(tone);
+    m_isInserting = true;
+    hide();
+    m_tokenBuffer.reset();
+    const QPointer<AutocompleteCoordinator> self(this);
+    m_inserter.replaceToken(eraseCount, text, [self] {
+        if (self)
+            self->insertionFinished();
+    });
+    m_store.recordUse(entry.emoji);
+}
+
+void AutocompleteCoordinator::insertionFinished() {
+    Transaction transaction(*this);
+    m_isInserting = false;
+}
+
+void AutocompleteCoordinator::hide() {
+    m_currentToken.reset();
+    if (!m_results.isEmpty())
+        m_results.clear();
+    m_selectedIndex = 0;
+    m_focusedToneIndex.reset();
+    if (m_isPanelActive) {
+        m_isPanelActive = false;
+        m_suggestions.hide();
+    }
+}
+
+void AutocompleteCoordinator::cancel() {
+    Transaction transaction(*this);
+    m_tokenBuffer.reset();
+    resetDetectors();
+    hide();
+    if (m_isStickerSearchActive) {
+        m_isStickerSearchActive = false;
+        if (hasStickerServices())
+            m_stickerServices->picker->orderOut();
+    }
+}
+
+// ---- Emoji browser --------------------------------------------------------------------------
+
+void AutocompleteCoordinator::openBrowser() {
+    hide();
+    m_tokenBuffer.reset();
+    m_isBrowserActive = true;
+    m_browser.show(m_store.entries()); // the first trigger stays typed; the second was swallowed
+}
+
+bool AutocompleteCoordinator::routeToBrowser(KeyAction action, const QString& text) {
+    EmojiBrowserModelDriving& model = m_browser.model();
+    switch (action) {
+    case KeyAction::backspace:
+        model.deleteBackward();
+        return true;
+    case KeyAction::wordBackspace:
+        model.setQuery(withoutLastWord(model.query()));
+        model.refresh();
+        return true;
+    case KeyAction::tab:
+    case KeyAction::modified:
+        return false;
+    case KeyAction::returnKey:
+        if (const std::optional<EmojiEntry> entry = model.selectedEntry())
+            model.pick(*entry);
+        return true;
+    case KeyAction::escape:
+        model.close();
+        return true;
+    case KeyAction::space:
+        model.appendToQuery(QStringLiteral(" "));
+        return true;
+    case KeyAction::up:
+        model.moveSelection(MoveDirection::up);
+        return true;
+    case KeyAction::down:
+        model.moveSelection(MoveDirection::down);
+        return true;
+    case KeyAction::left:
+        model.moveSelection(MoveDirection::left);
+        return true;
+    case KeyAction::right:
+        model.moveSelection(MoveDirection::right);
+        return true;
+    case KeyAction::text:
+        model.appendToQuery(text);
+        return true;
+    }
+    return false;
+}
+
+void AutocompleteCoordinator::pickRow(int row) {
+    Transaction transaction(*this);
+    if (row < 0 || row >= m_results.size())
+        return;
+    m_selectedIndex = row;
+    accept();
+}
+
+void AutocompleteCoordinator::hoverRow(int row) {
+    Transaction transaction(*this);
+    if (row < 0 || row >= m_results.size())
+        return;
+    m_selectedIndex = row;
+    m_suggestions.updateSelection(row);
+}
+
+void AutocompleteCoordinator::pickTone(int variant) {
+    Transaction transaction(*this);
+    if (variant < 0 || variant >= toneCount)
+        return;
+    m_focusedToneIndex = variant;
+    accept();
+}
+
+void AutocompleteCoordinator::browserPicked(const EmojiEntry& entry) {
+    Transaction transaction(*this);
+    m_isBrowserActive = false;
+    // Only the first trigger is in the text: the second never reached the application.
+    performInsertion(entry, 1, effectiveTone(entry, std::nullopt), false);
+}
+
+void AutocompleteCoordinator::browserDismissed() {
+    Transaction transaction(*this);
+    m_isBrowserActive = false;
+}
+
+// ---- Slash commands -------------------------------------------------------------------------
+
+bool AutocompleteCoordinator::hasStickerServices() const {
+    return m_stickerServices && m_stickerServices->store && m_stickerServices->picker &&
+           m_stickerServices->inserter;
+}
+
+bool AutocompleteCoordinator::isStickerCommandUsable() const {
+    return m_settings.stickerCommandEnabled() && hasStickerServices();
+}
+
+bool AutocompleteCoordinator::isGiphyCommandUsable() const {
+    return m_settings.giphyCommandEnabled() && hasStickerServices() && bool(m_stickerServices->giphySearch);
+}
+
+bool AutocompleteCoordinator::isMessagingApp(const std::optional<QString>& appId) const {
+    return appId && m_messagingAppIds.contains(*appId);
+}
+
+void AutocompleteCoordinator::resetDetectors() {
+    m_stickerDetector.reset();
+    m_giphyDetector.reset();
+}
+
+std::optional<bool> AutocompleteCoordinator::handleCommandKey(KeyAction action, const QString& text,
+                                                              const std::optional<QString>& appId) {
+    const bool stickerUsable = isStickerCommandUsable();
+    const bool giphyUsable = isGiphyCommandUsable();
+    if ((!stickerUsable && !giphyUsable) || !isMessagingApp(appId)) {
+        resetDetectors();
+        return std::nullopt;
+    }
+    switch (action) {
+    case KeyAction::text:
+        // The command is typed into the message field like any text.
+        forEachCharacter(text, [this](const QString& character) {
+            m_stickerDetector.feed(character);
+            m_giphyDetector.feed(character);
+        });
+        return std::nullopt;
+    case KeyAction::backspace:
+        m_stickerDetector.deleteBackward();
+        m_giphyDetector.deleteBackward();
+        return std::nullopt;
+    case KeyAction::space:
+        // Only the confirming Space is withheld, so the field holds exactly the command.
+        if (giphyUsable && m_giphyDetector.isMatched()) {
+            startGiphyMode();
+            return true;
+        }
+        if (stickerUsable && m_stickerDetector.isMatched()) {
+            startStickerMode();
+            return true;
+        }
+        resetDetectors();
+        return std::nullopt;
+    default:
+        resetDetectors();
+        return std::nullopt;
+    }
+}
+
+void AutocompleteCoordinator::beginCommand(int length, bool isGiphy) {
+    hide();
+    m_tokenBuffer.reset();
+    resetDetectors();
+    m_pendingCommandLength = length;
+    m_isGiphyActive = isGiphy;
+    m_isStickerSearchActive = true;
+}
+
+void AutocompleteCoordinator::startStickerMode() {
+    beginCommand(m_stickerDetector.commandLength(), false);
+    StickerPickerPresenting& picker = *m_stickerServices->picker;
+    picker.model().loadStickers(m_stickerServices->store->stickers());
+    picker.show();
+}
+
+void AutocompleteCoordinator::startGiphyMode() {
+    beginCommand(m_giphyDetector.commandLength(), true);
+    StickerPickerPresenting& picker = *m_stickerServices->picker;
+    picker.model().loadRemote(m_giphyDetector.command(), m_stickerServices->giphySearch);
+    picker.show();
+}
+
+bool AutocompleteCoordinator::routeToPicker(KeyAction action, const QString& text) {
+    StickerPickerModelDriving& model = m_stickerServices->picker->model();
+    switch (action) {
+    case KeyAction::backspace:
+        model.deleteBackward();
+        return true;
+    case KeyAction::wordBackspace:
+        model.setQuery(withoutLastWord(model.query()));
+        model.refresh();
+        return true;
+    case KeyAction::tab:
+    case KeyAction::returnKey:
+        if (const std::optional<StickerEntry> entry = model.selectedEntry())
+            model.pick(*entry);
+        return true;
+    case KeyAction::escape:
+        model.close();
+        return true;
+    case KeyAction::space:
+        model.appendToQuery(QStringLiteral(" "));
+        return true;
+    case KeyAction::up:
+        model.moveSelection(MoveDirection::up);
+        return true;
+    case KeyAction::down:
+        model.moveSelection(MoveDirection::down);
+        return true;
+    case KeyAction::left:
+        model.moveSelection(MoveDirection::left);
+        return true;
+    case KeyAction::right:
+        model.moveSelection(MoveDirection::right);
+        return true;
+    case KeyAction::modified:
+        return false;
+    case KeyAction::text:
+        model.appendToQuery(text);
+        return true;
+    }
+    return false;
+}
+
+void AutocompleteCoordinator::stickerPicked(const StickerEntry& entry) {
+    Transaction transaction(*this);
+    m_isStickerSearchActive = false;
+    m_isInserting = true;
+    if (!m_isGiphyActive)
+        m_stickerServices->store->recordUse(entry.id);
+    const int eraseCount = m_pendingCommandLength;
+    const QPointer<AutocompleteCoordinator> self(this);
+    m_stickerServices->store->fetchFile(entry, [self, entry, eraseCount](std::optional<QUrl> file) {
+        if (self)
+            self->stickerFileFetched(entry, eraseCount, file);
+    });
+}
+
+void AutocompleteCoordinator::stickerFileFetched(const StickerEntry& entry, int eraseCount,
+                                                 const std::optional<QUrl>& file) {
+    Transaction transaction(*this);
+    if (!file) {
+        m_isInserting = false; // the command text stays in the field
+        return;
+    }
+    const QPointer<AutocompleteCoordinator> self(this);
+    m_stickerServices->inserter->insert(*file, entry.isAnimated, eraseCount, [self] {
+        if (self)
+            self->insertionFinished();
+    });
+}
+
+void AutocompleteCoordinator::pickerDismissed() {
+    Transaction transaction(*this);
+    // After cancel() the picker is already closed and its command must stay; a dismissal that
+    // the ordering-out provokes is not the user's.
+    if (!m_isStickerSearchActive)
+        return;
+    m_isStickerSearchActive = false;
+    const int count = m_pendingCommandLength;
+    QTimer::singleShot(std::chrono::milliseconds(dismissalEraseDelayMs), this,
+                       [this, count] { eraseDismissedCommand(count); });
+}
+
+void AutocompleteCoordinator::eraseDismissedCommand(int count) {
+    if (count > 0 && isMessagingApp(m_frontmost.frontmostApplicationId()))
+        m_backspaces.pressBackspace(count);
+}
+
+// ---- Grab set -------------------------------------------------------------------------------
+
+QString AutocompleteCoordinator::trigger() const {
+    return m_settings.triggerCharacter();
+}
+
+// Derived from the coordinator's own state and the settings only, so that the hook can ask at
+// any time without an accessibility query. handleEvent may still pass a key listed here:
+// - when the frontmost application is excluded, the web site is disabled or a password field
+//   has focus (those checks run when the key arrives);
+// - the closing trigger, when the typed query turns out to have no exact match (the catalogue
+//   can be reloaded between this answer and the key, so the lookup is left to the key).
+// It never omits a key handleEvent would swallow.
+SwallowableKeys AutocompleteCoordinator::swallowableKeys() const {
+    SwallowableKeys keys;
+    if (m_isBrowserActive || m_isStickerSearchActive) {
+        keys.anyText = true;
+        for (KeyAction action :
+             {KeyAction::backspace, KeyAction::wordBackspace, KeyAction::returnKey, KeyAction::escape,
+              KeyAction::space, KeyAction::up, KeyAction::down, KeyAction::left, KeyAction::right})
+            keys.insert(action);
+        if (m_isStickerSearchActive && !m_isBrowserActive)
+            keys.insert(KeyAction::tab);
+        return keys;
+    }
+    if (!m_settings.enabled() || m_isInserting)
+        return keys;
+    if (m_isPanelActive) {
+        keys.insert(KeyAction::escape);
+        keys.insert(KeyAction::up);
+        keys.insert(KeyAction::down);
+        if (m_settings.acceptWithTab())
+            keys.insert(KeyAction::tab);
+        if (m_settings.acceptWithReturn())
+            keys.insert(KeyAction::returnKey);
+        if (selectedEntryAcceptsTone()) {
+            keys.insert(KeyAction::left);
+            keys.insert(KeyAction::right);
+        }
+    }
+    if (const std::optional<ColonToken> token = m_tokenBuffer.currentToken()) {
+        const bool ruleApplies = token->query.isEmpty() ? m_settings.openBrowserOnDoubleTrigger()
+                                                        : m_settings.replaceOnClosingColon();
+        if (ruleApplies)
+            keys.triggerText = trigger();
+    }
+    // The detectors are fed only in a messaging application and are reset on every app switch,
+    // so a complete command means the confirming Space would be taken there.
+    if ((isGiphyCommandUsable() && m_giphyDetector.isMatched()) ||
+        (isStickerCommandUsable() && m_stickerDetector.isMatched()))
+        keys.insert(KeyAction::space);
+    return keys;
+}
+
+} // namespace pimsel

@@ -1,0 +1,162 @@
+#pragma once
+
+#include "engine/command_detector.h"
+#include "engine/emoji_entry.h"
+#include "engine/emoji_search_engine.h"
+#include "engine/input_event.h"
+#include "engine/ports.h"
+#include "engine/settings_store.h"
+#include "engine/token_buffer.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <optional>
+
+namespace pimsel {
+
+// The sticker and GIF collaborators. Until they exist the coordinator is built without them,
+// and then neither slash command is usable.
+struct StickerServices {
+    StickerProviding* store = nullptr;
+    StickerPickerPresenting* picker = nullptr;
+    StickerInserting* inserter = nullptr;
+    GiphySearch giphySearch; // empty: no GIF client
+};
+
+// Turns the keystroke stream into suggestions, browser and picker input, slash commands and
+// insertions. Lives on the GUI thread; every entry point runs there.
+class AutocompleteCoordinator : public QObject, public InputEventHandler {
+    Q_OBJECT
+    Q_PROPERTY(bool isPanelActive READ isPanelActive NOTIFY stateChanged)
+    Q_PROPERTY(bool isBrowserActive READ isBrowserActive NOTIFY stateChanged)
+    Q_PROPERTY(bool isStickerSearchActive READ isStickerSearchActive NOTIFY stateChanged)
+    Q_PROPERTY(bool isInserting READ isInserting NOTIFY stateChanged)
+    Q_PROPERTY(std::optional<pimsel::ColonToken> currentToken READ currentToken NOTIFY stateChanged)
+    Q_PROPERTY(QList<pimsel::EmojiEntry> results READ results NOTIFY stateChanged)
+    Q_PROPERTY(int selectedIndex READ selectedIndex NOTIFY stateChanged)
+    Q_PROPERTY(std::optional<int> focusedToneIndex READ focusedToneIndex NOTIFY stateChanged)
+    Q_PROPERTY(int pendingCommandLength READ pendingCommandLength NOTIFY stateChanged)
+    Q_PROPERTY(bool isGiphyActive READ isGiphyActive NOTIFY stateChanged)
+
+public:
+    static constexpr int resultLimit = 6;
+    static constexpr int dismissalEraseDelayMs = 120;
+
+    AutocompleteCoordinator(SettingsStore& settings, EmojiProviding& store, TokenBuffer& tokenBuffer,
+                            FocusContextProviding& focus, AppExclusionChecking& exclusions,
+                            SuggestionPresenting& suggestions, EmojiBrowserPresenting& browser,
+                            TokenReplacing& inserter, FrontmostApplicationProviding& frontmost,
+                            BackspacePosting& backspaces, StickerCommandDetector& stickerDetector,
+                            StickerCommandDetector& giphyDetector, QSet<QString> messagingAppIds,
+                            std::optional<StickerServices> stickerServices = std::nullopt,
+                            QObject* parent = nullptr);
+    ~AutocompleteCoordinator() override;
+
+    bool handleEvent(const InputEvent& event) override;
+    SwallowableKeys swallowableKeys() const override;
+
+    // Ends the token, the popover and an open picker (not the browser). Also called when
+    // another application becomes active.
+    void cancel();
+
+    bool isPanelActive() const { return m_isPanelActive; }
+    bool isBrowserActive() const { return m_isBrowserActive; }
+    bool isStickerSearchActive() const { return m_isStickerSearchActive; }
+    bool isInserting() const { return m_isInserting; }
+    std::optional<ColonToken> currentToken() const { return m_currentToken; }
+    QList<EmojiEntry> results() const { return m_results; }
+    int selectedIndex() const { return m_selectedIndex; }
+    std::optional<int> focusedToneIndex() const { return m_focusedToneIndex; }
+    int pendingCommandLength() const { return m_pendingCommandLength; }
+    bool isGiphyActive() const { return m_isGiphyActive; }
+
+Q_SIGNALS:
+    // Any of the properties above changed.
+    void stateChanged();
+    // swallowableKeys() now answers differently; the input hook should grab again.
+    void swallowableKeysChanged();
+
+private:
+    class Transaction;
+    friend class Transaction;
+
+    bool handleKey(KeyAction action, const QString& text);
+    bool routeToBrowser(KeyAction action, const QString& text);
+    bool routeToPicker(KeyAction action, const QString& text);
+    bool passesContextCheck(const std::optional<QString>& appId);
+    // nullopt: the key continues to the token logic; otherwise the swallow answer.
+    std::optional<bool> handleCommandKey(KeyAction action, const QString& text,
+                                         const std::optional<QString>& appId);
+    bool handleTokenKey(KeyAction action, const QString& text);
+    bool handleText(const QString& text);
+
+    void update(const std::optional<ColonToken>& token);
+    void refreshToneStrip();
+    void moveSelection(int delta);
+    bool moveTone(int delta);
+    SkinTone effectiveTone(const EmojiEntry& entry, std::optional<int> focusedTone) const;
+    int defaultTonePosition() const;
+    void accept();
+    void performInsertion(const EmojiEntry& entry, int eraseCount, SkinTone tone, bool remember);
+    void hide();
+    void openBrowser();
+
+    bool hasStickerServices() const;
+    bool isStickerCommandUsable() const;
+    bool isGiphyCommandUsable() const;
+    bool isMessagingApp(const std::optional<QString>& appId) const;
+    void resetDetectors();
+    void beginCommand(int length, bool isGiphy);
+    void startStickerMode();
+    void startGiphyMode();
+
+    // Callbacks from the presenters and completions of asynchronous work.
+    void pickRow(int row);
+    void hoverRow(int row);
+    void pickTone(int variant);
+    void browserPicked(const EmojiEntry& entry);
+    void browserDismissed();
+    void stickerPicked(const StickerEntry& entry);
+    void stickerFileFetched(const StickerEntry& entry, int eraseCount, const std::optional<QUrl>& file);
+    void pickerDismissed();
+    void eraseDismissedCommand(int count);
+    void insertionFinished();
+
+    QString trigger() const;
+    bool selectedEntryAcceptsTone() const;
+
+    SettingsStore& m_settings;
+    EmojiProviding& m_store;
+    EmojiSearchEngine m_engine;
+    TokenBuffer& m_tokenBuffer;
+    FocusContextProviding& m_focus;
+    AppExclusionChecking& m_exclusions;
+    SuggestionPresenting& m_suggestions;
+    EmojiBrowserPresenting& m_browser;
+    TokenReplacing& m_inserter;
+    FrontmostApplicationProviding& m_frontmost;
+    BackspacePosting& m_backspaces;
+    StickerCommandDetector& m_stickerDetector;
+    StickerCommandDetector& m_giphyDetector;
+    QSet<QString> m_messagingAppIds;
+    std::optional<StickerServices> m_stickerServices;
+
+    bool m_isPanelActive = false;
+    bool m_isBrowserActive = false;
+    bool m_isStickerSearchActive = false;
+    std::optional<ColonToken> m_currentToken;
+    QList<EmojiEntry> m_results;
+    int m_selectedIndex = 0;
+    bool m_isInserting = false;
+    std::optional<int> m_focusedToneIndex;
+    int m_pendingCommandLength = 8;
+    bool m_isGiphyActive = false;
+
+    int m_transactionDepth = 0;
+    SwallowableKeys m_announcedSwallowable;
+};
+
+} // namespace pimsel
