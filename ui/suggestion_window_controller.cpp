@@ -1,0 +1,139 @@
+#include "ui/suggestion_window_controller.h"
+
+#include "ui/palette.h"
+#include "ui/suggestion_compositor.h"
+#include "ui/suggestion_layout.h"
+#include "ui/suggestion_panel_view.h"
+#include "ui/suggestion_view_model.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainterPath>
+#include <QRegion>
+#include <QScreen>
+
+namespace pimsel {
+
+namespace {
+
+QList<ScreenArea> systemScreens() {
+    QList<ScreenArea> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append({screen->geometry(), screen->availableGeometry()});
+    return areas;
+}
+
+std::optional<int> systemPrimaryScreen() {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const qsizetype index = QGuiApplication::screens().indexOf(primary);
+    return primary != nullptr && index >= 0 ? std::optional<int>(static_cast<int>(index)) : std::nullopt;
+}
+
+QRegion roundedRegion(const QSize& size) {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), palette::cornerMedium, palette::cornerMedium);
+    return QRegion(path.toFillPolygon().toPolygon());
+}
+
+} // namespace
+
+SuggestionDesktop SuggestionDesktop::system() {
+    return {systemScreens, systemPrimaryScreen, [] { return QCursor::pos(); }, pimsel::isCompositorRunning};
+}
+
+SuggestionWindowController::SuggestionWindowController(SuggestionDesktop desktop, QObject* parent)
+    : QObject(parent)
+    , desktop_(std::move(desktop))
+    , model_(new SuggestionViewModel(this)) {}
+
+SuggestionWindowController::~SuggestionWindowController() = default;
+
+void SuggestionWindowController::show(const QList<EmojiEntry>& results, int selectedIndex,
+                                      const std::optional<QRect>& anchor, const QString& triggerText) {
+    model_->setResults(results);
+    model_->setSelectedIndex(selectedIndex);
+    model_->setTrigger(triggerText);
+    currentAnchor_ = anchor;
+    if (!panel_)
+        createPanel();
+    resizeAndPlace();
+    panel_->show();
+    panel_->raise();
+}
+
+void SuggestionWindowController::hide() {
+    if (panel_)
+        panel_->hide();
+}
+
+void SuggestionWindowController::updateSelection(int row) {
+    model_->setSelectedIndex(row);
+}
+
+void SuggestionWindowController::showToneVariants(const QStringList& variants, int highlightedIndex) {
+    model_->setToneVariants(variants);
+    model_->setSelectedToneIndex(highlightedIndex);
+    resizeAndPlace();
+}
+
+void SuggestionWindowController::hideToneVariants() {
+    if (!model_->hasToneVariants())
+        return;
+    model_->setToneVariants({});
+    resizeAndPlace();
+}
+
+bool SuggestionWindowController::containsGlobalPoint(const QPoint& point) const {
+    return panel_ && panel_->isVisible() && panel_->frameGeometry().contains(point);
+}
+
+void SuggestionWindowController::setCallbacks(SuggestionCallbacks callbacks) {
+    model_->onPick = std::move(callbacks.onPick);
+    model_->onHover = std::move(callbacks.onHover);
+    model_->onPickTone = std::move(callbacks.onPickTone);
+}
+
+void SuggestionWindowController::createPanel() {
+    panel_ = std::make_unique<SuggestionPanelView>(model_);
+    // A tooltip-type window is left alone by the window manager: no focus, no taskbar entry, no
+    // activation, yet it still gets the pointer.
+    panel_->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    panel_->setAttribute(Qt::WA_ShowWithoutActivating);
+    panel_->setAttribute(Qt::WA_X11DoNotAcceptFocus);
+    panel_->setFocusPolicy(Qt::NoFocus);
+    // The see-through surface has to be chosen before the native window exists.
+    const bool translucent = desktop_.isCompositorRunning && desktop_.isCompositorRunning();
+    panel_->setAttribute(Qt::WA_TranslucentBackground, translucent);
+    panel_->setTranslucentBackdrop(translucent);
+    panel_->setWindowTitle(QStringLiteral("Pimsel suggestions"));
+}
+
+void SuggestionWindowController::resizeAndPlace() {
+    if (!panel_)
+        return;
+    const QSize size =
+        suggestion_layout::panelSize(static_cast<int>(model_->results().size()), model_->hasToneVariants());
+    PopoverPlacementInput input;
+    input.caret = currentAnchor_;
+    input.pointer = !currentAnchor_ && desktop_.pointer ? desktop_.pointer() : QPoint();
+    input.panelSize = size;
+    if (desktop_.screens)
+        input.screens = desktop_.screens();
+    if (desktop_.primaryScreen)
+        input.primaryScreen = desktop_.primaryScreen();
+    panel_->setGeometry(QRect(placePopover(input), size));
+    updateShape();
+}
+
+void SuggestionWindowController::updateShape() {
+    // A compositor can stop or start after the window was made; without one the corners of a
+    // see-through window would show garbage, so they are cut away instead.
+    const bool blended =
+        panel_->hasTranslucentBackdrop() && desktop_.isCompositorRunning && desktop_.isCompositorRunning();
+    if (blended)
+        panel_->clearMask();
+    else
+        panel_->setMask(roundedRegion(panel_->size()));
+}
+
+} // namespace pimsel
