@@ -36,13 +36,14 @@ class SettingsStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY enabledChanged)
     Q_PROPERTY(bool acceptWithTab READ acceptWithTab WRITE setAcceptWithTab NOTIFY acceptWithTabChanged)
-    Q_PROPERTY(bool acceptWithReturn READ acceptWithReturn WRITE setAcceptWithReturn NOTIFY acceptWithReturnChanged)
-    Q_PROPERTY(bool showImmediatelyAfterColon READ showImmediatelyAfterColon WRITE setShowImmediatelyAfterColon NOTIFY
-                   showImmediatelyAfterColonChanged)
+    Q_PROPERTY(
+        bool acceptWithReturn READ acceptWithReturn WRITE setAcceptWithReturn NOTIFY acceptWithReturnChanged)
+    Q_PROPERTY(bool showImmediatelyAfterColon READ showImmediatelyAfterColon WRITE
+                   setShowImmediatelyAfterColon NOTIFY showImmediatelyAfterColonChanged)
     Q_PROPERTY(bool replaceOnClosingColon READ replaceOnClosingColon WRITE setReplaceOnClosingColon NOTIFY
                    replaceOnClosingColonChanged)
-    Q_PROPERTY(bool openBrowserOnDoubleTrigger READ openBrowserOnDoubleTrigger WRITE setOpenBrowserOnDoubleTrigger
-                   NOTIFY openBrowserOnDoubleTriggerChanged)
+    Q_PROPERTY(bool openBrowserOnDoubleTrigger READ openBrowserOnDoubleTrigger WRITE
+                   setOpenBrowserOnDoubleTrigger NOTIFY openBrowserOnDoubleTriggerChanged)
     Q_PROPERTY(bool stickerCommandEnabled READ stickerCommandEnabled WRITE setStickerCommandEnabled NOTIFY
                    stickerCommandEnabledChanged)
     Q_PROPERTY(bool giphyCommandEnabled READ giphyCommandEnabled WRITE setGiphyCommandEnabled NOTIFY
@@ -56,7 +57,8 @@ public:
     static const QStringList allowedTriggerKeys; // ":", ";", "/", "\\", "@", "#", "~", "|"
 
     // `defaults` is not owned and must outlive the store. `loginItems` may be null (no login mechanism).
-    explicit SettingsStore(QSettings* defaults, LoginItemManaging* loginItems = nullptr, QObject* parent = nullptr);
+    explicit SettingsStore(QSettings* defaults, LoginItemManaging* loginItems = nullptr,
+                           QObject* parent = nullptr);
 
     QSettings* defaults() const { return m_defaults; }
 
@@ -117,6 +119,8 @@ Q_SIGNALS:
     void changed();
 
 private:
+    void storeValue(const char* key, const QVariant& value);
+
     QSettings* m_defaults;
     LoginItemManaging* m_loginItems;
     bool m_enabled = true;

@@ -1,0 +1,310 @@
+#include "engine/settings_store.h"
+
+#include "engine/text.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace pimsel {
+
+namespace {
+
+constexpr auto enabledKey = "pimsel.enabled";
+constexpr auto acceptWithTabKey = "pimsel.acceptWithTab";
+constexpr auto acceptWithReturnKey = "pimsel.acceptWithReturn";
+constexpr auto showImmediatelyAfterColonKey = "pimsel.showImmediatelyAfterColon";
+constexpr auto replaceOnClosingColonKey = "pimsel.replaceOnClosingColon";
+constexpr auto openBrowserOnDoubleTriggerKey = "pimsel.openBrowserOnDoubleTrigger";
+constexpr auto stickerCommandEnabledKey = "pimsel.stickerCommandEnabled";
+constexpr auto giphyCommandEnabledKey = "pimsel.giphyCommandEnabled";
+constexpr auto triggerKeyKey = "pimsel.triggerKey";
+constexpr auto disabledAppsKey = "pimsel.disabledApps";
+constexpr auto disabledWebsitesKey = "pimsel.disabledWebsites";
+constexpr auto customAliasesKey = "pimsel.customAliases";
+constexpr auto skinToneKey = "pimsel.skinTone";
+
+const QString defaultTrigger = QStringLiteral(":");
+
+// A value read back from an INI file is a string whatever was written, so a Boolean
+// arrives as "true"/"false". Anything else is not a Boolean and falls back to the default.
+bool readBool(const QSettings& settings, const char* key, bool fallback) {
+    const QVariant value = settings.value(QLatin1String(key));
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString();
+        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            return true;
+        if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return fallback;
+}
+
+QString readString(const QSettings& settings, const char* key) {
+    const QVariant value = settings.value(QLatin1String(key));
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+// A set is written as a QVariantList (see writeSet), which the INI format returns as a
+// QStringList when it has several elements, as a QVariantList when it has one, and as
+// nothing when it is empty. A bare string is not a list: some other writer put it there.
+QSet<QString> readSet(const QSettings& settings, const char* key) {
+    const QVariant value = settings.value(QLatin1String(key));
+    QSet<QString> result;
+    if (value.typeId() == QMetaType::QStringList) {
+        const QStringList list = value.toStringList();
+        result = QSet<QString>(list.begin(), list.end());
+    } else if (value.typeId() == QMetaType::QVariantList) {
+        const QVariantList list = value.toList();
+        for (const QVariant& element : list) {
+            if (element.typeId() != QMetaType::QString)
+                return {};
+            result.insert(element.toString());
+        }
+    }
+    return result;
+}
+
+QStringList sortedList(const QSet<QString>& set) {
+    QStringList list(set.begin(), set.end());
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+// A one-element QStringList would be flattened to a plain string by the INI writer and come
+// back indistinguishable from a stray string value; a one-element QVariantList is kept typed.
+void writeSet(QSettings& settings, const char* key, const QSet<QString>& set) {
+    QVariantList list;
+    for (const QString& element : sortedList(set))
+        list.append(element);
+    settings.setValue(QLatin1String(key), list);
+}
+
+QByteArray jsonString(const QString& text) {
+    const QByteArray wrapped = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return wrapped.mid(1, wrapped.size() - 2);
+}
+
+// Written by hand so the keys keep the order id, alias, emoji (QJsonObject would sort them).
+QByteArray encodeAliases(const QList<CustomAlias>& aliases) {
+    QByteArray out = "[";
+    for (qsizetype i = 0; i < aliases.size(); ++i) {
+        const CustomAlias& alias = aliases.at(i);
+        if (i > 0)
+            out += ',';
+        out += "{\"id\":" + jsonString(alias.id.toString(QUuid::WithoutBraces)) +
+               ",\"alias\":" + jsonString(alias.alias) + ",\"emoji\":" + jsonString(alias.emoji) + '}';
+    }
+    out += ']';
+    return out;
+}
+
+// Any element that lacks a key, has a wrong type or a malformed id rejects the whole list.
+std::optional<QList<CustomAlias>> decodeAliases(const QByteArray& data) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    QList<CustomAlias> result;
+    const QJsonArray array = document.array();
+    for (const QJsonValue& element : array) {
+        if (!element.isObject())
+            return std::nullopt;
+        const QJsonObject object = element.toObject();
+        const QJsonValue id = object.value(QLatin1String("id"));
+        const QJsonValue alias = object.value(QLatin1String("alias"));
+        const QJsonValue emoji = object.value(QLatin1String("emoji"));
+        if (!id.isString() || !alias.isString() || !emoji.isString())
+            return std::nullopt;
+        const QString idText = id.toString();
+        const QUuid uuid = QUuid::fromString(idText);
+        // Only the bare 36-character form is an id; braces or other spellings are not.
+        if (uuid.toString(QUuid::WithoutBraces).compare(idText, Qt::CaseInsensitive) != 0)
+            return std::nullopt;
+        result.append(CustomAlias{uuid, alias.toString(), emoji.toString()});
+    }
+    return result;
+}
+
+} // namespace
+
+const QStringList SettingsStore::allowedTriggerKeys{
+    QStringLiteral(":"), QStringLiteral(";"), QStringLiteral("/"), QStringLiteral("\\"),
+    QStringLiteral("@"), QStringLiteral("#"), QStringLiteral("~"), QStringLiteral("|"),
+};
+
+SettingsStore::SettingsStore(QSettings* defaults, LoginItemManaging* loginItems, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_loginItems(loginItems) {
+    // The member initialisers are the registered defaults; a key never written is answered
+    // with them and nothing is written back.
+    const QSettings& s = *m_defaults;
+    m_enabled = readBool(s, enabledKey, m_enabled);
+    m_acceptWithTab = readBool(s, acceptWithTabKey, m_acceptWithTab);
+    m_acceptWithReturn = readBool(s, acceptWithReturnKey, m_acceptWithReturn);
+    m_showImmediatelyAfterColon = readBool(s, showImmediatelyAfterColonKey, m_showImmediatelyAfterColon);
+    m_replaceOnClosingColon = readBool(s, replaceOnClosingColonKey, m_replaceOnClosingColon);
+    m_openBrowserOnDoubleTrigger = readBool(s, openBrowserOnDoubleTriggerKey, m_openBrowserOnDoubleTrigger);
+    m_stickerCommandEnabled = readBool(s, stickerCommandEnabledKey, m_stickerCommandEnabled);
+    m_giphyCommandEnabled = readBool(s, giphyCommandEnabledKey, m_giphyCommandEnabled);
+
+    const QVariant trigger = s.value(QLatin1String(triggerKeyKey), defaultTrigger);
+    const QString triggerText = trigger.typeId() == QMetaType::QString ? trigger.toString() : QString();
+    m_triggerKey = isValidTrigger(triggerText) ? triggerText : defaultTrigger;
+
+    m_disabledApps = readSet(s, disabledAppsKey);
+    m_disabledWebsites = readSet(s, disabledWebsitesKey);
+
+    const QVariant aliases = s.value(QLatin1String(customAliasesKey));
+    if (aliases.typeId() == QMetaType::QByteArray)
+        m_customAliases = decodeAliases(aliases.toByteArray()).value_or(QList<CustomAlias>{});
+
+    m_skinTone = skinToneFromRawValue(readString(s, skinToneKey)).value_or(SkinTone::yellow);
+}
+
+QStringList SettingsStore::disabledAppsList() const {
+    return sortedList(m_disabledApps);
+}
+
+QStringList SettingsStore::disabledWebsitesList() const {
+    return sortedList(m_disabledWebsites);
+}
+
+QString SettingsStore::triggerCharacter() const {
+    return m_triggerKey.isEmpty() ? defaultTrigger : text::firstGrapheme(m_triggerKey);
+}
+
+bool SettingsStore::isValidTrigger(const QString& value) {
+    return text::graphemeCount(value) == 1 && allowedTriggerKeys.contains(value);
+}
+
+void SettingsStore::storeValue(const char* key, const QVariant& value) {
+    m_defaults->setValue(QLatin1String(key), value);
+    // Other processes (the command line, a second instance) read the same file.
+    m_defaults->sync();
+}
+
+void SettingsStore::setEnabled(bool value) {
+    m_enabled = value;
+    storeValue(enabledKey, value);
+    Q_EMIT enabledChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setAcceptWithTab(bool value) {
+    m_acceptWithTab = value;
+    storeValue(acceptWithTabKey, value);
+    Q_EMIT acceptWithTabChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setAcceptWithReturn(bool value) {
+    m_acceptWithReturn = value;
+    storeValue(acceptWithReturnKey, value);
+    Q_EMIT acceptWithReturnChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setShowImmediatelyAfterColon(bool value) {
+    m_showImmediatelyAfterColon = value;
+    storeValue(showImmediatelyAfterColonKey, value);
+    Q_EMIT showImmediatelyAfterColonChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setReplaceOnClosingColon(bool value) {
+    m_replaceOnClosingColon = value;
+    storeValue(replaceOnClosingColonKey, value);
+    Q_EMIT replaceOnClosingColonChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setOpenBrowserOnDoubleTrigger(bool value) {
+    m_openBrowserOnDoubleTrigger = value;
+    storeValue(openBrowserOnDoubleTriggerKey, value);
+    Q_EMIT openBrowserOnDoubleTriggerChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setStickerCommandEnabled(bool value) {
+    m_stickerCommandEnabled = value;
+    storeValue(stickerCommandEnabledKey, value);
+    Q_EMIT stickerCommandEnabledChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setGiphyCommandEnabled(bool value) {
+    m_giphyCommandEnabled = value;
+    storeValue(giphyCommandEnabledKey, value);
+    Q_EMIT giphyCommandEnabledChanged(value);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setTriggerKey(const QString& value) {
+    m_triggerKey = value;
+    if (!isValidTrigger(value)) {
+        // Subscribers see the rejected value and then its replacement; storage only ever
+        // holds a valid trigger.
+        Q_EMIT triggerKeyChanged(value);
+        Q_EMIT changed();
+        m_triggerKey = defaultTrigger;
+    }
+    storeValue(triggerKeyKey, m_triggerKey);
+    Q_EMIT triggerKeyChanged(m_triggerKey);
+    Q_EMIT changed();
+}
+
+void SettingsStore::setDisabledApps(const QSet<QString>& value) {
+    m_disabledApps = value;
+    writeSet(*m_defaults, disabledAppsKey, value);
+    m_defaults->sync();
+    Q_EMIT disabledAppsChanged();
+    Q_EMIT changed();
+}
+
+void SettingsStore::setDisabledWebsites(const QSet<QString>& value) {
+    m_disabledWebsites = value;
+    writeSet(*m_defaults, disabledWebsitesKey, value);
+    m_defaults->sync();
+    Q_EMIT disabledWebsitesChanged();
+    Q_EMIT changed();
+}
+
+void SettingsStore::setCustomAliases(const QList<CustomAlias>& value) {
+    m_customAliases = value;
+    storeValue(customAliasesKey, encodeAliases(value));
+    Q_EMIT customAliasesChanged();
+    Q_EMIT changed();
+}
+
+void SettingsStore::setSkinTone(SkinTone value) {
+    m_skinTone = value;
+    storeValue(skinToneKey, rawValue(value));
+    Q_EMIT skinToneChanged(value);
+    Q_EMIT changed();
+}
+
+bool SettingsStore::launchAtLogin() const {
+    return m_loginItems != nullptr && m_loginItems->isRegistered();
+}
+
+void SettingsStore::setLaunchAtLogin(bool enabled) {
+    if (m_loginItems != nullptr) {
+        const bool registered = m_loginItems->isRegistered();
+        // A failure leaves the login state as it was; views re-read it on `changed`.
+        if (enabled && !registered)
+            (void)m_loginItems->registerItem();
+        else if (!enabled && registered)
+            (void)m_loginItems->unregisterItem();
+    }
+    Q_EMIT changed();
+}
+
+} // namespace pimsel
