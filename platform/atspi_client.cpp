@@ -1,0 +1,374 @@
+#include "platform/atspi_client.h"
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusVariant>
+
+namespace pimsel {
+
+namespace {
+
+const QString registryService = QStringLiteral("org.a11y.atspi.Registry");
+const QString rootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
+const QString nullPath = QStringLiteral("/org/a11y/atspi/null");
+const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
+const QString textInterface = QStringLiteral("org.a11y.atspi.Text");
+const QString componentInterface = QStringLiteral("org.a11y.atspi.Component");
+const QString documentInterface = QStringLiteral("org.a11y.atspi.Document");
+const QString collectionInterface = QStringLiteral("org.a11y.atspi.Collection");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+constexpr int screenCoordinates = 0;
+constexpr int matchAll = 1;
+constexpr int matchAny = 2;
+constexpr uint sortCanonical = 1;
+// Reconnection attempts to a missing bus are spaced so that a desktop without accessibility
+// costs one failed lookup per second, not one per keystroke.
+constexpr qint64 reconnectIntervalMs = 1000;
+
+std::optional<AtspiRef> refFrom(const QDBusArgument& arg) {
+    AtspiRef ref;
+    QDBusObjectPath path;
+    arg.beginStructure();
+    arg >> ref.service >> path;
+    arg.endStructure();
+    ref.path = path.path();
+    if (ref.service.isEmpty() || ref.path.isEmpty() || ref.path == nullPath)
+        return std::nullopt;
+    return ref;
+}
+
+std::optional<AtspiRef> refFrom(const QVariant& value) {
+    if (!value.canConvert<QDBusArgument>())
+        return std::nullopt;
+    const QDBusArgument arg = value.value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("(so)"))
+        return std::nullopt;
+    return refFrom(arg);
+}
+
+std::optional<QList<AtspiRef>> refListFrom(const QVariant& value) {
+    if (!value.canConvert<QDBusArgument>())
+        return std::nullopt;
+    const QDBusArgument arg = value.value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("a(so)"))
+        return std::nullopt;
+    QList<AtspiRef> refs;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        if (const std::optional<AtspiRef> ref = refFrom(arg))
+            refs.append(*ref);
+    }
+    arg.endArray();
+    return refs;
+}
+
+std::optional<QRect> rectFrom(const QDBusMessage& reply) {
+    const QVariantList args = reply.arguments();
+    int values[4] = {};
+    if (args.size() == 4) {
+        for (int i = 0; i < 4; ++i) {
+            bool ok = false;
+            values[i] = args.at(i).toInt(&ok);
+            if (!ok)
+                return std::nullopt;
+        }
+    } else if (args.size() == 1 && args.at(0).canConvert<QDBusArgument>()) {
+        const QDBusArgument arg = args.at(0).value<QDBusArgument>();
+        if (arg.currentSignature() != QLatin1String("(iiii)"))
+            return std::nullopt;
+        arg.beginStructure();
+        arg >> values[0] >> values[1] >> values[2] >> values[3];
+        arg.endStructure();
+    } else {
+        return std::nullopt;
+    }
+    return QRect(values[0], values[1], values[2], values[3]);
+}
+
+QList<int> bitset(const QList<uint>& bits, int words) {
+    QList<int> set(words, 0);
+    for (uint bit : bits) {
+        if (bit / 32 < uint(words))
+            set[bit / 32] |= int(1u << (bit % 32));
+    }
+    return set;
+}
+
+} // namespace
+
+AtspiClient::AtspiClient(const QString& connectionName)
+    : m_connectionName(connectionName) {}
+
+AtspiClient::~AtspiClient() {
+    disconnect();
+}
+
+void AtspiClient::disconnect() {
+    if (m_connected)
+        QDBusConnection::disconnectFromBus(m_connectionName);
+    m_connected = false;
+    m_pidOfService.clear();
+    m_applications.clear();
+    m_noSearch.clear();
+}
+
+bool AtspiClient::isConnected(QueryDeadline& deadline) {
+    return connectIfNeeded(deadline);
+}
+
+bool AtspiClient::connectIfNeeded(QueryDeadline& deadline) {
+    if (m_connected) {
+        if (QDBusConnection(m_connectionName).isConnected())
+            return true;
+        disconnect();
+    }
+    if (m_sinceLastAttempt.isValid() && m_sinceLastAttempt.elapsed() < reconnectIntervalMs)
+        return false;
+    m_sinceLastAttempt.start();
+
+    QDBusConnection session = QDBusConnection::sessionBus();
+    if (!session.isConnected() || deadline.expired())
+        return false;
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress"));
+    // A query must not start the accessibility bus as a side effect.
+    request.setAutoStartService(false);
+    const QDBusMessage reply = session.call(request, QDBus::Block, deadline.remainingMs());
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    const QString address = reply.arguments().constFirst().toString();
+    if (address.isEmpty())
+        return false;
+
+    QDBusConnection bus = QDBusConnection::connectToBus(address, m_connectionName);
+    if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(m_connectionName);
+        return false;
+    }
+    m_connected = true;
+    return true;
+}
+
+std::optional<QDBusMessage> AtspiClient::call(QueryDeadline& deadline, const AtspiRef& object,
+                                              const QString& interface, const QString& method,
+                                              const QVariantList& args) {
+    if (!connectIfNeeded(deadline) || deadline.expired())
+        return std::nullopt;
+    QDBusMessage request = QDBusMessage::createMethodCall(object.service, object.path, interface, method);
+    request.setArguments(args);
+    request.setAutoStartService(false);
+    const QDBusMessage reply =
+        QDBusConnection(m_connectionName).call(request, QDBus::Block, qMax(1, deadline.remainingMs()));
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return reply;
+
+    const QString error = reply.errorName();
+    if (error == QLatin1String("org.freedesktop.DBus.Error.Disconnected")) {
+        disconnect();
+    } else if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+               error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+        forgetService(object.service);
+    }
+    return std::nullopt;
+}
+
+std::optional<QVariant> AtspiClient::property(QueryDeadline& deadline, const AtspiRef& object,
+                                              const QString& interface, const QString& name) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, object, propertiesInterface, QStringLiteral("Get"), {interface, name});
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    return reply->arguments().constFirst().value<QDBusVariant>().variant();
+}
+
+std::optional<uint> AtspiClient::role(QueryDeadline& deadline, const AtspiRef& object) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, object, accessibleInterface, QStringLiteral("GetRole"));
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const uint value = reply->arguments().constFirst().toUInt(&ok);
+    return ok ? std::optional<uint>(value) : std::nullopt;
+}
+
+std::optional<quint64> AtspiClient::states(QueryDeadline& deadline, const AtspiRef& object) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, object, accessibleInterface, QStringLiteral("GetState"));
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    const QList<uint> words = qdbus_cast<QList<uint>>(reply->arguments().constFirst());
+    if (words.isEmpty())
+        return std::nullopt;
+    quint64 bits = words.at(0);
+    if (words.size() > 1)
+        bits |= quint64(words.at(1)) << 32;
+    return bits;
+}
+
+std::optional<QList<AtspiRef>> AtspiClient::children(QueryDeadline& deadline, const AtspiRef& object) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, object, accessibleInterface, QStringLiteral("GetChildren"));
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    return refListFrom(reply->arguments().constFirst());
+}
+
+std::optional<AtspiRef> AtspiClient::parent(QueryDeadline& deadline, const AtspiRef& object) {
+    const std::optional<QVariant> value =
+        property(deadline, object, accessibleInterface, QStringLiteral("Parent"));
+    if (!value)
+        return std::nullopt;
+    return refFrom(*value);
+}
+
+std::optional<QMap<QString, QString>> AtspiClient::attributes(QueryDeadline& deadline,
+                                                              const AtspiRef& object) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, object, accessibleInterface, QStringLiteral("GetAttributes"));
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    return qdbus_cast<QMap<QString, QString>>(reply->arguments().constFirst());
+}
+
+std::optional<int> AtspiClient::caretOffset(QueryDeadline& deadline, const AtspiRef& object) {
+    const std::optional<QVariant> value =
+        property(deadline, object, textInterface, QStringLiteral("CaretOffset"));
+    if (!value)
+        return std::nullopt;
+    bool ok = false;
+    const int offset = value->toInt(&ok);
+    return ok ? std::optional<int>(offset) : std::nullopt;
+}
+
+std::optional<QRect> AtspiClient::characterExtents(QueryDeadline& deadline, const AtspiRef& object,
+                                                   int offset) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, object, textInterface, QStringLiteral("GetCharacterExtents"),
+             {QVariant::fromValue(offset), QVariant::fromValue(uint(screenCoordinates))});
+    if (!reply)
+        return std::nullopt;
+    return rectFrom(*reply);
+}
+
+std::optional<QRect> AtspiClient::extents(QueryDeadline& deadline, const AtspiRef& object) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, object, componentInterface, QStringLiteral("GetExtents"),
+             {QVariant::fromValue(uint(screenCoordinates))});
+    if (!reply)
+        return std::nullopt;
+    return rectFrom(*reply);
+}
+
+std::optional<QString> AtspiClient::documentAttribute(QueryDeadline& deadline, const AtspiRef& document,
+                                                      const QString& name) {
+    const std::optional<QDBusMessage> reply =
+        call(deadline, document, documentInterface, QStringLiteral("GetAttributeValue"), {name});
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    const QString value = reply->arguments().constFirst().toString();
+    if (value.isEmpty())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<QList<AtspiRef>> AtspiClient::findDescendants(QueryDeadline& deadline, const AtspiRef& object,
+                                                            const QList<uint>& states,
+                                                            const QList<uint>& roles, int count,
+                                                            bool* unsupported) {
+    if (unsupported)
+        *unsupported = false;
+    if (m_noSearch.contains(object.service)) {
+        if (unsupported)
+            *unsupported = true;
+        return std::nullopt;
+    }
+    if (!connectIfNeeded(deadline) || deadline.expired())
+        return std::nullopt;
+
+    QDBusArgument rule;
+    rule.beginStructure();
+    rule << bitset(states, 2) << matchAll;
+    rule.beginMap(QMetaType::fromType<QString>(), QMetaType::fromType<QString>());
+    rule.endMap();
+    rule << matchAll;
+    rule << bitset(roles, 4) << (roles.isEmpty() ? matchAll : matchAny);
+    rule << QStringList() << matchAll;
+    rule << false;
+    rule.endStructure();
+
+    QDBusMessage request = QDBusMessage::createMethodCall(object.service, object.path, collectionInterface,
+                                                          QStringLiteral("GetMatches"));
+    request << QVariant::fromValue(rule) << sortCanonical << count << true;
+    request.setAutoStartService(false);
+    const QDBusMessage reply =
+        QDBusConnection(m_connectionName).call(request, QDBus::Block, qMax(1, deadline.remainingMs()));
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        const QString error = reply.errorName();
+        if (error == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.UnknownObject") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.NotSupported")) {
+            m_noSearch.insert(object.service);
+            if (unsupported)
+                *unsupported = true;
+        } else if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")) {
+            forgetService(object.service);
+        }
+        return std::nullopt;
+    }
+    if (reply.arguments().isEmpty())
+        return std::nullopt;
+    return refListFrom(reply.arguments().constFirst());
+}
+
+void AtspiClient::forgetService(const QString& service) {
+    m_pidOfService.remove(service);
+    m_noSearch.remove(service);
+    m_applications.removeIf([&](const AtspiRef& ref) { return ref.service == service; });
+}
+
+void AtspiClient::refreshApplications(QueryDeadline& deadline) {
+    const std::optional<QList<AtspiRef>> apps = children(deadline, AtspiRef{registryService, rootPath});
+    if (!apps)
+        return;
+    m_applications = *apps;
+    QSet<QString> present;
+    for (const AtspiRef& app : std::as_const(m_applications)) {
+        present.insert(app.service);
+        if (m_pidOfService.contains(app.service))
+            continue;
+        const std::optional<QDBusMessage> reply =
+            call(deadline,
+                 AtspiRef{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus")},
+                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"),
+                 {app.service});
+        if (!reply || reply->arguments().isEmpty())
+            continue;
+        bool ok = false;
+        const qint64 pid = reply->arguments().constFirst().toLongLong(&ok);
+        if (ok)
+            m_pidOfService.insert(app.service, pid);
+    }
+    m_pidOfService.removeIf([&](const auto& it) { return !present.contains(it.key()); });
+}
+
+QList<AtspiRef> AtspiClient::applicationsOfProcess(QueryDeadline& deadline, qint64 pid) {
+    const auto matching = [&] {
+        QList<AtspiRef> found;
+        for (const AtspiRef& app : std::as_const(m_applications)) {
+            if (m_pidOfService.value(app.service, -1) == pid)
+                found.append(app);
+        }
+        return found;
+    };
+    QList<AtspiRef> found = matching();
+    if (found.isEmpty()) {
+        refreshApplications(deadline);
+        found = matching();
+    }
+    return found;
+}
+
+} // namespace pimsel

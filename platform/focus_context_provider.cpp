@@ -1,0 +1,192 @@
+#include "platform/focus_context_provider.h"
+
+#include <QUrl>
+
+namespace pimsel {
+
+namespace {
+
+constexpr int maxAncestorWalk = 25;
+// A pruned walk through a toolkit without the search call visits at most this many objects.
+constexpr int maxWalkedObjects = 600;
+constexpr int defaultCaretHeight = 16;
+
+bool has(quint64 states, uint state) {
+    return (states >> state) & 1u;
+}
+
+bool isEmptyBox(const QRect& r) {
+    return r.x() == 0 && r.y() == 0 && r.width() <= 0 && r.height() <= 0;
+}
+
+QString uniqueConnectionName() {
+    static int counter = 0;
+    return QStringLiteral("pimsel-a11y-%1").arg(++counter);
+}
+
+} // namespace
+
+FocusContextProvider::FocusContextProvider(ProcessIdSource activeProcessId, int budgetMs)
+    : m_activeProcessId(std::move(activeProcessId))
+    , m_budgetMs(budgetMs)
+    , m_client(std::make_unique<AtspiClient>(uniqueConnectionName())) {}
+
+FocusContextProvider::~FocusContextProvider() = default;
+
+std::optional<AtspiRef> FocusContextProvider::activeFrame(QueryDeadline& deadline) {
+    const std::optional<qint64> pid = m_activeProcessId ? m_activeProcessId() : std::nullopt;
+    if (!pid || *pid <= 0)
+        return std::nullopt;
+    // One process may own several bus connections (two toolkits in one program); the active frame
+    // lives under one of them.
+    const QList<AtspiRef> applications = m_client->applicationsOfProcess(deadline, *pid);
+    for (const AtspiRef& application : applications) {
+        const std::optional<QList<AtspiRef>> windows = m_client->children(deadline, application);
+        if (!windows)
+            continue;
+        for (const AtspiRef& window : *windows) {
+            const std::optional<quint64> states = m_client->states(deadline, window);
+            if (states && has(*states, atspi::stateActive))
+                return window;
+            if (deadline.expired())
+                return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<AtspiRef> FocusContextProvider::findInFrame(QueryDeadline& deadline, const AtspiRef& frame,
+                                                          uint state, std::optional<uint> role) {
+    bool unsupported = false;
+    const std::optional<QList<AtspiRef>> found = m_client->findDescendants(
+        deadline, frame, {state}, role ? QList<uint>{*role} : QList<uint>{}, 1, &unsupported);
+    if (found)
+        return found->isEmpty() ? std::nullopt : std::optional<AtspiRef>(found->constFirst());
+    if (!unsupported)
+        return std::nullopt;
+
+    // Depth-first through what is on screen: hidden subtrees cannot hold the focus or the visible page.
+    QList<AtspiRef> pending{frame};
+    int visited = 0;
+    while (!pending.isEmpty() && visited < maxWalkedObjects && !deadline.expired()) {
+        const AtspiRef node = pending.takeLast();
+        const std::optional<QList<AtspiRef>> children = m_client->children(deadline, node);
+        if (!children)
+            continue;
+        for (qsizetype i = children->size() - 1; i >= 0 && !deadline.expired(); --i) {
+            const AtspiRef& child = children->at(i);
+            ++visited;
+            const std::optional<quint64> states = m_client->states(deadline, child);
+            if (!states)
+                continue;
+            if (has(*states, state) && (!role || m_client->role(deadline, child) == role))
+                return child;
+            if (has(*states, atspi::stateShowing))
+                pending.append(child);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& deadline,
+                                                             std::optional<AtspiRef>* frameOut) {
+    const std::optional<AtspiRef> frame = activeFrame(deadline);
+    if (frameOut)
+        *frameOut = frame;
+    if (!frame)
+        return std::nullopt;
+    return findInFrame(deadline, *frame, atspi::stateFocused, std::nullopt);
+}
+
+std::optional<AtspiRef> FocusContextProvider::focusedElement() {
+    QueryDeadline deadline(m_budgetMs);
+    return focusedElement(deadline);
+}
+
+bool FocusContextProvider::isSecureFieldFocused() {
+    QueryDeadline deadline(m_budgetMs);
+    const std::optional<AtspiRef> element = focusedElement(deadline);
+    if (!element)
+        return false;
+    if (m_client->role(deadline, *element) == atspi::rolePasswordText)
+        return true;
+    // Browsers mark password inputs by attribute as well.
+    const std::optional<QMap<QString, QString>> attributes = m_client->attributes(deadline, *element);
+    return attributes && attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+}
+
+std::optional<QRect> FocusContextProvider::caretRect() {
+    QueryDeadline deadline(m_budgetMs);
+    const std::optional<AtspiRef> element = focusedElement(deadline);
+    if (!element)
+        return std::nullopt;
+
+    std::optional<QRect> caret;
+    if (const std::optional<int> offset = m_client->caretOffset(deadline, *element); offset && *offset >= 0) {
+        const std::optional<QRect> at = m_client->characterExtents(deadline, *element, *offset);
+        if (at && !isEmptyBox(*at)) {
+            caret = QRect(at->x(), at->y(), 1, at->height());
+        } else if (*offset > 0) {
+            // At the end of the text there is no character at the caret: use the one before it.
+            const std::optional<QRect> before = m_client->characterExtents(deadline, *element, *offset - 1);
+            if (before && !isEmptyBox(*before))
+                caret = QRect(before->x() + before->width(), before->y(), 1, before->height());
+        }
+    }
+    if (!caret) {
+        // Empty fields and fields that hide their characters report no character boxes.
+        const std::optional<QRect> field = m_client->extents(deadline, *element);
+        if (!field || isEmptyBox(*field))
+            return std::nullopt;
+        caret = field;
+    }
+    if (caret->height() <= 0)
+        caret->setHeight(defaultCaretHeight);
+    return caret;
+}
+
+std::optional<QUrl> FocusContextProvider::documentAddress(QueryDeadline& deadline, const AtspiRef& document) {
+    for (const QString& attribute : {QStringLiteral("URI"), QStringLiteral("DocURL")}) {
+        const std::optional<QString> text = m_client->documentAttribute(deadline, document, attribute);
+        if (!text)
+            continue;
+        const QUrl url(*text, QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty())
+            return url;
+    }
+    return std::nullopt;
+}
+
+std::optional<QUrl> FocusContextProvider::currentBrowserURL() {
+    QueryDeadline deadline(m_budgetMs);
+    std::optional<AtspiRef> frame;
+    const std::optional<AtspiRef> element = focusedElement(deadline, &frame);
+
+    if (element) {
+        // The outermost page wins over the frames embedded in it.
+        std::optional<AtspiRef> topDocument;
+        std::optional<AtspiRef> current = element;
+        for (int examined = 0; current && examined < maxAncestorWalk && !deadline.expired(); ++examined) {
+            const std::optional<uint> role = m_client->role(deadline, *current);
+            if (role == atspi::roleDocumentWeb)
+                topDocument = current;
+            else if (role == atspi::roleFrame || role == atspi::roleApplication)
+                break;
+            current = m_client->parent(deadline, *current);
+        }
+        if (topDocument) {
+            if (const std::optional<QUrl> url = documentAddress(deadline, *topDocument))
+                return url;
+        }
+    }
+    if (!frame || deadline.expired())
+        return std::nullopt;
+    // Nothing in the page has the focus (or the browser's own controls have it): the page on screen.
+    const std::optional<AtspiRef> shown =
+        findInFrame(deadline, *frame, atspi::stateShowing, atspi::roleDocumentWeb);
+    if (!shown)
+        return std::nullopt;
+    return documentAddress(deadline, *shown);
+}
+
+} // namespace pimsel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "engine/ports.h"
+#include "platform/atspi_client.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace pimsel {
+
+// Answers what has the keyboard in the active window's application, over the accessibility bus:
+// a password field or not, where the caret is, and which page a browser shows. Each question is
+// bounded as a whole by `budgetMs`; an unanswered, failed or unsupported query gives the neutral
+// answer (false, none).
+class FocusContextProvider : public FocusContextProviding {
+public:
+    static constexpr int defaultBudgetMs = 250;
+    // The process id of the active window's owner, none when unknown.
+    using ProcessIdSource = std::function<std::optional<qint64>()>;
+
+    explicit FocusContextProvider(ProcessIdSource activeProcessId, int budgetMs = defaultBudgetMs);
+    ~FocusContextProvider() override;
+
+    bool isSecureFieldFocused() override;
+    // A one-pixel-wide line at the insertion point; the whole field when it reports no characters.
+    std::optional<QRect> caretRect() override;
+    std::optional<QUrl> currentBrowserURL() override;
+
+    // The focused object of the active window, for diagnostics and tests.
+    std::optional<AtspiRef> focusedElement();
+
+private:
+    std::optional<AtspiRef> activeFrame(QueryDeadline& deadline);
+    std::optional<AtspiRef> focusedElement(QueryDeadline& deadline,
+                                           std::optional<AtspiRef>* frameOut = nullptr);
+    std::optional<AtspiRef> findInFrame(QueryDeadline& deadline, const AtspiRef& frame, uint state,
+                                        std::optional<uint> role);
+    std::optional<QUrl> documentAddress(QueryDeadline& deadline, const AtspiRef& document);
+
+    ProcessIdSource m_activeProcessId;
+    int m_budgetMs;
+    std::unique_ptr<AtspiClient> m_client;
+};
+
+} // namespace pimsel
