@@ -33,6 +33,12 @@ QPainterPath roundedPath(const QRectF& rect, qreal radius) {
     return path;
 }
 
+// Half-open, so a point on the line between two rows belongs to exactly one of them.
+bool holds(const QRect& rect, const QPointF& point) {
+    return point.x() >= rect.x() && point.x() < rect.x() + rect.width() && point.y() >= rect.y() &&
+           point.y() < rect.y() + rect.height();
+}
+
 QString rowLabel(const EmojiEntry& entry) {
     return entry.aliases.isEmpty() ? entry.name : entry.aliases.first();
 }
@@ -70,7 +76,7 @@ std::optional<int> SuggestionPanelView::rowAt(const QPointF& point) const {
         return std::nullopt;
     const int count = static_cast<int>(model_->results().size());
     for (int row = 0; row < count; ++row) {
-        if (QRectF(layout::rowRect(row)).contains(point))
+        if (holds(layout::rowRect(row), point))
             return row;
     }
     return std::nullopt;
@@ -82,7 +88,7 @@ std::optional<int> SuggestionPanelView::toneCellAt(const QPointF& point) const {
     const int rows = static_cast<int>(model_->results().size());
     const int variants = static_cast<int>(model_->toneVariants().size());
     for (int variant = 0; variant < variants; ++variant) {
-        if (QRectF(layout::toneCellRect(rows, variants, variant)).contains(point))
+        if (holds(layout::toneCellRect(rows, variants, variant), point))
             return variant;
     }
     return std::nullopt;

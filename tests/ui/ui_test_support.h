@@ -1,10 +1,17 @@
 #pragma once
 
-// Readable failure messages for Qt geometry in the ui tests.
+// Shared pieces of the ui tests: readable geometry in failure messages, sample rows, and
+// synthetic pointer events.
 
+#include "engine/emoji_entry.h"
+
+#include <QCoreApplication>
+#include <QEnterEvent>
+#include <QMouseEvent>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QWidget>
 
 #include <ostream>
 
@@ -17,3 +24,55 @@ inline void PrintTo(const QSize& s, std::ostream* os) {
 inline void PrintTo(const QRect& r, std::ostream* os) {
     *os << "(" << r.x() << ", " << r.y() << " " << r.width() << "x" << r.height() << ")";
 }
+
+namespace pimsel::testing {
+
+inline EmojiEntry entry(const QString& emoji, const QString& alias, bool tones = false) {
+    EmojiEntry e;
+    e.emoji = emoji;
+    e.name = alias + QStringLiteral(" face");
+    if (!alias.isEmpty())
+        e.aliases = QStringList{alias};
+    e.supportsSkinTones = tones;
+    return e;
+}
+
+inline QList<EmojiEntry> sampleRows(int count) {
+    const QList<EmojiEntry> all{entry(QStringLiteral("😄"), QStringLiteral("smile")),
+                                entry(QStringLiteral("😃"), QStringLiteral("smiley")),
+                                entry(QStringLiteral("👋"), QStringLiteral("wave"), true),
+                                entry(QStringLiteral("🍕"), QStringLiteral("pizza")),
+                                entry(QStringLiteral("🎉"), QStringLiteral("tada")),
+                                entry(QStringLiteral("🔥"), QStringLiteral("fire")),
+                                entry(QStringLiteral("🌈"), QStringLiteral("rainbow"))};
+    return all.mid(0, count);
+}
+
+inline void sendMouse(QWidget& widget, QEvent::Type type, const QPoint& local,
+                      Qt::MouseButton button = Qt::LeftButton) {
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
+    QMouseEvent event(type, QPointF(local), QPointF(widget.mapToGlobal(local)),
+                      type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+inline void moveTo(QWidget& widget, const QPoint& local) {
+    sendMouse(widget, QEvent::MouseMove, local);
+}
+
+inline void click(QWidget& widget, const QPoint& local, Qt::MouseButton button = Qt::LeftButton) {
+    sendMouse(widget, QEvent::MouseButtonPress, local, button);
+    sendMouse(widget, QEvent::MouseButtonRelease, local, button);
+}
+
+inline void enter(QWidget& widget, const QPoint& local) {
+    QEnterEvent event{QPointF(local), QPointF(local), QPointF(widget.mapToGlobal(local))};
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+inline void leave(QWidget& widget) {
+    QEvent event(QEvent::Leave);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+} // namespace pimsel::testing
