@@ -1,0 +1,20 @@
+#include "app/cli.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        // The command line needs no display, so no GUI application object.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("pimsel"));
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return pimsel::runCli(QCoreApplication::arguments().mid(1), out, err);
+    }
+    std::fputs("pimsel: the desktop application is not built yet; see 'pimsel --help' for what works.\n",
+               stderr);
+    return 1;
+}

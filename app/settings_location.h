@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+namespace pimsel {
+
+// The one settings file shared by the desktop application and the command line:
+// $XDG_CONFIG_HOME/pimsel/pimsel.conf (~/.config/pimsel/pimsel.conf when unset).
+QString settingsFilePath();
+
+// An INI-format QSettings over settingsFilePath(). Reading it never creates the file.
+std::unique_ptr<QSettings> openUserSettings();
+
+} // namespace pimsel
