@@ -29,8 +29,9 @@ TEST_P(NormalizedDomainTest, ReducesToBareLowerCaseDomain) {
     const DomainCase& c = GetParam();
     const std::optional<QString> result = normalizedDomain(c.input);
     ASSERT_EQ(result.has_value(), c.expected.has_value()) << (result ? result->toStdString() : "none");
-    if (c.expected)
+    if (c.expected) {
         EXPECT_EQ(result->toStdString(), c.expected->toStdString());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,156 @@
+#include "platform/permissions_controller.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QDesktopServices>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
+#include <xcb/xtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+namespace pimsel {
+
+Q_LOGGING_CATEGORY(permissionsLog, "app.pimsel.permissions", QtInfoMsg)
+
+const QString PermissionsController::accessibilitySettingsAddress =
+    QStringLiteral("https://pimsel.app/help/linux-permissions#accessibility");
+const QString PermissionsController::inputMonitoringSettingsAddress =
+    QStringLiteral("https://pimsel.app/help/linux-permissions#input-monitoring");
+
+namespace {
+
+constexpr int busTimeoutMs = 250;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
+struct ConnectionDeleter {
+    void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
+};
+
+std::optional<bool> statusFlag(QDBusConnection& bus, const QString& name) {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.a11y.Status") << name;
+    get.setAutoStartService(false);
+    const QDBusMessage reply = bus.call(get, QDBus::Block, busTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
+    if (value.typeId() != QMetaType::Bool)
+        return std::nullopt;
+    return value.toBool();
+}
+
+} // namespace
+
+bool PermissionsController::accessibilityBusEnabled() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    const QDBusReply<bool> owned = bus.interface()->isServiceRegistered(QStringLiteral("org.a11y.Bus"));
+    if (!owned.isValid() || !owned.value())
+        return false;
+    return statusFlag(bus, QStringLiteral("IsEnabled")).value_or(false) ||
+           statusFlag(bus, QStringLiteral("ScreenReaderEnabled")).value_or(false);
+}
+
+bool PermissionsController::x11InputAvailable() {
+    // XWayland would accept the connection but show Pimsel none of the native windows' keys.
+    if (qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
+        return false;
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    const std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection(xcb_connect(nullptr, nullptr));
+    xcb_connection_t* c = connection.get();
+    if (!c || xcb_connection_has_error(c))
+        return false;
+
+    const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c, &xcb_input_id);
+    const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
+    if (!xinput || !xinput->present || !xtest || !xtest->present)
+        return false;
+    const XcbReply<xcb_input_xi_query_version_reply_t> version(
+        xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+    if (!version)
+        return false;
+    return version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2);
+}
+
+PermissionsController::Probes PermissionsController::systemProbes() {
+    Probes probes;
+    probes.accessibility = &PermissionsController::accessibilityBusEnabled;
+    probes.inputMonitoring = &PermissionsController::x11InputAvailable;
+    probes.startProgram = [](const QString& program, const QStringList& arguments) {
+        return QProcess::startDetached(program, arguments);
+    };
+    probes.findProgram = [](const QString& program) { return QStandardPaths::findExecutable(program); };
+    probes.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    return probes;
+}
+
+PermissionsController::PermissionsController(QObject* parent)
+    : PermissionsController(systemProbes(), parent) {}
+
+PermissionsController::PermissionsController(Probes probes, QObject* parent)
+    : QObject(parent)
+    , m_probes(std::move(probes)) {}
+
+void PermissionsController::refresh() {
+    // Both are read before either is published, so an observer never sees a half-updated pair.
+    const bool accessibility = m_probes.accessibility && m_probes.accessibility();
+    const bool inputMonitoring = m_probes.inputMonitoring && m_probes.inputMonitoring();
+    if (accessibility != m_accessibilityGranted) {
+        m_accessibilityGranted = accessibility;
+        Q_EMIT accessibilityGrantedChanged(accessibility);
+    }
+    if (inputMonitoring != m_inputMonitoringGranted) {
+        m_inputMonitoringGranted = inputMonitoring;
+        Q_EMIT inputMonitoringGrantedChanged(inputMonitoring);
+    }
+}
+
+void PermissionsController::requestAccessibility() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage set = QDBusMessage::createMethodCall(
+        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    set << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
+        << QVariant::fromValue(QDBusVariant(true));
+    bus.call(set, QDBus::Block, busTimeoutMs);
+}
+
+void PermissionsController::openSystemSettings(const QString& address) {
+    const QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return;
+    if (address == accessibilitySettingsAddress && m_probes.findProgram && m_probes.startProgram) {
+        const struct {
+            const char* program;
+            const char* argument;
+        } desktops[] = {{"gnome-control-center", "universal-access"}, {"systemsettings", "kcm_access"}};
+        for (const auto& desktop : desktops) {
+            const QString program = m_probes.findProgram(QString::fromLatin1(desktop.program));
+            if (!program.isEmpty() && m_probes.startProgram(program, {QString::fromLatin1(desktop.argument)}))
+                return;
+        }
+    }
+    if (m_probes.openUrl)
+        m_probes.openUrl(url);
+}
+
+} // namespace pimsel

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QLoggingCategory>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace pimsel {
+
+Q_DECLARE_LOGGING_CATEGORY(permissionsLog)
+
+// The two things Pimsel needs from the desktop: the accessibility bus switched on (to read the
+// focused field, the caret and a browser's address) and an X11 display with XInput 2.2 and XTEST
+// (to observe keys and post its own). Each flag is published only when it really changes.
+class PermissionsController : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
+    Q_PROPERTY(bool inputMonitoringGranted READ inputMonitoringGranted NOTIFY inputMonitoringGrantedChanged)
+
+public:
+    // Where the user is sent to grant each permission. The accessibility address is replaced by the
+    // desktop's own accessibility settings when one of them is installed.
+    static const QString accessibilitySettingsAddress;
+    static const QString inputMonitoringSettingsAddress;
+
+    struct Probes {
+        std::function<bool()> accessibility;
+        std::function<bool()> inputMonitoring;
+        // Starts a program detached; false when it could not be started.
+        std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
+        std::function<QString(const QString& program)> findProgram;
+        std::function<bool(const QUrl& url)> openUrl;
+    };
+    // The real desktop: the session bus, the X display, QProcess and QDesktopServices.
+    static Probes systemProbes();
+
+    explicit PermissionsController(QObject* parent = nullptr);
+    PermissionsController(Probes probes, QObject* parent = nullptr);
+
+    bool accessibilityGranted() const { return m_accessibilityGranted; }
+    bool inputMonitoringGranted() const { return m_inputMonitoringGranted; }
+
+    void refresh();
+    // Switches the accessibility bus on; the flag follows at the next refresh. Applications read
+    // the switch when they start, so running ones may need a restart to be seen.
+    void requestAccessibility();
+    // One of the two addresses above; anything that is not a valid address is ignored.
+    void openSystemSettings(const QString& address);
+
+    static bool accessibilityBusEnabled();
+    static bool x11InputAvailable();
+
+Q_SIGNALS:
+    void accessibilityGrantedChanged(bool granted);
+    void inputMonitoringGrantedChanged(bool granted);
+
+private:
+    Probes m_probes;
+    bool m_accessibilityGranted = false;
+    bool m_inputMonitoringGranted = false;
+};
+
+} // namespace pimsel
