@@ -54,8 +54,12 @@ void SuggestionWindowController::show(const QList<EmojiEntry>& results, int sele
     model_->setSelectedIndex(selectedIndex);
     model_->setTrigger(triggerText);
     currentAnchor_ = anchor;
+    // A compositor can stop or start after the window was made: asked again on each show, not on
+    // every resize, since it costs a round trip to the X server.
+    const bool compositor = desktop_.isCompositorRunning && desktop_.isCompositorRunning();
     if (!panel_)
-        createPanel();
+        createPanel(compositor);
+    isBlended_ = panel_->hasTranslucentBackdrop() && compositor;
     resizeAndPlace();
     panel_->show();
     panel_->raise();
@@ -93,7 +97,7 @@ void SuggestionWindowController::setCallbacks(SuggestionCallbacks callbacks) {
     model_->onPickTone = std::move(callbacks.onPickTone);
 }
 
-void SuggestionWindowController::createPanel() {
+void SuggestionWindowController::createPanel(bool translucent) {
     panel_ = std::make_unique<SuggestionPanelView>(model_);
     // A tooltip-type window is left alone by the window manager: no focus, no taskbar entry, no
     // activation, yet it still gets the pointer.
@@ -102,7 +106,6 @@ void SuggestionWindowController::createPanel() {
     panel_->setAttribute(Qt::WA_X11DoNotAcceptFocus);
     panel_->setFocusPolicy(Qt::NoFocus);
     // The see-through surface has to be chosen before the native window exists.
-    const bool translucent = desktop_.isCompositorRunning && desktop_.isCompositorRunning();
     panel_->setAttribute(Qt::WA_TranslucentBackground, translucent);
     panel_->setTranslucentBackdrop(translucent);
     panel_->setWindowTitle(QStringLiteral("Pimsel suggestions"));

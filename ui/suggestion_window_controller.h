@@ -49,7 +49,7 @@ public:
     const std::optional<QRect>& currentAnchor() const { return currentAnchor_; }
 
 private:
-    void createPanel();
+    void createPanel(bool translucent);
     void resizeAndPlace();
     void updateShape();
 
@@ -57,6 +57,7 @@ private:
     SuggestionViewModel* model_;
     std::unique_ptr<SuggestionPanelView> panel_;
     std::optional<QRect> currentAnchor_;
+    bool isBlended_ = false; // see-through window and a compositor to blend it
 };
 
 } // namespace pimsel
