@@ -1,0 +1,168 @@
+// Password inputs and the page address in Chromium, on pages served from 127.0.0.1.
+
+#include "focus_e2e_support.h"
+#include "platform/atspi_client.h"
+#include "platform/focus_context_provider.h"
+#include "platform/frontmost_application.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace pimsel;
+using namespace pimsel::e2e;
+
+namespace {
+
+constexpr uint roleEntry = 79;
+
+// A static HTTP server on 127.0.0.1 over a folder of test pages.
+class PageServer {
+public:
+    bool start() {
+        if (!m_pages.isValid())
+            return false;
+        writePage("plain.html", "<title>plain</title><input id='plain' autofocus>");
+        writePage("password.html", "<title>password</title><input type='password' autofocus>");
+        writePage("nothing.html", "<title>nothing</title><p>No field has the focus here.</p><input id='later'>");
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                         QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
+                         m_pages.path(), QStringLiteral("0")});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        const QRegularExpression portLine(QStringLiteral("port (\\d+)"));
+        QByteArray output;
+        return waitUntil([&] {
+            m_process.waitForReadyRead(50);
+            output += m_process.readAll();
+            const auto match = portLine.match(QString::fromUtf8(output));
+            if (match.hasMatch())
+                m_port = match.captured(1).toInt();
+            return m_port > 0;
+        });
+    }
+    ~PageServer() {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    QUrl url(const char* page) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(m_port).arg(QLatin1String(page)));
+    }
+
+private:
+    void writePage(const char* name, const char* body) {
+        QFile file(m_pages.filePath(QLatin1String(name)));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray("<!doctype html><html><body>") + body + "</body></html>");
+    }
+
+    QTemporaryDir m_pages;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+class Browser {
+public:
+    Browser(const QString& profile, const QUrl& page) {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("chromium"),
+                        {QStringLiteral("--force-renderer-accessibility"), QStringLiteral("--no-sandbox"),
+                         QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--no-first-run"),
+                         QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
+                         QStringLiteral("--disable-sync"), QStringLiteral("--disable-gpu"),
+                         QStringLiteral("--no-default-browser-check"), QStringLiteral("--password-store=basic"),
+                         page.toString()});
+        m_process.waitForStarted(10000);
+    }
+    ~Browser() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+};
+
+class BrowserTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server = new PageServer;
+        ASSERT_TRUE(server->start()) << "the page server did not start";
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty()) << "chromium missing";
+        ASSERT_TRUE(profile.isValid());
+        ASSERT_TRUE(frontmost.hasDisplay());
+    }
+
+    std::optional<uint> focusedRole() {
+        const std::optional<AtspiRef> element = focus.focusedElement();
+        if (!element)
+            return std::nullopt;
+        QueryDeadline deadline(250);
+        return probe.role(deadline, *element);
+    }
+
+    static PageServer* server;
+    QTemporaryDir profile;
+    FrontmostApplication frontmost;
+    FocusContextProvider focus{[this] { return frontmost.activeProcessId(); }};
+    AtspiClient probe{QStringLiteral("browser-test-probe")};
+};
+
+PageServer* BrowserTest::server = nullptr;
+
+constexpr int pageTimeoutMs = 45000;
+
+TEST_F(BrowserTest, PasswordInputIsSecureAndTheAddressIsRead) {
+    const QUrl page = server->url("password.html");
+    Browser browser(profile.path(), page);
+    ASSERT_TRUE(waitUntil([&] { return focus.isSecureFieldFocused(); }, pageTimeoutMs))
+        << "the autofocused password input never counted as secure";
+    EXPECT_EQ(focus.currentBrowserURL(), page);
+}
+
+TEST_F(BrowserTest, OrdinaryInputIsNotSecureAndTheAddressIsRead) {
+    const QUrl page = server->url("plain.html");
+    Browser browser(profile.path(), page);
+    ASSERT_TRUE(waitUntil([&] { return focusedRole() == roleEntry; }, pageTimeoutMs))
+        << "the autofocused input never had the focus";
+    EXPECT_FALSE(focus.isSecureFieldFocused());
+    EXPECT_EQ(focus.currentBrowserURL(), page);
+    EXPECT_TRUE(focus.caretRect().has_value());
+}
+
+TEST_F(BrowserTest, AddressIsReadWithNothingFocusedInThePage) {
+    const QUrl page = server->url("nothing.html");
+    Browser browser(profile.path(), page);
+    std::optional<QUrl> url;
+    ASSERT_TRUE(waitUntil([&] { return (url = focus.currentBrowserURL()) == page; }, pageTimeoutMs))
+        << "read " << (url ? url->toString().toStdString() : "none");
+    const std::optional<uint> role = focusedRole();
+    EXPECT_NE(role, roleEntry);
+    EXPECT_FALSE(focus.isSecureFieldFocused());
+    EXPECT_EQ(frontmost.frontmostApplicationId(), QStringLiteral("chromium"));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

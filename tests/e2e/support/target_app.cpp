@@ -1,0 +1,93 @@
+#include "tests/e2e/support/target_app.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+namespace pimsel::e2e {
+
+TargetApp::TargetApp(Kind kind, QStringList extraArgs)
+    : kind_(kind)
+    , process_(std::make_unique<QProcess>()) {
+    outPath_ = dir_.filePath(QStringLiteral("field.txt"));
+    QStringList args;
+    QString program;
+    if (kind == Kind::gtk) {
+        program = QStringLiteral("/usr/bin/python3");
+        args << QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py");
+    } else {
+        program = QStringLiteral(PIMSEL_E2E_QT_FIELD);
+    }
+    args << QStringLiteral("--out") << outPath_ << extraArgs;
+    process_->setProcessChannelMode(QProcess::SeparateChannels);
+    process_->start(program, args);
+    if (!process_->waitForStarted(5000)) {
+        diagnostics_ = QStringLiteral("could not start ") + program;
+        return;
+    }
+    QDeadlineTimer deadline(10000);
+    QByteArray seen;
+    while (!deadline.hasExpired() && process_->state() == QProcess::Running) {
+        if (!process_->canReadLine())
+            process_->waitForReadyRead(100);
+        while (process_->canReadLine()) {
+            const QByteArray line = process_->readLine().trimmed();
+            seen += line + '\n';
+            if (line.startsWith("READY ")) {
+                window_ = line.mid(6).toUInt();
+                return;
+            }
+        }
+    }
+    diagnostics_ = QStringLiteral("no READY line; stdout: ") + QString::fromUtf8(seen) +
+                   QStringLiteral(" stderr: ") + QString::fromUtf8(process_->readAllStandardError());
+}
+
+TargetApp::~TargetApp() {
+    if (process_->state() != QProcess::NotRunning) {
+        process_->terminate();
+        if (!process_->waitForFinished(3000)) {
+            process_->kill();
+            process_->waitForFinished(1000);
+        }
+    }
+}
+
+QString TargetApp::text() const {
+    QFile file(outPath_);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+QString TargetApp::waitForText(const QString& expected, std::chrono::milliseconds patience) const {
+    QDeadlineTimer deadline(patience);
+    QString current = text();
+    while (current != expected && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+        current = text();
+    }
+    return current;
+}
+
+QString TargetApp::settledText(std::chrono::milliseconds quiet) const {
+    QString last = text();
+    QElapsedTimer stable;
+    stable.start();
+    QDeadlineTimer deadline(std::chrono::seconds(5));
+    while (stable.elapsed() < quiet.count() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+        const QString now = text();
+        if (now != last) {
+            last = now;
+            stable.restart();
+        }
+    }
+    return last;
+}
+
+} // namespace pimsel::e2e

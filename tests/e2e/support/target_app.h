@@ -1,0 +1,53 @@
+#pragma once
+
+// Starts one of the target applications (a GTK entry or a Qt line edit) and reads its field back
+// from the file the application mirrors its text into, independently of anything under test.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+namespace pimsel::e2e {
+
+class TargetApp {
+public:
+    enum class Kind { gtk, qt };
+
+    explicit TargetApp(Kind kind, QStringList extraArgs = {});
+    ~TargetApp();
+    TargetApp(const TargetApp&) = delete;
+    TargetApp& operator=(const TargetApp&) = delete;
+
+    bool isReady() const { return window_ != 0; }
+    std::uint32_t window() const { return window_; }
+    Kind kind() const { return kind_; }
+    QString name() const { return kind_ == Kind::gtk ? QStringLiteral("gtk") : QStringLiteral("qt"); }
+    QString diagnostics() const { return diagnostics_; }
+
+    // The field's text as last written by the application.
+    QString text() const;
+    // Polls the field until it reads `expected` or `patience` ran out; returns what it read last.
+    QString waitForText(const QString& expected,
+                        std::chrono::milliseconds patience = std::chrono::seconds(4)) const;
+    // Lets the field settle: returns once its text has not changed for `quiet`.
+    QString settledText(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) const;
+
+    static QString kindName(Kind kind) {
+        return kind == Kind::gtk ? QStringLiteral("gtk") : QStringLiteral("qt");
+    }
+
+private:
+    Kind kind_;
+    QTemporaryDir dir_;
+    QString outPath_;
+    std::unique_ptr<QProcess> process_;
+    std::uint32_t window_ = 0;
+    QString diagnostics_;
+};
+
+} // namespace pimsel::e2e

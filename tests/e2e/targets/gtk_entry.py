@@ -1,0 +1,82 @@
+#!/usr/bin/python3
+"""A GTK 3 window with one focused text entry, used as a target application by the desktop tests.
+
+Writes the entry's text to --out on every change and on exit, and prints "READY <xid>" once the
+window is mapped and the entry has the focus. SIGTERM quits.
+"""
+import argparse
+import os
+import signal
+import sys
+
+import gi
+
+gi.require_version("Gtk", "3.0")
+gi.require_version("GdkX11", "3.0")
+from gi.repository import GLib, Gtk, GdkX11  # noqa: E402,F401
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--password", action="store_true")
+    parser.add_argument("--title", default="gtk-entry")
+    parser.add_argument("--out")
+    parser.add_argument("--text", default="")
+    args = parser.parse_args()
+
+    window = Gtk.Window(title=args.title)
+    window.set_default_size(420, 80)
+    box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6, margin=12)
+    entry = Gtk.Entry()
+    entry.set_text(args.text)
+    if args.password:
+        entry.set_visibility(False)
+        entry.set_input_purpose(Gtk.InputPurpose.PASSWORD)
+    # A second widget so that a Tab the entry does not take has somewhere to move the focus.
+    button = Gtk.Button(label="next")
+    box.pack_start(entry, False, False, 0)
+    box.pack_start(button, False, False, 0)
+    window.add(box)
+
+    def write_out(*_):
+        if args.out:
+            data = entry.get_text().encode("utf-8")
+            with open(args.out + ".tmp", "wb") as f:
+                f.write(data)
+            os.replace(args.out + ".tmp", args.out)
+
+    entry.connect("changed", write_out)
+    window.connect("destroy", lambda *_: Gtk.main_quit())
+
+    announced = [False]
+
+    def announce(*_):
+        if announced[0] or not window.is_active() or not entry.has_focus():
+            return False
+        announced[0] = True
+        xid = window.get_window().get_xid()
+        print(f"READY {xid}", flush=True)
+        return False
+
+    def poll():
+        announce()
+        return not announced[0]
+
+    window.connect("notify::is-active", announce)
+    GLib.timeout_add(50, poll)
+    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGTERM, lambda *_: (Gtk.main_quit(), False)[1])
+    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGINT, lambda *_: (Gtk.main_quit(), False)[1])
+
+    write_out()
+    window.show_all()
+    # Caret after the initial text, nothing selected, as a Qt line edit starts.
+    entry.grab_focus_without_selecting()
+    entry.set_position(-1)
+    window.present()
+    Gtk.main()
+    write_out()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,395 @@
+#include "tests/e2e/typist.h"
+
+#include <xcb/xinput.h>
+#include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace pimsel::e2e {
+namespace {
+
+constexpr const char* masterName = "pimsel-typist";
+constexpr std::uint32_t noSymbol = 0;
+
+std::string deviceName(const xcb_input_xi_device_info_t* info) {
+    return std::string(xcb_input_xi_device_info_name(info), xcb_input_xi_device_info_name_length(info));
+}
+
+struct Devices {
+    int masterKeyboard = 0;
+    int masterPointer = 0;
+    int xtestKeyboard = 0;
+    int xtestPointer = 0;
+};
+
+Devices findDevices(xcb_connection_t* c) {
+    Devices d;
+    auto r = xcb::reply<xcb_input_xi_query_device_reply_t>(
+        c, xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL));
+    if (!r)
+        return d;
+    const std::string base = masterName;
+    for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
+         xcb_input_xi_device_info_next(&it)) {
+        const std::string name = deviceName(it.data);
+        if (name == base + " keyboard" && it.data->type == XCB_INPUT_DEVICE_TYPE_MASTER_KEYBOARD)
+            d.masterKeyboard = it.data->deviceid;
+        else if (name == base + " pointer" && it.data->type == XCB_INPUT_DEVICE_TYPE_MASTER_POINTER)
+            d.masterPointer = it.data->deviceid;
+        else if (name == base + " XTEST keyboard")
+            d.xtestKeyboard = it.data->deviceid;
+        else if (name == base + " XTEST pointer")
+            d.xtestPointer = it.data->deviceid;
+    }
+    return d;
+}
+
+bool addMaster(xcb_connection_t* c) {
+    const std::size_t nameLen = std::strlen(masterName);
+    const std::size_t padded = (nameLen + 3) / 4 * 4;
+    std::vector<std::uint8_t> buffer(sizeof(xcb_input_add_master_t) + padded, 0);
+    auto* change = reinterpret_cast<xcb_input_add_master_t*>(buffer.data());
+    change->type = XCB_INPUT_HIERARCHY_CHANGE_TYPE_ADD_MASTER;
+    change->len = static_cast<std::uint16_t>(buffer.size() / 4);
+    change->name_len = static_cast<std::uint16_t>(nameLen);
+    change->send_core = 1;
+    change->enable = 1;
+    std::memcpy(buffer.data() + sizeof(xcb_input_add_master_t), masterName, nameLen);
+    return xcb::check(c, xcb_input_xi_change_hierarchy_checked(
+                             c, 1, reinterpret_cast<const xcb_input_hierarchy_change_t*>(buffer.data())));
+}
+
+bool removeMasterDevice(xcb_connection_t* c, int masterKeyboard) {
+    xcb_input_remove_master_t change{};
+    change.type = XCB_INPUT_HIERARCHY_CHANGE_TYPE_REMOVE_MASTER;
+    change.len = sizeof(change) / 4;
+    change.deviceid = static_cast<xcb_input_device_id_t>(masterKeyboard);
+    change.return_mode = XCB_INPUT_CHANGE_MODE_FLOAT;
+    return xcb::check(c, xcb_input_xi_change_hierarchy_checked(
+                             c, 1, reinterpret_cast<const xcb_input_hierarchy_change_t*>(&change)));
+}
+
+} // namespace
+
+std::vector<std::uint32_t> utf8ToCodepoints(const std::string& utf8) {
+    std::vector<std::uint32_t> out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        int extra = 0;
+        std::uint32_t cp = 0;
+        if (b < 0x80) {
+            cp = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            cp = b & 0x1F;
+            extra = 1;
+        } else if ((b & 0xF0) == 0xE0) {
+            cp = b & 0x0F;
+            extra = 2;
+        } else {
+            cp = b & 0x07;
+            extra = 3;
+        }
+        ++i;
+        for (int k = 0; k < extra && i < utf8.size(); ++k, ++i)
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+        out.push_back(cp);
+    }
+    return out;
+}
+
+std::uint32_t keysymFromName(const std::string& name) {
+    return xkb_keysym_from_name(name.c_str(), XKB_KEYSYM_NO_FLAGS);
+}
+
+Typist::Typist(const char* display, MasterLifetime lifetime)
+    : connection_(display)
+    , plain_(display)
+    , lifetime_(lifetime) {
+    if (!connection_ || !plain_) {
+        error_ = "cannot connect to the X display";
+        return;
+    }
+    xcb_connection_t* c = connection_.get();
+    if (!xcb::extensionOpcode(c, "XInputExtension") || !xcb::extensionOpcode(c, "XTEST")) {
+        error_ = "the server lacks XInput or XTEST";
+        return;
+    }
+    auto version = xcb::reply<xcb_input_xi_query_version_reply_t>(c, xcb_input_xi_query_version_reply,
+                                                                  xcb_input_xi_query_version(c, 2, 2));
+    if (!version || version->major_version < 2) {
+        error_ = "XInput 2 unavailable";
+        return;
+    }
+    Devices d = findDevices(c);
+    if (!d.masterKeyboard) {
+        if (!addMaster(c)) {
+            error_ = "adding the master device failed";
+            return;
+        }
+        createdMaster_ = true;
+        d = findDevices(c);
+    }
+    if (!d.masterKeyboard || !d.masterPointer || !d.xtestKeyboard) {
+        error_ = "the typist's devices did not appear";
+        return;
+    }
+    masterKeyboard_ = d.masterKeyboard;
+    masterPointer_ = d.masterPointer;
+    xtestKeyboard_ = d.xtestKeyboard;
+    xtestPointer_ = d.xtestPointer;
+    // Core requests from this connection (XTest key events among them) now act on the typist's master.
+    if (!xcb::check(c, xcb_input_xi_set_client_pointer_checked(
+                           c, XCB_WINDOW_NONE, static_cast<xcb_input_device_id_t>(masterPointer_)))) {
+        error_ = "XISetClientPointer failed";
+        return;
+    }
+    if (!loadKeymap()) {
+        error_ = "cannot read the keyboard mapping";
+        return;
+    }
+    ready_ = true;
+}
+
+Typist::~Typist() {
+    if (!connection_ || !createdMaster_ || lifetime_ == MasterLifetime::keep)
+        return;
+    removeMasterDevice(connection_.get(), masterKeyboard_);
+}
+
+bool Typist::removeMaster(const char* display) {
+    xcb::Connection c(display);
+    if (!c)
+        return false;
+    const Devices d = findDevices(c.get());
+    return d.masterKeyboard && removeMasterDevice(c.get(), d.masterKeyboard);
+}
+
+void Typist::sync() {
+    if (connection_) {
+        xcb::reply<xcb_get_input_focus_reply_t>(connection_.get(), xcb_get_input_focus_reply,
+                                                xcb_get_input_focus(connection_.get()));
+    }
+}
+
+void Typist::pause() const {
+    if (keyDelay_.count() > 0)
+        std::this_thread::sleep_for(keyDelay_);
+}
+
+bool Typist::focus(xcb_window_t window) {
+    if (!ready_)
+        return false;
+    focusWindow_ = window;
+    return xcb::check(connection_.get(),
+                      xcb_input_xi_set_focus_checked(connection_.get(), window, XCB_CURRENT_TIME,
+                                                     static_cast<xcb_input_device_id_t>(masterKeyboard_)));
+}
+
+bool Typist::loadKeymap() {
+    xcb_connection_t* c = connection_.get();
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    minKeycode_ = setup->min_keycode;
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto r = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
+        c, xcb_get_keyboard_mapping_reply,
+        xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)));
+    if (!r)
+        return false;
+    keysymsPerKeycode_ = r->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r.get());
+    keysyms_.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(r.get()));
+    return keysymsPerKeycode_ > 0;
+}
+
+bool Typist::findKeysym(std::uint32_t keysym, KeyStroke& out) const {
+    const int per = keysymsPerKeycode_;
+    const int levels = std::min(per, 2);
+    for (int level = 0; level < levels; ++level) {
+        for (std::size_t i = 0; i + static_cast<std::size_t>(per) <= keysyms_.size();
+             i += static_cast<std::size_t>(per)) {
+            if (keysyms_[i + static_cast<std::size_t>(level)] == keysym) {
+                out.keycode = static_cast<std::uint8_t>(minKeycode_ + i / static_cast<std::size_t>(per));
+                out.shift = level == 1;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool Typist::fakeKey(std::uint8_t keycode, bool down) {
+    // The server routes core XTest events through the XTEST slave of the client pointer's master.
+    xcb_test_fake_input(connection_.get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME,
+                        XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestKeyboard_));
+    sync();
+    return !xcb_connection_has_error(connection_.get());
+}
+
+bool Typist::remapSpare(std::uint32_t keysym, std::uint8_t& keycode) {
+    const std::size_t per = static_cast<std::size_t>(keysymsPerKeycode_);
+    for (std::size_t i = keysyms_.size(); i >= per; i -= per) {
+        const std::size_t start = i - per;
+        if (std::all_of(keysyms_.begin() + static_cast<long>(start), keysyms_.begin() + static_cast<long>(i),
+                        [](std::uint32_t s) { return s == noSymbol; })) {
+            keycode = static_cast<std::uint8_t>(minKeycode_ + start / per);
+            std::vector<xcb_keysym_t> row(per, noSymbol);
+            row[0] = keysym;
+            if (per > 1)
+                row[1] = keysym;
+            // Both the applications' core keymap and the typist's own master must agree on the key.
+            for (xcb_connection_t* c : {plain_.get(), connection_.get()}) {
+                xcb_change_keyboard_mapping(c, 1, keycode, static_cast<std::uint8_t>(per), row.data());
+                xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+            }
+            // Clients re-read the keymap on MappingNotify; give them a moment.
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            return true;
+        }
+    }
+    return false;
+}
+
+void Typist::unmapSpare(std::uint8_t keycode) {
+    std::vector<xcb_keysym_t> row(static_cast<std::size_t>(keysymsPerKeycode_), noSymbol);
+    for (xcb_connection_t* c : {plain_.get(), connection_.get()}) {
+        xcb_change_keyboard_mapping(c, 1, keycode, static_cast<std::uint8_t>(keysymsPerKeycode_), row.data());
+        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+bool Typist::typeKeysym(std::uint32_t keysym) {
+    KeyStroke stroke;
+    if (findKeysym(keysym, stroke)) {
+        KeyStroke shift;
+        if (stroke.shift && !findKeysym(keysymFromName("Shift_L"), shift))
+            return false;
+        bool ok = true;
+        if (stroke.shift)
+            ok &= fakeKey(shift.keycode, true);
+        ok &= fakeKey(stroke.keycode, true);
+        ok &= fakeKey(stroke.keycode, false);
+        if (stroke.shift)
+            ok &= fakeKey(shift.keycode, false);
+        pause();
+        return ok;
+    }
+    std::uint8_t spare = 0;
+    if (!remapSpare(keysym, spare))
+        return false;
+    bool ok = fakeKey(spare, true);
+    ok &= fakeKey(spare, false);
+    pause();
+    unmapSpare(spare);
+    return ok;
+}
+
+bool Typist::type(const std::string& utf8) {
+    if (!ready_)
+        return false;
+    for (std::uint32_t cp : utf8ToCodepoints(utf8)) {
+        std::uint32_t keysym = 0;
+        if (cp == '\n')
+            keysym = keysymFromName("Return");
+        else if (cp == '\t')
+            keysym = keysymFromName("Tab");
+        else if (cp == '\b')
+            keysym = keysymFromName("BackSpace");
+        else
+            keysym = xkb_utf32_to_keysym(cp);
+        if (keysym == XKB_KEY_NoSymbol || !typeKeysym(keysym)) {
+            error_ = "cannot type U+" + std::to_string(cp);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Typist::press(const std::string& keyName) {
+    KeyStroke stroke;
+    if (!ready_ || !findKeysym(keysymFromName(keyName), stroke)) {
+        error_ = "no key for " + keyName;
+        return false;
+    }
+    return fakeKey(stroke.keycode, true);
+}
+
+bool Typist::release(const std::string& keyName) {
+    KeyStroke stroke;
+    if (!ready_ || !findKeysym(keysymFromName(keyName), stroke)) {
+        error_ = "no key for " + keyName;
+        return false;
+    }
+    return fakeKey(stroke.keycode, false);
+}
+
+bool Typist::key(const std::string& combo) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t plus = combo.find('+', start);
+        // A trailing "+" names the plus key itself.
+        if (plus == std::string::npos || plus + 1 == combo.size() || plus == start) {
+            parts.push_back(combo.substr(start));
+            break;
+        }
+        parts.push_back(combo.substr(start, plus - start));
+        start = plus + 1;
+    }
+    std::vector<std::string> modifiers;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        std::string m = parts[i];
+        std::transform(m.begin(), m.end(), m.begin(), [](unsigned char ch) { return std::tolower(ch); });
+        if (m == "shift")
+            modifiers.push_back("Shift_L");
+        else if (m == "ctrl" || m == "control")
+            modifiers.push_back("Control_L");
+        else if (m == "alt")
+            modifiers.push_back("Alt_L");
+        else if (m == "super")
+            modifiers.push_back("Super_L");
+        else {
+            error_ = "unknown modifier " + parts[i];
+            return false;
+        }
+    }
+    bool ok = true;
+    for (const auto& m : modifiers)
+        ok = ok && press(m);
+    const std::uint32_t keysym = keysymFromName(parts.back());
+    KeyStroke stroke;
+    if (ok && keysym != XKB_KEY_NoSymbol && findKeysym(keysym, stroke)) {
+        ok &= fakeKey(stroke.keycode, true);
+        ok &= fakeKey(stroke.keycode, false);
+    } else {
+        error_ = "no key for " + parts.back();
+        ok = false;
+    }
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
+        ok &= release(*it);
+    pause();
+    return ok;
+}
+
+bool Typist::click(int x, int y, int button) {
+    if (!ready_)
+        return false;
+    xcb_connection_t* c = connection_.get();
+    const xcb_window_t root = connection_.root();
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<std::int16_t>(x),
+                        static_cast<std::int16_t>(y), static_cast<std::uint8_t>(xtestPointer_));
+    sync();
+    xcb_test_fake_input(c, XCB_BUTTON_PRESS, static_cast<std::uint8_t>(button), XCB_CURRENT_TIME,
+                        XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestPointer_));
+    sync();
+    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, static_cast<std::uint8_t>(button), XCB_CURRENT_TIME,
+                        XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestPointer_));
+    sync();
+    pause();
+    return !xcb_connection_has_error(c);
+}
+
+} // namespace pimsel::e2e

@@ -1,0 +1,85 @@
+#pragma once
+
+// The "user" of the desktop tests: types, presses keys and clicks through a master keyboard and
+// pointer of its own, so its keys come from a different XTEST device than the application's.
+
+#include "platform/xcb_handles.h"
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pimsel::e2e {
+
+class Typist {
+public:
+    enum class MasterLifetime { removeOnDestruction, keep };
+
+    // Connects to `display` (nullptr: $DISPLAY) and adds the master "pimsel-typist", or reuses it.
+    explicit Typist(const char* display = nullptr,
+                    MasterLifetime lifetime = MasterLifetime::removeOnDestruction);
+    ~Typist();
+    Typist(const Typist&) = delete;
+    Typist& operator=(const Typist&) = delete;
+
+    bool isReady() const { return ready_; }
+    const std::string& error() const { return error_; }
+
+    int masterKeyboard() const { return masterKeyboard_; }
+    int masterPointer() const { return masterPointer_; }
+    int xtestKeyboard() const { return xtestKeyboard_; }
+
+    // Keyboard focus of the typist's master; every later key goes to this window.
+    bool focus(xcb_window_t window);
+    // UTF-8 text; "\n" is Return, "\t" is Tab. Characters missing from the keymap are typed through a
+    // spare keycode mapped for the occasion.
+    bool type(const std::string& utf8);
+    // A named key with optional modifiers: "Tab", "shift+Tab", "ctrl+BackSpace", "Down".
+    bool key(const std::string& combo);
+    bool press(const std::string& keyName);
+    bool release(const std::string& keyName);
+    // Moves the typist's pointer to (x, y) in root coordinates and clicks `button`.
+    bool click(int x, int y, int button = 1);
+    // Waits until the server has processed everything sent so far.
+    void sync();
+    void setKeyDelay(std::chrono::milliseconds delay) { keyDelay_ = delay; }
+
+    static bool removeMaster(const char* display = nullptr);
+
+private:
+    struct KeyStroke {
+        std::uint8_t keycode = 0;
+        bool shift = false;
+    };
+    bool fakeKey(std::uint8_t keycode, bool down);
+    bool loadKeymap();
+    bool findKeysym(std::uint32_t keysym, KeyStroke& out) const;
+    bool typeKeysym(std::uint32_t keysym);
+    bool remapSpare(std::uint32_t keysym, std::uint8_t& keycode);
+    void unmapSpare(std::uint8_t keycode);
+    void pause() const;
+
+    xcb::Connection connection_;
+    xcb::Connection plain_; // default client pointer: changes the core keymap the applications read
+    MasterLifetime lifetime_;
+    bool ready_ = false;
+    bool createdMaster_ = false;
+    std::string error_;
+    int masterKeyboard_ = 0;
+    int masterPointer_ = 0;
+    int xtestKeyboard_ = 0;
+    int xtestPointer_ = 0;
+    xcb_window_t focusWindow_ = XCB_WINDOW_NONE;
+    std::uint8_t minKeycode_ = 8;
+    int keysymsPerKeycode_ = 0;
+    std::vector<std::uint32_t> keysyms_;
+    std::chrono::milliseconds keyDelay_{6};
+};
+
+std::uint32_t keysymFromName(const std::string& name);
+std::vector<std::uint32_t> utf8ToCodepoints(const std::string& utf8);
+
+} // namespace pimsel::e2e
