@@ -1,0 +1,142 @@
+#include "ui/emoji_browser_window_controller.h"
+
+#include "ui/emoji_browser_view.h"
+#include "ui/emoji_browser_view_model.h"
+#include "ui/palette.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace pimsel {
+
+// ---- Panel ------------------------------------------------------------------------------------
+
+EmojiBrowserPanel::EmojiBrowserPanel(EmojiBrowserViewModel* model, QWidget* parent)
+    : QWidget(parent)
+    , view_(new EmojiBrowserView(model, this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(view_);
+    setFixedSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight);
+    setFocusPolicy(Qt::NoFocus);
+    palette::applyDarkAppearance(this);
+    setAutoFillBackground(true);
+}
+
+bool EmojiBrowserPanel::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+        // Already applied through the input hook.
+        event->accept();
+        return true;
+    case QEvent::WindowDeactivate:
+        if (isVisible())
+            Q_EMIT resignedKey();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+void EmojiBrowserPanel::closeEvent(QCloseEvent* event) {
+    // The window is kept for the next opening; closing it is a dismissal.
+    event->ignore();
+    Q_EMIT closeRequested();
+}
+
+// ---- Controller -------------------------------------------------------------------------------
+
+const QString EmojiBrowserWindowController::windowTitle = QStringLiteral("Browse Emoji");
+
+EmojiBrowserWindowController::EmojiBrowserWindowController(WindowActivation activation, QObject* parent)
+    : QObject(parent)
+    , model_(new EmojiBrowserViewModel(this))
+    , activation_(std::move(activation)) {
+    // The model lives exactly as long as the controller, so it may call back into it freely.
+    model_->onPick = [this](const EmojiEntry& entry) { finish(entry); };
+    model_->onClose = [this] { cancel(); };
+}
+
+EmojiBrowserWindowController::~EmojiBrowserWindowController() = default;
+
+EmojiBrowserModelDriving& EmojiBrowserWindowController::model() {
+    return *model_;
+}
+
+void EmojiBrowserWindowController::setCallbacks(EmojiBrowserCallbacks callbacks) {
+    callbacks_ = std::move(callbacks);
+}
+
+void EmojiBrowserWindowController::show(const QList<EmojiEntry>& entries) {
+    targetWindow_ = activation_.activeWindow ? activation_.activeWindow() : 0;
+    isFinishing_ = false;
+    model_->load(entries);
+    if (!panel_)
+        createPanel();
+    panel_->show();
+    panel_->raise();
+    // The keyboard is taken once the window is mapped, unless the session already ended.
+    QTimer::singleShot(0, this, [this] {
+        if (panel_ && !isFinishing_)
+            makeKey();
+    });
+}
+
+void EmojiBrowserWindowController::makeKey() {
+    panel_->raise();
+    panel_->activateWindow();
+    // Window managers that guard against focus stealing still honour a pager's request.
+    if (activation_.activate)
+        activation_.activate(static_cast<quint32>(panel_->winId()));
+}
+
+void EmojiBrowserWindowController::createPanel() {
+    panel_ = std::make_unique<EmojiBrowserPanel>(model_);
+    // A floating utility window without decorations: its own content draws the whole window.
+    panel_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    panel_->setWindowTitle(windowTitle);
+    panel_->setAttribute(Qt::WA_DeleteOnClose, false);
+    panel_->setAttribute(Qt::WA_QuitOnClose, false);
+    panel_->view()->onActivate = [this](const EmojiEntry& entry) { finish(entry); };
+    connect(panel_.get(), &EmojiBrowserPanel::resignedKey, this, &EmojiBrowserWindowController::cancel);
+    connect(panel_.get(), &EmojiBrowserPanel::closeRequested, this, &EmojiBrowserWindowController::cancel);
+
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        QRect frame(QPoint(), panel_->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        panel_->move(frame.topLeft());
+    }
+}
+
+void EmojiBrowserWindowController::finish(const std::optional<EmojiEntry>& entry) {
+    if (isFinishing_)
+        return;
+    isFinishing_ = true;
+    if (panel_)
+        panel_->hide();
+    if (targetWindow_ != 0 && activation_.activate)
+        activation_.activate(targetWindow_);
+    if (entry) {
+        // The target needs the keyboard back before the emoji can be typed into it.
+        QTimer::singleShot(reactivateDelayMs, this, [this, picked = *entry] {
+            if (callbacks_.onPick)
+                callbacks_.onPick(picked);
+        });
+    } else if (callbacks_.onDismiss) {
+        callbacks_.onDismiss();
+    }
+}
+
+} // namespace pimsel

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "engine/ports.h"
+
+#include <QObject>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace pimsel {
+
+class EmojiBrowserView;
+class EmojiBrowserViewModel;
+
+// The desktop's window focus as the browser needs it: which window has the keyboard now, and
+// giving the keyboard to a window. Window ids are X11 window ids; 0 means none.
+struct WindowActivation {
+    std::function<quint32()> activeWindow;
+    std::function<void(quint32)> activate;
+};
+
+// The browser's top-level window. It takes the keyboard while open, yet never applies a key
+// itself: the keys reach the model through the input hook, which sees them whatever window has
+// the focus, so handling them here too would apply every key twice.
+class EmojiBrowserPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit EmojiBrowserPanel(EmojiBrowserViewModel* model, QWidget* parent = nullptr);
+    EmojiBrowserView* view() const { return view_; }
+
+Q_SIGNALS:
+    // The panel lost the keyboard, or the window manager asked to close it.
+    void resignedKey();
+    void closeRequested();
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    EmojiBrowserView* view_;
+};
+
+// Owns the browser's model and window; remembers the window the user was typing in, gives it
+// the keyboard back when the browser closes, and reports a pick once that window has it again.
+class EmojiBrowserWindowController : public QObject, public EmojiBrowserPresenting {
+    Q_OBJECT
+
+public:
+    static constexpr int reactivateDelayMs = 120;
+    static const QString windowTitle;
+
+    explicit EmojiBrowserWindowController(WindowActivation activation, QObject* parent = nullptr);
+    ~EmojiBrowserWindowController() override;
+
+    void show(const QList<EmojiEntry>& entries) override;
+    EmojiBrowserModelDriving& model() override;
+    void setCallbacks(EmojiBrowserCallbacks callbacks) override;
+
+    EmojiBrowserViewModel& viewModel() const { return *model_; }
+    // None before the first show; then kept and reused.
+    EmojiBrowserPanel* panel() const { return panel_.get(); }
+    bool isFinishing() const { return isFinishing_; }
+    quint32 targetWindow() const { return targetWindow_; }
+
+    // Closes the browser; with an entry, reports it as picked after the target window has the
+    // keyboard again, otherwise reports a dismissal at once. Only the first call of a session acts.
+    void finish(const std::optional<EmojiEntry>& entry);
+    void cancel() { finish(std::nullopt); }
+
+private:
+    void createPanel();
+    void makeKey();
+
+    EmojiBrowserViewModel* model_;
+    std::unique_ptr<EmojiBrowserPanel> panel_;
+    quint32 targetWindow_ = 0;
+    bool isFinishing_ = false;
+    EmojiBrowserCallbacks callbacks_;
+    WindowActivation activation_;
+};
+
+} // namespace pimsel
