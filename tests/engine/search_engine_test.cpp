@@ -145,6 +145,30 @@ TEST(SearchOrder, tiersRankAliasPrefixThenNamePrefixThenSubsequences) {
     EXPECT_EQ(searchBoth("smi", items, 6), QStringList({"4", "3", "2", "1"}));
 }
 
+TEST(SearchOrder, everyTierLandsOnItsExactScore) {
+    // Four items, one per non-exact tier, all worth exactly 195; only their keys (the
+    // non-matching first aliases) order them, so a tier that is one point off moves its item.
+    const QString x = QStringLiteral("x");
+    const QStringList bodies{"smi" + x.repeated(502), "s" + x.repeated(102) + "mi", "smi" + x.repeated(302),
+                             "sxmxi"};
+    for (bool ascending : {true, false}) {
+        QStringList keys;
+        for (int i = 0; i < 4; ++i)
+            keys.append(QString(ascending ? i + 1 : 4 - i, QLatin1Char('k')));
+        const QList<EmojiEntry> items{entry("aliasPrefix", "n", {keys[0], bodies[0]}),
+                                      entry("aliasSubsequence", "n", {keys[1], bodies[1]}),
+                                      entry("namePrefix", bodies[2], {keys[2]}),
+                                      entry("nameSubsequence", bodies[3], {keys[3]})};
+        for (const EmojiEntry& item : items)
+            EXPECT_EQ(EmojiSearchEngine().score(item, QStringLiteral("smi")), 195)
+                << item.emoji.toStdString();
+        QStringList expected = emojiOf(items);
+        if (!ascending)
+            std::reverse(expected.begin(), expected.end());
+        EXPECT_EQ(searchBoth("smi", items, 6), expected);
+    }
+}
+
 TEST(SearchOrder, equalScoresOrderByKeyLengthThenKey) {
     // Each matches "ab" only through its second alias (697), so the first alias is the key.
     const QList<EmojiEntry> items{entry("z", "n", {"zz_first", "abx"}), entry("a", "n", {"aa_first", "aby"}),
