@@ -212,69 +212,49 @@ TEST_F(CoordinatorCommands, UnobtainableFileEndsTheInsertionQuietly) {
 struct RouteCase {
     const char* name;
     KeyAction action;
-    const char* text;
-    const char* queryBefore;
-    bool withSelection;
     bool swallowed;
-    QStringList log;
+    QStringList log; // calls on the panel's model
+    const char* text = "";
+    const char* queryBefore = "";
+    bool withSelection = false;
 };
 
-const QStringList noCalls;
-
-// Enum order of MoveDirection: left 0, right 1, up 2, down 3.
+// MoveDirection order: left 0, right 1, up 2, down 3.
 const QList<RouteCase> sharedRoutes{
-    {"Backspace", KeyAction::backspace, "", "", false, true, {QStringLiteral("deleteBackward")}},
-    {"WordBackspace",
-     KeyAction::wordBackspace,
-     "",
-     "party par",
-     false,
-     true,
-     {QStringLiteral("query 'party '"), QStringLiteral("refresh")}},
+    {"Backspace", KeyAction::backspace, true, {"deleteBackward"}},
+    {"WordBackspace", KeyAction::wordBackspace, true, {"query 'party '", "refresh"}, "", "party par"},
     {"WordBackspaceTrailingSpaces",
      KeyAction::wordBackspace,
-     "",
-     "big party  ",
-     false,
      true,
-     {QStringLiteral("query 'big '"), QStringLiteral("refresh")}},
-    {"WordBackspaceOneWord",
-     KeyAction::wordBackspace,
+     {"query 'big '", "refresh"},
      "",
-     "party",
-     false,
-     true,
-     {QStringLiteral("query ''"), QStringLiteral("refresh")}},
-    {"ReturnWithoutSelection", KeyAction::returnKey, "", "", false, true, noCalls},
-    {"Escape", KeyAction::escape, "", "", false, true, {QStringLiteral("close")}},
-    {"Space", KeyAction::space, "", "", false, true, {QStringLiteral("append ' '")}},
-    {"Left", KeyAction::left, "", "", false, true, {QStringLiteral("move 0")}},
-    {"Right", KeyAction::right, "", "", false, true, {QStringLiteral("move 1")}},
-    {"Up", KeyAction::up, "", "", false, true, {QStringLiteral("move 2")}},
-    {"Down", KeyAction::down, "", "", false, true, {QStringLiteral("move 3")}},
-    {"Modified", KeyAction::modified, "", "", false, false, noCalls},
-    {"Text", KeyAction::text, "p", "", false, true, {QStringLiteral("append 'p'")}},
+     "big party  "},
+    {"WordBackspaceOneWord", KeyAction::wordBackspace, true, {"query ''", "refresh"}, "", "party"},
+    {"ReturnWithoutSelection", KeyAction::returnKey, true, {}},
+    {"Escape", KeyAction::escape, true, {"close"}},
+    {"Space", KeyAction::space, true, {"append ' '"}},
+    {"Left", KeyAction::left, true, {"move 0"}},
+    {"Right", KeyAction::right, true, {"move 1"}},
+    {"Up", KeyAction::up, true, {"move 2"}},
+    {"Down", KeyAction::down, true, {"move 3"}},
+    {"Modified", KeyAction::modified, false, {}},
+    {"Text", KeyAction::text, true, {"append 'p'"}, "p"},
 };
 
 QList<RouteCase> pickerRoutes() {
-    QList<RouteCase> routes = sharedRoutes;
-    routes << RouteCase{"ReturnPicks",
-                        KeyAction::returnKey,
-                        "",
-                        "",
-                        true,
-                        true,
-                        {QStringLiteral("pick party-parrot")}}
-           << RouteCase{"TabPicks", KeyAction::tab, "", "", true, true, {QStringLiteral("pick party-parrot")}}
-           << RouteCase{"TabWithoutSelection", KeyAction::tab, "", "", false, true, noCalls};
-    return routes;
+    return sharedRoutes +
+           QList<RouteCase>{
+               {"ReturnPicks", KeyAction::returnKey, true, {"pick party-parrot"}, "", "", true},
+               {"TabPicks", KeyAction::tab, true, {"pick party-parrot"}, "", "", true},
+               {"TabWithoutSelection", KeyAction::tab, true, {}},
+           };
 }
 
 QList<RouteCase> browserRoutes() {
-    QList<RouteCase> routes = sharedRoutes;
-    routes << RouteCase{"ReturnPicks", KeyAction::returnKey, "", "", true, true, {QStringLiteral("pick 😄")}}
-           << RouteCase{"TabPasses", KeyAction::tab, "", "", true, false, noCalls};
-    return routes;
+    return sharedRoutes + QList<RouteCase>{
+                              {"ReturnPicks", KeyAction::returnKey, true, {"pick 😄"}, "", "", true},
+                              {"TabPasses", KeyAction::tab, false, {}, "", "", true},
+                          };
 }
 
 class PickerRouting : public CoordinatorCommands, public ::testing::WithParamInterface<RouteCase> {};
