@@ -1,0 +1,143 @@
+#include "engine/emoji_store.h"
+#include "ui/emoji_browser_grid.h"
+#include "ui/emoji_browser_view.h"
+#include "ui/emoji_browser_view_model.h"
+#include "ui/emoji_browser_window_controller.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+
+#include <memory>
+
+using namespace pimsel;
+
+namespace {
+
+// The shipped catalogue with a sprinkling of use counts, so "Frequently Used" exists.
+const QList<EmojiEntry>& catalogue() {
+    static const QList<EmojiEntry> entries = [] {
+        QFile file(EmojiStore::defaultCatalogPath());
+        QList<EmojiEntry> loaded;
+        if (file.open(QIODevice::ReadOnly))
+            loaded = EmojiStore::decodeCatalog(file.readAll());
+        for (qsizetype i = 0; i < loaded.size(); i += 37)
+            loaded[i].useCount = static_cast<int>(i % 11) + 1;
+        return loaded;
+    }();
+    return entries;
+}
+
+WindowActivation noActivation() {
+    return {[] { return quint32(0x4200001); }, [](quint32) {}};
+}
+
+// Opening = show, the deferred make-key step, and the first paint of the whole panel.
+void openAndPaint(EmojiBrowserWindowController& controller) {
+    controller.show(catalogue());
+    QCoreApplication::processEvents();
+    controller.panel()->repaint();
+}
+
+// Registered first, so it runs in a fresh process: no glyph ever rendered, no window made.
+void BM_BrowserFirstOpenCold(benchmark::State& state) {
+    for (auto _ : state) {
+        EmojiBrowserWindowController controller(noActivation());
+        openAndPaint(controller);
+        state.PauseTiming();
+        controller.cancel();
+        state.ResumeTiming();
+    }
+    state.SetLabel(std::to_string(catalogue().size()) + " entries");
+}
+BENCHMARK(BM_BrowserFirstOpenCold)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A new controller and window each time, with the process's font caches already warm.
+void BM_BrowserFirstOpen(benchmark::State& state) {
+    for (auto _ : state) {
+        EmojiBrowserWindowController controller(noActivation());
+        openAndPaint(controller);
+        state.PauseTiming();
+        controller.cancel();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_BrowserFirstOpen)->Unit(benchmark::kMillisecond);
+
+// Closing and opening the kept window again.
+void BM_BrowserLaterOpen(benchmark::State& state) {
+    EmojiBrowserWindowController controller(noActivation());
+    openAndPaint(controller);
+    controller.cancel();
+    for (auto _ : state) {
+        openAndPaint(controller);
+        state.PauseTiming();
+        controller.cancel();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_BrowserLaterOpen)->Unit(benchmark::kMillisecond);
+
+// One typed key of the search line: the model searches, the grid relayouts and repaints.
+// Cycles through typing "tada", deleting it, then a one-letter query with 400 results.
+void BM_BrowserSearchKeystroke(benchmark::State& state) {
+    EmojiBrowserWindowController controller(noActivation());
+    openAndPaint(controller);
+    EmojiBrowserViewModel& model = controller.viewModel();
+    EmojiBrowserGrid* grid = controller.panel()->view()->grid();
+    const QStringList keys = {"t", "a", "d", "a", "",  "", "", "", "s", "",
+                              "h", "e", "a", "r", "t", "", "", "", "",  ""};
+    qsizetype step = 0;
+    for (auto _ : state) {
+        const QString& key = keys[step++ % keys.size()];
+        if (key.isEmpty())
+            model.deleteBackward();
+        else
+            model.appendToQuery(key);
+        controller.panel()->view()->searchLine()->repaint();
+        grid->viewport()->repaint();
+    }
+    controller.cancel();
+}
+BENCHMARK(BM_BrowserSearchKeystroke)->Unit(benchmark::kMicrosecond);
+
+// The worst keystroke: a one-letter query (400 results) whose emoji were never painted before,
+// so every visible cell is rendered into the cache first.
+void BM_BrowserSearchKeystrokeColdCells(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto controller = std::make_unique<EmojiBrowserWindowController>(noActivation());
+        openAndPaint(*controller);
+        EmojiBrowserGrid* grid = controller->panel()->view()->grid();
+        state.ResumeTiming();
+        controller->viewModel().appendToQuery(QStringLiteral("z"));
+        controller->panel()->view()->searchLine()->repaint();
+        grid->viewport()->repaint();
+        state.PauseTiming();
+        controller->cancel();
+        controller.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_BrowserSearchKeystrokeColdCells)->Unit(benchmark::kMillisecond);
+
+// Scrolling the whole section stack by one page with every cell already cached.
+void BM_BrowserScrollPage(benchmark::State& state) {
+    EmojiBrowserWindowController controller(noActivation());
+    openAndPaint(controller);
+    EmojiBrowserGrid* grid = controller.panel()->view()->grid();
+    int page = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 9; ++i)
+            controller.viewModel().moveSelection(page % 2 == 0 ? MoveDirection::down : MoveDirection::up);
+        grid->viewport()->repaint();
+        ++page;
+    }
+    controller.cancel();
+}
+BENCHMARK(BM_BrowserScrollPage)->Unit(benchmark::kMicrosecond);
+
+} // namespace
