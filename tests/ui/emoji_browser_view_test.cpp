@@ -292,3 +292,24 @@ TEST_F(EmojiBrowserViewTest, CellsShowTheirShortcodeAndAClickActivatesThatEntry)
     EXPECT_EQ(grid().cachedEmojiCount(), cached);
     EXPECT_LT(cached, 200);
 }
+
+TEST_F(EmojiBrowserViewTest, TheCellUnderThePointerIsWashedUntilThePointerLeaves) {
+    const QPoint viewportOrigin = grid().viewport()->mapTo(view.get(), QPoint());
+    const QColor wash = overInk(palette::accentWash());
+    auto edge = [&](const QImage& image, int index) {
+        return image.pixelColor(cellInView(index).left() + 3, cellInView(index).center().y());
+    };
+    ASSERT_TRUE(near(edge(render(), 4), palette::ink));
+
+    QTest::mouseMove(grid().viewport(), cellInView(4).center() - viewportOrigin);
+    QImage image = render();
+    EXPECT_TRUE(near(edge(image, 4), wash));
+    EXPECT_TRUE(near(edge(image, 0), wash)); // still selected
+    EXPECT_TRUE(near(edge(image, 3), palette::ink));
+
+    // Into the gap between two rows: no cell is under the pointer any more.
+    QTest::mouseMove(grid().viewport(),
+                     QPoint(cellInView(4).center().x(), cellInView(4).bottom() + 3) - viewportOrigin);
+    image = render();
+    EXPECT_TRUE(near(edge(image, 4), palette::ink));
+}
