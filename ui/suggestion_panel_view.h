@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/suggestion_view_model.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -8,8 +10,6 @@
 class QPainter;
 
 namespace pimsel {
-
-class SuggestionViewModel;
 
 // Draws a SuggestionViewModel: the rows, the highlighted one, and the tone strip when there are
 // variants. Re-reads the model on every change. Pointer entering a row reports it once; clicks on

@@ -12,7 +12,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
-#include <QGuiApplication>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -48,18 +48,22 @@ bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000) 
 }
 
 // Lets the X server, the window manager and Qt settle for a while.
-void settle(int milliseconds) { waitUntil([] { return false; }, milliseconds); }
+void settle(int milliseconds) {
+    waitUntil([] { return false; }, milliseconds);
+}
 
 class X11 {
 public:
-    X11() : connection_(nullptr) {}
+    X11()
+        : connection_(nullptr) {}
     bool isOpen() const { return static_cast<bool>(connection_); }
     xcb_connection_t* get() const { return connection_.get(); }
     xcb_window_t root() const { return connection_.root(); }
 
     xcb_atom_t atom(const char* name) const {
         auto r = xcb::reply<xcb_intern_atom_reply_t>(
-            get(), xcb_intern_atom_reply, xcb_intern_atom(get(), 0, static_cast<uint16_t>(strlen(name)), name));
+            get(), xcb_intern_atom_reply,
+            xcb_intern_atom(get(), 0, static_cast<uint16_t>(strlen(name)), name));
         return r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
     }
 
@@ -72,6 +76,13 @@ public:
         return *static_cast<xcb_window_t*>(xcb_get_property_value(r.get()));
     }
 
+    // GTK gives the X focus to a window of its own next to the toplevel; what matters is which
+    // client holds it. Window ids carry their client's resource base.
+    bool sameClient(xcb_window_t a, xcb_window_t b) const {
+        const uint32_t mask = xcb_get_setup(get())->resource_id_mask;
+        return a != XCB_WINDOW_NONE && (a & ~mask) == (b & ~mask);
+    }
+
     // The core keyboard focus window.
     xcb_window_t inputFocus() const {
         auto r = xcb::reply<xcb_get_input_focus_reply_t>(get(), xcb_get_input_focus_reply,
@@ -80,14 +91,10 @@ public:
     }
 
     bool isViewable(xcb_window_t window, bool* overrideRedirect) const {
-        xcb::Error err;
         auto r = xcb::reply<xcb_get_window_attributes_reply_t>(get(), xcb_get_window_attributes_reply,
-                                                               xcb_get_window_attributes(get(), window), &err);
-        if (!r) {
-            fprintf(stderr, "win %x err %d platform %s\n", window, err ? err->error_code : -1, qPrintable(QGuiApplication::platformName()));
+                                                               xcb_get_window_attributes(get(), window));
+        if (!r)
             return false;
-        }
-        fprintf(stderr, "win %x map %d or %d\n", window, r->map_state, r->override_redirect);
         *overrideRedirect = r->override_redirect != 0;
         return r->map_state == XCB_MAP_STATE_VIEWABLE;
     }
@@ -103,9 +110,16 @@ protected:
         ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
         target = app.window();
         ASSERT_TRUE(waitUntil([&] { return x11.activeWindow() == target; })) << "target is not active";
+        ASSERT_TRUE(x11.sameClient(x11.inputFocus(), target));
         controller.setCallbacks({[this](int row) { picks.push_back(row); },
                                  [this](int row) { hovers.push_back(row); },
                                  [this](int variant) { tonePicks.push_back(variant); }});
+    }
+
+    // The X window on screen. QWidget::winId() can name a window Qt replaced while showing a
+    // tooltip-type window; the QWindow knows the current one.
+    xcb_window_t nativeWindow() const {
+        return static_cast<xcb_window_t>(controller.panel()->windowHandle()->winId());
     }
 
     QPoint rowCentre(int row) const {
@@ -122,14 +136,14 @@ protected:
 TEST_F(PopoverWindow, ShowingLeavesTheKeyboardWithTheTarget) {
     controller.show(rows(), 0, QRect(40, 60, 2, 18), QStringLiteral(":"));
     controller.showToneVariants(toneVariants(rows()[0]), 0);
-    const auto panelWindow = static_cast<xcb_window_t>(controller.panel()->winId());
+    const xcb_window_t panelWindow = nativeWindow();
     bool overrideRedirect = false;
     ASSERT_TRUE(waitUntil([&] { return x11.isViewable(panelWindow, &overrideRedirect); }));
     EXPECT_TRUE(overrideRedirect);
     settle(400);
 
     EXPECT_EQ(x11.activeWindow(), target);
-    EXPECT_EQ(x11.inputFocus(), target);
+    EXPECT_TRUE(x11.sameClient(x11.inputFocus(), target));
     EXPECT_FALSE(controller.panel()->isActiveWindow());
     EXPECT_EQ(controller.panel()->geometry(), QRect(40, 84, 272, 142));
 
@@ -145,16 +159,14 @@ TEST_F(PopoverWindow, ShowingLeavesTheKeyboardWithTheTarget) {
     controller.show(rows().mid(0, 2), 0, QRect(40, 60, 2, 18), QStringLiteral(":"));
     settle(300);
     EXPECT_EQ(x11.activeWindow(), target);
-    EXPECT_EQ(x11.inputFocus(), target);
+    EXPECT_TRUE(x11.sameClient(x11.inputFocus(), target));
 }
 
 TEST_F(PopoverWindow, TakesClicksWithoutTakingFocus) {
     controller.show(rows(), 0, QRect(40, 60, 2, 18), QStringLiteral(":"));
     controller.showToneVariants(toneVariants(rows()[0]), 0);
     bool overrideRedirect = false;
-    ASSERT_TRUE(waitUntil([&] {
-        return x11.isViewable(static_cast<xcb_window_t>(controller.panel()->winId()), &overrideRedirect);
-    }));
+    ASSERT_TRUE(waitUntil([&] { return x11.isViewable(nativeWindow(), &overrideRedirect); }));
     settle(300);
 
     e2e::Typist typist;
@@ -174,7 +186,7 @@ TEST_F(PopoverWindow, TakesClicksWithoutTakingFocus) {
 
     settle(200);
     EXPECT_EQ(x11.activeWindow(), target);
-    EXPECT_EQ(x11.inputFocus(), target);
+    EXPECT_TRUE(x11.sameClient(x11.inputFocus(), target));
 }
 
 TEST(PopoverCompositor, FollowsTheCompositingManagerSelection) {
