@@ -156,12 +156,18 @@ EmojiBrowserGrid::EmojiBrowserGrid(EmojiBrowserViewModel* model, QWidget* parent
     verticalScrollBar()->setFocusPolicy(Qt::NoFocus);
     verticalScrollBar()->setSingleStep(EmojiGridLayout::cellSize / 2);
     // A slim bar in the palette instead of the desktop style's trough.
-    verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 1px; }"
-        "QScrollBar::handle:vertical { background: rgba(251, 246, 236, 0.22); border-radius: 3px;"
-        " min-height: 24px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+    const QColor handle = palette::withOpacity(palette::cream, 0.22);
+    verticalScrollBar()->setStyleSheet(
+        QStringLiteral(
+            "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 1px; }"
+            "QScrollBar::handle:vertical { background: rgba(%1, %2, %3, %4); border-radius: 3px;"
+            " min-height: 24px; }"
+            "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+            "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(handle.red())
+            .arg(handle.green())
+            .arg(handle.blue())
+            .arg(handle.alphaF()));
 
     connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::searchResultsChanged, this, &EmojiBrowserGrid::modelChanged);

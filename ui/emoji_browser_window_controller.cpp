@@ -66,7 +66,11 @@ EmojiBrowserWindowController::EmojiBrowserWindowController(WindowActivation acti
     model_->onClose = [this] { cancel(); };
 }
 
-EmojiBrowserWindowController::~EmojiBrowserWindowController() = default;
+EmojiBrowserWindowController::~EmojiBrowserWindowController() {
+    // Hiding a dying window must not come back here as a dismissal.
+    if (panel_)
+        panel_->disconnect(this);
+}
 
 EmojiBrowserModelDriving& EmojiBrowserWindowController::model() {
     return *model_;
@@ -77,7 +81,10 @@ void EmojiBrowserWindowController::setCallbacks(EmojiBrowserCallbacks callbacks)
 }
 
 void EmojiBrowserWindowController::show(const QList<EmojiEntry>& entries) {
-    targetWindow_ = activation_.activeWindow ? activation_.activeWindow() : 0;
+    const quint32 active = activation_.activeWindow ? activation_.activeWindow() : 0;
+    // Reopened before the focus went back: the panel itself is no target.
+    if (!panel_ || active != static_cast<quint32>(panel_->winId()))
+        targetWindow_ = active;
     isFinishing_ = false;
     model_->load(entries);
     if (!panel_)

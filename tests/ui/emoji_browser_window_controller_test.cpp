@@ -215,3 +215,15 @@ TEST_F(EmojiBrowserControllerTest, NoTargetWindowMeansNothingToReactivateButTheP
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.picks > 0; }, 2000));
     EXPECT_EQ(recorder.events.last(), QStringLiteral("pick smile"));
 }
+
+TEST_F(EmojiBrowserControllerTest, ReopeningWhileThePanelStillHasTheKeyboardKeepsTheTarget) {
+    open();
+    controller->model().close();
+    // The window manager has not handed the keyboard back yet.
+    recorder.activeWindow = static_cast<quint32>(controller->panel()->winId());
+    open();
+    EXPECT_EQ(controller->targetWindow(), editorWindow);
+    recorder.activated.clear();
+    controller->model().close();
+    EXPECT_EQ(recorder.activated, QList<quint32>{editorWindow});
+}
