@@ -108,4 +108,95 @@ std::optional<InputEvent> readKeyDown(xkb_state* state, std::uint32_t keycode) {
     return keyDownEvent(keysym, text, modifiersOf(state));
 }
 
+namespace {
+
+// An xkb modifier mask of `keymap` as X core modifier bits; none when it uses a modifier that has no
+// core bit.
+std::optional<std::uint32_t> coreMask(xkb_keymap* keymap, xkb_mod_mask_t mask) {
+    static constexpr const char* coreNames[] = {"Shift", "Lock", "Control", "Mod1",
+                                                "Mod2",  "Mod3", "Mod4",    "Mod5"};
+    std::uint32_t result = 0;
+    const xkb_mod_index_t count = xkb_keymap_num_mods(keymap);
+    for (xkb_mod_index_t i = 0; i < count && i < 32; ++i) {
+        if (!(mask & (1u << i)))
+            continue;
+        const char* name = xkb_keymap_mod_get_name(keymap, i);
+        bool found = false;
+        for (std::uint32_t bit = 0; bit < 8 && name; ++bit) {
+            if (qstrcmp(name, coreNames[bit]) == 0) {
+                result |= 1u << bit;
+                found = true;
+            }
+        }
+        if (!found)
+            return std::nullopt;
+    }
+    return result;
+}
+
+QString keysymText(xkb_keysym_t keysym) {
+    char buffer[16] = {};
+    const int length = xkb_keysym_to_utf8(keysym, buffer, sizeof buffer);
+    return length > 1 ? sanitizedKeyText(QString::fromUtf8(buffer, length - 1)) : QString();
+}
+
+} // namespace
+
+KeyGrabPlan keyGrabPlan(const SwallowableKeys& keys, xkb_keymap* keymap, std::uint32_t layout) {
+    KeyGrabPlan plan;
+    if (!keymap || keys.isEmpty())
+        return plan;
+    const auto add = [&plan](xkb_keycode_t keycode, std::uint32_t mask) {
+        for (std::uint32_t locks : {0u, xmask::lock, xmask::mod2, xmask::lock | xmask::mod2})
+            plan[keycode].insert(mask | locks);
+    };
+    const xkb_keycode_t first = xkb_keymap_min_keycode(keymap);
+    const xkb_keycode_t last = xkb_keymap_max_keycode(keymap);
+    for (xkb_keycode_t keycode = first; keycode <= last && keycode < 256; ++keycode) {
+        if (xkb_keymap_num_layouts_for_key(keymap, keycode) == 0)
+            continue;
+        const xkb_layout_index_t keyLayout =
+            std::min<xkb_layout_index_t>(layout, xkb_keymap_num_layouts_for_key(keymap, keycode) - 1);
+        const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, keycode, keyLayout);
+        for (xkb_level_index_t level = 0; level < levels; ++level) {
+            const xkb_keysym_t* syms = nullptr;
+            if (xkb_keymap_key_get_syms_by_level(keymap, keycode, keyLayout, level, &syms) != 1)
+                continue;
+            const xkb_keysym_t keysym = syms[0];
+            xkb_mod_mask_t masks[16];
+            const std::size_t maskCount =
+                xkb_keymap_key_get_mods_for_level(keymap, keycode, keyLayout, level, masks, std::size(masks));
+            for (std::size_t m = 0; m < maskCount; ++m) {
+                const auto mask = coreMask(keymap, masks[m]);
+                if (!mask || (*mask & (xmask::mod1 | xmask::control | xmask::mod4)))
+                    continue;
+                for (const auto& entry : actionKeysyms()) {
+                    if (entry.keysym != keysym)
+                        continue;
+                    if (entry.action == KeyAction::backspace && keys.contains(KeyAction::wordBackspace)) {
+                        add(keycode, *mask | xmask::control);
+                        add(keycode, *mask | xmask::control | xmask::shift);
+                    }
+                    if (keys.contains(entry.action)) {
+                        add(keycode, *mask);
+                        // The action stays the same whatever Shift adds.
+                        add(keycode, *mask | xmask::shift);
+                    }
+                }
+                bool isAction = false;
+                for (const auto& entry : actionKeysyms())
+                    isAction = isAction || entry.keysym == keysym;
+                if (isAction)
+                    continue;
+                if (keys.anyText || !keys.triggerText.isEmpty()) {
+                    const QString text = keysymText(keysym);
+                    if (!text.isEmpty() && (keys.anyText || text == keys.triggerText))
+                        add(keycode, *mask);
+                }
+            }
+        }
+    }
+    return plan;
+}
+
 } // namespace pimsel

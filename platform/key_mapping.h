@@ -8,10 +8,13 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 struct xkb_state;
+struct xkb_keymap;
 
 namespace pimsel {
 
@@ -34,5 +37,17 @@ struct ActionKeysym {
     std::uint32_t keysym;
 };
 const std::vector<ActionKeysym>& actionKeysyms();
+
+// X core modifier masks used in key grabs.
+namespace xmask {
+inline constexpr std::uint32_t shift = 0x01, lock = 0x02, control = 0x04, mod1 = 0x08, mod2 = 0x10,
+                               mod4 = 0x40;
+} // namespace xmask
+
+// The keys to hold with passive grabs so that the keys in `keys` can be withheld: keycode -> X
+// modifier masks, read from `layout` of `keymap`. Combinations with Alt are left out; each one also
+// comes with Caps Lock and Num Lock on.
+using KeyGrabPlan = std::map<std::uint32_t, std::set<std::uint32_t>>;
+KeyGrabPlan keyGrabPlan(const SwallowableKeys& keys, xkb_keymap* keymap, std::uint32_t layout = 0);
 
 } // namespace pimsel

@@ -171,4 +171,61 @@ TEST_F(KeymapReadingTest, GermanLayoutGivesItsOwnTextAndDeadKeysGiveNone) {
     EXPECT_FALSE(readKeyDown(state.get(), keyGrave)) << "the circumflex key is dead in this layout";
 }
 
+std::set<std::uint32_t> withLocks(std::uint32_t mask) {
+    return {mask, mask | xmask::lock, mask | xmask::mod2, mask | xmask::lock | xmask::mod2};
+}
+
+TEST_F(KeymapReadingTest, GrabPlanHoldsExactlyTheKeysThatProduceTheSwallowableActions) {
+    load("us");
+    SwallowableKeys keys;
+    EXPECT_TRUE(keyGrabPlan(keys, keymap.get()).empty());
+
+    keys.triggerText = ":";
+    KeyGrabPlan plan = keyGrabPlan(keys, keymap.get());
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan.at(keySemicolon), withLocks(xmask::shift)) << "only Shift+semicolon types the trigger";
+
+    keys = {};
+    keys.insert(KeyAction::tab);
+    keys.insert(KeyAction::returnKey);
+    plan = keyGrabPlan(keys, keymap.get());
+    std::set<std::uint32_t> plainAndShift = withLocks(0);
+    plainAndShift.merge(withLocks(xmask::shift));
+    EXPECT_EQ(plan.at(keyTab), plainAndShift);
+    EXPECT_TRUE(plan.count(36) && plan.count(104)) << "Return and keypad Enter";
+    EXPECT_FALSE(plan.count(keyA));
+    for (const auto& [keycode, masks] : plan)
+        for (std::uint32_t mask : masks)
+            EXPECT_FALSE(mask & (xmask::mod1 | xmask::control)) << "keycode " << keycode << " mask " << mask;
+
+    keys = {};
+    keys.insert(KeyAction::wordBackspace);
+    plan = keyGrabPlan(keys, keymap.get());
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_TRUE(plan.at(keyBackspace).count(xmask::control));
+    EXPECT_FALSE(plan.at(keyBackspace).count(0)) << "a plain Backspace is not a word delete";
+}
+
+TEST_F(KeymapReadingTest, GrabPlanForAnyTextCoversTypingKeysButNotActions) {
+    load("us");
+    SwallowableKeys keys;
+    keys.anyText = true;
+    const KeyGrabPlan plan = keyGrabPlan(keys, keymap.get());
+    EXPECT_TRUE(plan.count(keyA));
+    EXPECT_TRUE(plan.count(key7));
+    EXPECT_FALSE(plan.count(keyTab));
+    EXPECT_FALSE(plan.count(65)) << "space is its own action";
+    EXPECT_FALSE(plan.count(keyLeftShift));
+}
+
+TEST_F(KeymapReadingTest, GrabPlanFindsTheTriggerWhereTheLayoutPutsIt) {
+    load("de");
+    SwallowableKeys keys;
+    keys.triggerText = ":";
+    const KeyGrabPlan plan = keyGrabPlan(keys, keymap.get());
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan.begin()->first, 60u) << "Shift+period on a German keyboard";
+    EXPECT_EQ(plan.begin()->second, withLocks(xmask::shift));
+}
+
 } // namespace
