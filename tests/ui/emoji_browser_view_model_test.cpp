@@ -322,20 +322,3 @@ TEST(EmojiBrowserQuery, LoadStartsAFreshSession) {
     EXPECT_TRUE(model.searchResults().isEmpty());
     EXPECT_EQ(model.selectedIndex(), 0);
 }
-
-TEST(EmojiBrowserQuery, PickAndCloseReachTheInstalledHandlers) {
-    EmojiBrowserViewModel model;
-    model.load(numbered(3));
-    // Without handlers nothing happens.
-    model.pick(model.visibleEntries()[1]);
-    model.close();
-
-    QStringList picked;
-    int closed = 0;
-    model.onPick = [&](const EmojiEntry& e) { picked.append(e.aliases.first()); };
-    model.onClose = [&] { ++closed; };
-    model.pick(model.visibleEntries()[2]);
-    model.close();
-    EXPECT_EQ(picked, (QStringList{"cell2"}));
-    EXPECT_EQ(closed, 1);
-}
