@@ -26,33 +26,62 @@ QString uniqueConnectionName() {
 
 } // namespace
 
-FocusContextProvider::FocusContextProvider(ProcessIdSource activeProcessId, int budgetMs)
-    : m_activeProcessId(std::move(activeProcessId))
+FocusContextProvider::FocusContextProvider(ActiveWindow activeWindow, int budgetMs)
+    : m_activeWindow(std::move(activeWindow))
     , m_budgetMs(budgetMs)
     , m_client(std::make_unique<AtspiClient>(uniqueConnectionName())) {}
 
 FocusContextProvider::~FocusContextProvider() = default;
 
 std::optional<AtspiRef> FocusContextProvider::activeFrame(QueryDeadline& deadline) {
-    const std::optional<qint64> pid = m_activeProcessId ? m_activeProcessId() : std::nullopt;
+    const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
     if (!pid || *pid <= 0)
         return std::nullopt;
     // One process may own several bus connections (two toolkits in one program); the active frame
     // lives under one of them.
     const QList<AtspiRef> applications = m_client->applicationsOfProcess(deadline, *pid);
+    QList<AtspiRef> shown;
     for (const AtspiRef& application : applications) {
         const std::optional<QList<AtspiRef>> windows = m_client->children(deadline, application);
         if (!windows)
             continue;
         for (const AtspiRef& window : *windows) {
             const std::optional<quint64> states = m_client->states(deadline, window);
-            if (states && has(*states, atspi::stateActive))
-                return window;
             if (deadline.expired())
                 return std::nullopt;
+            if (!states)
+                continue;
+            if (has(*states, atspi::stateActive))
+                return window;
+            if (has(*states, atspi::stateShowing))
+                shown.append(window);
         }
     }
-    return std::nullopt;
+    if (shown.size() <= 1)
+        return shown.isEmpty() ? std::nullopt : std::optional<AtspiRef>(shown.constFirst());
+
+    // Some browsers keep their windows' active state to themselves (Chromium under a plain window
+    // manager does): the frame that covers the active window is the one.
+    const std::optional<QRect> active = m_activeWindow.geometry ? m_activeWindow.geometry() : std::nullopt;
+    if (!active || active->isEmpty())
+        return std::nullopt;
+    std::optional<AtspiRef> best;
+    qint64 bestOverlap = 0;
+    for (const AtspiRef& window : std::as_const(shown)) {
+        const std::optional<QRect> extents = m_client->extents(deadline, window);
+        if (!extents)
+            continue;
+        const QRect overlap = extents->intersected(*active);
+        const qint64 area = qint64(overlap.width()) * overlap.height();
+        if (area > bestOverlap) {
+            bestOverlap = area;
+            best = window;
+        }
+    }
+    // Half the window at least: a small popup over it is not the window itself.
+    if (bestOverlap * 2 < qint64(active->width()) * active->height())
+        return std::nullopt;
+    return best;
 }
 
 std::optional<AtspiRef> FocusContextProvider::findInFrame(QueryDeadline& deadline, const AtspiRef& frame,

@@ -16,10 +16,16 @@ namespace pimsel {
 class FocusContextProvider : public FocusContextProviding {
 public:
     static constexpr int defaultBudgetMs = 250;
-    // The process id of the active window's owner, none when unknown.
-    using ProcessIdSource = std::function<std::optional<qint64>()>;
 
-    explicit FocusContextProvider(ProcessIdSource activeProcessId, int budgetMs = defaultBudgetMs);
+    // What the window system says about the active window.
+    struct ActiveWindow {
+        // The process that owns it, none when unknown.
+        std::function<std::optional<qint64>()> processId;
+        // Its rectangle on screen; asked only when the application marks none of its windows active.
+        std::function<std::optional<QRect>()> geometry;
+    };
+
+    explicit FocusContextProvider(ActiveWindow activeWindow, int budgetMs = defaultBudgetMs);
     ~FocusContextProvider() override;
 
     bool isSecureFieldFocused() override;
@@ -38,7 +44,7 @@ private:
                                         std::optional<uint> role);
     std::optional<QUrl> documentAddress(QueryDeadline& deadline, const AtspiRef& document);
 
-    ProcessIdSource m_activeProcessId;
+    ActiveWindow m_activeWindow;
     int m_budgetMs;
     std::unique_ptr<AtspiClient> m_client;
 };

@@ -196,6 +196,26 @@ std::optional<qint64> FrontmostApplication::activeProcessId() const {
     return m_x->pid;
 }
 
+std::optional<QRect> FrontmostApplication::activeWindowGeometry() const {
+    pump();
+    xcb_connection_t* c = m_x->connection.get();
+    if (!c || m_x->activeWindow == XCB_WINDOW_NONE)
+        return std::nullopt;
+    const xcb_window_t w = m_x->activeWindow;
+    const auto geometryCookie = xcb_get_geometry(c, w);
+    const auto originCookie = xcb_translate_coordinates(c, w, m_x->root, 0, 0);
+    const XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, nullptr));
+    const XcbReply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(c, originCookie, nullptr));
+    if (!geometry || !origin)
+        return std::nullopt;
+    return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+}
+
+FocusContextProvider::ActiveWindow FrontmostApplication::activeWindowSource() const {
+    return {[this] { return activeProcessId(); }, [this] { return activeWindowGeometry(); }};
+}
+
 std::optional<QString> FrontmostApplication::displayName(const QString& appId) const {
     if (const std::optional<DesktopEntry> entry = desktopEntries().entry(appId);
         entry && !entry->name.isEmpty())

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/application_watching.h"
+#include "platform/focus_context_provider.h"
 
 #include <QIcon>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -36,6 +38,10 @@ public:
     // The active window (0 when none) and the process that owns it.
     std::uint32_t activeWindow() const;
     std::optional<qint64> activeProcessId() const;
+    // The active window's rectangle on screen (asked of the server each time: windows move).
+    std::optional<QRect> activeWindowGeometry() const;
+    // The active window as the focus queries need it; `this` must outlive their use.
+    FocusContextProvider::ActiveWindow activeWindowSource() const;
 
     // Asks the window manager to activate `window`, as a pager would.
     void activateWindow(std::uint32_t window);

@@ -5,6 +5,7 @@
 #include "platform/focus_context_provider.h"
 #include "platform/frontmost_application.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -21,6 +22,7 @@ using namespace pimsel::e2e;
 namespace {
 
 constexpr uint roleEntry = 79;
+constexpr std::uint32_t keyF6 = 0xffc3;
 
 // A static HTTP server on 127.0.0.1 over a folder of test pages.
 class PageServer {
@@ -30,7 +32,8 @@ public:
             return false;
         writePage("plain.html", "<title>plain</title><input id='plain' autofocus>");
         writePage("password.html", "<title>password</title><input type='password' autofocus>");
-        writePage("nothing.html", "<title>nothing</title><p>No field has the focus here.</p><input id='later'>");
+        writePage("nothing.html",
+                  "<title>nothing</title><p>No field has the focus here.</p><input id='later'>");
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("/usr/bin/python3"),
                         {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
@@ -76,10 +79,10 @@ public:
         m_process.start(QStringLiteral("chromium"),
                         {QStringLiteral("--force-renderer-accessibility"), QStringLiteral("--no-sandbox"),
                          QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--no-first-run"),
-                         QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
-                         QStringLiteral("--disable-sync"), QStringLiteral("--disable-gpu"),
-                         QStringLiteral("--no-default-browser-check"), QStringLiteral("--password-store=basic"),
-                         page.toString()});
+                         QStringLiteral("--disable-background-networking"),
+                         QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                         QStringLiteral("--disable-gpu"), QStringLiteral("--no-default-browser-check"),
+                         QStringLiteral("--password-store=basic"), page.toString()});
         m_process.waitForStarted(10000);
     }
     ~Browser() {
@@ -105,7 +108,8 @@ protected:
         server = nullptr;
     }
     void SetUp() override {
-        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty()) << "chromium missing";
+        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+            << "chromium missing";
         ASSERT_TRUE(profile.isValid());
         ASSERT_TRUE(frontmost.hasDisplay());
     }
@@ -121,7 +125,7 @@ protected:
     static PageServer* server;
     QTemporaryDir profile;
     FrontmostApplication frontmost;
-    FocusContextProvider focus{[this] { return frontmost.activeProcessId(); }};
+    FocusContextProvider focus{frontmost.activeWindowSource()};
     AtspiClient probe{QStringLiteral("browser-test-probe")};
 };
 
@@ -157,6 +161,12 @@ TEST_F(BrowserTest, AddressIsReadWithNothingFocusedInThePage) {
     EXPECT_NE(role, roleEntry);
     EXPECT_FALSE(focus.isSecureFieldFocused());
     EXPECT_EQ(frontmost.frontmostApplicationId(), QStringLiteral("chromium"));
+
+    // With the browser's own address bar focused, the page on screen still gives the address.
+    pressKey(keyF6);
+    ASSERT_TRUE(waitUntil([&] { return focusedRole() == roleEntry; }, 10000))
+        << "F6 did not focus the address bar";
+    EXPECT_EQ(focus.currentBrowserURL(), page);
 }
 
 } // namespace

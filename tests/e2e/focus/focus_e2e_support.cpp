@@ -79,8 +79,12 @@ void Target::resume() {
     m_stopped = false;
 }
 
-QString gtkTargetScript() { return QStringLiteral(PIMSEL_GTK_TARGET); }
-QString qtTargetBinary() { return QStringLiteral(PIMSEL_QT_TARGET); }
+QString gtkTargetScript() {
+    return QStringLiteral(PIMSEL_GTK_TARGET);
+}
+QString qtTargetBinary() {
+    return QStringLiteral(PIMSEL_QT_TARGET);
+}
 
 std::unique_ptr<Target> startGtkTarget(const QStringList& arguments) {
     // The system interpreter: the GTK bindings are a Debian package.

@@ -20,14 +20,15 @@ namespace pimsel::e2e {
 class Target {
 public:
     // `program` and `arguments` as for QProcess; waits up to `timeoutMs` for the READY line.
-    static std::unique_ptr<Target> start(const QString& program, const QStringList& arguments, int timeoutMs = 20000);
+    static std::unique_ptr<Target> start(const QString& program, const QStringList& arguments,
+                                         int timeoutMs = 20000);
     ~Target();
 
     qint64 pid() const { return m_process.processId(); }
     std::uint32_t window() const { return m_window; }
     QString output() const { return m_output; }
-    void stop();     // SIGSTOP
-    void resume();   // SIGCONT
+    void stop();   // SIGSTOP
+    void resume(); // SIGCONT
 
 private:
     QProcess m_process;

@@ -1,0 +1,119 @@
+// Measures the focus questions against the GTK and Qt targets and a Chromium page: run it under
+// tests/e2e/desktop-session.sh. Prints p50 / p95 / max in milliseconds; asserts nothing.
+
+#include "focus_e2e_support.h"
+#include "platform/focus_context_provider.h"
+#include "platform/frontmost_application.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace pimsel;
+using namespace pimsel::e2e;
+
+namespace {
+
+constexpr int rounds = 300;
+
+void report(const char* what, const std::function<bool()>& query) {
+    std::vector<double> ms;
+    int answered = 0;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        answered += query() ? 1 : 0;
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%-40s p50 %6.2f ms  p95 %6.2f ms  max %6.2f ms  (%d/%d answered)\n", what, ms[ms.size() / 2],
+                ms[size_t(ms.size() * 0.95)], ms.back(), answered, rounds);
+    std::fflush(stdout);
+}
+
+void measureTarget(const char* name, std::unique_ptr<Target> target, FrontmostApplication& frontmost,
+                   FocusContextProvider& focus) {
+    if (!target) {
+        std::printf("%s: target did not start\n", name);
+        return;
+    }
+    waitUntil([&] { return frontmost.activeProcessId() == target->pid() && focus.focusedElement(); });
+    report(qPrintable(QStringLiteral("%1 isSecureFieldFocused").arg(QLatin1String(name))),
+           [&] { return focus.isSecureFieldFocused(); });
+    report(qPrintable(QStringLiteral("%1 caretRect").arg(QLatin1String(name))),
+           [&] { return focus.caretRect().has_value(); });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    FrontmostApplication frontmost;
+    FocusContextProvider focus(frontmost.activeWindowSource());
+
+    measureTarget(
+        "GTK password",
+        startGtkTarget({QStringLiteral("--password"), QStringLiteral("--text"), QStringLiteral("abc")}),
+        frontmost, focus);
+    measureTarget("GTK entry", startGtkTarget({QStringLiteral("--text"), QStringLiteral("hello world")}),
+                  frontmost, focus);
+    measureTarget(
+        "Qt password",
+        startQtTarget({QStringLiteral("--password"), QStringLiteral("--text"), QStringLiteral("abc")}),
+        frontmost, focus);
+    measureTarget("Qt line edit", startQtTarget({QStringLiteral("--text"), QStringLiteral("hello world")}),
+                  frontmost, focus);
+
+    QTemporaryDir pages;
+    QFile page(pages.filePath(QStringLiteral("form.html")));
+    if (page.open(QIODevice::WriteOnly))
+        page.write("<!doctype html><title>form</title><div><div><form><label>Name <input autofocus></label>"
+                   "<input type=password></form></div></div>");
+    page.close();
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                  QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
+                  pages.path(), QStringLiteral("0")});
+    int port = 0;
+    QByteArray output;
+    waitUntil([&] {
+        server.waitForReadyRead(50);
+        output += server.readAll();
+        const auto match = QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromUtf8(output));
+        if (match.hasMatch())
+            port = match.captured(1).toInt();
+        return port > 0;
+    });
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/form.html").arg(port));
+    QTemporaryDir profile;
+    QProcess browser;
+    browser.start(QStringLiteral("chromium"),
+                  {QStringLiteral("--force-renderer-accessibility"), QStringLiteral("--no-sandbox"),
+                   QStringLiteral("--user-data-dir=") + profile.path(), QStringLiteral("--no-first-run"),
+                   QStringLiteral("--disable-background-networking"),
+                   QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                   QStringLiteral("--disable-gpu"), QStringLiteral("--password-store=basic"),
+                   url.toString()});
+    if (waitUntil([&] { return focus.currentBrowserURL() == url; }, 45000)) {
+        report("Chromium currentBrowserURL (input focused)",
+               [&] { return focus.currentBrowserURL() == url; });
+        report("Chromium isSecureFieldFocused", [&] { return !focus.isSecureFieldFocused(); });
+    } else {
+        std::printf("Chromium: the page address was never read\n");
+    }
+    browser.terminate();
+    browser.waitForFinished(10000);
+    server.kill();
+    server.waitForFinished(2000);
+    return 0;
+}
