@@ -70,17 +70,6 @@ TEST(SuggestionViewModel, PublishesRealChangesOnly) {
     EXPECT_EQ(model.selectedToneIndex(), 4);
 }
 
-TEST(SuggestionViewModel, PropertiesAreObservableByName) {
-    SuggestionViewModel model;
-    int notified = 0;
-    QObject::connect(&model, &SuggestionViewModel::selectedToneIndexChanged, [&] { ++notified; });
-    EXPECT_TRUE(model.setProperty("selectedToneIndex", 3));
-    EXPECT_TRUE(model.setProperty("trigger", QStringLiteral("!")));
-    EXPECT_EQ(model.selectedToneIndex(), 3);
-    EXPECT_EQ(model.property("trigger").toString(), QStringLiteral("!"));
-    EXPECT_EQ(notified, 1);
-}
-
 // A view of three rows and, on demand, the six tone variants of the wave.
 class SuggestionPanelViewTest : public ::testing::Test {
 protected:
@@ -218,14 +207,6 @@ TEST_F(SuggestionPanelViewTest, MissingCallbacksAndRowsBeyondTheResults) {
     click(view, {100, 80});
     click(view, {100, 50});
     EXPECT_EQ(picks, (std::vector<int>{1}));
-}
-
-TEST_F(SuggestionPanelViewTest, SizeHintFollowsTheModel) {
-    EXPECT_EQ(view.sizeHint(), QSize(272, 102));
-    showTones();
-    EXPECT_EQ(view.sizeHint(), QSize(272, 142));
-    model.setResults({});
-    EXPECT_EQ(view.sizeHint(), QSize(272, 82));
 }
 
 } // namespace
