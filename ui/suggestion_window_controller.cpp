@@ -129,11 +129,9 @@ void SuggestionWindowController::resizeAndPlace() {
 }
 
 void SuggestionWindowController::updateShape() {
-    // A compositor can stop or start after the window was made; without one the corners of a
-    // see-through window would show garbage, so they are cut away instead.
-    const bool blended =
-        panel_->hasTranslucentBackdrop() && desktop_.isCompositorRunning && desktop_.isCompositorRunning();
-    if (blended)
+    // Without a compositor the corners of a see-through window would show garbage, so they are cut
+    // away instead.
+    if (isBlended_)
         panel_->clearMask();
     else
         panel_->setMask(roundedRegion(panel_->size()));
