@@ -1,0 +1,716 @@
+#include "platform/event_tap_manager.h"
+
+#include "platform/key_mapping.h"
+#include "platform/xcb_handles.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
+// xcb's XKB header names a member after a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
+#include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-x11.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QString>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pimsel {
+
+Q_LOGGING_CATEGORY(inputLog, "input", QtInfoMsg)
+
+// ---------------------------------------------------------------------------------------------
+// OwnEventLedger
+
+void OwnEventLedger::setSourceDevice(int deviceId) {
+    std::lock_guard lock(mutex_);
+    source_ = deviceId;
+}
+
+int OwnEventLedger::sourceDevice() const {
+    std::lock_guard lock(mutex_);
+    return source_;
+}
+
+void OwnEventLedger::expect(const std::vector<Key>& keys) {
+    std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    for (const Key& key : keys)
+        expected_.push_back({key, now});
+}
+
+void OwnEventLedger::dropStale(std::chrono::steady_clock::time_point now) {
+    while (!expected_.empty() && now - expected_.front().at > patience)
+        expected_.pop_front();
+}
+
+bool OwnEventLedger::takeRaw(int sourceDevice, std::uint32_t keycode, bool press, std::uint32_t serverTime) {
+    std::lock_guard lock(mutex_);
+    if (sourceDevice != source_)
+        return false;
+    dropStale(std::chrono::steady_clock::now());
+    if (expected_.empty() || expected_.front().key.keycode != keycode || expected_.front().key.press != press)
+        return false;
+    expected_.pop_front();
+    if (press) {
+        recent_.push_back({keycode, serverTime});
+        if (recent_.size() > 64)
+            recent_.pop_front();
+    }
+    return true;
+}
+
+bool OwnEventLedger::isOwnGrabbedPress(int sourceDevice, std::uint32_t keycode,
+                                       std::uint32_t serverTime) const {
+    std::lock_guard lock(mutex_);
+    if (sourceDevice != source_)
+        return false;
+    for (const Seen& seen : recent_) {
+        if (seen.keycode == keycode && seen.time == serverTime)
+            return true;
+    }
+    return std::any_of(expected_.begin(), expected_.end(),
+                       [keycode](const Expected& e) { return e.key.press && e.key.keycode == keycode; });
+}
+
+std::size_t OwnEventLedger::pendingCount() const {
+    std::lock_guard lock(mutex_);
+    return expected_.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Worker: both connections, serviced on a thread of their own.
+
+struct EventTapManager::Delivery {
+    InputEvent event;
+    bool grabbed = false;
+    int device = 0;
+    std::uint32_t time = 0;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct KeymapDeleter {
+    void operator()(xkb_keymap* p) const { xkb_keymap_unref(p); }
+    void operator()(xkb_state* p) const { xkb_state_unref(p); }
+    void operator()(xkb_context* p) const { xkb_context_unref(p); }
+};
+using KeymapPtr = std::shared_ptr<xkb_keymap>;
+using StatePtr = std::unique_ptr<xkb_state, KeymapDeleter>;
+using ContextPtr = std::unique_ptr<xkb_context, KeymapDeleter>;
+
+// How long a raw key press that should have activated one of our grabs waits for the grab event
+// before it is handed over as an ordinary key (another client's active grab pre-empts ours).
+constexpr std::chrono::milliseconds grabPairing{40};
+// Keymap changes come in bursts (a layout switch sends several notifications).
+constexpr std::chrono::milliseconds keymapDebounce{100};
+
+struct KeyId {
+    int device;
+    std::uint32_t keycode;
+    std::uint32_t time;
+    bool operator==(const KeyId&) const = default;
+};
+
+} // namespace
+
+class EventTapManager::Worker {
+public:
+    struct Master {
+        KeymapPtr keymap;
+        StatePtr state;
+    };
+
+    explicit Worker(EventTapManager* owner)
+        : owner_(owner) {}
+    ~Worker() { stop(); }
+
+    bool open() {
+        if (qgetenv("XDG_SESSION_TYPE") == "wayland")
+            return false;
+        observe_ = xcb::Connection(nullptr);
+        grab_ = xcb::Connection(nullptr);
+        if (!observe_ || !grab_)
+            return false;
+        xcb_connection_t* c = observe_.get();
+        xiOpcode_ = xcb::extensionOpcode(c, "XInputExtension");
+        if (!xiOpcode_ || !xcb::extensionOpcode(c, "XTEST"))
+            return false;
+        for (xcb_connection_t* conn : {observe_.get(), grab_.get()}) {
+            auto v = xcb::reply<xcb_input_xi_query_version_reply_t>(conn, xcb_input_xi_query_version_reply,
+                                                                    xcb_input_xi_query_version(conn, 2, 2));
+            if (!v || v->major_version < 2 || (v->major_version == 2 && v->minor_version < 2))
+                return false;
+        }
+        auto xtest = xcb::reply<xcb_test_get_version_reply_t>(c, xcb_test_get_version_reply,
+                                                              xcb_test_get_version(c, 2, 2));
+        if (!xtest)
+            return false;
+        std::uint8_t xkbEventBase = 0;
+        if (!xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                         XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
+                                         &xkbEventBase, nullptr))
+            return false;
+        xkbEventBase_ = xkbEventBase;
+        context_.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+        if (!context_)
+            return false;
+        wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (wakeFd_ < 0)
+            return false;
+
+        root_ = observe_.root();
+        struct {
+            xcb_input_event_mask_t head;
+            std::uint32_t mask;
+        } raw{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+              XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
+                  XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS},
+            hierarchy{{XCB_INPUT_DEVICE_ALL, 1}, XCB_INPUT_XI_EVENT_MASK_HIERARCHY};
+        if (!xcb::check(c, xcb_input_xi_select_events_checked(c, root_, 1, &raw.head)) ||
+            !xcb::check(c, xcb_input_xi_select_events_checked(c, root_, 1, &hierarchy.head)))
+            return false;
+        const std::uint16_t xkbEvents =
+            XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+        const std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
+                                       XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS |
+                                       XCB_XKB_MAP_PART_KEY_ACTIONS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
+                                       XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+        xcb_xkb_select_events(c, XCB_XKB_ID_USE_CORE_KBD, xkbEvents, 0, xkbEvents, mapParts, mapParts,
+                              nullptr);
+        reloadKeyboards();
+        return !masters_.empty();
+    }
+
+    void launch() {
+        thread_ = std::thread([this] { run(); });
+    }
+
+    void stop() {
+        if (thread_.joinable()) {
+            stopping_ = true;
+            wake();
+            thread_.join();
+        }
+        if (wakeFd_ >= 0)
+            ::close(wakeFd_);
+        wakeFd_ = -1;
+    }
+
+    void wake() {
+        if (wakeFd_ >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+        }
+    }
+
+    // Main thread: the handler's answer for a grabbed key. False when the key was already passed on
+    // after the time-out.
+    bool decide(int device, std::uint32_t time, bool swallow) {
+        {
+            std::lock_guard lock(mutex_);
+            auto it = std::find_if(pendingGrabs_.begin(), pendingGrabs_.end(), [&](const PendingGrab& g) {
+                return g.device == device && g.time == time;
+            });
+            if (it == pendingGrabs_.end())
+                return false;
+            pendingGrabs_.erase(it);
+        }
+        xcb_connection_t* c = grab_.get();
+        const auto dev = static_cast<xcb_input_device_id_t>(device);
+        if (swallow) {
+            // Ending the grab thaws the keyboard and keeps keys typed in roll-over; an async allow
+            // would keep the grab until every key is up and drop them.
+            xcb_input_xi_ungrab_device(c, XCB_CURRENT_TIME, dev);
+        } else {
+            xcb_input_xi_allow_events(c, XCB_CURRENT_TIME, dev, XCB_INPUT_EVENT_MODE_REPLAY_DEVICE, 0, 0);
+        }
+        xcb_flush(c);
+        return true;
+    }
+
+    // Main thread: grab exactly the keys in `keys` on every master keyboard.
+    void applyGrabs(const SwallowableKeys& keys) {
+        std::map<int, KeymapPtr> keymaps;
+        {
+            std::lock_guard lock(mutex_);
+            keymaps = publishedKeymaps_;
+        }
+        xcb_connection_t* c = grab_.get();
+        std::map<int, KeyGrabPlan> next;
+        for (const auto& [device, keymap] : keymaps)
+            next[device] = keyGrabPlan(keys, keymap.get());
+
+        std::map<int, KeyGrabPlan> previous;
+        {
+            std::lock_guard lock(mutex_);
+            previous = held_;
+            held_ = next;
+        }
+        const auto dev = [](int d) { return static_cast<xcb_input_device_id_t>(d); };
+        for (const auto& [device, plan] : previous) {
+            for (const auto& [keycode, masks] : plan) {
+                std::vector<std::uint32_t> gone;
+                const auto nextDevice = next.find(device);
+                for (std::uint32_t mask : masks) {
+                    if (nextDevice == next.end() || !nextDevice->second.count(keycode) ||
+                        !nextDevice->second.at(keycode).count(mask))
+                        gone.push_back(mask);
+                }
+                if (!gone.empty())
+                    xcb_input_xi_passive_ungrab_device(c, root_, keycode, dev(device),
+                                                       static_cast<std::uint16_t>(gone.size()),
+                                                       XCB_INPUT_GRAB_TYPE_KEYCODE, gone.data());
+            }
+        }
+        const std::uint32_t eventMask =
+            XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
+        for (const auto& [device, plan] : next) {
+            for (const auto& [keycode, masks] : plan) {
+                std::vector<std::uint32_t> added;
+                const auto before = previous.find(device);
+                for (std::uint32_t mask : masks) {
+                    if (before == previous.end() || !before->second.count(keycode) ||
+                        !before->second.at(keycode).count(mask))
+                        added.push_back(mask);
+                }
+                if (added.empty())
+                    continue;
+                auto cookie = xcb_input_xi_passive_grab_device(
+                    c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode, dev(device),
+                    static_cast<std::uint16_t>(added.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE,
+                    XCB_INPUT_GRAB_MODE_22_SYNC, XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER,
+                    &eventMask, added.data());
+                xcb_discard_reply(c, cookie.sequence);
+            }
+        }
+        xcb_flush(c);
+        wake();
+    }
+
+    int heldGrabCount() const {
+        std::lock_guard lock(mutex_);
+        int count = 0;
+        for (const auto& [device, plan] : held_)
+            for (const auto& [keycode, masks] : plan)
+                count += static_cast<int>(masks.size());
+        return count;
+    }
+
+    std::vector<int> masterKeyboards() const {
+        std::lock_guard lock(mutex_);
+        std::vector<int> result;
+        for (const auto& [device, keymap] : publishedKeymaps_)
+            result.push_back(device);
+        return result;
+    }
+
+private:
+    struct PendingRaw {
+        KeyId id;
+        InputEvent event;
+        Clock::time_point deadline;
+    };
+    struct PendingGrab {
+        int device;
+        std::uint32_t time;
+        Clock::time_point deadline;
+    };
+
+    void post(InputEvent event, bool grabbed, int device, std::uint32_t time) {
+        Delivery d{std::move(event), grabbed, device, time};
+        QPointer<EventTapManager> owner = owner_;
+        QMetaObject::invokeMethod(
+            owner_,
+            [owner, d] {
+                if (owner)
+                    owner->deliver(d);
+            },
+            Qt::QueuedConnection);
+    }
+
+    void run() {
+        pollfd fds[3] = {{observe_.fd(), POLLIN, 0}, {grab_.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        while (!stopping_) {
+            if (!drain(observe_.get(), false) || !drain(grab_.get(), true))
+                return; // the display went away
+            const Clock::time_point now = Clock::now();
+            handleDeadlines(now);
+            int timeout = -1;
+            const auto consider = [&](Clock::time_point at) {
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - now).count() + 1;
+                timeout = timeout < 0 ? static_cast<int>(std::max<long long>(ms, 0))
+                                      : std::min(timeout, static_cast<int>(std::max<long long>(ms, 0)));
+            };
+            for (const auto& p : pendingRaw_)
+                consider(p.deadline);
+            {
+                std::lock_guard lock(mutex_);
+                for (const auto& g : pendingGrabs_)
+                    consider(g.deadline);
+            }
+            if (reloadAt_)
+                consider(*reloadAt_);
+            if (::poll(fds, 3, timeout) > 0 && (fds[2].revents & POLLIN)) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] auto n = ::read(wakeFd_, &count, sizeof count);
+            }
+        }
+    }
+
+    bool drain(xcb_connection_t* c, bool isGrabConnection) {
+        while (xcb::Event event{xcb_poll_for_event(c)}) {
+            if (isGrabConnection)
+                handleGrabEvent(event.get());
+            else
+                handleObserveEvent(event.get());
+        }
+        return xcb_connection_has_error(c) == 0;
+    }
+
+    void handleDeadlines(Clock::time_point now) {
+        for (auto it = pendingRaw_.begin(); it != pendingRaw_.end();) {
+            if (it->deadline <= now) {
+                post(it->event, false, it->id.device, it->id.time);
+                it = pendingRaw_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        std::vector<PendingGrab> expired;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto it = pendingGrabs_.begin(); it != pendingGrabs_.end();) {
+                if (it->deadline <= now) {
+                    expired.push_back(*it);
+                    it = pendingGrabs_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (const PendingGrab& g : expired) {
+            xcb_input_xi_allow_events(grab_.get(), XCB_CURRENT_TIME,
+                                      static_cast<xcb_input_device_id_t>(g.device),
+                                      XCB_INPUT_EVENT_MODE_REPLAY_DEVICE, 0, 0);
+            xcb_flush(grab_.get());
+            qCInfo(inputLog) << "Grabbed key not decided within"
+                             << std::chrono::milliseconds(decisionTimeout).count()
+                             << "ms; passed on to the application";
+        }
+        if (reloadAt_ && *reloadAt_ <= now) {
+            reloadAt_.reset();
+            reloadKeyboards();
+            QPointer<EventTapManager> owner = owner_;
+            QMetaObject::invokeMethod(
+                owner_,
+                [owner] {
+                    if (owner)
+                        owner->keymapChanged();
+                },
+                Qt::QueuedConnection);
+        }
+    }
+
+    void scheduleReload() {
+        if (!reloadAt_)
+            reloadAt_ = Clock::now() + keymapDebounce;
+    }
+
+    // The master keyboards, each with its keymap and a state that follows the raw events from now on.
+    void reloadKeyboards() {
+        xcb_connection_t* c = observe_.get();
+        auto r = xcb::reply<xcb_input_xi_query_device_reply_t>(
+            c, xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL));
+        if (!r)
+            return;
+        std::map<int, Master> masters;
+        int coreXtest = -1;
+        for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
+             xcb_input_xi_device_info_next(&it)) {
+            const auto* info = it.data;
+            const std::string name(xcb_input_xi_device_info_name(info),
+                                   xcb_input_xi_device_info_name_length(info));
+            if (info->type == XCB_INPUT_DEVICE_TYPE_MASTER_KEYBOARD) {
+                Master m;
+                m.keymap = KeymapPtr(xkb_x11_keymap_new_from_device(context_.get(), c, info->deviceid,
+                                                                    XKB_KEYMAP_COMPILE_NO_FLAGS),
+                                     KeymapDeleter{});
+                if (!m.keymap)
+                    continue;
+                m.state.reset(xkb_x11_state_new_from_device(m.keymap.get(), c, info->deviceid));
+                if (m.state)
+                    masters.emplace(info->deviceid, std::move(m));
+            } else if (info->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD &&
+                       info->attachment == coreKeyboardId(c) && name.size() >= 14 &&
+                       name.compare(name.size() - 14, 14, "XTEST keyboard") == 0) {
+                coreXtest = info->deviceid;
+            }
+        }
+        masters_ = std::move(masters);
+        if (coreXtest >= 0 && owner_->m_ownEvents)
+            owner_->m_ownEvents->setSourceDevice(coreXtest);
+        std::lock_guard lock(mutex_);
+        publishedKeymaps_.clear();
+        for (const auto& [device, master] : masters_)
+            publishedKeymaps_[device] = master.keymap;
+    }
+
+    int coreKeyboardId(xcb_connection_t* c) {
+        if (coreKeyboard_ < 0)
+            coreKeyboard_ = xkb_x11_get_core_keyboard_device_id(c);
+        return coreKeyboard_;
+    }
+
+    xkb_state* stateFor(int device) {
+        auto it = masters_.find(device);
+        if (it == masters_.end()) {
+            scheduleReload();
+            return nullptr;
+        }
+        return it->second.state.get();
+    }
+
+    // Whether a press of `keycode` with `state`'s modifiers activates one of our grabs on `device`.
+    bool activatesGrab(int device, std::uint32_t keycode, xkb_state* state) {
+        const std::uint32_t mask = xkb_state_serialize_mods(state, XKB_STATE_MODS_EFFECTIVE) & 0xFF;
+        std::lock_guard lock(mutex_);
+        const auto d = held_.find(device);
+        if (d == held_.end())
+            return false;
+        const auto k = d->second.find(keycode);
+        return k != d->second.end() && k->second.count(mask);
+    }
+
+    void handleObserveEvent(xcb_generic_event_t* event) {
+        const std::uint8_t type = event->response_type & 0x7F;
+        if (type == xkbEventBase_) {
+            const auto xkbType = reinterpret_cast<const std::uint8_t*>(event)[1];
+            if (xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkbType == XCB_XKB_MAP_NOTIFY)
+                scheduleReload();
+            return;
+        }
+        if (type != XCB_GE_GENERIC)
+            return;
+        const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+        if (ge->extension != xiOpcode_)
+            return;
+        switch (ge->event_type) {
+        case XCB_INPUT_RAW_KEY_PRESS:
+        case XCB_INPUT_RAW_KEY_RELEASE: {
+            const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
+            const bool press = ge->event_type == XCB_INPUT_RAW_KEY_PRESS;
+            xkb_state* state = stateFor(raw->deviceid);
+            const bool own = owner_->m_ownEvents &&
+                             owner_->m_ownEvents->takeRaw(raw->sourceid, raw->detail, press, raw->time);
+            if (!state)
+                return;
+            std::optional<InputEvent> reading;
+            bool grabbed = false;
+            if (press && !own) {
+                reading = readKeyDown(state, raw->detail);
+                grabbed = reading && activatesGrab(raw->deviceid, raw->detail, state);
+            }
+            xkb_state_update_key(state, raw->detail, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+            if (!reading)
+                return;
+            const KeyId id{raw->deviceid, raw->detail, raw->time};
+            if (grabbed) {
+                // The grab event for this key may have come first; the key is then handed over already.
+                const auto seen = std::find(grabbedFirst_.begin(), grabbedFirst_.end(), id);
+                if (seen != grabbedFirst_.end()) {
+                    grabbedFirst_.erase(seen);
+                    return;
+                }
+                pendingRaw_.push_back({id, *reading, Clock::now() + grabPairing});
+                return;
+            }
+            post(*reading, false, raw->deviceid, raw->time);
+            return;
+        }
+        case XCB_INPUT_RAW_BUTTON_PRESS: {
+            const auto* raw = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
+            if (raw->detail != 1 && raw->detail != 3)
+                return;
+            xcb_connection_t* c = observe_.get();
+            auto pointer = xcb::reply<xcb_input_xi_query_pointer_reply_t>(
+                c, xcb_input_xi_query_pointer_reply, xcb_input_xi_query_pointer(c, root_, raw->deviceid));
+            if (!pointer)
+                return;
+            post(InputEvent::mouseDown(QPoint(pointer->root_x >> 16, pointer->root_y >> 16)), false,
+                 raw->deviceid, raw->time);
+            return;
+        }
+        case XCB_INPUT_HIERARCHY:
+            scheduleReload();
+            return;
+        default:
+            return;
+        }
+    }
+
+    void handleGrabEvent(xcb_generic_event_t* event) {
+        if ((event->response_type & 0x7F) != XCB_GE_GENERIC)
+            return;
+        const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+        if (ge->extension != xiOpcode_ || ge->event_type != XCB_INPUT_KEY_PRESS)
+            return;
+        const auto* key = reinterpret_cast<const xcb_input_key_press_event_t*>(event);
+        const int device = key->deviceid;
+        const KeyId id{device, key->detail, key->time};
+        {
+            std::lock_guard lock(mutex_);
+            pendingGrabs_.push_back({device, key->time, Clock::now() + decisionTimeout});
+        }
+        const auto replayNow = [&] {
+            {
+                std::lock_guard lock(mutex_);
+                pendingGrabs_.erase(std::remove_if(pendingGrabs_.begin(), pendingGrabs_.end(),
+                                                   [&](const PendingGrab& g) {
+                                                       return g.device == device && g.time == key->time;
+                                                   }),
+                                    pendingGrabs_.end());
+            }
+            xcb_input_xi_allow_events(grab_.get(), XCB_CURRENT_TIME,
+                                      static_cast<xcb_input_device_id_t>(device),
+                                      XCB_INPUT_EVENT_MODE_REPLAY_DEVICE, 0, 0);
+            xcb_flush(grab_.get());
+        };
+        // Our own Backspace or paste landing on a held key goes straight on.
+        if (owner_->m_ownEvents &&
+            owner_->m_ownEvents->isOwnGrabbedPress(key->sourceid, key->detail, key->time)) {
+            pendingRaw_.erase(std::remove_if(pendingRaw_.begin(), pendingRaw_.end(),
+                                             [&](const PendingRaw& p) { return p.id == id; }),
+                              pendingRaw_.end());
+            replayNow();
+            return;
+        }
+        std::optional<InputEvent> reading;
+        const auto raw = std::find_if(pendingRaw_.begin(), pendingRaw_.end(),
+                                      [&](const PendingRaw& p) { return p.id == id; });
+        if (raw != pendingRaw_.end()) {
+            reading = raw->event;
+            pendingRaw_.erase(raw);
+        } else if (xkb_state* state = stateFor(device)) {
+            // The raw event is still on its way: read the key now and let the raw one go by.
+            reading = readKeyDown(state, key->detail);
+            grabbedFirst_.push_back(id);
+            if (grabbedFirst_.size() > 32)
+                grabbedFirst_.pop_front();
+        }
+        if (!reading) {
+            replayNow();
+            return;
+        }
+        post(*reading, true, device, key->time);
+    }
+
+    EventTapManager* owner_;
+    xcb::Connection observe_;
+    xcb::Connection grab_;
+    std::uint8_t xiOpcode_ = 0;
+    std::uint8_t xkbEventBase_ = 0;
+    int coreKeyboard_ = -1;
+    xcb_window_t root_ = XCB_WINDOW_NONE;
+    ContextPtr context_;
+    int wakeFd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+
+    // Worker thread only.
+    std::map<int, Master> masters_;
+    std::vector<PendingRaw> pendingRaw_;
+    std::deque<KeyId> grabbedFirst_;
+    std::optional<Clock::time_point> reloadAt_;
+
+    // Shared with the main thread.
+    mutable std::mutex mutex_;
+    std::vector<PendingGrab> pendingGrabs_;
+    std::map<int, KeymapPtr> publishedKeymaps_;
+    std::map<int, KeyGrabPlan> held_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// EventTapManager
+
+EventTapManager::EventTapManager(QObject* parent)
+    : QObject(parent)
+    , m_ownEvents(std::make_shared<OwnEventLedger>()) {}
+
+EventTapManager::~EventTapManager() {
+    if (m_worker)
+        m_worker->stop();
+}
+
+void EventTapManager::setHandler(InputEventHandler* handler) {
+    m_handler = handler;
+    if (m_running)
+        refreshGrabs();
+}
+
+bool EventTapManager::start() {
+    if (m_worker)
+        return true;
+    auto worker = std::make_unique<Worker>(this);
+    if (!worker->open()) {
+        qCCritical(inputLog)
+            << "X11 input hook could not be installed — no X11 display with XInput 2.2 and XTEST "
+               "(Input Monitoring not available)";
+        return false;
+    }
+    m_worker = std::move(worker);
+    m_worker->launch();
+    qCInfo(inputLog) << "X11 input hook installed: XInput 2.2 raw events observed, keys withheld by grabs";
+    m_running = true;
+    Q_EMIT isRunningChanged(true);
+    refreshGrabs();
+    return true;
+}
+
+void EventTapManager::refreshGrabs() {
+    if (!m_worker)
+        return;
+    const SwallowableKeys keys = m_handler ? m_handler->swallowableKeys() : SwallowableKeys{};
+    if (keys == m_grabbedKeys && !m_forceRegrab)
+        return;
+    m_grabbedKeys = keys;
+    m_forceRegrab = false;
+    m_worker->applyGrabs(keys);
+}
+
+void EventTapManager::keymapChanged() {
+    m_forceRegrab = true;
+    refreshGrabs();
+}
+
+void EventTapManager::deliver(const Delivery& delivery) {
+    bool swallow = false;
+    if (m_handler)
+        swallow = m_handler->handleEvent(delivery.event);
+    if (delivery.grabbed && m_worker)
+        m_worker->decide(delivery.device, delivery.time, swallow);
+    refreshGrabs();
+}
+
+int EventTapManager::heldGrabCount() const {
+    return m_worker ? m_worker->heldGrabCount() : 0;
+}
+
+std::vector<int> EventTapManager::masterKeyboards() const {
+    return m_worker ? m_worker->masterKeyboards() : std::vector<int>{};
+}
+
+} // namespace pimsel

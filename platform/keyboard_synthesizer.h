@@ -1,0 +1,40 @@
+#pragma once
+
+#include "engine/ports.h"
+#include "platform/event_tap_manager.h"
+#include "platform/xcb_handles.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace pimsel {
+
+// Posts Pimsel's own key presses (Backspaces and Control+V) through the core XTEST device. Each
+// sequence is announced to the input hook first, so the hook never hands them to the coordinator.
+// Modifiers the user is still holding are lifted around the sequence and put back afterwards, so a
+// held Shift cannot turn the paste into Control+Shift+V.
+class KeyboardSynthesizer : public QObject, public BackspacePosting {
+    Q_OBJECT
+
+public:
+    explicit KeyboardSynthesizer(std::shared_ptr<OwnEventLedger> ownEvents, QObject* parent = nullptr);
+    ~KeyboardSynthesizer() override;
+
+    void pressBackspace(int count) override;
+    void pressPaste();
+
+private:
+    bool connect();
+    std::uint8_t keycodeFor(std::uint32_t keysym);
+    std::vector<std::uint8_t> heldModifierKeys();
+    void post(const std::vector<OwnEventLedger::Key>& keys);
+    void postAroundHeldModifiers(std::vector<OwnEventLedger::Key> keys);
+
+    std::shared_ptr<OwnEventLedger> m_ownEvents;
+    xcb::Connection m_connection;
+};
+
+} // namespace pimsel
