@@ -37,9 +37,23 @@ std::optional<AtspiRef> FocusContextProvider::activeFrame(QueryDeadline& deadlin
     const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
     if (!pid || *pid <= 0)
         return std::nullopt;
+    const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
+    if (window != 0 && m_cachedFrame && m_cachedFrame->pid == *pid && m_cachedFrame->window == window) {
+        const std::optional<quint64> states = m_client->states(deadline, m_cachedFrame->frame);
+        if (states && has(*states, atspi::stateShowing))
+            return m_cachedFrame->frame;
+    }
+    m_cachedFrame.reset();
+    const std::optional<AtspiRef> frame = searchActiveFrame(deadline, *pid);
+    if (frame && window != 0)
+        m_cachedFrame = CachedFrame{*pid, window, *frame};
+    return frame;
+}
+
+std::optional<AtspiRef> FocusContextProvider::searchActiveFrame(QueryDeadline& deadline, qint64 pid) {
     // One process may own several bus connections (two toolkits in one program); the active frame
     // lives under one of them.
-    const QList<AtspiRef> applications = m_client->applicationsOfProcess(deadline, *pid);
+    const QList<AtspiRef> applications = m_client->applicationsOfProcess(deadline, pid);
     QList<AtspiRef> shown;
     for (const AtspiRef& application : applications) {
         const std::optional<QList<AtspiRef>> windows = m_client->children(deadline, application);

@@ -3,6 +3,7 @@
 #include "engine/ports.h"
 #include "platform/atspi_client.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +24,8 @@ public:
         std::function<std::optional<qint64>()> processId;
         // Its rectangle on screen; asked only when the application marks none of its windows active.
         std::function<std::optional<QRect>()> geometry;
+        // Its window-system id (0 when unknown): while it stays the same, so does the frame.
+        std::function<std::uint32_t()> windowId;
     };
 
     explicit FocusContextProvider(ActiveWindow activeWindow, int budgetMs = defaultBudgetMs);
@@ -38,6 +41,7 @@ public:
 
 private:
     std::optional<AtspiRef> activeFrame(QueryDeadline& deadline);
+    std::optional<AtspiRef> searchActiveFrame(QueryDeadline& deadline, qint64 pid);
     std::optional<AtspiRef> focusedElement(QueryDeadline& deadline,
                                            std::optional<AtspiRef>* frameOut = nullptr);
     std::optional<AtspiRef> findInFrame(QueryDeadline& deadline, const AtspiRef& frame, uint state,
@@ -47,6 +51,14 @@ private:
     ActiveWindow m_activeWindow;
     int m_budgetMs;
     std::unique_ptr<AtspiClient> m_client;
+    // The frame found for the last active window, reused while that window stays active and the
+    // frame is still on screen.
+    struct CachedFrame {
+        qint64 pid = 0;
+        std::uint32_t window = 0;
+        AtspiRef frame;
+    };
+    std::optional<CachedFrame> m_cachedFrame;
 };
 
 } // namespace pimsel

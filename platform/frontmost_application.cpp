@@ -213,7 +213,8 @@ std::optional<QRect> FrontmostApplication::activeWindowGeometry() const {
 }
 
 FocusContextProvider::ActiveWindow FrontmostApplication::activeWindowSource() const {
-    return {[this] { return activeProcessId(); }, [this] { return activeWindowGeometry(); }};
+    return {[this] { return activeProcessId(); }, [this] { return activeWindowGeometry(); },
+            [this] { return activeWindow(); }};
 }
 
 std::optional<QString> FrontmostApplication::displayName(const QString& appId) const {

@@ -20,7 +20,7 @@
 
 namespace pimsel {
 
-Q_LOGGING_CATEGORY(permissionsLog, "app.pimsel.permissions", QtInfoMsg)
+Q_LOGGING_CATEGORY(permissionsLog, "permissions", QtInfoMsg)
 
 const QString PermissionsController::accessibilitySettingsAddress =
     QStringLiteral("https://pimsel.app/help/linux-permissions#accessibility");

@@ -9,6 +9,7 @@
 
 namespace pimsel {
 
+// The "permissions" channel: the Input Monitoring request sequence logs its steps here.
 Q_DECLARE_LOGGING_CATEGORY(permissionsLog)
 
 // The two things Pimsel needs from the desktop: the accessibility bus switched on (to read the

@@ -8,6 +8,9 @@
 #include "platform/permissions_controller.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -245,11 +248,35 @@ TEST(FrontmostApplicationTest, IdentifiesTheActiveWindowsApplicationAndAnnounces
 // ---------------------------------------------------------------------------------------------
 // Permissions as the test desktop grants them
 
-TEST(PermissionsTest, TestDesktopGrantsBoth) {
+void setAccessibilitySwitch(bool on) {
+    QDBusMessage set = QDBusMessage::createMethodCall(
+        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    set << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
+        << QVariant::fromValue(QDBusVariant(on));
+    QDBusConnection::sessionBus().call(set, QDBus::Block, 2000);
+}
+
+TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
     PermissionsController permissions;
+    QList<bool> accessibility;
+    QObject::connect(&permissions, &PermissionsController::accessibilityGrantedChanged,
+                     [&](bool granted) { accessibility.append(granted); });
     permissions.refresh();
     EXPECT_TRUE(permissions.accessibilityGranted());
     EXPECT_TRUE(permissions.inputMonitoringGranted());
+
+    setAccessibilitySwitch(false);
+    permissions.refresh();
+    EXPECT_FALSE(permissions.accessibilityGranted());
+    EXPECT_TRUE(permissions.inputMonitoringGranted());
+
+    permissions.requestAccessibility();
+    permissions.refresh();
+    permissions.refresh();
+    EXPECT_TRUE(permissions.accessibilityGranted());
+    EXPECT_EQ(accessibility, (QList<bool>{true, false, true}));
+    setAccessibilitySwitch(true); // whatever happened above, later tests need it on
 }
 
 // ---------------------------------------------------------------------------------------------
