@@ -475,11 +475,24 @@ private:
         return coreKeyboard_;
     }
 
-    xkb_state* stateFor(int device) {
+    // The state of `device`; a master that appeared since the last reload is read from the server
+    // at once so that its first keys are not lost (`fresh` tells the state already holds them).
+    xkb_state* stateFor(int device, bool* fresh = nullptr) {
         auto it = masters_.find(device);
         if (it == masters_.end()) {
             scheduleReload();
-            return nullptr;
+            Master m;
+            xcb_connection_t* c = observe_.get();
+            m.keymap = KeymapPtr(
+                xkb_x11_keymap_new_from_device(context_.get(), c, device, XKB_KEYMAP_COMPILE_NO_FLAGS),
+                KeymapDeleter{});
+            if (m.keymap)
+                m.state.reset(xkb_x11_state_new_from_device(m.keymap.get(), c, device));
+            if (!m.state)
+                return nullptr;
+            it = masters_.emplace(device, std::move(m)).first;
+            if (fresh)
+                *fresh = true;
         }
         return it->second.state.get();
     }
@@ -513,7 +526,8 @@ private:
         case XCB_INPUT_RAW_KEY_RELEASE: {
             const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
             const bool press = ge->event_type == XCB_INPUT_RAW_KEY_PRESS;
-            xkb_state* state = stateFor(raw->deviceid);
+            bool fresh = false;
+            xkb_state* state = stateFor(raw->deviceid, &fresh);
             const bool own = owner_->m_ownEvents &&
                              owner_->m_ownEvents->takeRaw(raw->sourceid, raw->detail, press, raw->time);
             if (!state)
@@ -524,7 +538,8 @@ private:
                 reading = readKeyDown(state, raw->detail);
                 grabbed = reading && activatesGrab(raw->deviceid, raw->detail, state);
             }
-            xkb_state_update_key(state, raw->detail, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+            if (!fresh)
+                xkb_state_update_key(state, raw->detail, press ? XKB_KEY_DOWN : XKB_KEY_UP);
             if (!reading)
                 return;
             const KeyId id{raw->deviceid, raw->detail, raw->time};

@@ -104,7 +104,7 @@ std::uint32_t keysymFromName(const std::string& name) {
     return xkb_keysym_from_name(name.c_str(), XKB_KEYSYM_NO_FLAGS);
 }
 
-Typist::Typist(const char* display, MasterLifetime lifetime)
+Typist::Typist(const char* display, MasterLifetime lifetime, Keyboard keyboard)
     : connection_(display)
     , plain_(display)
     , lifetime_(lifetime) {
@@ -121,6 +121,17 @@ Typist::Typist(const char* display, MasterLifetime lifetime)
                                                                   xcb_input_xi_query_version(c, 2, 2));
     if (!version || version->major_version < 2) {
         error_ = "XInput 2 unavailable";
+        return;
+    }
+    if (keyboard == Keyboard::core) {
+        // The virtual core devices and their XTEST slaves; no hierarchy change, no client pointer.
+        masterPointer_ = 2;
+        masterKeyboard_ = 3;
+        if (!loadKeymap()) {
+            error_ = "cannot read the keyboard mapping";
+            return;
+        }
+        ready_ = true;
         return;
     }
     Devices d = findDevices(c);

@@ -17,10 +17,14 @@ namespace pimsel::e2e {
 class Typist {
 public:
     enum class MasterLifetime { removeOnDestruction, keep };
+    // `core` types through the session's own keyboard (the core XTEST device), as a user's physical
+    // keyboard would, instead of a master of its own.
+    enum class Keyboard { own, core };
 
     // Connects to `display` (nullptr: $DISPLAY) and adds the master "pimsel-typist", or reuses it.
     explicit Typist(const char* display = nullptr,
-                    MasterLifetime lifetime = MasterLifetime::removeOnDestruction);
+                    MasterLifetime lifetime = MasterLifetime::removeOnDestruction,
+                    Keyboard keyboard = Keyboard::own);
     ~Typist();
     Typist(const Typist&) = delete;
     Typist& operator=(const Typist&) = delete;

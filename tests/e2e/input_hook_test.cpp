@@ -1,0 +1,157 @@
+// The input hook against real GTK and Qt fields, with the user typing through a master keyboard of
+// its own: what it hands to the handler, what it withholds, and what it never loses.
+#include "platform/event_tap_manager.h"
+#include "platform/keyboard_synthesizer.h"
+#include "tests/e2e/support/input_fixture.h"
+#include "tests/e2e/support/target_app.h"
+#include "tests/e2e/typist.h"
+
+#include <gtest/gtest.h>
+
+namespace pimsel::e2e {
+namespace {
+
+class InputHook : public testing::TestWithParam<TargetApp::Kind> {
+protected:
+    void SetUp() override {
+        app = std::make_unique<TargetApp>(GetParam());
+        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
+        typist = std::make_unique<Typist>();
+        ASSERT_TRUE(typist->isReady()) << typist->error();
+        ASSERT_TRUE(typist->focus(app->window()));
+        tap.setHandler(&handler);
+        ASSERT_TRUE(tap.start());
+    }
+
+    std::string field(const char* expected) {
+        return app->waitForText(QString::fromUtf8(expected)).toStdString();
+    }
+
+    LogRecorder log;
+    ScriptedHandler handler;
+    EventTapManager tap;
+    std::unique_ptr<TargetApp> app;
+    std::unique_ptr<Typist> typist;
+};
+
+TEST_P(InputHook, SwallowedTabNeverReachesTheFieldAndEachKeyIsHandedOverOnce) {
+    handler.keys.insert(KeyAction::tab);
+    handler.decide = [](const InputEvent& e) { return e.action == KeyAction::tab; };
+    tap.refreshGrabs();
+    EXPECT_GT(tap.heldGrabCount(), 0);
+
+    whileUserTypes([&] {
+        typist->type("a");
+        typist->key("Tab");
+        typist->type("b");
+    });
+    EXPECT_EQ(field("ab"), "ab");
+    EXPECT_TRUE(pumpUntil([&] { return handler.script() == "a[tab]b"; })) << handler.script().toStdString();
+    pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(handler.script().toStdString(), "a[tab]b") << "the raw and the grabbed press are one key";
+}
+
+TEST_P(InputHook, PassedTabDoesWhatTheFieldDoesWithIt) {
+    handler.keys.insert(KeyAction::tab);
+    handler.decide = [](const InputEvent&) { return false; };
+    tap.refreshGrabs();
+    whileUserTypes([&] {
+        typist->type("a");
+        typist->key("Tab");
+        typist->type("b");
+    });
+    // Both toolkits move the focus on to the button, so the "b" lands there and not in the field.
+    EXPECT_TRUE(pumpUntil([&] { return handler.script() == "a[tab]b"; })) << handler.script().toStdString();
+    EXPECT_EQ(app->settledText().toStdString(), "a");
+}
+
+TEST_P(InputHook, KeysTypedWhileASwallowedKeyIsHeldAreNotLost) {
+    handler.keys.insert(KeyAction::tab);
+    handler.decide = [](const InputEvent& e) { return e.action == KeyAction::tab; };
+    handler.stall = std::chrono::milliseconds(60);
+    tap.refreshGrabs();
+    whileUserTypes([&] {
+        typist->type("a");
+        typist->press("Tab");
+        typist->type("bc");
+        typist->release("Tab");
+        typist->type("d");
+    });
+    EXPECT_EQ(field("abcd"), "abcd");
+}
+
+TEST_P(InputHook, AStalledDecisionIsPassedOnAfterTheTimeOutAndLogged) {
+    handler.keys.triggerText = QStringLiteral(":");
+    handler.decide = [](const InputEvent& e) { return e.text == QLatin1String(":"); };
+    handler.stall = std::chrono::milliseconds(500);
+    tap.refreshGrabs();
+    whileUserTypes([&] { typist->type("a:b"); });
+    EXPECT_EQ(field("a:b"), "a:b");
+    EXPECT_TRUE(pumpUntil([&] { return log.count("input", "not decided") == 1; }));
+}
+
+TEST_P(InputHook, OwnKeysAreNotHandedOverButTheUsersKeysMeanwhileAre) {
+    KeyboardSynthesizer synthesizer(tap.ownEvents());
+    whileUserTypes([&] { typist->type("hello"); });
+    ASSERT_EQ(field("hello"), "hello");
+    ASSERT_TRUE(pumpUntil([&] { return handler.script() == "hello"; }));
+
+    // The user's typing and the synthesised Backspaces interleave in whatever order the server
+    // takes them; only the Backspaces are withheld from the handler.
+    handler.events.clear();
+    std::thread user([&] { typist->type("xyz"); });
+    synthesizer.pressBackspace(3);
+    user.join();
+    EXPECT_TRUE(pumpUntil([&] { return handler.script() == "xyz"; })) << handler.script().toStdString();
+    EXPECT_EQ(app->settledText().size(), 5);
+    pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(handler.script().toStdString(), "xyz");
+    EXPECT_EQ(tap.ownEvents()->pendingCount(), 0u);
+}
+
+TEST_P(InputHook, AClickIsHandedOverWithThePointerPosition) {
+    whileUserTypes([&] { typist->click(300, 200); });
+    EXPECT_TRUE(pumpUntil([&] {
+        for (const auto& e : handler.events)
+            if (e.type == InputEvent::Type::mouseDown)
+                return true;
+        return false;
+    }));
+    for (const auto& e : handler.events) {
+        if (e.type == InputEvent::Type::mouseDown) {
+            EXPECT_EQ(e.globalPosition, QPoint(300, 200));
+            break;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, InputHook, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
+                         [](const auto& info) { return TargetApp::kindName(info.param).toStdString(); });
+
+TEST(InputHookLifecycle, ASecondStartInstallsNothingNew) {
+    LogRecorder log;
+    EventTapManager tap;
+    ScriptedHandler handler;
+    tap.setHandler(&handler);
+    ASSERT_TRUE(tap.start());
+    EXPECT_TRUE(tap.isRunning());
+    const auto masters = tap.masterKeyboards();
+    EXPECT_FALSE(masters.empty());
+    EXPECT_TRUE(tap.start());
+    EXPECT_EQ(tap.masterKeyboards(), masters);
+    EXPECT_EQ(log.count("input", "installed"), 1);
+
+    // One hook, so one delivery per key.
+    TargetApp app(TargetApp::Kind::qt);
+    ASSERT_TRUE(app.isReady());
+    Typist typist;
+    ASSERT_TRUE(typist.isReady());
+    ASSERT_TRUE(typist.focus(app.window()));
+    whileUserTypes([&] { typist.type("q"); });
+    EXPECT_TRUE(pumpUntil([&] { return handler.script() == "q"; }));
+    pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(handler.script().toStdString(), "q");
+}
+
+} // namespace
+} // namespace pimsel::e2e
