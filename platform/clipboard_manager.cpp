@@ -12,8 +12,11 @@ ClipboardManager::ClipboardManager(QObject* parent)
 ClipboardManager::~ClipboardManager() = default;
 
 bool ClipboardManager::isBookkeepingFormat(const QString& format) {
+    // "application/x-qt-image" is Qt's own alias for whichever image/* target the owner offers; kept,
+    // it would make the restored clipboard offer every image format Qt can write, most of them empty.
     return format == QLatin1String("TARGETS") || format == QLatin1String("TIMESTAMP") ||
-           format == QLatin1String("MULTIPLE") || format == QLatin1String("SAVE_TARGETS");
+           format == QLatin1String("MULTIPLE") || format == QLatin1String("SAVE_TARGETS") ||
+           format == QLatin1String("application/x-qt-image");
 }
 
 void ClipboardManager::save() {

@@ -23,7 +23,7 @@ public:
     void restore();
     bool hasSnapshot() const { return m_saved != nullptr; }
 
-    // Selection bookkeeping targets that are not data.
+    // Selection bookkeeping targets and toolkit aliases that are not data of their own.
     static bool isBookkeepingFormat(const QString& format);
 
 private:
