@@ -18,6 +18,7 @@ struct SearchIndex::Data {
     struct Span {
         quint32 begin;
         quint32 length; // in clusters
+        quint64 mask;   // bits of its clusters
     };
     struct Entry {
         quint32 firstSpan; // aliases first, then the name
@@ -190,14 +191,16 @@ template <typename Item> SearchIndex::Data buildData(const QList<Item>& items) {
     keys.reserve(static_cast<std::size_t>(items.size()));
     keyLengths.reserve(static_cast<std::size_t>(items.size()));
 
-    auto addSpan = [&data](const QString& raw, quint64& mask) {
+    auto addSpan = [&data](const QString& raw, quint64& entryMask) {
         const auto begin = static_cast<quint32>(data.ids.size());
+        quint64 mask = 0;
         for (const QString& cluster : normalisedClusters(raw)) {
             const quint32 id = data.intern(cluster);
             data.ids.push_back(id);
             mask |= Data::bit(id);
         }
-        data.spans.push_back({begin, static_cast<quint32>(data.ids.size()) - begin});
+        data.spans.push_back({begin, static_cast<quint32>(data.ids.size()) - begin, mask});
+        entryMask |= mask;
     };
 
     for (const Item& item : items) {
@@ -247,18 +250,28 @@ Query prepareQuery(const QString& normalised, const Data& data) {
     return query;
 }
 
-bool isSubsequence(const quint32* needle, quint32 needleLength, const quint32* haystack,
-                   quint32 haystackLength) {
-    quint32 found = 0;
-    for (quint32 i = 0; i < haystackLength && found < needleLength; ++i) {
-        if (haystack[i] == needle[found])
+// The span's mask holds every cluster of the query or the span cannot contain it.
+bool isSubsequence(const Query& query, const Data& data, const Data::Span& span) {
+    if ((span.mask & query.mask) != query.mask)
+        return false;
+    const quint32* haystack = data.ids.data() + span.begin;
+    std::size_t found = 0;
+    for (quint32 i = 0; i < span.length && found < query.ids.size(); ++i) {
+        if (haystack[i] == query.ids[found])
             ++found;
     }
-    return found == needleLength;
+    return found == query.ids.size();
 }
 
+// A plain loop: most keys differ at the first cluster, and a library memcmp call costs more.
 bool beginsWith(const quint32* text, quint32 textLength, const std::vector<quint32>& prefix) {
-    return prefix.size() <= textLength && std::equal(prefix.begin(), prefix.end(), text);
+    if (prefix.size() > textLength)
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (text[i] != prefix[i])
+            return false;
+    }
+    return true;
 }
 
 int bestTier(const Data& data, const Data::Entry& entry, const Query& query) {
@@ -266,23 +279,19 @@ int bestTier(const Data& data, const Data::Entry& entry, const Query& query) {
     int best = 0;
     const Data::Span* span = data.spans.data() + entry.firstSpan;
     for (quint32 k = 0; k < entry.aliasCount; ++k, ++span) {
-        const quint32* a = data.ids.data() + span->begin;
         const int length = static_cast<int>(span->length);
-        if (beginsWith(a, span->length, query.ids)) {
+        if (beginsWith(data.ids.data() + span->begin, span->length, query.ids)) {
             if (span->length == queryLength)
                 return Engine::exactAliasScore; // no other tier reaches it
             best = std::max(best, Engine::aliasPrefixBase - length);
-        } else if (Engine::aliasSubsequenceBase - length > best &&
-                   isSubsequence(query.ids.data(), queryLength, a, span->length)) {
+        } else if (Engine::aliasSubsequenceBase - length > best && isSubsequence(query, data, *span)) {
             best = Engine::aliasSubsequenceBase - length;
         }
     }
-    const quint32* n = data.ids.data() + span->begin;
     const int length = static_cast<int>(span->length);
-    if (beginsWith(n, span->length, query.ids))
+    if (beginsWith(data.ids.data() + span->begin, span->length, query.ids))
         best = std::max(best, Engine::namePrefixBase - length);
-    else if (Engine::nameSubsequenceBase - length > best &&
-             isSubsequence(query.ids.data(), queryLength, n, span->length))
+    else if (Engine::nameSubsequenceBase - length > best && isSubsequence(query, data, *span))
         best = Engine::nameSubsequenceBase - length;
     return best;
 }
@@ -311,6 +320,7 @@ QList<Item> fastSearch(const QString& query, const QList<Item>& items, const Sea
         quint32 index;
     };
     std::vector<Match> matches;
+    matches.reserve(data.entries.size());
     for (std::size_t i = 0; i < data.entries.size(); ++i) {
         const Data::Entry& entry = data.entries[i];
         if ((entry.mask & prepared.mask) != prepared.mask)
