@@ -256,7 +256,8 @@ void UpdateController::finishRequest() {
         return;
     m_reply = nullptr;
     reply->deleteLater();
-    m_body += reply->readAll();
+    if (reply->isOpen())
+        m_body += reply->readAll();
 
     UpdateCheckOutcome outcome;
     outcome.currentVersion = m_options.currentVersion;
