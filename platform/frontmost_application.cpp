@@ -111,6 +111,12 @@ void FrontmostApplication::pump() const {
     xcb_connection_t* c = m_x->connection.get();
     if (!c)
         return;
+    if (xcb_connection_has_error(c)) {
+        // The display is gone: its socket stays readable forever, so stop listening to it.
+        if (m_notifier != nullptr)
+            m_notifier->setEnabled(false);
+        return;
+    }
     // Reloading waits for replies, and events that arrive meanwhile are queued inside xcb where the
     // socket notifier cannot see them: drain again until nothing new is pending.
     for (int round = 0; round < 8; ++round) {
