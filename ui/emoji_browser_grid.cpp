@@ -4,6 +4,7 @@
 #include "ui/palette.h"
 
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -24,6 +25,9 @@ constexpr int emptyEmojiSize = 34;
 constexpr int emptyTextSize = 13;
 constexpr int headerTextSize = 11;
 constexpr double headerBackgroundOpacity = 0.97;
+// Rendering one emoji costs about a tenth of a millisecond; an idle step stays well inside a
+// frame so that a key arriving meanwhile is not held up noticeably.
+constexpr qint64 warmUpStepBudgetNs = 3'000'000;
 
 QString tooltipFor(const EmojiEntry& entry) {
     const QString key = entry.aliases.isEmpty() ? entry.name : entry.aliases.first();
@@ -169,7 +173,15 @@ EmojiBrowserGrid::EmojiBrowserGrid(EmojiBrowserViewModel* model, QWidget* parent
             .arg(handle.blue())
             .arg(handle.alphaF()));
 
-    connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, &EmojiBrowserGrid::modelChanged);
+    warmUpTimer_.setInterval(0);
+    connect(&warmUpTimer_, &QTimer::timeout, this, &EmojiBrowserGrid::warmUpStep);
+
+    connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, [this] {
+        warmUpNext_ = 0;
+        if (isVisible())
+            warmUpTimer_.start();
+        modelChanged();
+    });
     connect(model_, &EmojiBrowserViewModel::searchResultsChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::queryChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::selectedIndexChanged, this,
@@ -287,6 +299,25 @@ void EmojiBrowserGrid::mouseReleaseEvent(QMouseEvent* event) {
         onActivate(visible[pressed]);
 }
 
+void EmojiBrowserGrid::showEvent(QShowEvent* event) {
+    QAbstractScrollArea::showEvent(event);
+    if (warmUpNext_ < model_->allEntries().size())
+        warmUpTimer_.start();
+}
+
+void EmojiBrowserGrid::warmUpStep() {
+    const QList<EmojiEntry>& entries = model_->allEntries();
+    if (!isVisible() || warmUpNext_ >= entries.size()) {
+        warmUpTimer_.stop();
+        return;
+    }
+    const qreal dpr = viewport()->devicePixelRatioF();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (warmUpNext_ < entries.size() && elapsed.nsecsElapsed() < warmUpStepBudgetNs)
+        emojiPixmap(entries[warmUpNext_++].emoji, dpr);
+}
+
 void EmojiBrowserGrid::leaveEvent(QEvent* event) {
     QAbstractScrollArea::leaveEvent(event);
     setHoveredIndex(-1);
@@ -294,8 +325,12 @@ void EmojiBrowserGrid::leaveEvent(QEvent* event) {
 
 const QPixmap& EmojiBrowserGrid::emojiPixmap(const QString& emoji, qreal devicePixelRatio) {
     if (devicePixelRatio != cacheDevicePixelRatio_) {
+        // Moved to a screen of another density: everything is rendered afresh.
         cache_.clear();
         cacheDevicePixelRatio_ = devicePixelRatio;
+        warmUpNext_ = 0;
+        if (isVisible())
+            warmUpTimer_.start();
     }
     auto it = cache_.find(emoji);
     if (it != cache_.end())

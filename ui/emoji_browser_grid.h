@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -85,8 +86,10 @@ public:
     int scrollY() const;
     // Scrolls so that the cell at `index` is centred, as far as the content allows.
     void centreOn(int index);
-    // Rendered emoji kept for painting; filled lazily as cells first appear.
+    // Rendered emoji kept for painting: filled as cells first appear, and in the idle time
+    // while the grid is shown, so that a search or a scroll seldom has to render anything.
     int cachedEmojiCount() const { return static_cast<int>(cache_.size()); }
+    bool isWarmingUp() const { return warmUpTimer_.isActive(); }
 
     // A click on a cell (press and release on the same cell).
     std::function<void(const EmojiEntry&)> onActivate;
@@ -100,6 +103,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void modelChanged();
@@ -111,6 +115,7 @@ private:
     void paintCells(QPainter& painter, const QRect& exposed, int scrollY);
     void paintHeaders(QPainter& painter, int scrollY);
     void paintEmptyState(QPainter& painter, int scrollY);
+    void warmUpStep();
 
     EmojiBrowserViewModel* model_;
     EmojiGridLayout layout_;
@@ -118,6 +123,8 @@ private:
     qreal cacheDevicePixelRatio_ = 0;
     int hoveredIndex_ = -1;
     int pressedIndex_ = -1;
+    QTimer warmUpTimer_;
+    qsizetype warmUpNext_ = 0; // into the model's allEntries
 };
 
 } // namespace pimsel
