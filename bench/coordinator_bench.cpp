@@ -84,7 +84,6 @@ void BM_LetterInToken(benchmark::State& state, const char* token, const char* le
         benchmark::DoNotOptimize(rig.coordinator->handleEvent(typed));
         state.PauseTiming();
         rig.coordinator->handleEvent(backspace);
-        rig.suggestions.log.clear();
         state.ResumeTiming();
     }
     rig.coordinator->handleEvent(typed); // the state each timed event ended in

@@ -1,8 +1,8 @@
 #pragma once
 
-// Recording fakes of every port the coordinator talks to, and a harness that wires them to a
-// real coordinator, token buffer, detectors and settings store. Free of any test framework so
-// that the benchmarks can drive the same set-up.
+// Fakes of every port the coordinator talks to. Each notes what it was asked to do in one shared
+// log (when given one), so a test reads the effects in the order they happened. Free of any test
+// framework so that the benchmarks can drive the same set-up.
 
 #include "engine/autocomplete_coordinator.h"
 #include "engine/command_detector.h"
@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QObject>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -22,83 +21,55 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
-
 #include <ostream>
-
-// Readable failure messages for the many string comparisons.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
+#include <utility>
 
 namespace pimsel::fakes {
 
-inline EmojiEntry makeEntry(const QString& emoji, const QString& name, const QStringList& aliases,
-                            bool supportsSkinTones = false) {
-    return EmojiEntry{emoji, name, aliases, QStringLiteral("Test"), supportsSkinTones, 0};
+inline const QString messagingApp = "org.signal.Signal";
+
+struct Noting {
+    QStringList* out = nullptr;
+    void note(const QString& what) const {
+        if (out)
+            *out << what;
+    }
+};
+
+inline QString joined(const QList<EmojiEntry>& entries) {
+    QStringList names;
+    for (const EmojiEntry& entry : entries)
+        names << entry.emoji;
+    return names.join(QLatin1Char(' '));
+}
+
+inline EmojiEntry makeEntry(const char* emoji, const char* alias, bool tones = false) {
+    const QString name = QString::fromUtf8(alias);
+    return EmojiEntry{QString::fromUtf8(emoji), name, {name}, "Test", tones, 0};
 }
 
 // Small enough to reason about the rankings by hand.
 inline QList<EmojiEntry> sampleCatalogue() {
-    return {
-        makeEntry(QStringLiteral("😄"), QStringLiteral("grinning face with smiling eyes"),
-                  {QStringLiteral("smile")}),
-        makeEntry(QStringLiteral("😃"), QStringLiteral("grinning face with big eyes"),
-                  {QStringLiteral("smiley")}),
-        makeEntry(QStringLiteral("😺"), QStringLiteral("grinning cat"), {QStringLiteral("smiley_cat")}),
-        makeEntry(QStringLiteral("👍"), QStringLiteral("thumbs up"),
-                  {QStringLiteral("+1"), QStringLiteral("thumbsup")}, true),
-        makeEntry(QStringLiteral("👋"), QStringLiteral("waving hand"), {QStringLiteral("wave")}, true),
-        makeEntry(QStringLiteral("🎉"), QStringLiteral("party popper"), {QStringLiteral("tada")}),
-        makeEntry(QStringLiteral("❤️"), QStringLiteral("red heart"), {QStringLiteral("heart")}),
-        // Claims tones, but a ZWJ sequence cannot take a modifier.
-        makeEntry(QStringLiteral("👨‍👩‍👧"), QStringLiteral("family man woman girl"),
-                  {QStringLiteral("family_man_woman_girl")}, true),
-        makeEntry(QStringLiteral("🤘"), QStringLiteral("sign of the horns"), {QStringLiteral("metal")},
-                  true),
-        makeEntry(QStringLiteral("☕"), QStringLiteral("hot beverage"), {QStringLiteral("café")}),
-    };
+    return {makeEntry("😄", "smile"), makeEntry("😃", "smiley"), makeEntry("😺", "smiley_cat"),
+            makeEntry("👍", "+1", true), makeEntry("👋", "wave", true), makeEntry("🎉", "tada"),
+            // Claims tones, but a ZWJ sequence cannot take a modifier.
+            makeEntry("👨‍👩‍👧", "family", true), makeEntry("☕", "café")};
 }
 
-class FakeEmojiStore : public EmojiProviding {
+class FakeEmojiStore : public EmojiProviding, public Noting {
 public:
     explicit FakeEmojiStore(QList<EmojiEntry> entries)
         : m_entries(std::move(entries))
         , m_index(SearchIndex::build(m_entries)) {}
-
     const QList<EmojiEntry>& entries() const override { return m_entries; }
     const SearchIndex& searchIndex() const override { return m_index; }
-    void recordUse(const QString& emoji) override {
-        recorded << emoji;
+    void recordUse(const QString& emoji) override { note("record " + emoji); }
+    void setUseCount(const char* emoji, int count) {
         for (EmojiEntry& entry : m_entries) {
-            if (entry.emoji == emoji) {
-                ++entry.useCount;
-                break;
-            }
-        }
-    }
-    void setUseCount(const QString& emoji, int count) {
-        for (EmojiEntry& entry : m_entries) {
-            if (entry.emoji == emoji)
+            if (entry.emoji == QString::fromUtf8(emoji))
                 entry.useCount = count;
         }
     }
-    int useCount(const QString& emoji) const {
-        for (const EmojiEntry& entry : m_entries) {
-            if (entry.emoji == emoji)
-                return entry.useCount;
-        }
-        return -1;
-    }
-    const EmojiEntry& entry(const QString& emoji) const {
-        for (const EmojiEntry& e : m_entries) {
-            if (e.emoji == emoji)
-                return e;
-        }
-        return m_entries.front();
-    }
-
-    QStringList recorded;
 
 private:
     QList<EmojiEntry> m_entries;
@@ -107,319 +78,189 @@ private:
 
 class FakeFocus : public FocusContextProviding {
 public:
-    bool isSecureFieldFocused() override {
-        ++secureQueries;
-        return secure;
-    }
-    std::optional<QRect> caretRect() override {
-        ++caretQueries;
-        return caret;
-    }
-    std::optional<QUrl> currentBrowserURL() override {
-        ++urlQueries;
-        return url;
-    }
+    bool isSecureFieldFocused() override { return ++secureQueries, secure; }
+    std::optional<QRect> caretRect() override { return ++caretQueries, caret; }
+    std::optional<QUrl> currentBrowserURL() override { return ++urlQueries, url; }
 
     bool secure = false;
     std::optional<QRect> caret = QRect(400, 300, 2, 16);
     std::optional<QUrl> url;
-    int secureQueries = 0;
-    int caretQueries = 0;
-    int urlQueries = 0;
+    int secureQueries = 0, caretQueries = 0, urlQueries = 0;
 };
 
 class FakeExclusions : public AppExclusionChecking {
 public:
-    bool isAppExcluded(const std::optional<QString>& appId) const override {
-        return appId && excludedApps.contains(*appId);
+    bool isAppExcluded(const std::optional<QString>& app) const override {
+        return app && excludedApps.contains(*app);
     }
-    bool shouldCheckSite(const std::optional<QString>& appId) const override {
-        return appId && browsers.contains(*appId);
+    bool shouldCheckSite(const std::optional<QString>& app) const override {
+        return app && browsers.contains(*app);
     }
     bool isSiteDisabled(const std::optional<QString>& host) const override {
-        hostsAsked << host.value_or(QStringLiteral("<none>"));
+        hostsAsked << host.value_or("<none>");
         return host && disabledHosts.contains(*host);
     }
 
-    QSet<QString> excludedApps;
-    QSet<QString> browsers;
-    QSet<QString> disabledHosts;
+    QSet<QString> excludedApps, browsers, disabledHosts;
     mutable QStringList hostsAsked;
 };
 
 class FakeFrontmost : public FrontmostApplicationProviding {
 public:
     std::optional<QString> frontmostApplicationId() const override { return appId; }
-    std::optional<QString> appId = QStringLiteral("org.example.Editor");
+    std::optional<QString> appId = "org.example.Editor";
 };
 
-inline QString joined(const QList<EmojiEntry>& entries) {
-    QStringList emoji;
-    for (const EmojiEntry& entry : entries)
-        emoji << entry.emoji;
-    return emoji.join(QLatin1Char(' '));
-}
-
+// Holds what a user would see; like a real window it answers hit tests by its geometry, shown or not.
 class FakeSuggestions : public SuggestionPresenting {
 public:
-    void show(const QList<EmojiEntry>& results, int selectedIndex, const std::optional<QRect>& anchor,
+    void show(const QList<EmojiEntry>& results, int selectedIndex, const std::optional<QRect>& anchorRect,
               const QString& triggerText) override {
-        log << QStringLiteral("show %1 @%2").arg(joined(results)).arg(selectedIndex);
+        ++shows;
         shown = results;
-        anchorShown = anchor;
-        triggerShown = triggerText;
+        selected = selectedIndex;
+        anchor = anchorRect;
+        trigger = triggerText;
         visible = true;
     }
-    void hide() override {
-        log << QStringLiteral("hide");
-        visible = false;
+    void hide() override { visible = false; }
+    void updateSelection(int row) override { selected = row; }
+    void showToneVariants(const QStringList& variants, int highlighted) override {
+        toneCount = static_cast<int>(variants.size());
+        toneHighlight = highlighted;
     }
-    void updateSelection(int row) override { log << QStringLiteral("select %1").arg(row); }
-    void showToneVariants(const QStringList& variants, int highlightedIndex) override {
-        log << QStringLiteral("tones %1").arg(highlightedIndex);
-        toneVariants = variants;
-        toneHighlight = highlightedIndex;
-    }
-    void hideToneVariants() override {
-        log << QStringLiteral("no tones");
-        toneVariants.clear();
-        toneHighlight = -1;
-    }
-    // Like a real window, it answers by its geometry whether or not it is on screen.
+    void hideToneVariants() override { toneCount = 0, toneHighlight = -1; }
     bool containsGlobalPoint(const QPoint& point) const override { return geometry.contains(point); }
     void setCallbacks(SuggestionCallbacks c) override { callbacks = std::move(c); }
 
-    QStringList log;
-    QList<EmojiEntry> shown;
-    std::optional<QRect> anchorShown;
-    QString triggerShown;
     bool visible = false;
-    QStringList toneVariants;
-    int toneHighlight = -1;
+    int shows = 0, selected = -1, toneCount = 0, toneHighlight = -1;
+    QList<EmojiEntry> shown;
+    std::optional<QRect> anchor;
+    QString trigger;
     QRect geometry{400, 320, 240, 180};
     SuggestionCallbacks callbacks;
 };
 
-class FakeBrowserModel : public EmojiBrowserModelDriving {
+// The browser and the picker are driven alike: each is its own model, keeps the query and notes
+// the rest. A close is reported as a dismissal at once, as the windows do.
+template <typename Presenting, typename Model, typename Callbacks, typename Entry, QString Entry::*name>
+class FakePanel : public Presenting, public Model, public Noting {
 public:
-    void appendToQuery(const QString& text) override { log << QStringLiteral("append '%1'").arg(text); }
-    void deleteBackward() override { log << QStringLiteral("deleteBackward"); }
+    explicit FakePanel(QString prefix)
+        : m_prefix(std::move(prefix)) {}
+    Model& model() override { return *this; }
+    void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
+    void appendToQuery(const QString& text) override { currentQuery += text; }
+    void deleteBackward() override { currentQuery.chop(1); }
     void moveSelection(MoveDirection direction) override {
-        log << QStringLiteral("move %1").arg(static_cast<int>(direction));
+        note(m_prefix + "move " + QLatin1Char("lrud"[static_cast<int>(direction)]));
     }
-    std::optional<EmojiEntry> selectedEntry() const override { return selected; }
-    void refresh() override { log << QStringLiteral("refresh"); }
+    std::optional<Entry> selectedEntry() const override { return selected; }
+    void refresh() override { note(m_prefix + "refresh"); }
     QString query() const override { return currentQuery; }
-    void setQuery(const QString& query) override {
-        log << QStringLiteral("query '%1'").arg(query);
-        currentQuery = query;
-    }
-    void pick(const EmojiEntry& entry) override { log << QStringLiteral("pick %1").arg(entry.emoji); }
-    void close() override {
-        log << QStringLiteral("close");
-        if (onClose)
-            onClose();
-    }
+    void setQuery(const QString& query) override { currentQuery = query; }
+    void pick(const Entry& entry) override { note(m_prefix + "pick " + entry.*name); }
+    void close() override { note(m_prefix + "close"), callbacks.onDismiss(); }
 
-    QStringList log;
     QString currentQuery;
-    std::optional<EmojiEntry> selected;
-    std::function<void()> onClose;
+    std::optional<Entry> selected;
+    Callbacks callbacks;
+
+private:
+    QString m_prefix;
 };
 
-class FakeBrowser : public EmojiBrowserPresenting {
+class FakeBrowser : public FakePanel<EmojiBrowserPresenting, EmojiBrowserModelDriving, EmojiBrowserCallbacks,
+                                     EmojiEntry, &EmojiEntry::emoji> {
 public:
-    FakeBrowser() {
-        // The window controller reports a close as a dismissal at once.
-        browserModel.onClose = [this] {
-            if (callbacks.onDismiss)
-                callbacks.onDismiss();
-        };
-    }
+    FakeBrowser()
+        : FakePanel("browser ") {}
     void show(const QList<EmojiEntry>& entries) override {
-        ++showCount;
-        shownEntries = entries;
+        note(QString("browser show %1").arg(entries.size()));
     }
-    EmojiBrowserModelDriving& model() override { return browserModel; }
-    void setCallbacks(EmojiBrowserCallbacks c) override { callbacks = std::move(c); }
-
-    FakeBrowserModel browserModel;
-    int showCount = 0;
-    QList<EmojiEntry> shownEntries;
-    EmojiBrowserCallbacks callbacks;
 };
 
-class FakeInserter : public TokenReplacing {
+class FakePicker : public FakePanel<StickerPickerPresenting, StickerPickerModelDriving,
+                                    StickerPickerCallbacks, StickerEntry, &StickerEntry::id> {
 public:
-    struct Call {
-        int eraseCount;
-        QString text;
-        bool operator==(const Call&) const = default;
-    };
+    FakePicker()
+        : FakePanel("picker ") {}
+    void loadStickers(const QList<StickerEntry>& stickers) override {
+        note(QString("picker stickers %1").arg(stickers.size()));
+    }
+    // Searches at once, so the log shows which search function the picker was handed.
+    void loadRemote(const QString& commandText, GiphySearch search) override {
+        note("picker remote " + commandText), search(commandText, {});
+    }
+    void show() override { note("picker show"); }
+    void orderOut() override {
+        note("picker orderOut");
+        if (dismissOnOrderOut)
+            callbacks.onDismiss(); // a window that reports every close as a dismissal
+    }
+    bool dismissOnOrderOut = false;
+};
+
+class FakeInserter : public TokenReplacing, public Noting {
+public:
     void replaceToken(int eraseCount, const QString& text, std::function<void()> completion) override {
-        calls << Call{eraseCount, text};
+        note(QString("insert %1 %2").arg(eraseCount).arg(text));
         pending = std::move(completion);
     }
-    void complete() {
-        auto completion = std::exchange(pending, nullptr);
-        if (completion)
-            completion();
-    }
-
-    QList<Call> calls;
     std::function<void()> pending;
 };
 
-class FakeBackspaces : public BackspacePosting {
+class FakeBackspaces : public BackspacePosting, public Noting {
 public:
-    void pressBackspace(int count) override { presses << count; }
-    QList<int> presses;
+    void pressBackspace(int count) override { note(QString("backspace %1").arg(count)); }
 };
 
-inline StickerEntry makeSticker(const QString& id, bool animated = true) {
-    StickerEntry entry;
-    entry.id = id;
-    entry.fileName = id + QStringLiteral(".webp");
-    entry.keywords = {id};
-    entry.name = id;
-    entry.isAnimated = animated;
-    return entry;
-}
-
-class FakeStickerStore : public StickerProviding {
+class FakeStickerStore : public StickerProviding, public Noting {
 public:
     QList<StickerEntry> stickers() const override { return catalogue; }
-    void recordUse(const QString& stickerId) override { used << stickerId; }
+    void recordUse(const QString& id) override { note("sticker used " + id); }
     void fetchFile(const StickerEntry& entry, std::function<void(std::optional<QUrl>)> completion) override {
-        fetched << entry.id;
+        note("fetch " + entry.id);
         pending = std::move(completion);
     }
-    void completeFetch(std::optional<QUrl> file) {
-        auto completion = std::exchange(pending, nullptr);
-        if (completion)
-            completion(std::move(file));
-    }
 
-    QList<StickerEntry> catalogue{makeSticker(QStringLiteral("party-parrot")),
-                                  makeSticker(QStringLiteral("wave"))};
-    QStringList used;
-    QStringList fetched;
+    static StickerEntry sticker(const char* id, bool animated) {
+        StickerEntry entry;
+        entry.id = id, entry.isAnimated = animated;
+        return entry;
+    }
+    QList<StickerEntry> catalogue{sticker("parrot", true), sticker("wave", false)};
     std::function<void(std::optional<QUrl>)> pending;
 };
 
-class FakePickerModel : public StickerPickerModelDriving {
+class FakeStickerInserter : public StickerInserting, public Noting {
 public:
-    void loadStickers(const QList<StickerEntry>& stickers) override {
-        log << QStringLiteral("loadStickers %1").arg(stickers.size());
-    }
-    void loadRemote(const QString& commandText, GiphySearch search) override {
-        log << QStringLiteral("loadRemote %1").arg(commandText);
-        remoteSearch = std::move(search);
-    }
-    void appendToQuery(const QString& text) override { log << QStringLiteral("append '%1'").arg(text); }
-    void deleteBackward() override { log << QStringLiteral("deleteBackward"); }
-    void moveSelection(MoveDirection direction) override {
-        log << QStringLiteral("move %1").arg(static_cast<int>(direction));
-    }
-    std::optional<StickerEntry> selectedEntry() const override { return selected; }
-    void refresh() override { log << QStringLiteral("refresh"); }
-    QString query() const override { return currentQuery; }
-    void setQuery(const QString& query) override {
-        log << QStringLiteral("query '%1'").arg(query);
-        currentQuery = query;
-    }
-    void pick(const StickerEntry& entry) override { log << QStringLiteral("pick %1").arg(entry.id); }
-    void close() override {
-        log << QStringLiteral("close");
-        if (onClose)
-            onClose();
-    }
-
-    QStringList log;
-    QString currentQuery;
-    std::optional<StickerEntry> selected;
-    GiphySearch remoteSearch;
-    std::function<void()> onClose;
-};
-
-class FakePicker : public StickerPickerPresenting {
-public:
-    FakePicker() {
-        pickerModel.onClose = [this] { dismiss(); };
-    }
-    StickerPickerModelDriving& model() override { return pickerModel; }
-    void show() override {
-        log << QStringLiteral("show");
-        visible = true;
-    }
-    void orderOut() override {
-        log << QStringLiteral("orderOut");
-        visible = false;
-        // A window that reports every close, however it came about, as a dismissal.
-        if (dismissOnOrderOut)
-            dismiss();
-    }
-    void setCallbacks(StickerPickerCallbacks c) override { callbacks = std::move(c); }
-    void dismiss() {
-        visible = false;
-        if (callbacks.onDismiss)
-            callbacks.onDismiss();
-    }
-
-    FakePickerModel pickerModel;
-    QStringList log;
-    bool visible = false;
-    bool dismissOnOrderOut = false;
-    StickerPickerCallbacks callbacks;
-};
-
-class FakeStickerInserter : public StickerInserting {
-public:
-    struct Call {
-        QUrl file;
-        bool isAnimated;
-        int eraseCount;
-        bool operator==(const Call&) const = default;
-    };
     void insert(const QUrl& file, bool isAnimated, int eraseCount,
                 std::function<void()> completion) override {
-        calls << Call{file, isAnimated, eraseCount};
+        note(QString("sticker %1 %2 %3")
+                 .arg(file.fileName(), isAnimated ? "animated" : "still")
+                 .arg(eraseCount));
         pending = std::move(completion);
     }
-    void complete() {
-        auto completion = std::exchange(pending, nullptr);
-        if (completion)
-            completion();
-    }
-
-    QList<Call> calls;
     std::function<void()> pending;
 };
 
-inline QString describe(const InputEvent& event) {
-    static const char* const names[] = {"text",  "backspace", "wordBackspace", "tab",  "return", "escape",
-                                        "space", "up",        "down",          "left", "right",  "modified"};
-    switch (event.type) {
-    case InputEvent::Type::mouseDown:
-        return QStringLiteral("mouse-down at %1,%2")
-            .arg(event.globalPosition.x())
-            .arg(event.globalPosition.y());
-    case InputEvent::Type::other:
-        return QStringLiteral("other event");
-    case InputEvent::Type::keyDown:
-        break;
+// Spins the event loop for `ms` milliseconds.
+inline void spin(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
     }
-    const QString name = QString::fromLatin1(names[static_cast<int>(event.action)]);
-    return event.action == KeyAction::text ? QStringLiteral("text '%1'").arg(event.text) : name;
 }
 
-inline const QString messagingApp = QStringLiteral("org.signal.Signal");
-
-// One coordinator with every collaborator faked except the engine pieces it is built around.
-// Every event goes through send(), which records a violation whenever
-//  - an event is swallowed that the grab set, as asked just before it, did not contain, or
-//  - the grab set differs from what swallowableKeysChanged last announced (the hook would be
-//    grabbing stale keys).
+// One coordinator with every collaborator faked except the engine pieces it is built around,
+// driven by a script. Every step records a violation whenever
+//  - an event is swallowed that the grab set, as asked just before it, did not contain;
+//  - the grab set differs from what swallowableKeysChanged last announced;
+//  - the popover on screen disagrees with the coordinator's own account of it.
 struct HarnessOptions {
     bool stickerServices = true;
     bool giphySearch = true;
@@ -427,66 +268,122 @@ struct HarnessOptions {
 
 class Harness {
 public:
-    explicit Harness(HarnessOptions options = {}, QList<EmojiEntry> catalogue = sampleCatalogue())
-        : defaults(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat)
+    explicit Harness(HarnessOptions options = {})
+        : defaults(dir.filePath("settings.ini"), QSettings::IniFormat)
         , settings(&defaults)
-        , store(std::move(catalogue))
+        , store(sampleCatalogue())
         , tokenBuffer([this] { return settings.triggerCharacter(); }) {
+        for (Noting* noting : std::initializer_list<Noting*>{&store, &browser, &picker, &inserter,
+                                                             &backspaces, &stickers, &stickerInserter})
+            noting->out = &effects;
         std::optional<StickerServices> services;
         if (options.stickerServices) {
             GiphySearch search;
             if (options.giphySearch)
-                search = [this](const QString& query, GiphySearchCompletion) { giphyQueries << query; };
+                search = [this](const QString& query, GiphySearchCompletion) {
+                    effects << "gif search " + query;
+                };
             services = StickerServices{&stickers, &picker, &stickerInserter, search};
         }
         coordinator = std::make_unique<AutocompleteCoordinator>(
             settings, store, tokenBuffer, focus, exclusions, suggestions, browser, inserter, frontmost,
-            backspaces, stickerDetector, giphyDetector,
-            QSet<QString>{messagingApp, QStringLiteral("org.telegram.desktop")}, services);
+            backspaces, stickerDetector, giphyDetector, QSet<QString>{messagingApp, "org.telegram.desktop"},
+            services);
         announced = coordinator->swallowableKeys();
         QObject::connect(coordinator.get(), &AutocompleteCoordinator::swallowableKeysChanged,
-                         coordinator.get(), [this] {
-                             announced = coordinator->swallowableKeys();
-                             ++announcements;
-                         });
+                         coordinator.get(), [this] { announced = coordinator->swallowableKeys(); });
+        QObject::connect(&settings, &SettingsStore::skinToneChanged, &settings, [this] {
+            effects << QString("default tone %1").arg(position(settings.skinTone()));
+        });
     }
 
-    AutocompleteCoordinator& c() { return *coordinator; }
+    // Plain characters are one text key each (' ' is the Space key); {text} is one text key;
+    // <name>, <name:arg> and <name*count> are keys, clicks, callbacks and changes of the
+    // surroundings (see step()). Returns one mark per event: 'S' swallowed, '.' passed.
+    QString run(const QString& script) {
+        QString marks;
+        for (qsizetype i = 0; i < script.size(); ++i) {
+            const QChar ch = script[i];
+            if (ch == QLatin1Char('{') || ch == QLatin1Char('<')) {
+                const qsizetype end = script.indexOf(ch == QLatin1Char('{') ? u'}' : u'>', i);
+                const QString inner = script.mid(i + 1, end - i - 1);
+                if (ch == QLatin1Char('{'))
+                    marks += mark(send(InputEvent::keyDown(KeyAction::text, inner)));
+                else
+                    marks += step(inner);
+                i = end;
+            } else if (ch == QLatin1Char(' ')) {
+                marks += mark(send(InputEvent::keyDown(KeyAction::space)));
+            } else {
+                marks += mark(send(InputEvent::keyDown(KeyAction::text, QString(ch))));
+            }
+        }
+        return marks;
+    }
 
-    void checkAnnounced(const QString& where) {
-        if (coordinator && !(coordinator->swallowableKeys() == announced))
-            violations << QStringLiteral("grab set changed without an announcement (%1)").arg(where);
+    // What the user would see and what is in progress.
+    QString state() const {
+        if (!coordinator)
+            return "gone";
+        QStringList parts;
+        const AutocompleteCoordinator& c = *coordinator;
+        if (c.isInserting())
+            parts << "inserting";
+        if (c.isBrowserActive())
+            parts << QString("browser '%1'").arg(browser.currentQuery);
+        if (c.isStickerSearchActive())
+            parts << QString("%1 %2 '%3'")
+                         .arg(c.isGiphyActive() ? "gifs" : "stickers")
+                         .arg(c.pendingCommandLength())
+                         .arg(picker.currentQuery);
+        if (suggestions.visible)
+            parts << QString("panel %1 @%2").arg(joined(suggestions.shown)).arg(suggestions.selected) +
+                         (suggestions.toneCount ? QString(" tone %1").arg(suggestions.toneHighlight)
+                                                : QString());
+        if (const std::optional<ColonToken> token = tokenBuffer.currentToken())
+            parts << "token " + token->raw;
+        return parts.isEmpty() ? "idle" : parts.join(", ");
+    }
+
+    QString grabs() const {
+        if (!coordinator)
+            return {};
+        const SwallowableKeys keys = coordinator->swallowableKeys();
+        QStringList parts;
+        if (keys.anyText)
+            parts << "text";
+        for (int action = 1; action < keyNames.size(); ++action) {
+            if (keys.contains(static_cast<KeyAction>(action)))
+                parts << keyNames[action];
+        }
+        if (!keys.triggerText.isEmpty())
+            parts << keys.triggerText;
+        return parts.join(QLatin1Char(' '));
+    }
+
+    void check(const QString& where) {
+        if (!coordinator)
+            return;
+        if (!(coordinator->swallowableKeys() == announced))
+            violations << "grab set changed without an announcement: " + where;
+        const AutocompleteCoordinator& c = *coordinator;
+        if (c.isPanelActive() != suggestions.visible ||
+            (c.isPanelActive() &&
+             (c.results() != suggestions.shown || c.selectedIndex() != suggestions.selected)))
+            violations << "the popover shows something else than the coordinator holds: " + where;
     }
 
     bool send(const InputEvent& event) {
-        checkAnnounced(QStringLiteral("before ") + describe(event));
+        check("before an event");
         const SwallowableKeys before = coordinator->swallowableKeys();
         const bool swallowed = coordinator->handleEvent(event);
         if (swallowed && !before.mayContain(event))
-            violations << QStringLiteral("swallowed %1 outside the grab set").arg(describe(event));
-        checkAnnounced(QStringLiteral("after ") + describe(event));
+            violations << QString("swallowed outside the grab set: action %1 '%2'")
+                              .arg(static_cast<int>(event.action))
+                              .arg(event.text);
+        check("after an event");
         return swallowed;
     }
-    bool press(KeyAction action) { return send(InputEvent::keyDown(action)); }
-    bool key(const QString& text) { return send(InputEvent::keyDown(KeyAction::text, text)); }
-    // One key per UTF-16 unit (ASCII only; ' ' is the Space key); returns which of them were
-    // swallowed, in order.
-    QList<bool> type(const QString& text) {
-        QList<bool> swallowed;
-        for (QChar ch : text)
-            swallowed << (ch == QLatin1Char(' ') ? press(KeyAction::space) : key(QString(ch)));
-        return swallowed;
-    }
-    bool click(QPoint point) { return send(InputEvent::mouseDown(point)); }
-
-    // Runs something that reaches the coordinator from outside a key event (a click callback,
-    // a completion, a settings change) and checks that the grab set was announced.
-    void from(const QString& where, const std::function<void()>& action) {
-        action();
-        checkAnnounced(where);
-    }
-
-    bool isTokenOpen() const { return tokenBuffer.isTokenOpen(); }
 
     QTemporaryDir dir;
     QSettings defaults;
@@ -500,32 +397,127 @@ public:
     FakeInserter inserter;
     FakeFrontmost frontmost;
     FakeBackspaces backspaces;
-    StickerCommandDetector stickerDetector{QStringLiteral("/sticker")};
-    StickerCommandDetector giphyDetector{QStringLiteral("/gif")};
+    StickerCommandDetector stickerDetector{"/sticker"};
+    StickerCommandDetector giphyDetector{"/gif"};
     FakeStickerStore stickers;
     FakePicker picker;
     FakeStickerInserter stickerInserter;
-    QStringList giphyQueries;
     std::unique_ptr<AutocompleteCoordinator> coordinator;
 
+    QStringList effects;
     SwallowableKeys announced;
-    int announcements = 0;
     QStringList violations;
+
+    static inline const QStringList keyNames{"text",  "bs", "wbs",  "tab",  "ret",   "esc",
+                                             "space", "up", "down", "left", "right", "mod"};
+
+private:
+    static QString mark(bool swallowed) { return swallowed ? "S" : "."; }
+
+    QString step(const QString& inner) {
+        QString name = inner.section(QLatin1Char(':'), 0, 0);
+        const QString arg = inner.section(QLatin1Char(':'), 1);
+        int count = 1;
+        if (const qsizetype star = name.indexOf(QLatin1Char('*')); star > 0) {
+            count = name.mid(star + 1).toInt();
+            name.truncate(star);
+        }
+        QString marks;
+        for (int i = 0; i < count; ++i)
+            marks += once(name, arg);
+        return marks;
+    }
+
+    QString once(const QString& name, const QString& arg) {
+        using Step = std::function<void(Harness&, const QString&)>;
+        static const QHash<QString, Step> steps{
+            {"pick", [](Harness& h, auto& n) { h.suggestions.callbacks.onPick(n.toInt()); }},
+            {"hover", [](Harness& h, auto& n) { h.suggestions.callbacks.onHover(n.toInt()); }},
+            {"tone", [](Harness& h, auto& n) { h.suggestions.callbacks.onPickTone(n.toInt()); }},
+            {"bpick", [](Harness& h, auto& n) { h.browser.callbacks.onPick(h.store.entries()[n.toInt()]); }},
+            {"spick", [](Harness& h,
+                         const QString& n) { h.picker.callbacks.onPick(h.stickers.catalogue[n.toInt()]); }},
+            {"select",
+             [](Harness& h, auto& n) {
+                 h.browser.selected = h.store.entries()[n.toInt()];
+                 h.picker.selected = h.stickers.catalogue[n.toInt()];
+             }},
+            {"fetched", [](Harness& h, auto&) { h.stickers.pending(QUrl::fromLocalFile("/s/f.webp")); }},
+            {"nofile", [](Harness& h, auto&) { h.stickers.pending(std::nullopt); }},
+            {"done",
+             [](Harness& h, auto&) {
+                 for (std::function<void()>* pending : {&h.inserter.pending, &h.stickerInserter.pending})
+                     if (*pending)
+                         std::exchange(*pending, nullptr)();
+             }},
+            {"cancel", [](Harness& h, auto&) { h.coordinator->cancel(); }},
+            {"off", [](Harness& h, auto&) { h.settings.setEnabled(false); }},
+            {"secure", [](Harness& h, auto&) { h.focus.secure = true; }},
+            {"exclude", [](Harness& h, auto&) { h.exclusions.excludedApps << *h.frontmost.appId; }},
+            {"app",
+             [](Harness& h, auto& app) {
+                 h.frontmost.appId = app == "signal" ? messagingApp : app;
+                 if (app == "none")
+                     h.frontmost.appId.reset();
+             }},
+            {"wait", [](Harness&, auto&) { spin(400); }}, // the dismissal erase waits 0.12 s
+            // Everything still pending when the coordinator goes away comes in late.
+            {"gone",
+             [](Harness& h, auto&) {
+                 h.coordinator.reset();
+                 h.suggestions.callbacks.onPick(0), h.suggestions.callbacks.onHover(1);
+                 h.suggestions.callbacks.onPickTone(2);
+                 h.browser.callbacks.onPick(h.store.entries()[0]), h.browser.callbacks.onDismiss();
+                 h.picker.callbacks.onPick(h.stickers.catalogue[0]), h.picker.callbacks.onDismiss();
+                 if (h.stickers.pending)
+                     h.stickers.pending(QUrl::fromLocalFile("/s/f.webp"));
+                 h.run("<done><wait>");
+             }},
+        };
+        if (const qsizetype key = keyNames.indexOf(name); key > 0)
+            return mark(send(InputEvent::keyDown(static_cast<KeyAction>(key))));
+        if (name == "click" || name == "clickpop")
+            return mark(
+                send(InputEvent::mouseDown(name == "click" ? QPoint(5, 5) : suggestions.geometry.center())));
+        steps.value(name, [](Harness& h, auto&) { h.violations << "unknown step"; })(*this, arg);
+        check(name);
+        return {};
+    }
 };
 
-// Spins the event loop until `done` holds or `timeoutMs` passes; returns `done()`.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return done();
+// One scripted run and what it should end in.
+struct Script {
+    const char* name;
+    const char* script;
+    const char* swallowed;       // Harness::run's marks
+    const char* effects = "";    // the shared log, joined by " | "
+    const char* state = nullptr; // Harness::state() at the end, unless null
+    const char* grabs = nullptr; // Harness::grabs() at the end, unless null
+    std::function<void(Harness&)> setup = {};
+    HarnessOptions options = {};
+};
+
+inline void PrintTo(const Script& s, std::ostream* os) {
+    *os << s.script;
 }
 
-inline void spin(int ms) {
-    waitUntil([] { return false; }, ms);
+// Every way the run differed from the script's expectations, and every violation on the way.
+inline QStringList differences(const Script& s) {
+    Harness h(s.options);
+    if (s.setup)
+        s.setup(h);
+    h.effects.clear();
+    QStringList found;
+    const auto compare = [&found](const char* what, const QString& actual, const char* expected) {
+        if (expected && actual != QString::fromUtf8(expected))
+            found << QStringLiteral("%1: expected \"%2\", got \"%3\"")
+                         .arg(QLatin1String(what), QString::fromUtf8(expected), actual);
+    };
+    compare("swallowed", h.run(QString::fromUtf8(s.script)), s.swallowed);
+    compare("effects", h.effects.join(" | "), s.effects);
+    compare("state", h.state(), s.state);
+    compare("grabs", h.grabs(), s.grabs);
+    return found + h.violations;
 }
 
 } // namespace pimsel::fakes
