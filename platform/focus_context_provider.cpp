@@ -206,20 +206,32 @@ std::optional<QUrl> FocusContextProvider::currentBrowserURL() {
     const std::optional<AtspiRef> element = focusedElement(deadline, &frame);
 
     if (element) {
-        // The outermost page wins over the frames embedded in it.
         std::optional<AtspiRef> topDocument;
-        std::optional<AtspiRef> current = element;
-        for (int examined = 0; current && examined < maxAncestorWalk && !deadline.expired(); ++examined) {
-            const std::optional<uint> role = m_client->role(deadline, *current);
-            if (role == atspi::roleDocumentWeb)
-                topDocument = current;
-            else if (role == atspi::roleFrame || role == atspi::roleApplication)
-                break;
-            current = m_client->parent(deadline, *current);
+        if (m_cachedDocument && m_cachedDocument->element == *element) {
+            topDocument = m_cachedDocument->document;
+        } else {
+            m_cachedDocument.reset();
+            // The outermost page wins over the frames embedded in it.
+            std::optional<AtspiRef> current = element;
+            bool walkEnded = false;
+            for (int examined = 0; current && examined < maxAncestorWalk && !deadline.expired(); ++examined) {
+                const std::optional<uint> role = m_client->role(deadline, *current);
+                if (role == atspi::roleDocumentWeb)
+                    topDocument = current;
+                else if (role == atspi::roleFrame || role == atspi::roleApplication) {
+                    walkEnded = true;
+                    break;
+                }
+                current = m_client->parent(deadline, *current);
+            }
+            // Only a walk that reached the window is known to have found the outermost page.
+            if (topDocument && walkEnded)
+                m_cachedDocument = CachedDocument{*element, *topDocument};
         }
         if (topDocument) {
             if (const std::optional<QUrl> url = documentAddress(deadline, *topDocument))
                 return url;
+            m_cachedDocument.reset();
         }
     }
     if (!frame || deadline.expired())

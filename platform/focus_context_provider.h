@@ -59,6 +59,13 @@ private:
         AtspiRef frame;
     };
     std::optional<CachedFrame> m_cachedFrame;
+    // The outermost page above the last focused element: the same element stays in the same page
+    // (browsers give a loaded page's objects new paths), so its walk need not be repeated.
+    struct CachedDocument {
+        AtspiRef element;
+        AtspiRef document;
+    };
+    std::optional<CachedDocument> m_cachedDocument;
 };
 
 } // namespace pimsel
