@@ -16,6 +16,16 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
+// Readable failure messages.
+void PrintTo(const QUrl& url, std::ostream* os) {
+    *os << url.toString().toStdString();
+}
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 using namespace pimsel;
 using namespace pimsel::e2e;
 
@@ -32,6 +42,9 @@ public:
             return false;
         writePage("plain.html", "<title>plain</title><input id='plain' autofocus>");
         writePage("password.html", "<title>password</title><input type='password' autofocus>");
+        writePage("inner.html", "<title>inner</title><input id='inner' autofocus>"
+                                "<script>onload = () => document.getElementById('inner').focus();</script>");
+        writePage("framed.html", "<title>framed</title><p>Outer page</p><iframe src='inner.html'></iframe>");
         writePage("nothing.html",
                   "<title>nothing</title><p>No field has the focus here.</p><input id='later'>");
         m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -149,6 +162,15 @@ TEST_F(BrowserTest, OrdinaryInputIsNotSecureAndTheAddressIsRead) {
     EXPECT_FALSE(focus.isSecureFieldFocused());
     EXPECT_EQ(focus.currentBrowserURL(), page);
     EXPECT_TRUE(focus.caretRect().has_value());
+}
+
+TEST_F(BrowserTest, InputInsideAFrameGivesTheOuterPagesAddress) {
+    const QUrl page = server->url("framed.html");
+    Browser browser(profile.path(), page);
+    ASSERT_TRUE(waitUntil([&] { return focusedRole() == roleEntry; }, pageTimeoutMs))
+        << "the input in the frame never had the focus";
+    EXPECT_EQ(focus.currentBrowserURL(), page);
+    EXPECT_FALSE(focus.isSecureFieldFocused());
 }
 
 TEST_F(BrowserTest, AddressIsReadWithNothingFocusedInThePage) {

@@ -20,7 +20,17 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdio>
+
+// Readable failure messages.
+void PrintTo(const QUrl& url, std::ostream* os) {
+    *os << url.toString().toStdString();
+}
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 using namespace pimsel;
 using namespace pimsel::e2e;
