@@ -301,20 +301,6 @@ TEST_F(StatusBarTest, OpeningTheMenuRechecksPermissionsAndStatus) {
     EXPECT_EQ(c.toolTip(), QStringLiteral("Disabled in Terminal"));
 }
 
-TEST_F(StatusBarTest, FrontmostChangesRedrawWithoutOpeningTheMenu) {
-    StatusBarController& c = make();
-    apps.bringToFront(terminal);
-    processQueued();
-    EXPECT_TRUE(c.isIconDimmed());
-    EXPECT_EQ(c.headerItem()->text(), QStringLiteral("Disabled in Terminal"));
-    EXPECT_TRUE(c.headerItem()->isVisible());
-    apps.bringToFront(editor);
-    processQueued();
-    EXPECT_FALSE(c.isIconDimmed());
-    EXPECT_FALSE(c.headerItem()->isVisible());
-    EXPECT_FALSE(c.headerSeparator()->isVisible());
-}
-
 TEST_F(StatusBarTest, WindowRowsReachTheirHooks) {
     StatusBarController& c = make();
     c.preferencesItem()->trigger();
