@@ -39,3 +39,8 @@ format-check:
 
 bench: build
 	$(BUILD)/bench/pimsel_bench
+
+# 200 token replacements in real GTK and Qt fields with a rich clipboard on loan (a few minutes).
+soak: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target insertion_soak
+	PIMSEL_SESSION_TIMEOUT=1200 tests/e2e/desktop-session.sh $(BUILD)/tests/e2e/insertion_soak

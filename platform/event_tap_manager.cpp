@@ -118,6 +118,20 @@ constexpr std::chrono::milliseconds grabPairing{40};
 // Keymap changes come in bursts (a layout switch sends several notifications).
 constexpr std::chrono::milliseconds keymapDebounce{100};
 
+// A state to follow a device's keys from now on. Only the locks (Caps Lock, a locked layout) come
+// from the server: a modifier held right now would enter as a bare mask that no later key release
+// clears, and stay stuck.
+StatePtr trackedState(xkb_keymap* keymap, xcb_connection_t* c, int device) {
+    StatePtr server(xkb_x11_state_new_from_device(keymap, c, device));
+    StatePtr state(xkb_state_new(keymap));
+    if (server && state) {
+        xkb_state_update_mask(state.get(), 0, 0,
+                              xkb_state_serialize_mods(server.get(), XKB_STATE_MODS_LOCKED), 0, 0,
+                              xkb_state_serialize_layout(server.get(), XKB_STATE_LAYOUT_LOCKED));
+    }
+    return state;
+}
+
 struct KeyId {
     int device;
     std::uint32_t keycode;
@@ -451,7 +465,7 @@ private:
                                      KeymapDeleter{});
                 if (!m.keymap)
                     continue;
-                m.state.reset(xkb_x11_state_new_from_device(m.keymap.get(), c, info->deviceid));
+                m.state = trackedState(m.keymap.get(), c, info->deviceid);
                 if (m.state)
                     masters.emplace(info->deviceid, std::move(m));
             } else if (info->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD &&
@@ -476,8 +490,8 @@ private:
     }
 
     // The state of `device`; a master that appeared since the last reload is read from the server
-    // at once so that its first keys are not lost (`fresh` tells the state already holds them).
-    xkb_state* stateFor(int device, bool* fresh = nullptr) {
+    // at once so that its first keys are not lost.
+    xkb_state* stateFor(int device) {
         auto it = masters_.find(device);
         if (it == masters_.end()) {
             scheduleReload();
@@ -487,12 +501,10 @@ private:
                 xkb_x11_keymap_new_from_device(context_.get(), c, device, XKB_KEYMAP_COMPILE_NO_FLAGS),
                 KeymapDeleter{});
             if (m.keymap)
-                m.state.reset(xkb_x11_state_new_from_device(m.keymap.get(), c, device));
+                m.state = trackedState(m.keymap.get(), c, device);
             if (!m.state)
                 return nullptr;
             it = masters_.emplace(device, std::move(m)).first;
-            if (fresh)
-                *fresh = true;
         }
         return it->second.state.get();
     }
@@ -526,8 +538,7 @@ private:
         case XCB_INPUT_RAW_KEY_RELEASE: {
             const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
             const bool press = ge->event_type == XCB_INPUT_RAW_KEY_PRESS;
-            bool fresh = false;
-            xkb_state* state = stateFor(raw->deviceid, &fresh);
+            xkb_state* state = stateFor(raw->deviceid);
             const bool own = owner_->m_ownEvents &&
                              owner_->m_ownEvents->takeRaw(raw->sourceid, raw->detail, press, raw->time);
             if (!state)
@@ -538,8 +549,7 @@ private:
                 reading = readKeyDown(state, raw->detail);
                 grabbed = reading && activatesGrab(raw->deviceid, raw->detail, state);
             }
-            if (!fresh)
-                xkb_state_update_key(state, raw->detail, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+            xkb_state_update_key(state, raw->detail, press ? XKB_KEY_DOWN : XKB_KEY_UP);
             if (!reading)
                 return;
             const KeyId id{raw->deviceid, raw->detail, raw->time};

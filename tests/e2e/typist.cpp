@@ -199,6 +199,43 @@ bool Typist::focus(xcb_window_t window) {
                                                      static_cast<xcb_input_device_id_t>(masterKeyboard_)));
 }
 
+bool Typist::activate(xcb_window_t window) {
+    if (!plain_)
+        return false;
+    xcb_connection_t* c = plain_.get();
+    const char name[] = "_NET_ACTIVE_WINDOW";
+    auto atom = xcb::reply<xcb_intern_atom_reply_t>(c, xcb_intern_atom_reply,
+                                                    xcb_intern_atom(c, 0, sizeof name - 1, name));
+    if (!atom)
+        return false;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom->atom;
+    message.data.data32[0] = 2; // from a pager: the window manager obeys without second-guessing
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, plain_.root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        auto focus =
+            xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+        if (focus && focus->focus == window)
+            return true;
+        // Toolkits may focus a child of the toplevel.
+        if (focus && focus->focus != XCB_WINDOW_NONE) {
+            auto tree =
+                xcb::reply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, xcb_query_tree(c, focus->focus));
+            if (tree && tree->parent == window)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 bool Typist::loadKeymap() {
     xcb_connection_t* c = connection_.get();
     const xcb_setup_t* setup = xcb_get_setup(c);
@@ -335,6 +372,15 @@ bool Typist::release(const std::string& keyName) {
         return false;
     }
     return fakeKey(stroke.keycode, false);
+}
+
+bool Typist::sendKey(const std::string& keyName, bool down) {
+    KeyStroke stroke;
+    if (!ready_ || !findKeysym(keysymFromName(keyName), stroke))
+        return false;
+    xcb_test_fake_input(connection_.get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, stroke.keycode,
+                        XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestKeyboard_));
+    return xcb_flush(connection_.get()) > 0;
 }
 
 bool Typist::key(const std::string& combo) {

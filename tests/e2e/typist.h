@@ -38,6 +38,9 @@ public:
 
     // Keyboard focus of the typist's master; every later key goes to this window.
     bool focus(xcb_window_t window);
+    // Makes `window` the active window of the session (the core keyboard's focus, where synthesised
+    // keys go) through the window manager, and waits until it is.
+    bool activate(xcb_window_t window);
     // UTF-8 text; "\n" is Return, "\t" is Tab. Characters missing from the keymap are typed through a
     // spare keycode mapped for the occasion.
     bool type(const std::string& utf8);
@@ -45,6 +48,8 @@ public:
     bool key(const std::string& combo);
     bool press(const std::string& keyName);
     bool release(const std::string& keyName);
+    // Sends one press or release of `keyName` and returns without waiting for the server.
+    bool sendKey(const std::string& keyName, bool down);
     // Moves the typist's pointer to (x, y) in root coordinates and clicks `button`.
     bool click(int x, int y, int button = 1);
     // Waits until the server has processed everything sent so far.

@@ -1,0 +1,62 @@
+#pragma once
+
+// The clipboard as other applications see it, and another application that owns it.
+
+#include "tests/e2e/support/input_fixture.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace pimsel::e2e {
+
+// The clipboard as another application sees it: format, size and digest of every format.
+inline QString dumpClipboard() {
+    QProcess dump;
+    dump.start(QStringLiteral(PIMSEL_E2E_CLIP_TOOL), {QStringLiteral("dump")});
+    // This process may own the selection: keep serving it while the reader asks.
+    pumpUntil([&] { return dump.state() == QProcess::NotRunning; }, std::chrono::seconds(10));
+    return QString::fromUtf8(dump.readAllStandardOutput());
+}
+
+// Another application holding rich text and an image on the clipboard.
+class ClipboardOwner {
+public:
+    ClipboardOwner() {
+        QImage image(24, 16, QImage::Format_ARGB32);
+        image.fill(QColor(204, 247, 67));
+        QPainter(&image).fillRect(4, 4, 8, 8, QColor(11, 11, 11, 128));
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        write("html", QByteArray("<meta charset=\"utf-8\"><b>bold</b> and <i>ünïcode</i>"));
+        write("plain", QByteArray("bold and ünïcode"));
+        write("png", png);
+        process.start(QStringLiteral(PIMSEL_E2E_CLIP_TOOL),
+                      {QStringLiteral("own"), "text/html=" + dir.filePath("html"),
+                       "text/plain=" + dir.filePath("plain"), "image/png=" + dir.filePath("png")});
+        ready = pumpUntil(
+            [&] { return process.canReadLine() || (process.waitForReadyRead(5) && process.canReadLine()); });
+    }
+    ~ClipboardOwner() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    bool ready = false;
+
+private:
+    void write(const char* name, const QByteArray& bytes) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+    }
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+} // namespace pimsel::e2e
