@@ -6,207 +6,108 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace pimsel {
 namespace {
 
 using namespace pimsel::testing;
 
-// Counts every change signal the model publishes.
-struct ChangeLog {
-    explicit ChangeLog(SuggestionViewModel& model) {
-        QObject::connect(&model, &SuggestionViewModel::resultsChanged, [this] { ++results; });
-        QObject::connect(&model, &SuggestionViewModel::selectedIndexChanged, [this] { ++selectedIndex; });
-        QObject::connect(&model, &SuggestionViewModel::toneVariantsChanged, [this] { ++toneVariants; });
-        QObject::connect(&model, &SuggestionViewModel::selectedToneIndexChanged, [this] { ++selectedTone; });
-        QObject::connect(&model, &SuggestionViewModel::triggerChanged, [this] { ++trigger; });
-    }
-    int results = 0, selectedIndex = 0, toneVariants = 0, selectedTone = 0, trigger = 0;
+struct Hit {
+    int rows, variants;
+    QPoint point;
+    int row, cell; // -1: none
 };
 
-TEST(SuggestionViewModel, StartsEmptyWithColonTrigger) {
+// Three rows span x 6..265 and y 6+30i..35+30i; the strip under them begins at y 96, its cells
+// are 28 px squares 4 px apart, centred, from x 42 and y 104. Under one row the cells start at y 44.
+const Hit hits[] = {
+    {3, 0, {6, 6}, 0, -1},     {3, 0, {265, 35}, 0, -1},   {3, 0, {100, 36}, 1, -1},
+    {3, 0, {100, 95}, 2, -1},  {3, 0, {5, 20}, -1, -1},    {3, 0, {266, 20}, -1, -1},
+    {3, 0, {100, 5}, -1, -1},  {3, 0, {100, 96}, -1, -1},  {3, 0, {50, 110}, -1, -1},
+    {3, 6, {42, 104}, -1, 0},  {3, 6, {69, 131}, -1, 0},   {3, 6, {71, 110}, -1, -1},
+    {3, 6, {74, 110}, -1, 1},  {3, 6, {202, 120}, -1, 5},  {3, 6, {230, 120}, -1, -1},
+    {3, 6, {150, 99}, -1, -1}, {3, 6, {150, 132}, -1, -1}, {3, 6, {41, 110}, -1, -1},
+    {1, 6, {42, 44}, -1, 0},   {1, 6, {42, 104}, -1, -1},  {1, 6, {100, 40}, -1, -1},
+    {1, 2, {106, 50}, -1, 0},  {1, 2, {138, 50}, -1, 1},   {1, 2, {42, 50}, -1, -1},
+};
+
+TEST(SuggestionPanelView, HitTestsRowsAndToneCells) {
     SuggestionViewModel model;
-    EXPECT_TRUE(model.results().isEmpty());
-    EXPECT_EQ(model.selectedIndex(), 0);
-    EXPECT_TRUE(model.toneVariants().isEmpty());
-    EXPECT_FALSE(model.hasToneVariants());
-    EXPECT_EQ(model.selectedToneIndex(), 0);
-    EXPECT_EQ(model.trigger(), QStringLiteral(":"));
-    EXPECT_FALSE(model.onPick);
-    EXPECT_FALSE(model.onHover);
-    EXPECT_FALSE(model.onPickTone);
+    SuggestionPanelView view(&model);
+    for (const Hit& hit : hits) {
+        model.setResults(sampleRows(hit.rows));
+        model.setToneVariants(toneVariants(sampleRows(3)[2]).mid(0, hit.variants));
+        SCOPED_TRACE(::testing::Message() << hit.point.x() << "," << hit.point.y() << " rows " << hit.rows
+                                          << " variants " << hit.variants);
+        EXPECT_EQ(view.rowAt(hit.point).value_or(-1), hit.row);
+        EXPECT_EQ(view.toneCellAt(hit.point).value_or(-1), hit.cell);
+    }
 }
 
-TEST(SuggestionViewModel, PublishesRealChangesOnly) {
-    SuggestionViewModel model;
-    ChangeLog log(model);
-
-    model.setResults(sampleRows(3));
-    model.setResults(sampleRows(3));
-    model.setSelectedIndex(2);
-    model.setSelectedIndex(2);
-    model.setTrigger(QStringLiteral(";"));
-    model.setTrigger(QStringLiteral(";"));
-    model.setToneVariants(toneVariants(sampleRows(3)[2]));
-    model.setToneVariants(toneVariants(sampleRows(3)[2]));
-    model.setSelectedToneIndex(4);
-    model.setSelectedToneIndex(4);
-    EXPECT_EQ(log.results, 1);
-    EXPECT_EQ(log.selectedIndex, 1);
-    EXPECT_EQ(log.trigger, 1);
-    EXPECT_EQ(log.toneVariants, 1);
-    EXPECT_EQ(log.selectedTone, 1);
-
-    // A different list with the same length still counts as a change.
-    model.setResults(sampleRows(4).mid(1));
-    EXPECT_EQ(log.results, 2);
-    EXPECT_EQ(model.results().first().emoji, QStringLiteral("😃"));
-    model.setToneVariants({});
-    EXPECT_EQ(log.toneVariants, 2);
-    EXPECT_FALSE(model.hasToneVariants());
-    // The rows and the tone choice are independent of each other.
-    EXPECT_EQ(model.selectedIndex(), 2);
-    EXPECT_EQ(model.selectedToneIndex(), 4);
-}
-
-// A view of three rows and, on demand, the six tone variants of the wave.
-class SuggestionPanelViewTest : public ::testing::Test {
+// Three rows and the wave's six tones; every callback is noted in one log.
+class SuggestionPanelPointer : public ::testing::Test {
 protected:
     void SetUp() override {
         model.setResults(sampleRows(3));
-        model.onPick = [this](int row) { picks.push_back(row); };
-        model.onHover = [this](int row) { hovers.push_back(row); };
-        model.onPickTone = [this](int variant) { tonePicks.push_back(variant); };
+        model.setToneVariants(toneVariants(sampleRows(3)[2]));
+        model.onPick = [this](int row) { log << QStringLiteral("pick %1").arg(row); };
+        model.onHover = [this](int row) { log << QStringLiteral("hover %1").arg(row); };
+        model.onPickTone = [this](int variant) { log << QStringLiteral("tone %1").arg(variant); };
         view.resize(suggestion_layout::panelSize(3, true));
     }
-    void showTones() { model.setToneVariants(toneVariants(sampleRows(3)[2])); }
+    void press(QPoint down, QPoint up, Qt::MouseButton button = Qt::LeftButton) {
+        sendMouse(view, QEvent::MouseButtonPress, down, button);
+        sendMouse(view, QEvent::MouseButtonRelease, up, button);
+    }
+    std::string logged() const { return log.join(QLatin1Char(',')).toStdString(); }
 
     SuggestionViewModel model;
     SuggestionPanelView view{&model};
-    std::vector<int> picks, hovers, tonePicks;
+    QStringList log;
 };
 
-struct HitCase {
-    QPoint point;
-    bool withTones;
-    std::optional<int> row;
-    std::optional<int> cell;
-};
-
-TEST_F(SuggestionPanelViewTest, HitTestsRowsAndToneCells) {
-    // Rows span x 6..265 and y 6+30i..35+30i; the strip under three rows begins at y 96, its cells
-    // are 28 px squares 4 px apart, centred, from x 42 and y 104.
-    const std::vector<HitCase> cases{
-        {{6, 6}, false, 0, std::nullopt},
-        {{265, 35}, false, 0, std::nullopt},
-        {{100, 36}, false, 1, std::nullopt},
-        {{100, 95}, false, 2, std::nullopt},
-        {{5, 20}, false, std::nullopt, std::nullopt},
-        {{266, 20}, false, std::nullopt, std::nullopt},
-        {{100, 5}, false, std::nullopt, std::nullopt},
-        {{100, 96}, false, std::nullopt, std::nullopt},
-        {{50, 110}, false, std::nullopt, std::nullopt},
-        {{42, 104}, true, std::nullopt, 0},
-        {{69, 131}, true, std::nullopt, 0},
-        {{71, 110}, true, std::nullopt, std::nullopt},
-        {{74, 110}, true, std::nullopt, 1},
-        {{202, 120}, true, std::nullopt, 5},
-        {{230, 120}, true, std::nullopt, std::nullopt},
-        {{150, 99}, true, std::nullopt, std::nullopt},
-        {{150, 132}, true, std::nullopt, std::nullopt},
-        {{41, 110}, true, std::nullopt, std::nullopt},
-    };
-    for (const HitCase& c : cases) {
-        model.setToneVariants(c.withTones ? toneVariants(sampleRows(3)[2]) : QStringList());
-        SCOPED_TRACE(::testing::Message() << c.point.x() << "," << c.point.y() << " tones " << c.withTones);
-        EXPECT_EQ(view.rowAt(c.point), c.row);
-        EXPECT_EQ(view.toneCellAt(c.point), c.cell);
-    }
-}
-
-TEST_F(SuggestionPanelViewTest, ToneCellsFollowTheRowCount) {
-    showTones();
-    model.setResults(sampleRows(1));
-    // One row: the strip starts at y 36, cells at y 44.
-    EXPECT_EQ(view.toneCellAt(QPointF(42, 44)), 0);
-    EXPECT_EQ(view.toneCellAt(QPointF(42, 104)), std::nullopt);
-    EXPECT_EQ(view.rowAt(QPointF(100, 40)), std::nullopt);
-    // Fewer variants stay centred.
-    model.setToneVariants({QStringLiteral("a"), QStringLiteral("b")});
-    EXPECT_EQ(view.toneCellAt(QPointF(106, 50)), 0);
-    EXPECT_EQ(view.toneCellAt(QPointF(138, 50)), 1);
-    EXPECT_EQ(view.toneCellAt(QPointF(42, 50)), std::nullopt);
-}
-
-TEST_F(SuggestionPanelViewTest, HoverReportsEachRowOnceOnEntering) {
-    showTones();
-    moveTo(view, {20, 10});
-    moveTo(view, {200, 30});
-    moveTo(view, {100, 20});
-    EXPECT_EQ(hovers, (std::vector<int>{0}));
-
-    moveTo(view, {100, 80});
-    moveTo(view, {100, 40}); // back up through row 1
-    EXPECT_EQ(hovers, (std::vector<int>{0, 2, 1}));
-
+TEST_F(SuggestionPanelPointer, HoverReportsEachRowOnceOnEntering) {
+    for (QPoint p : {QPoint(20, 10), QPoint(200, 30), QPoint(100, 20), QPoint(100, 80), QPoint(100, 40)})
+        moveTo(view, p);
     // Padding and the tone strip report nothing, but leaving a row and coming back counts again.
-    moveTo(view, {2, 40});
-    moveTo(view, {50, 110});
-    moveTo(view, {100, 40});
-    EXPECT_EQ(hovers, (std::vector<int>{0, 2, 1, 1}));
-
+    for (QPoint p : {QPoint(2, 40), QPoint(50, 110), QPoint(100, 40)})
+        moveTo(view, p);
     // Leaving the window forgets the row; entering straight onto it reports it.
     leave(view);
     enter(view, {100, 40});
     moveTo(view, {110, 41});
-    EXPECT_EQ(hovers, (std::vector<int>{0, 2, 1, 1, 1}));
-    EXPECT_TRUE(picks.empty());
-    EXPECT_TRUE(tonePicks.empty());
+    EXPECT_EQ(logged(), "hover 0,hover 2,hover 1,hover 1,hover 1");
 }
 
-TEST_F(SuggestionPanelViewTest, ClicksReportRowsAndToneCells) {
-    showTones();
-    click(view, {100, 80});
-    click(view, {10, 10});
-    click(view, {42 + 3 * 32 + 10, 110});
-    click(view, {42 + 5 * 32 + 27, 131});
-    EXPECT_EQ(picks, (std::vector<int>{2, 0}));
-    EXPECT_EQ(tonePicks, (std::vector<int>{3, 5}));
-}
+TEST_F(SuggestionPanelPointer, ClicksReportTheItemPressedAndReleasedOn) {
+    press({100, 80}, {100, 80});
+    press({10, 10}, {10, 10});
+    press({148, 110}, {148, 110}); // cell 3
+    press({229, 131}, {229, 131}); // the last pixel of cell 5
+    press({3, 50}, {3, 50});       // outer padding
+    press({72, 110}, {72, 110});   // between two cells
+    press({150, 100}, {150, 100}); // the hairline
+    press({100, 20}, {100, 20}, Qt::RightButton);
+    press({100, 20}, {100, 50}); // dragged to another row
+    press({100, 80}, {50, 110}); // dragged onto a cell
+    EXPECT_EQ(logged(), "pick 2,pick 0,tone 3,tone 5");
 
-TEST_F(SuggestionPanelViewTest, ClicksOutsideItemsOrDraggedAwayReportNothing) {
-    showTones();
-    click(view, {3, 50});                    // outer padding
-    click(view, {72, 110});                  // between two cells
-    click(view, {150, 100});                 // on the hairline
-    click(view, {100, 20}, Qt::RightButton); // not the primary button
-    // Pressed on one row, released on another: no click.
-    sendMouse(view, QEvent::MouseButtonPress, {100, 20});
-    sendMouse(view, QEvent::MouseButtonRelease, {100, 50});
-    // Pressed on a row, released on a cell.
-    sendMouse(view, QEvent::MouseButtonPress, {100, 80});
-    sendMouse(view, QEvent::MouseButtonRelease, {50, 110});
-    EXPECT_TRUE(picks.empty());
-    EXPECT_TRUE(tonePicks.empty());
-
-    // Without a strip the place of a cell is empty panel.
+    // Without a strip the place of a cell is empty panel; beyond the rows there is nothing.
     model.setToneVariants({});
-    click(view, {50, 110});
-    EXPECT_TRUE(tonePicks.empty());
+    model.setResults(sampleRows(2));
+    log.clear();
+    press({50, 110}, {50, 110});
+    press({100, 80}, {100, 80});
+    press({100, 50}, {100, 50});
+    EXPECT_EQ(logged(), "pick 1");
 }
 
-TEST_F(SuggestionPanelViewTest, MissingCallbacksAndRowsBeyondTheResults) {
+TEST_F(SuggestionPanelPointer, MissingCallbacksAreSkipped) {
     model.onPick = nullptr;
     model.onHover = nullptr;
-    click(view, {100, 20});
+    press({100, 20}, {100, 20});
     moveTo(view, {100, 50});
-    // Two rows left: where the third was is nothing.
-    model.onPick = [this](int row) { picks.push_back(row); };
-    model.setResults(sampleRows(2));
-    click(view, {100, 80});
-    click(view, {100, 50});
-    EXPECT_EQ(picks, (std::vector<int>{1}));
+    press({42, 104}, {42, 104});
+    EXPECT_EQ(logged(), "tone 0");
 }
 
 } // namespace
