@@ -399,6 +399,10 @@ private:
         for (auto it = pendingRaw_.begin(); it != pendingRaw_.end();) {
             if (it->deadline <= now) {
                 post(it->event, false, it->id.device, it->id.time);
+                // Should its grab event still turn up, the key has been handed over already.
+                deliveredUnpaired_.push_back(it->id);
+                if (deliveredUnpaired_.size() > 32)
+                    deliveredUnpaired_.pop_front();
                 it = pendingRaw_.erase(it);
             } else {
                 ++it;
@@ -623,6 +627,12 @@ private:
             replayNow();
             return;
         }
+        if (const auto late = std::find(deliveredUnpaired_.begin(), deliveredUnpaired_.end(), id);
+            late != deliveredUnpaired_.end()) {
+            deliveredUnpaired_.erase(late);
+            replayNow();
+            return;
+        }
         std::optional<InputEvent> reading;
         const auto raw = std::find_if(pendingRaw_.begin(), pendingRaw_.end(),
                                       [&](const PendingRaw& p) { return p.id == id; });
@@ -659,6 +669,7 @@ private:
     std::map<int, Master> masters_;
     std::vector<PendingRaw> pendingRaw_;
     std::deque<KeyId> grabbedFirst_;
+    std::deque<KeyId> deliveredUnpaired_;
     std::optional<Clock::time_point> reloadAt_;
 
     // Shared with the main thread.
