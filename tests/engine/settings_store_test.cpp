@@ -16,19 +16,14 @@ class SettingsStoreTest : public ::testing::Test {
 protected:
     QString path() const { return m_dir.filePath(QStringLiteral("pimsel.conf")); }
 
-    // Every store gets its own QSettings, as a second process would.
-    QSettings* openSettings() {
-        m_settings.push_back(std::make_unique<QSettings>(path(), QSettings::IniFormat));
-        return m_settings.back().get();
-    }
-
     SettingsStore* openStore(LoginItemManaging* loginItems = nullptr) {
-        m_stores.push_back(std::make_unique<SettingsStore>(openSettings(), loginItems));
+        m_settings.push_back(std::make_unique<QSettings>(path(), QSettings::IniFormat));
+        m_stores.push_back(std::make_unique<SettingsStore>(m_settings.back().get(), loginItems));
         return m_stores.back().get();
     }
 
-    // QSettings shares parsed files within a process and hands back values as they were
-    // written; a copy under a new name is parsed from its bytes, as another process would.
+    // QSettings shares parsed files within a process; a copy under a new name is parsed from its
+    // bytes, as another process would.
     QString copyOfFile() {
         const QString copy = m_dir.filePath(QStringLiteral("copy-%1.conf").arg(++m_copies));
         if (QFile::exists(path())) {
@@ -36,29 +31,20 @@ protected:
         }
         return copy;
     }
-
     SettingsStore* storeFromDisk() {
         m_settings.push_back(std::make_unique<QSettings>(copyOfFile(), QSettings::IniFormat));
         m_stores.push_back(std::make_unique<SettingsStore>(m_settings.back().get()));
         return m_stores.back().get();
     }
-
-    QVariant stored(const char* key) {
-        QSettings reader(copyOfFile(), QSettings::IniFormat);
-        return reader.value(QLatin1String(key));
-    }
-
+    QVariant stored(const char* key) { return QSettings(copyOfFile(), QSettings::IniFormat).value(key); }
     void storeRaw(const char* key, const QVariant& value) {
-        QSettings writer(path(), QSettings::IniFormat);
-        writer.setValue(QLatin1String(key), value);
+        QSettings(path(), QSettings::IniFormat).setValue(QLatin1String(key), value);
     }
-
     void writeIniText(const QByteArray& text) {
         QFile file(path());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text);
     }
-
     QByteArray fileText() {
         QFile file(path());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -70,52 +56,74 @@ protected:
     std::vector<std::unique_ptr<SettingsStore>> m_stores;
 };
 
-void expectDefaults(const SettingsStore& store) {
-    EXPECT_TRUE(store.enabled());
-    EXPECT_TRUE(store.acceptWithTab());
-    EXPECT_TRUE(store.acceptWithReturn());
-    EXPECT_FALSE(store.showImmediatelyAfterColon());
-    EXPECT_TRUE(store.replaceOnClosingColon());
-    EXPECT_TRUE(store.openBrowserOnDoubleTrigger());
-    EXPECT_TRUE(store.stickerCommandEnabled());
-    EXPECT_TRUE(store.giphyCommandEnabled());
-    EXPECT_EQ(store.triggerKey(), QStringLiteral(":"));
-    EXPECT_TRUE(store.disabledApps().isEmpty());
-    EXPECT_TRUE(store.disabledWebsites().isEmpty());
-    EXPECT_TRUE(store.customAliases().isEmpty());
-    EXPECT_EQ(store.skinTone(), SkinTone::yellow);
-}
+struct BoolProperty {
+    const char* key;
+    bool (SettingsStore::*get)() const;
+    void (SettingsStore::*set)(bool);
+    void (SettingsStore::*signal)(bool);
+    bool byDefault;
+};
+
+#define PIMSEL_BOOL_PROPERTY(name, Name, byDefault)                                                          \
+    BoolProperty {                                                                                           \
+        "pimsel." #name, &SettingsStore::name, &SettingsStore::set##Name, &SettingsStore::name##Changed,     \
+            byDefault                                                                                        \
+    }
+
+const BoolProperty boolProperties[] = {
+    PIMSEL_BOOL_PROPERTY(enabled, Enabled, true),
+    PIMSEL_BOOL_PROPERTY(acceptWithTab, AcceptWithTab, true),
+    PIMSEL_BOOL_PROPERTY(acceptWithReturn, AcceptWithReturn, true),
+    PIMSEL_BOOL_PROPERTY(showImmediatelyAfterColon, ShowImmediatelyAfterColon, false),
+    PIMSEL_BOOL_PROPERTY(replaceOnClosingColon, ReplaceOnClosingColon, true),
+    PIMSEL_BOOL_PROPERTY(openBrowserOnDoubleTrigger, OpenBrowserOnDoubleTrigger, true),
+    PIMSEL_BOOL_PROPERTY(stickerCommandEnabled, StickerCommandEnabled, true),
+    PIMSEL_BOOL_PROPERTY(giphyCommandEnabled, GiphyCommandEnabled, true),
+};
 
 const QUuid aliasId = QUuid::fromString(QStringLiteral("3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c"));
 
 } // namespace
 
-TEST_F(SettingsStoreTest, FreshDomainAnswersDefaultsWithoutWritingThem) {
-    const SettingsStore* store = openStore();
-    expectDefaults(*store);
-    EXPECT_TRUE(fileText().trimmed().isEmpty());
+TEST_F(SettingsStoreTest, EachBooleanDefaultsPublishesItselfAndRoundTripsBothWays) {
+    for (const BoolProperty& p : boolProperties) {
+        EXPECT_EQ((openStore()->*p.get)(), p.byDefault) << p.key;
+        for (bool value : {!p.byDefault, p.byDefault}) { // the second write leaves the value as it was
+            SettingsStore* store = openStore();
+            QList<bool> published;
+            int changes = 0;
+            QObject::connect(store, p.signal, [&](bool v) { published << v; });
+            QObject::connect(store, &SettingsStore::changed, [&] { ++changes; });
+            (store->*p.set)(value);
+            EXPECT_EQ(published, QList<bool>{value}) << p.key;
+            EXPECT_EQ(changes, 1);
+            EXPECT_EQ(stored(p.key).toString(), value ? "true" : "false") << p.key;
+            EXPECT_EQ((storeFromDisk()->*p.get)(), value) << p.key;
+        }
+    }
 }
 
-TEST_F(SettingsStoreTest, WrongTypesInTheFileGiveNeutralAnswers) {
-    writeIniText("[General]\n"
-                 "pimsel.enabled=garbage\n"
-                 "pimsel.showImmediatelyAfterColon=maybe\n"
-                 "pimsel.acceptWithTab=false\n"
-                 "pimsel.giphyCommandEnabled=@ByteArray(true)\n"
-                 "pimsel.triggerKey=/, |\n"
-                 "pimsel.disabledApps=org.example.single\n"
+TEST_F(SettingsStoreTest, DefaultsAreNotWrittenAndWrongTypesGiveNeutralAnswers) {
+    const SettingsStore* fresh = openStore();
+    EXPECT_EQ(fresh->triggerKey(), QStringLiteral(":"));
+    EXPECT_TRUE(fresh->disabledApps().isEmpty() && fresh->disabledWebsites().isEmpty());
+    EXPECT_TRUE(fresh->customAliases().isEmpty());
+    EXPECT_EQ(fresh->skinTone(), SkinTone::yellow);
+    EXPECT_TRUE(fileText().trimmed().isEmpty());
+
+    writeIniText("[General]\npimsel.enabled=garbage\npimsel.showImmediatelyAfterColon=maybe\n"
+                 "pimsel.acceptWithTab=false\npimsel.giphyCommandEnabled=@ByteArray(true)\n"
+                 "pimsel.triggerKey=/, |\npimsel.disabledApps=org.example.single\n"
                  "pimsel.disabledWebsites=@ByteArray(example.com)\n"
                  "pimsel.customAliases=\"[{\\\"id\\\":\\\"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c\\\","
-                 "\\\"alias\\\":\\\"a\\\",\\\"emoji\\\":\\\"b\\\"}]\"\n"
-                 "pimsel.skinTone=purple\n");
+                 "\\\"alias\\\":\\\"a\\\",\\\"emoji\\\":\\\"b\\\"}]\"\npimsel.skinTone=purple\n");
     const SettingsStore* store = storeFromDisk();
-    EXPECT_TRUE(store->enabled()) << "garbage falls back to the default true";
-    EXPECT_FALSE(store->showImmediatelyAfterColon()) << "garbage falls back to the default false";
+    EXPECT_TRUE(store->enabled());
+    EXPECT_FALSE(store->showImmediatelyAfterColon());
     EXPECT_FALSE(store->acceptWithTab()) << "a well-formed value is still read";
     EXPECT_TRUE(store->giphyCommandEnabled());
     EXPECT_EQ(store->triggerKey(), QStringLiteral(":"));
-    EXPECT_TRUE(store->disabledApps().isEmpty());
-    EXPECT_TRUE(store->disabledWebsites().isEmpty());
+    EXPECT_TRUE(store->disabledApps().isEmpty() && store->disabledWebsites().isEmpty());
     EXPECT_TRUE(store->customAliases().isEmpty()) << "aliases are kept as data, not as a string";
     EXPECT_EQ(store->skinTone(), SkinTone::yellow);
 
@@ -126,158 +134,12 @@ TEST_F(SettingsStoreTest, WrongTypesInTheFileGiveNeutralAnswers) {
 }
 
 TEST_F(SettingsStoreTest, StoredTriggerIsKeptOnlyWhenOneAllowedCharacter) {
-    const struct {
-        QString stored;
-        QString loaded;
-    } cases[] = {
-        {QStringLiteral("::"), QStringLiteral(":")},
-        {QStringLiteral("a"), QStringLiteral(":")},
-        {QString(), QStringLiteral(":")},
-        {QStringLiteral(" ;"), QStringLiteral(":")},
-        {QStringLiteral(";\u0301"), QStringLiteral(":")}, // one grapheme, but not an allowed one
-        {QStringLiteral(";"), QStringLiteral(";")},
-        {QStringLiteral("|"), QStringLiteral("|")},
-        {QStringLiteral("\\"), QStringLiteral("\\")},
-        {QStringLiteral("@"), QStringLiteral("@")},
-        {QStringLiteral("#"), QStringLiteral("#")},
-    };
-    for (const auto& c : cases) {
-        storeRaw("pimsel.triggerKey", c.stored);
-        SettingsStore store(openSettings());
-        EXPECT_EQ(store.triggerKey(), c.loaded) << "stored " << c.stored.toStdString();
-        EXPECT_EQ(store.triggerCharacter(), c.loaded);
-        // Loading does not repair the file; only a write does.
-        EXPECT_EQ(stored("pimsel.triggerKey").toString(), c.stored);
+    for (const QString& bad : {QStringLiteral("::"), QStringLiteral("a"), QString(), QStringLiteral(" ;"),
+                               QStringLiteral(";\u0301")}) {
+        storeRaw("pimsel.triggerKey", bad);
+        EXPECT_EQ(storeFromDisk()->triggerCharacter(), QStringLiteral(":")) << bad.toStdString();
+        EXPECT_EQ(stored("pimsel.triggerKey").toString(), bad) << "loading does not repair the file";
     }
-}
-
-TEST_F(SettingsStoreTest, RejectedTriggerIsPublishedThenReplaced) {
-    SettingsStore* store = openStore();
-    store->setTriggerKey(QStringLiteral(";"));
-    QStringList published;
-    int changes = 0;
-    QObject::connect(store, &SettingsStore::triggerKeyChanged, [&](const QString& v) { published << v; });
-    QObject::connect(store, &SettingsStore::changed, [&] { ++changes; });
-
-    store->setTriggerKey(QStringLiteral("x"));
-    EXPECT_EQ(published, (QStringList{QStringLiteral("x"), QStringLiteral(":")}));
-    EXPECT_EQ(changes, 2);
-    EXPECT_EQ(store->triggerKey(), QStringLiteral(":"));
-    EXPECT_EQ(stored("pimsel.triggerKey").toString(), QStringLiteral(":"));
-
-    published.clear();
-    store->setTriggerKey(QStringLiteral("~~"));
-    EXPECT_EQ(published, (QStringList{QStringLiteral("~~"), QStringLiteral(":")}));
-    store->setTriggerKey(QStringLiteral("|"));
-    EXPECT_EQ(published.last(), QStringLiteral("|"));
-    EXPECT_EQ(stored("pimsel.triggerKey").toString(), QStringLiteral("|"));
-}
-
-TEST_F(SettingsStoreTest, EveryAssignmentIsWrittenAndPublishedEvenWhenUnchanged) {
-    SettingsStore* store = openStore();
-    int enabledSignals = 0;
-    int changes = 0;
-    QObject::connect(store, &SettingsStore::enabledChanged, [&](bool) { ++enabledSignals; });
-    QObject::connect(store, &SettingsStore::changed, [&] { ++changes; });
-
-    store->setEnabled(true);
-    store->setSkinTone(SkinTone::yellow);
-    store->setDisabledApps({});
-    EXPECT_EQ(enabledSignals, 1);
-    EXPECT_EQ(changes, 3);
-    EXPECT_EQ(stored("pimsel.enabled").toString(), QStringLiteral("true"));
-    EXPECT_EQ(stored("pimsel.skinTone").toString(), QStringLiteral("yellow"));
-    EXPECT_TRUE(fileText().contains("pimsel.disabledApps="));
-}
-
-TEST_F(SettingsStoreTest, EachSignalCarriesItsProperty) {
-    SettingsStore* store = openStore();
-    QStringList seen;
-    auto record = [&](const char* name) { return [&seen, name] { seen << QLatin1String(name); }; };
-    QObject::connect(store, &SettingsStore::acceptWithTabChanged, record("tab"));
-    QObject::connect(store, &SettingsStore::acceptWithReturnChanged, record("return"));
-    QObject::connect(store, &SettingsStore::showImmediatelyAfterColonChanged, record("immediate"));
-    QObject::connect(store, &SettingsStore::replaceOnClosingColonChanged, record("closing"));
-    QObject::connect(store, &SettingsStore::openBrowserOnDoubleTriggerChanged, record("browser"));
-    QObject::connect(store, &SettingsStore::stickerCommandEnabledChanged, record("sticker"));
-    QObject::connect(store, &SettingsStore::giphyCommandEnabledChanged, record("gif"));
-    QObject::connect(store, &SettingsStore::disabledWebsitesChanged, record("sites"));
-    QObject::connect(store, &SettingsStore::customAliasesChanged, record("aliases"));
-    QObject::connect(store, &SettingsStore::skinToneChanged, record("tone"));
-
-    store->setAcceptWithTab(false);
-    store->setAcceptWithReturn(false);
-    store->setShowImmediatelyAfterColon(true);
-    store->setReplaceOnClosingColon(false);
-    store->setOpenBrowserOnDoubleTrigger(false);
-    store->setStickerCommandEnabled(false);
-    store->setGiphyCommandEnabled(false);
-    store->setDisabledWebsites({QStringLiteral("example.com")});
-    store->setCustomAliases({});
-    store->setSkinTone(SkinTone::dark);
-    EXPECT_EQ(seen, (QStringList{"tab", "return", "immediate", "closing", "browser", "sticker", "gif",
-                                 "sites", "aliases", "tone"}));
-}
-
-TEST_F(SettingsStoreTest, EveryPropertyRoundTripsThroughASecondStore) {
-    SettingsStore* first = openStore();
-    first->setEnabled(false);
-    first->setAcceptWithTab(false);
-    first->setAcceptWithReturn(false);
-    first->setShowImmediatelyAfterColon(true);
-    first->setReplaceOnClosingColon(false);
-    first->setOpenBrowserOnDoubleTrigger(false);
-    first->setStickerCommandEnabled(false);
-    first->setGiphyCommandEnabled(false);
-    first->setTriggerKey(QStringLiteral("\\"));
-    first->setDisabledApps({QStringLiteral("org.keepassxc.KeePassXC"), QStringLiteral("kitty")});
-    first->setDisabledWebsites({QStringLiteral("example.com")});
-    const QList<CustomAlias> aliases{
-        {aliasId, QStringLiteral("party"), QStringLiteral("🎉")},
-        {QUuid::createUuid(), QStringLiteral("with \"quotes\", commas\\ and / slashes"),
-         QStringLiteral("👩‍👩‍👧")},
-    };
-    first->setCustomAliases(aliases);
-    first->setSkinTone(SkinTone::mediumDark);
-
-    const SettingsStore* second = storeFromDisk();
-    EXPECT_FALSE(second->enabled());
-    EXPECT_FALSE(second->acceptWithTab());
-    EXPECT_FALSE(second->acceptWithReturn());
-    EXPECT_TRUE(second->showImmediatelyAfterColon());
-    EXPECT_FALSE(second->replaceOnClosingColon());
-    EXPECT_FALSE(second->openBrowserOnDoubleTrigger());
-    EXPECT_FALSE(second->stickerCommandEnabled());
-    EXPECT_FALSE(second->giphyCommandEnabled());
-    EXPECT_EQ(second->triggerKey(), QStringLiteral("\\"));
-    EXPECT_EQ(second->disabledApps(), first->disabledApps());
-    EXPECT_EQ(second->disabledWebsites(), first->disabledWebsites());
-    EXPECT_EQ(second->customAliases(), aliases);
-    EXPECT_EQ(second->skinTone(), SkinTone::mediumDark);
-}
-
-// The INI format flattens one-element and empty lists; sets of every size must come back whole.
-TEST_F(SettingsStoreTest, SetsOfEverySizeRoundTrip) {
-    const QList<QSet<QString>> sets{
-        {},
-        {QStringLiteral("org.example.App")},
-        {QString()},
-        {QStringLiteral("@at.start")},
-        {QStringLiteral("a, b")},
-        {QStringLiteral("one"), QStringLiteral("two")},
-        {QStringLiteral("x"), QStringLiteral("@y"), QStringLiteral("with space"),
-         QStringLiteral("ü.example")},
-    };
-    for (const QSet<QString>& set : sets) {
-        openStore()->setDisabledApps(set);
-        openStore()->setDisabledWebsites(set);
-        const SettingsStore* reloaded = storeFromDisk();
-        EXPECT_EQ(reloaded->disabledApps(), set) << reloaded->disabledAppsList().join('|').toStdString();
-        EXPECT_EQ(reloaded->disabledWebsites(), set);
-    }
-}
-
-TEST_F(SettingsStoreTest, EveryAllowedTriggerAndToneRoundTrips) {
     for (const QString& trigger : SettingsStore::allowedTriggerKeys) {
         openStore()->setTriggerKey(trigger);
         EXPECT_EQ(storeFromDisk()->triggerKey(), trigger);
@@ -289,40 +151,56 @@ TEST_F(SettingsStoreTest, EveryAllowedTriggerAndToneRoundTrips) {
     }
 }
 
-TEST_F(SettingsStoreTest, BooleansRoundTripBothWays) {
-    for (bool value : {false, true}) {
-        SettingsStore* store = openStore();
-        store->setEnabled(value);
-        store->setShowImmediatelyAfterColon(value);
-        const SettingsStore* reloaded = storeFromDisk();
-        EXPECT_EQ(reloaded->enabled(), value);
-        EXPECT_EQ(reloaded->showImmediatelyAfterColon(), value);
-    }
+TEST_F(SettingsStoreTest, RejectedTriggerIsPublishedThenReplaced) {
+    SettingsStore* store = openStore();
+    QStringList published;
+    int changes = 0;
+    QObject::connect(store, &SettingsStore::triggerKeyChanged, [&](const QString& v) { published << v; });
+    QObject::connect(store, &SettingsStore::changed, [&] { ++changes; });
+    store->setTriggerKey(QStringLiteral("~~"));
+    EXPECT_EQ(published, (QStringList{QStringLiteral("~~"), QStringLiteral(":")}));
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(store->triggerKey(), QStringLiteral(":"));
+    EXPECT_EQ(stored("pimsel.triggerKey").toString(), QStringLiteral(":"));
+    store->setTriggerKey(QStringLiteral("|"));
+    EXPECT_EQ(published.last(), QStringLiteral("|"));
 }
 
-TEST_F(SettingsStoreTest, DuplicateDisabledAppsAreStoredOnce) {
-    SettingsStore* store = openStore();
-    const QString app = QStringLiteral("org.gnome.Terminal");
-    store->setDisabledApps(store->disabledApps() + QSet<QString>{app});
-    store->setDisabledApps(store->disabledApps() + QSet<QString>{app});
-    EXPECT_EQ(stored("pimsel.disabledApps").toStringList(), QStringList{app});
-
+// The INI format flattens one-element and empty lists; sets of every size must come back whole.
+TEST_F(SettingsStoreTest, SetsAndAliasesRoundTripAndPublish) {
+    const QList<QSet<QString>> sets{{},
+                                    {QStringLiteral("org.example.App")},
+                                    {QString()},
+                                    {QStringLiteral("@at.start")},
+                                    {QStringLiteral("a, b")},
+                                    {QStringLiteral("x"), QStringLiteral("@y"), QStringLiteral("ü.example")}};
+    for (const QSet<QString>& set : sets) {
+        SettingsStore* store = openStore();
+        int published = 0;
+        QObject::connect(store, &SettingsStore::disabledWebsitesChanged, [&] { ++published; });
+        store->setDisabledApps(set);
+        store->setDisabledWebsites(set);
+        EXPECT_EQ(published, 1);
+        EXPECT_EQ(storeFromDisk()->disabledApps(), set);
+        EXPECT_EQ(storeFromDisk()->disabledWebsites(), set);
+    }
     writeIniText("[General]\npimsel.disabledApps=kitty, kitty, xterm\n");
     EXPECT_EQ(storeFromDisk()->disabledApps(),
               (QSet<QString>{QStringLiteral("kitty"), QStringLiteral("xterm")}));
-}
 
-TEST_F(SettingsStoreTest, AliasesAreStoredAsCompactJsonInFieldOrder) {
-    openStore()->setCustomAliases({{aliasId, QStringLiteral("party"), QStringLiteral("🎉")},
-                                   {aliasId, QStringLiteral("a\"b"), QStringLiteral("x")}});
+    const QList<CustomAlias> aliases{
+        {aliasId, QStringLiteral("party"), QStringLiteral("🎉")},
+        {aliasId, QStringLiteral("a\"b, c\\ /"), QStringLiteral("👩‍👩‍👧")}};
+    SettingsStore* store = openStore();
+    int published = 0;
+    QObject::connect(store, &SettingsStore::customAliasesChanged, [&] { ++published; });
+    store->setCustomAliases(aliases);
+    EXPECT_EQ(published, 1);
+    EXPECT_EQ(storeFromDisk()->customAliases(), aliases);
     const QVariant value = stored("pimsel.customAliases");
     EXPECT_EQ(value.typeId(), QMetaType::QByteArray);
-    EXPECT_EQ(value.toByteArray(), QStringLiteral("[{\"id\":\"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c\","
-                                                  "\"alias\":\"party\",\"emoji\":\"🎉\"},"
-                                                  "{\"id\":\"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c\","
-                                                  "\"alias\":\"a\\\"b\",\"emoji\":\"x\"}]")
-                                       .toUtf8());
-
+    EXPECT_TRUE(value.toByteArray().startsWith(
+        R"([{"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c","alias":"party","emoji":"🎉"},)"));
     openStore()->setCustomAliases({});
     EXPECT_EQ(stored("pimsel.customAliases").toByteArray(), QByteArray("[]"));
 }
@@ -337,27 +215,16 @@ TEST_F(SettingsStoreTest, UndecodableAliasesLoadEmptyAndSurviveUntilTheNextWrite
         "[" + good + ",\"loose\"]",
         good,
         "[" + good,
-        "",
-    };
+        ""};
     for (const QByteArray& bytes : undecodable) {
         storeRaw("pimsel.customAliases", bytes);
-        SettingsStore* store = openStore();
-        EXPECT_TRUE(store->customAliases().isEmpty()) << bytes.toStdString();
+        EXPECT_TRUE(openStore()->customAliases().isEmpty()) << bytes.toStdString();
         EXPECT_EQ(stored("pimsel.customAliases").toByteArray(), bytes);
     }
-
-    SettingsStore* store = openStore();
-    const CustomAlias added{QUuid::createUuid(), QStringLiteral("cake"), QStringLiteral("🎂")};
-    store->setCustomAliases(store->customAliases() + QList<CustomAlias>{added});
-    EXPECT_EQ(storeFromDisk()->customAliases(), QList<CustomAlias>{added});
-}
-
-TEST_F(SettingsStoreTest, AliasIdsInUpperCaseAreAccepted) {
     storeRaw("pimsel.customAliases",
              QByteArray(R"([{"id":"3F2A9C1E-8B7D-4E6F-A5C4-1D2E3F4A5B6C","alias":"party","emoji":"x"}])"));
-    const SettingsStore* store = storeFromDisk();
-    ASSERT_EQ(store->customAliases().size(), 1);
-    EXPECT_EQ(store->customAliases().first().id, aliasId);
+    ASSERT_EQ(storeFromDisk()->customAliases().size(), 1) << "upper-case ids are accepted";
+    EXPECT_EQ(storeFromDisk()->customAliases().first().id, aliasId);
 }
 
 namespace {
@@ -365,14 +232,12 @@ namespace {
 class FakeLoginItems : public LoginItemManaging {
 public:
     bool isRegistered() const override { return registered; }
-    bool registerItem() override {
-        ++registerCalls;
-        registered = succeeds;
-        return succeeds;
-    }
-    bool unregisterItem() override {
-        ++unregisterCalls;
-        registered = !succeeds;
+    bool registerItem() override { return act(registerCalls, true); }
+    bool unregisterItem() override { return act(unregisterCalls, false); }
+    bool act(int& calls, bool target) {
+        ++calls;
+        if (succeeds)
+            registered = target;
         return succeeds;
     }
     bool registered = false;
@@ -385,17 +250,12 @@ public:
 
 TEST_F(SettingsStoreTest, LaunchAtLoginCallsOnlyWhatChangesTheStateAndAlwaysNotifies) {
     const struct {
-        bool registered;
-        bool enable;
-        bool succeeds;
-        int registerCalls;
-        int unregisterCalls;
+        bool registered, enable, succeeds;
+        int registerCalls, unregisterCalls;
         bool after;
-    } cases[] = {
-        {true, true, true, 0, 0, true},    {false, true, true, 1, 0, true},
-        {true, false, true, 0, 1, false},  {false, false, true, 0, 0, false},
-        {false, true, false, 1, 0, false}, {true, false, false, 0, 1, true},
-    };
+    } cases[] = {{true, true, true, 0, 0, true},    {false, true, true, 1, 0, true},
+                 {true, false, true, 0, 1, false},  {false, false, true, 0, 0, false},
+                 {false, true, false, 1, 0, false}, {true, false, false, 0, 1, true}};
     for (const auto& c : cases) {
         FakeLoginItems login;
         login.registered = c.registered;
@@ -410,14 +270,8 @@ TEST_F(SettingsStoreTest, LaunchAtLoginCallsOnlyWhatChangesTheStateAndAlwaysNoti
         EXPECT_EQ(changes, 1);
         m_stores.pop_back(); // the fake dies with this iteration
     }
+    SettingsStore* without = openStore();
+    without->setLaunchAtLogin(true);
+    EXPECT_FALSE(without->launchAtLogin());
     EXPECT_TRUE(fileText().isEmpty()) << "the login state is not a stored setting";
-}
-
-TEST_F(SettingsStoreTest, LaunchAtLoginWithoutAMechanismStillNotifies) {
-    SettingsStore* store = openStore();
-    int changes = 0;
-    QObject::connect(store, &SettingsStore::changed, [&] { ++changes; });
-    store->setLaunchAtLogin(true);
-    EXPECT_FALSE(store->launchAtLogin());
-    EXPECT_EQ(changes, 1);
 }
