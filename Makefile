@@ -9,10 +9,19 @@ SOURCES     = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo
 
+# Starts Pimsel in your X11 session (it lives in the tray; a second start says it already runs).
 run: build
-	@echo "Pimsel is not an application yet; trying the engine on a sample query:"
-	@echo "  $(BUILD)/app/pimsel search smi"
-	@$(BUILD)/app/pimsel search smi
+	@if [ -z "$$DISPLAY" ]; then \
+	  echo "make run: no X11 display here (DISPLAY is not set), so Pimsel has nowhere to run."; \
+	  echo "  'make demo' shows it at work in a throw-away X11 session instead."; \
+	  exit 2; \
+	fi
+	exec $(BUILD)/app/pimsel
+
+# Types ":smi" into a GTK entry with Pimsel running in a private X11 session, takes a screenshot
+# of the suggestions and accepts the first one with Tab.
+demo: build
+	tools/demo.sh $(BUILD)
 
 test: deps format-check build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j1

@@ -1,9 +1,8 @@
+#include "app/app_entry.h"
 #include "app/cli.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
-
-#include <cstdio>
 
 int main(int argc, char** argv) {
     if (argc > 1) {
@@ -14,7 +13,5 @@ int main(int argc, char** argv) {
         QTextStream err(stderr);
         return pimsel::runCli(QCoreApplication::arguments().mid(1), out, err);
     }
-    std::fputs("pimsel: the desktop application is not built yet; see 'pimsel --help' for what works.\n",
-               stderr);
-    return 1;
+    return pimsel::runDesktopApplication(argc, argv);
 }

@@ -1,0 +1,153 @@
+#include "app/app_entry.h"
+
+#include "app/pimsel_core.h"
+#include "platform/xcb_handles.h"
+#include "ui/palette.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pimsel {
+
+namespace {
+
+// The write end of the pipe through which a signal handler wakes the event loop.
+int signalWriteFd = -1;
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    // Nothing more can be done from a signal handler when the pipe is full: a byte is already there.
+    [[maybe_unused]] const ssize_t written = ::write(signalWriteFd, &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop like a quit from the menu, so the destructors release the
+// key grabs and write the settings out.
+class TerminationSignals {
+public:
+    TerminationSignals() {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0)
+            return;
+        signalWriteFd = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+            char buffer[16];
+            while (::read(fds_[0], buffer, sizeof buffer) > 0) {
+            }
+            QCoreApplication::quit();
+        });
+        struct sigaction action = {};
+        action.sa_handler = onTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    ~TerminationSignals() {
+        if (fds_[0] < 0)
+            return;
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        notifier_.reset();
+        signalWriteFd = -1;
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+private:
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+} // namespace
+
+QString x11DisplayProblem() {
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty()) {
+        if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            return QStringLiteral("this is a Wayland session without an X11 display (DISPLAY is not set). "
+                                  "Pimsel needs an X11 session to see and replace what you type.");
+        return QStringLiteral("no X11 display (DISPLAY is not set). Pimsel runs in an X11 desktop session; "
+                              "to see it without one, try 'make demo'.");
+    }
+    const xcb::Connection connection(nullptr);
+    if (!connection)
+        return QStringLiteral("cannot connect to the X11 display '%1'.").arg(display);
+    return {};
+}
+
+QString instanceLockPath() {
+    QString display = qEnvironmentVariable("DISPLAY");
+    display.replace(QLatin1Char('/'), QLatin1Char('_'));
+    // The runtime directory belongs to this user and this login; the temporary one is shared, so
+    // the user id goes into the name there.
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QString name = QStringLiteral("pimsel-%1.lock").arg(display);
+    if (dir.isEmpty() || !QDir(dir).exists()) {
+        dir = QDir::tempPath();
+        name = QStringLiteral("pimsel-%1-%2.lock").arg(::getuid()).arg(display);
+    }
+    return QDir(dir).filePath(name);
+}
+
+int runDesktopApplication(int& argc, char** argv) {
+    const QString problem = x11DisplayProblem();
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "pimsel: %s\n", qPrintable(problem));
+        return desktopNoDisplay;
+    }
+    if (qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
+        std::fprintf(stderr, "pimsel: this is a Wayland session; Pimsel sees the keys of X11 applications "
+                             "only, so autocomplete stays off.\n");
+
+    QLockFile instanceLock(instanceLockPath());
+    instanceLock.setStaleLockTime(0); // a lock whose process is gone is stale, however young
+    if (!instanceLock.tryLock(0)) {
+        if (instanceLock.error() == QLockFile::LockFailedError) {
+            std::puts("Pimsel is already running.");
+            return desktopSuccess;
+        }
+        std::fprintf(stderr, "pimsel: cannot create the instance lock %s\n", qPrintable(instanceLockPath()));
+        return desktopFailed;
+    }
+
+    // Every window, the popover's placement and the hook share the X11 display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication::setApplicationName(QStringLiteral("pimsel"));
+    QApplication::setOrganizationName(QStringLiteral("pimsel"));
+    QApplication::setDesktopFileName(QStringLiteral("pimsel"));
+    QApplication app(argc, argv);
+    // Pimsel has no main window: closing a preferences or browser window never ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(palette::darkPalette());
+
+    TerminationSignals terminationSignals;
+    // The session is ending: leave cleanly instead of waiting to be killed.
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &app, [] { QCoreApplication::quit(); },
+        Qt::QueuedConnection);
+
+    std::unique_ptr<PimselCore> core;
+    if (qEnvironmentVariableIsEmpty("PIMSEL_TEST_HARNESS")) {
+        core = std::make_unique<PimselCore>();
+        QTimer::singleShot(0, core.get(), &PimselCore::start);
+    }
+    const int status = QApplication::exec();
+    core.reset();
+    return status;
+}
+
+} // namespace pimsel

@@ -1,0 +1,187 @@
+#include "app/pimsel_core.h"
+
+#include "app/settings_location.h"
+#include "app/status_bar_controller.h"
+#include "app/update_controller.h"
+#include "engine/autocomplete_coordinator.h"
+#include "engine/command_detector.h"
+#include "engine/emoji_store.h"
+#include "engine/settings_store.h"
+#include "engine/token_buffer.h"
+#include "platform/app_exclusion_manager.h"
+#include "platform/clipboard_manager.h"
+#include "platform/event_tap_manager.h"
+#include "platform/focus_context_provider.h"
+#include "platform/frontmost_application.h"
+#include "platform/insertion_controller.h"
+#include "platform/keyboard_synthesizer.h"
+#include "platform/permissions_controller.h"
+#include "platform/status_monitor.h"
+#include "platform/xdg_autostart.h"
+#include "ui/emoji_browser_window_controller.h"
+#include "ui/suggestion_window_controller.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSettings>
+#include <QTimer>
+
+namespace pimsel {
+
+Q_LOGGING_CATEGORY(startupLog, "pimsel.startup", QtInfoMsg)
+
+PimselCore::PimselCore(QObject* parent)
+    : QObject(parent) {
+    m_defaults = openUserSettings();
+    m_loginItems = std::make_unique<XdgAutostart>();
+    m_settings = std::make_unique<SettingsStore>(m_defaults.get(), m_loginItems.get());
+    m_permissions = std::make_unique<PermissionsController>();
+    m_store = std::make_unique<EmojiStore>(m_defaults.get());
+    // The focus queries find the focused element through the active window, so the watcher of the
+    // active window comes first.
+    m_frontmost = std::make_unique<FrontmostApplication>();
+    m_focus = std::make_unique<FocusContextProvider>(m_frontmost->activeWindowSource(),
+                                                     FocusContextProvider::defaultBudgetMs);
+    m_suggestions = std::make_unique<SuggestionWindowController>();
+    FrontmostApplication* frontmost = m_frontmost.get();
+    m_browser = std::make_unique<EmojiBrowserWindowController>(
+        WindowActivation{[frontmost] { return quint32(frontmost->activeWindow()); },
+                         [frontmost](quint32 window) { frontmost->activateWindow(window); }});
+    m_clipboard = std::make_unique<ClipboardManager>();
+    m_eventTap = std::make_unique<EventTapManager>();
+    m_synthesizer = std::make_unique<KeyboardSynthesizer>(m_eventTap->ownEvents());
+    m_stickerDetector = std::make_unique<StickerCommandDetector>(QStringLiteral("/sticker"));
+    m_giphyDetector = std::make_unique<StickerCommandDetector>(QStringLiteral("/gif"));
+    m_updates = std::make_unique<UpdateController>(m_defaults.get(), UpdateController::defaultOptions());
+    SettingsStore* settings = m_settings.get();
+    m_tokenBuffer = std::make_unique<TokenBuffer>([settings] { return settings->triggerCharacter(); });
+    static_assert(TokenBuffer::maxQueryLength == 64);
+    m_exclusions = std::make_unique<AppExclusionManager>(*m_settings);
+    m_inserter = std::make_unique<InsertionController>(*m_synthesizer, *m_clipboard);
+    static_assert(InsertionController::clipboardRestoreDelay == std::chrono::milliseconds(400));
+    m_status = std::make_unique<StatusMonitor>(*m_settings, *m_exclusions, *m_focus, *m_frontmost);
+    // The sticker and GIF services do not exist yet: the coordinator is built without them.
+    m_coordinator = std::make_unique<AutocompleteCoordinator>(
+        *m_settings, *m_store, *m_tokenBuffer, *m_focus, *m_exclusions, *m_suggestions, *m_browser,
+        *m_inserter, *m_frontmost, *m_synthesizer, *m_stickerDetector, *m_giphyDetector,
+        AppExclusionManager::messagingAppIds());
+}
+
+PimselCore::~PimselCore() {
+    // Keys the hook delivers from now on must not reach a coordinator that is being torn down.
+    if (m_eventTap)
+        m_eventTap->setHandler(nullptr);
+    if (m_permissionTimer)
+        m_permissionTimer->stop();
+    m_statusBar.reset();
+    if (m_defaults)
+        m_defaults->sync();
+}
+
+void PimselCore::start() {
+    if (m_hasStarted)
+        return;
+    m_hasStarted = true;
+
+    m_store->reload(m_settings->customAliases());
+    connect(m_settings.get(), &SettingsStore::customAliasesChanged, this,
+            [this] { m_store->reload(m_settings->customAliases()); });
+
+    if (!m_defaults->value(QLatin1String(launchAtLoginDefaultAppliedKey), false).toBool()) {
+        m_defaults->setValue(QLatin1String(launchAtLoginDefaultAppliedKey), true);
+        m_settings->setLaunchAtLogin(true);
+    }
+
+    StatusBarController::Hooks hooks;
+    hooks.openPreferences = [] { qCInfo(startupLog) << "Preferences window is not available yet"; };
+    hooks.openOnboarding = [] { qCInfo(startupLog) << "Setup window is not available yet"; };
+    QPointer<PimselCore> self(this);
+    hooks.terminate = [self] {
+        if (self)
+            self->m_isQuitting = true;
+        QCoreApplication::quit();
+    };
+    m_statusBar = std::make_unique<StatusBarController>(*m_status, *m_settings, *m_permissions,
+                                                        m_updates.get(), std::move(hooks));
+
+    m_eventTap->setHandler(m_coordinator.get());
+    connect(m_coordinator.get(), &AutocompleteCoordinator::swallowableKeysChanged, m_eventTap.get(),
+            &EventTapManager::refreshGrabs);
+
+    m_permissions->refresh();
+    startEventTapIfPossible();
+
+    connect(m_frontmost.get(), &FrontmostApplication::frontmostApplicationChanged, this,
+            &PimselCore::applicationActivated);
+
+    startPermissionTimer();
+    m_updates->start();
+    Q_EMIT started();
+
+    if (bothPermissionsGranted()) {
+        m_defaults->setValue(QLatin1String(setupCompletedKey), true);
+        return;
+    }
+    if (!m_defaults->value(QLatin1String(setupCompletedKey), false).toBool())
+        reportIncompleteSetup();
+}
+
+void PimselCore::startEventTapIfPossible() {
+    if (!m_permissions->inputMonitoringGranted() || m_eventTap->isRunning())
+        return;
+    const bool tapStarted = m_eventTap->start();
+    qCInfo(inputLog, "startEventTapIfPossible: inputMonitoringGranted=true tapStarted=%s",
+           tapStarted ? "true" : "false");
+}
+
+bool PimselCore::isPermissionPollRunning() const {
+    return m_permissionTimer != nullptr && m_permissionTimer->isActive();
+}
+
+void PimselCore::startPermissionTimer() {
+    if (m_permissionTimer)
+        m_permissionTimer->deleteLater();
+    m_permissionTimer = new QTimer(this);
+    m_permissionTimer->setInterval(permissionPollMs);
+    connect(m_permissionTimer, &QTimer::timeout, this, &PimselCore::permissionTick);
+    m_permissionTimer->start();
+}
+
+void PimselCore::permissionTick() {
+    m_permissions->refresh();
+    startEventTapIfPossible();
+    markSetupCompletedIfGranted();
+    if (m_eventTap->isRunning() && bothPermissionsGranted()) {
+        m_permissionTimer->stop();
+        m_permissionTimer->deleteLater();
+        m_permissionTimer = nullptr;
+    }
+}
+
+bool PimselCore::bothPermissionsGranted() const {
+    return m_permissions->accessibilityGranted() && m_permissions->inputMonitoringGranted();
+}
+
+void PimselCore::markSetupCompletedIfGranted() {
+    if (bothPermissionsGranted())
+        m_defaults->setValue(QLatin1String(setupCompletedKey), true);
+}
+
+void PimselCore::reportIncompleteSetup() {
+    qCInfo(permissionsLog).nospace() << "Setup is incomplete (accessibility "
+                                     << (m_permissions->accessibilityGranted() ? "granted" : "missing")
+                                     << ", input monitoring "
+                                     << (m_permissions->inputMonitoringGranted() ? "granted" : "missing")
+                                     << "); the setup window is not available yet";
+}
+
+void PimselCore::applicationActivated() {
+    // Our own panels (the emoji browser takes the keyboard) are not another application: cancelling
+    // here would close the browser the moment it opened.
+    const std::optional<qint64> pid = m_frontmost->activeProcessId();
+    if (pid && *pid == QCoreApplication::applicationPid())
+        return;
+    m_coordinator->cancel();
+}
+
+} // namespace pimsel

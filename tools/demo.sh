@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Shows Pimsel at work without a desktop of your own: inside a throw-away X11 session it opens a
+# GTK text entry, starts Pimsel, types ":smi" as a user would, takes a screenshot with the
+# suggestions showing, presses Tab and prints what the field then holds.
+#
+#   tools/demo.sh [BUILD_DIR]        (default: build; `make demo` builds it first)
+#
+# The screenshot is written to $PIMSEL_DEMO_SHOT (default: pimsel-demo.png in the current directory).
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+build=$(cd "$build" && pwd) || exit 2
+shot=${PIMSEL_DEMO_SHOT:-$PWD/pimsel-demo.png}
+case $shot in /*) ;; *) shot=$PWD/$shot ;; esac
+
+for tool in app/pimsel tests/e2e/typist tests/e2e/app/screenshot; do
+  if [ ! -x "$build/$tool" ]; then
+    echo "demo: $build/$tool is missing; build first (make demo does)" >&2
+    exit 2
+  fi
+done
+
+if [ -z "${PIMSEL_DEMO_INSIDE:-}" ]; then
+  PIMSEL_DEMO_INSIDE=1 PIMSEL_DEMO_SHOT=$shot exec "$root/tests/e2e/desktop-session.sh" "$0" "$build"
+fi
+
+# From here on we are inside the session.
+work=$PIMSEL_SESSION_TMP
+field=$work/field.txt
+/usr/bin/python3 "$root/tests/e2e/targets/gtk_entry.py" --title "Pimsel demo" --out "$field" >"$work/gtk.out" 2>&1 &
+for _ in $(seq 200); do
+  grep -q '^READY' "$work/gtk.out" 2>/dev/null && break
+  sleep 0.05
+done
+window=$(sed -n 's/^READY //p' "$work/gtk.out")
+[ -n "$window" ] || { echo "demo: the text entry did not come up" >&2; cat "$work/gtk.out" >&2; exit 1; }
+
+"$build/app/pimsel" >"$work/pimsel.log" 2>&1 &
+pimsel=$!
+for _ in $(seq 100); do
+  grep -q 'tapStarted=true' "$work/pimsel.log" 2>/dev/null && break
+  sleep 0.05
+done
+grep -q 'tapStarted=true' "$work/pimsel.log" || { echo "demo: Pimsel did not start" >&2; cat "$work/pimsel.log" >&2; exit 1; }
+echo "Pimsel is running (pid $pimsel); typing \":smi\" into a GTK entry..."
+
+typist=$build/tests/e2e/typist
+"$typist" --window "$window" type ":smi" || exit 1
+sleep 0.6
+"$build/tests/e2e/app/screenshot" "$shot" --window "$window" --below 200 || exit 1
+"$typist" --window "$window" key Tab || exit 1
+sleep 0.6
+"$typist" remove
+kill -TERM "$pimsel"
+wait "$pimsel"
+
+echo "The field now reads: $(cat "$field")"
+echo "Screenshot with the suggestions open: $shot"
