@@ -178,6 +178,23 @@ bool Typist::removeMaster(const char* display) {
     return d.masterKeyboard && removeMasterDevice(c.get(), d.masterKeyboard);
 }
 
+xcb_window_t Typist::activeWindow(const char* display) {
+    xcb::Connection c(display);
+    if (!c)
+        return XCB_WINDOW_NONE;
+    const char name[] = "_NET_ACTIVE_WINDOW";
+    auto atom = xcb::reply<xcb_intern_atom_reply_t>(c.get(), xcb_intern_atom_reply,
+                                                    xcb_intern_atom(c.get(), 0, sizeof name - 1, name));
+    if (!atom)
+        return XCB_WINDOW_NONE;
+    auto property = xcb::reply<xcb_get_property_reply_t>(
+        c.get(), xcb_get_property_reply,
+        xcb_get_property(c.get(), 0, c.root(), atom->atom, XCB_ATOM_WINDOW, 0, 1));
+    if (!property || xcb_get_property_value_length(property.get()) < 4)
+        return XCB_WINDOW_NONE;
+    return *static_cast<const xcb_window_t*>(xcb_get_property_value(property.get()));
+}
+
 void Typist::sync() {
     if (connection_) {
         xcb::reply<xcb_get_input_focus_reply_t>(connection_.get(), xcb_get_input_focus_reply,

@@ -1,9 +1,10 @@
 // Command-line front end of the typist for shell-driven demos and checks:
 //   typist [--window XID] type TEXT | key COMBO | press KEY | release KEY | click X Y [BUTTON] | remove
-// Several commands may follow one another. The typist's master device is kept between invocations;
-// "remove" takes it away.
+// Several commands may follow one another; without --window the active window gets the keys. The typist's
+// master device is kept between invocations; "remove" takes it away.
 #include "tests/e2e/typist.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -31,6 +32,11 @@ int main(int argc, char** argv) {
         }
     };
     bool ok = true;
+    // Without --window first, the keys go to the window the session has active.
+    if (std::string(argv[1]) != "--window") {
+        if (const xcb_window_t active = Typist::activeWindow())
+            ok = typist.focus(active);
+    }
     while (ok && i < argc) {
         const std::string command = argv[i];
         if (command == "--window") {
@@ -55,13 +61,14 @@ int main(int argc, char** argv) {
             i += 2;
         } else if (command == "click") {
             need(2);
+            const int x = std::atoi(argv[i + 1]);
+            const int y = std::atoi(argv[i + 2]);
+            i += 3;
             int button = 1;
-            if (i + 3 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 3][0])))
-                button = std::atoi(argv[i + 3]);
-            ok = typist.click(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]), button);
-            i += (button != 1 || (i + 3 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 3][0]))))
-                     ? 4
-                     : 3;
+            // An optional button number follows the coordinates.
+            if (i < argc && std::isdigit(static_cast<unsigned char>(argv[i][0])))
+                button = std::atoi(argv[i++]);
+            ok = typist.click(x, y, button);
         } else {
             std::fprintf(stderr, "typist: unknown command %s\n", command.c_str());
             return 2;
