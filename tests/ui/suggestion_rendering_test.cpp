@@ -91,19 +91,16 @@ TEST_F(SuggestionRendering, AccentFillsTheSelectedRowWithInkText) {
     EXPECT_TRUE(near(render().pixelColor(layout::rowRect(2).topLeft()), ink, 3));
 }
 
-TEST_F(SuggestionRendering, EmojiAreDrawnInColour) {
+TEST_F(SuggestionRendering, ColourEmojiAccentTriggerAndCreamAliasOrName) {
     model.setResults(sampleRows(7));
     model.setSelectedIndex(-1);
-    const QImage image = render();
+    const QImage rows = render();
     for (int row = 0; row < 7; ++row)
-        EXPECT_GT(countPixels(image, layout::rowEmojiRect(row), isVivid), 20) << "row " << row;
-}
+        EXPECT_GT(countPixels(rows, layout::rowEmojiRect(row), isVivid), 20) << "row " << row;
 
-TEST_F(SuggestionRendering, TriggerInAccentAndAliasOrNameInCream) {
     EmojiEntry unnamed = entry(QStringLiteral("🙂"), QString());
     unnamed.name = QStringLiteral("slightly smiling face"); // no alias: the name is shown
     model.setResults({entry(QStringLiteral("😄"), QStringLiteral("smile")), unnamed});
-    model.setSelectedIndex(-1);
     const auto accentPixels = [&](const QString& trigger) {
         model.setTrigger(trigger);
         return countPixels(render(), layout::rowLabelRect(0), isAccentLike);
@@ -112,23 +109,15 @@ TEST_F(SuggestionRendering, TriggerInAccentAndAliasOrNameInCream) {
     const int one = accentPixels(QStringLiteral(":"));
     EXPECT_GT(one, 0);
     EXPECT_GT(accentPixels(QStringLiteral("%%%")), 2 * one);
-
     const QImage image = render();
-    const auto rightmostLight = [&](int row) {
-        const QRect label = layout::rowLabelRect(row);
-        int right = -1;
-        for (int x = label.left(); x <= label.right(); ++x)
-            right = countPixels(image, QRect(x, label.top(), 1, label.height()), isLightText) > 0 ? x : right;
-        return right;
-    };
-    EXPECT_GT(countPixels(image, layout::rowLabelRect(0), isLightText), 20);
-    EXPECT_GT(rightmostLight(1), rightmostLight(0) + 20);
+    const int alias = countPixels(image, layout::rowLabelRect(0), isLightText);
+    EXPECT_GT(alias, 20);
+    EXPECT_GT(countPixels(image, layout::rowLabelRect(1), isLightText), 2 * alias);
 }
 
 TEST_F(SuggestionRendering, ToneStripUnderTheRows) {
     model.setResults(sampleRows(3));
     model.setSelectedIndex(2);
-    EXPECT_EQ(render().height(), 102);
     model.setToneVariants(toneVariants(sampleRows(3)[2]));
     model.setSelectedToneIndex(3);
     const QImage toned = render();
