@@ -103,12 +103,12 @@ export DBUS_SESSION_BUS_ADDRESS
 # Accessibility bus, enabled before any target application starts.
 spawn at-spi /usr/libexec/at-spi-bus-launcher --launch-immediately
 a11y_name_owned() {
-  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.NameHasOwner org.a11y.Bus | grep -q true
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus | grep -q 'boolean true'
 }
 wait_for 10 a11y_name_owned || fail "org.a11y.Bus did not appear"
-gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-  --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null ||
+dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
+  string:org.a11y.Status string:IsEnabled variant:boolean:true >/dev/null ||
   fail "could not enable accessibility"
 
 # Window manager.
