@@ -311,7 +311,8 @@ public:
                 xcb_discard_reply(c, cookie.sequence);
             }
         }
-        xcb_flush(c);
+        // Wait until the server holds the new grabs, so the very next key is already covered.
+        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
         wake();
     }
 

@@ -51,6 +51,62 @@ TEST_P(InputHook, SwallowedTabNeverReachesTheFieldAndEachKeyIsHandedOverOnce) {
     EXPECT_EQ(handler.script().toStdString(), "a[tab]b") << "the raw and the grabbed press are one key";
 }
 
+TEST_P(InputHook, GrabsFollowTheHandlersStateAfterEveryEvent) {
+    // Like the coordinator: Tab is swallowable only until it has been used once.
+    handler.keys.insert(KeyAction::tab);
+    handler.decide = [this](const InputEvent& e) {
+        const bool swallow = handler.keys.mayContain(e);
+        if (swallow)
+            handler.keys = {};
+        return swallow;
+    };
+    tap.refreshGrabs();
+    whileUserTypes([&] {
+        typist->type("a");
+        typist->key("Tab");
+        typist->type("b");
+        typist->key("Tab");
+        typist->type("c");
+    });
+    EXPECT_TRUE(pumpUntil([&] { return handler.script() == "a[tab]b[tab]c"; }))
+        << handler.script().toStdString();
+    EXPECT_EQ(app->settledText().toStdString(), "ab") << "the second Tab moved the focus on";
+    EXPECT_EQ(tap.heldGrabCount(), 0);
+}
+
+struct SwallowCase {
+    const char* label;
+    SwallowableKeys keys;
+    const char* typed;
+    const char* field;
+};
+
+TEST_P(InputHook, SwallowsExactlyTheKeysTheHandlerMaySwallow) {
+    SwallowableKeys trigger;
+    trigger.triggerText = QStringLiteral(":");
+    SwallowableKeys anyText;
+    anyText.anyText = true;
+    SwallowableKeys editing;
+    editing.insert(KeyAction::backspace);
+    editing.insert(KeyAction::space);
+    const SwallowCase cases[] = {
+        {"trigger only", trigger, "a:b;:", "ab;"},
+        {"every text key but not space", anyText, "ab c", " "},
+        {"backspace and space", editing, "ab c\bd", "abcd"},
+    };
+    for (const SwallowCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        app = std::make_unique<TargetApp>(GetParam());
+        ASSERT_TRUE(app->isReady());
+        ASSERT_TRUE(typist->focus(app->window()));
+        handler.keys = c.keys;
+        handler.decide = [this](const InputEvent& e) { return handler.keys.mayContain(e); };
+        tap.refreshGrabs();
+        whileUserTypes([&] { typist->type(c.typed); });
+        EXPECT_EQ(app->settledText().toStdString(), c.field);
+    }
+}
+
 TEST_P(InputHook, PassedTabDoesWhatTheFieldDoesWithIt) {
     handler.keys.insert(KeyAction::tab);
     handler.decide = [](const InputEvent&) { return false; };
