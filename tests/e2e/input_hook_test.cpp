@@ -6,6 +6,8 @@
 #include "tests/e2e/support/target_app.h"
 #include "tests/e2e/typist.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 namespace pimsel::e2e {
@@ -208,6 +210,38 @@ TEST(InputHookLifecycle, ASecondStartInstallsNothingNew) {
     EXPECT_TRUE(pumpUntil([&] { return handler.script() == ":q"; })) << handler.script().toStdString();
     pump(std::chrono::milliseconds(100));
     EXPECT_EQ(handler.script().toStdString(), ":q");
+}
+
+TEST(InputHookLayout, TheTriggerGrabFollowsALayoutChange) {
+    // The session keyboard is switched to German, where ":" is Shift+period instead of Shift+semicolon.
+    TargetApp app(TargetApp::Kind::gtk);
+    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    ScriptedHandler handler;
+    handler.keys.triggerText = QStringLiteral(":");
+    handler.decide = [&](const InputEvent& e) { return handler.keys.mayContain(e); };
+    EventTapManager tap;
+    tap.setHandler(&handler);
+    ASSERT_TRUE(tap.start());
+
+    const auto setLayout = [](const char* layout) {
+        QProcess setxkbmap;
+        setxkbmap.start(QStringLiteral("setxkbmap"),
+                        {QStringLiteral("-layout"), QString::fromLatin1(layout)});
+        return setxkbmap.waitForFinished(5000) && setxkbmap.exitCode() == 0;
+    };
+    ASSERT_TRUE(setLayout("de"));
+    pump(std::chrono::milliseconds(500)); // the hook reloads keymaps after a short quiet period
+    {
+        Typist keyboard(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+        ASSERT_TRUE(keyboard.isReady()) << keyboard.error();
+        whileUserTypes([&] { keyboard.type("a:b"); });
+    }
+    const QString field = app.settledText();
+    const QString script = handler.script();
+    ASSERT_TRUE(setLayout("us"));
+    pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(field.toStdString(), "ab");
+    EXPECT_EQ(script.toStdString(), "a:b");
 }
 
 } // namespace
