@@ -11,12 +11,11 @@
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -76,20 +75,15 @@ private:
     SearchIndex m_index;
 };
 
-class FakeFocus : public FocusContextProviding {
+// The desktop around the coordinator: focus, frontmost application and the exclusion rules.
+class FakeDesktop : public FocusContextProviding,
+                    public AppExclusionChecking,
+                    public FrontmostApplicationProviding {
 public:
     bool isSecureFieldFocused() override { return ++secureQueries, secure; }
     std::optional<QRect> caretRect() override { return ++caretQueries, caret; }
     std::optional<QUrl> currentBrowserURL() override { return ++urlQueries, url; }
-
-    bool secure = false;
-    std::optional<QRect> caret = QRect(400, 300, 2, 16);
-    std::optional<QUrl> url;
-    int secureQueries = 0, caretQueries = 0, urlQueries = 0;
-};
-
-class FakeExclusions : public AppExclusionChecking {
-public:
+    std::optional<QString> frontmostApplicationId() const override { return appId; }
     bool isAppExcluded(const std::optional<QString>& app) const override {
         return app && excludedApps.contains(*app);
     }
@@ -101,15 +95,17 @@ public:
         return host && disabledHosts.contains(*host);
     }
 
+    bool secure = false;
+    std::optional<QRect> caret = QRect(400, 300, 2, 16);
+    std::optional<QUrl> url;
+    std::optional<QString> appId = "org.example.Editor";
     QSet<QString> excludedApps, browsers, disabledHosts;
     mutable QStringList hostsAsked;
+    int secureQueries = 0, caretQueries = 0, urlQueries = 0;
 };
-
-class FakeFrontmost : public FrontmostApplicationProviding {
-public:
-    std::optional<QString> frontmostApplicationId() const override { return appId; }
-    std::optional<QString> appId = "org.example.Editor";
-};
+using FakeFocus = FakeDesktop;
+using FakeExclusions = FakeDesktop;
+using FakeFrontmost = FakeDesktop;
 
 // Holds what a user would see; like a real window it answers hit tests by its geometry, shown or not.
 class FakeSuggestions : public SuggestionPresenting {
@@ -202,19 +198,26 @@ public:
     bool dismissOnOrderOut = false;
 };
 
-class FakeInserter : public TokenReplacing, public Noting {
+// What reaches the application: insertions and backspaces. Each insertion completes on request.
+class FakeOutput : public TokenReplacing, public StickerInserting, public BackspacePosting, public Noting {
 public:
     void replaceToken(int eraseCount, const QString& text, std::function<void()> completion) override {
         note(QString("insert %1 %2").arg(eraseCount).arg(text));
         pending = std::move(completion);
     }
+    void insert(const QUrl& file, bool isAnimated, int eraseCount,
+                std::function<void()> completion) override {
+        note(QString("sticker %1 %2 %3")
+                 .arg(file.fileName(), isAnimated ? "animated" : "still")
+                 .arg(eraseCount));
+        pending = std::move(completion);
+    }
+    void pressBackspace(int count) override { note(QString("backspace %1").arg(count)); }
     std::function<void()> pending;
 };
-
-class FakeBackspaces : public BackspacePosting, public Noting {
-public:
-    void pressBackspace(int count) override { note(QString("backspace %1").arg(count)); }
-};
+using FakeInserter = FakeOutput;
+using FakeBackspaces = FakeOutput;
+using FakeStickerInserter = FakeOutput;
 
 class FakeStickerStore : public StickerProviding, public Noting {
 public:
@@ -234,28 +237,6 @@ public:
     std::function<void(std::optional<QUrl>)> pending;
 };
 
-class FakeStickerInserter : public StickerInserting, public Noting {
-public:
-    void insert(const QUrl& file, bool isAnimated, int eraseCount,
-                std::function<void()> completion) override {
-        note(QString("sticker %1 %2 %3")
-                 .arg(file.fileName(), isAnimated ? "animated" : "still")
-                 .arg(eraseCount));
-        pending = std::move(completion);
-    }
-    std::function<void()> pending;
-};
-
-// Spins the event loop for `ms` milliseconds.
-inline void spin(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-}
-
 // One coordinator with every collaborator faked except the engine pieces it is built around,
 // driven by a script. Every step records a violation whenever
 //  - an event is swallowed that the grab set, as asked just before it, did not contain;
@@ -273,8 +254,7 @@ public:
         , settings(&defaults)
         , store(sampleCatalogue())
         , tokenBuffer([this] { return settings.triggerCharacter(); }) {
-        for (Noting* noting : std::initializer_list<Noting*>{&store, &browser, &picker, &inserter,
-                                                             &backspaces, &stickers, &stickerInserter})
+        for (Noting* noting : std::initializer_list<Noting*>{&store, &browser, &picker, &stickers, &output})
             noting->out = &effects;
         std::optional<StickerServices> services;
         if (options.stickerServices) {
@@ -283,12 +263,11 @@ public:
                 search = [this](const QString& query, GiphySearchCompletion) {
                     effects << "gif search " + query;
                 };
-            services = StickerServices{&stickers, &picker, &stickerInserter, search};
+            services = StickerServices{&stickers, &picker, &output, search};
         }
         coordinator = std::make_unique<AutocompleteCoordinator>(
-            settings, store, tokenBuffer, focus, exclusions, suggestions, browser, inserter, frontmost,
-            backspaces, stickerDetector, giphyDetector, QSet<QString>{messagingApp, "org.telegram.desktop"},
-            services);
+            settings, store, tokenBuffer, desktop, desktop, suggestions, browser, output, desktop, output,
+            stickerDetector, giphyDetector, QSet<QString>{messagingApp, "org.telegram.desktop"}, services);
         announced = coordinator->swallowableKeys();
         QObject::connect(coordinator.get(), &AutocompleteCoordinator::swallowableKeysChanged,
                          coordinator.get(), [this] { announced = coordinator->swallowableKeys(); });
@@ -299,24 +278,22 @@ public:
 
     // Plain characters are one text key each (' ' is the Space key); {text} is one text key;
     // <name>, <name:arg> and <name*count> are keys, clicks, callbacks and changes of the
-    // surroundings (see step()). Returns one mark per event: 'S' swallowed, '.' passed.
+    // surroundings (see once()). Returns one mark per event: 'S' swallowed, '.' passed.
     QString run(const QString& script) {
         QString marks;
         for (qsizetype i = 0; i < script.size(); ++i) {
             const QChar ch = script[i];
-            if (ch == QLatin1Char('{') || ch == QLatin1Char('<')) {
-                const qsizetype end = script.indexOf(ch == QLatin1Char('{') ? u'}' : u'>', i);
-                const QString inner = script.mid(i + 1, end - i - 1);
-                if (ch == QLatin1Char('{'))
-                    marks += mark(send(InputEvent::keyDown(KeyAction::text, inner)));
-                else
-                    marks += step(inner);
-                i = end;
-            } else if (ch == QLatin1Char(' ')) {
-                marks += mark(send(InputEvent::keyDown(KeyAction::space)));
+            const qsizetype end = ch == '{' ? script.indexOf('}', i) : ch == '<' ? script.indexOf('>', i) : i;
+            const QString inner = script.mid(i + 1, end - i - 1);
+            if (ch == '<') {
+                const QString name = inner.section(':', 0, 0).section('*', 0, 0);
+                for (int n = std::max(1, inner.section(':', 0, 0).section('*', 1).toInt()); n > 0; --n)
+                    marks += once(name, inner.section(':', 1));
             } else {
-                marks += mark(send(InputEvent::keyDown(KeyAction::text, QString(ch))));
+                marks += mark(send(ch == ' ' ? InputEvent::keyDown(KeyAction::space)
+                                             : InputEvent::keyDown(KeyAction::text, ch == '{' ? inner : ch)));
             }
+            i = end;
         }
         return marks;
     }
@@ -346,19 +323,13 @@ public:
     }
 
     QString grabs() const {
-        if (!coordinator)
-            return {};
-        const SwallowableKeys keys = coordinator->swallowableKeys();
+        const SwallowableKeys keys = coordinator ? coordinator->swallowableKeys() : SwallowableKeys{};
         QStringList parts;
-        if (keys.anyText)
-            parts << "text";
-        for (int action = 1; action < keyNames.size(); ++action) {
-            if (keys.contains(static_cast<KeyAction>(action)))
+        for (int action = 0; action < keyNames.size(); ++action) {
+            if (action == 0 ? keys.anyText : keys.contains(static_cast<KeyAction>(action)))
                 parts << keyNames[action];
         }
-        if (!keys.triggerText.isEmpty())
-            parts << keys.triggerText;
-        return parts.join(QLatin1Char(' '));
+        return (parts << keys.triggerText).join(' ').trimmed();
     }
 
     void check(const QString& where) {
@@ -378,9 +349,7 @@ public:
         const SwallowableKeys before = coordinator->swallowableKeys();
         const bool swallowed = coordinator->handleEvent(event);
         if (swallowed && !before.mayContain(event))
-            violations << QString("swallowed outside the grab set: action %1 '%2'")
-                              .arg(static_cast<int>(event.action))
-                              .arg(event.text);
+            violations << "swallowed outside the grab set: " + keyNames[int(event.action)] + event.text;
         check("after an event");
         return swallowed;
     }
@@ -390,18 +359,14 @@ public:
     SettingsStore settings;
     FakeEmojiStore store;
     TokenBuffer tokenBuffer;
-    FakeFocus focus;
-    FakeExclusions exclusions;
+    FakeDesktop desktop;
     FakeSuggestions suggestions;
     FakeBrowser browser;
-    FakeInserter inserter;
-    FakeFrontmost frontmost;
-    FakeBackspaces backspaces;
+    FakeOutput output;
     StickerCommandDetector stickerDetector{"/sticker"};
     StickerCommandDetector giphyDetector{"/gif"};
     FakeStickerStore stickers;
     FakePicker picker;
-    FakeStickerInserter stickerInserter;
     std::unique_ptr<AutocompleteCoordinator> coordinator;
 
     QStringList effects;
@@ -414,20 +379,6 @@ public:
 private:
     static QString mark(bool swallowed) { return swallowed ? "S" : "."; }
 
-    QString step(const QString& inner) {
-        QString name = inner.section(QLatin1Char(':'), 0, 0);
-        const QString arg = inner.section(QLatin1Char(':'), 1);
-        int count = 1;
-        if (const qsizetype star = name.indexOf(QLatin1Char('*')); star > 0) {
-            count = name.mid(star + 1).toInt();
-            name.truncate(star);
-        }
-        QString marks;
-        for (int i = 0; i < count; ++i)
-            marks += once(name, arg);
-        return marks;
-    }
-
     QString once(const QString& name, const QString& arg) {
         using Step = std::function<void(Harness&, const QString&)>;
         static const QHash<QString, Step> steps{
@@ -435,8 +386,8 @@ private:
             {"hover", [](Harness& h, auto& n) { h.suggestions.callbacks.onHover(n.toInt()); }},
             {"tone", [](Harness& h, auto& n) { h.suggestions.callbacks.onPickTone(n.toInt()); }},
             {"bpick", [](Harness& h, auto& n) { h.browser.callbacks.onPick(h.store.entries()[n.toInt()]); }},
-            {"spick", [](Harness& h,
-                         const QString& n) { h.picker.callbacks.onPick(h.stickers.catalogue[n.toInt()]); }},
+            {"spick",
+             [](Harness& h, auto& n) { h.picker.callbacks.onPick(h.stickers.catalogue[n.toInt()]); }},
             {"select",
              [](Harness& h, auto& n) {
                  h.browser.selected = h.store.entries()[n.toInt()];
@@ -446,21 +397,25 @@ private:
             {"nofile", [](Harness& h, auto&) { h.stickers.pending(std::nullopt); }},
             {"done",
              [](Harness& h, auto&) {
-                 for (std::function<void()>* pending : {&h.inserter.pending, &h.stickerInserter.pending})
-                     if (*pending)
-                         std::exchange(*pending, nullptr)();
+                 if (h.output.pending)
+                     std::exchange(h.output.pending, nullptr)();
              }},
             {"cancel", [](Harness& h, auto&) { h.coordinator->cancel(); }},
             {"off", [](Harness& h, auto&) { h.settings.setEnabled(false); }},
-            {"secure", [](Harness& h, auto&) { h.focus.secure = true; }},
-            {"exclude", [](Harness& h, auto&) { h.exclusions.excludedApps << *h.frontmost.appId; }},
+            {"secure", [](Harness& h, auto&) { h.desktop.secure = true; }},
+            {"exclude", [](Harness& h, auto&) { h.desktop.excludedApps << *h.desktop.appId; }},
             {"app",
              [](Harness& h, auto& app) {
-                 h.frontmost.appId = app == "signal" ? messagingApp : app;
+                 h.desktop.appId = app == "signal" ? messagingApp : app;
                  if (app == "none")
-                     h.frontmost.appId.reset();
+                     h.desktop.appId.reset();
              }},
-            {"wait", [](Harness&, auto&) { spin(400); }}, // the dismissal erase waits 0.12 s
+            {"wait", // the dismissal erase waits 0.12 s
+             [](Harness&, auto&) {
+                 QEventLoop loop;
+                 QTimer::singleShot(400, &loop, &QEventLoop::quit);
+                 loop.exec();
+             }},
             // Everything still pending when the coordinator goes away comes in late.
             {"gone",
              [](Harness& h, auto&) {

@@ -52,11 +52,8 @@ const QList<Script> typing{
      [](Harness& h) { h.settings.setShowImmediatelyAfterColon(true); }},
     {"BareTriggerNotAsked", ":", ".", "", "token :", nullptr,
      [](Harness& h) { h.store.setUseCount("🎉", 3); }},
-    {"SelectionWraps", ":smi<up>", "....S", "", "panel 😄 😃 😺 @2, token :smi"},
     {"SelectionWrapsBack", ":smi<up><down><down><tab>", "....SSSS", "insert 4 😃 | record 😃"},
     {"ArrowsWithoutPopoverEndTheToken", ":<up> :<down> :<left> :<right>", "...........", "", "idle"},
-    {"HoverMovesTheSelection", "<hover:1>", "", "", nullptr,
-     "tab ret esc up down :", [](Harness& h) { mostUsed(h), h.run(QStringLiteral(":")); }},
     // Tones.
     {"ToneClampsRight", ":wave<right*7>", ".....SSSSSSS", "", "panel 👋 @0 tone 5, token :wave",
      "tab ret esc up down left right :"},
@@ -95,24 +92,24 @@ const QList<Script> typing{
      "insert 4 😄 | record 😄", "panel 👋 @0 tone 0, token :wave"},
     // Silences.
     {"ExcludedApp", ":smi<tab><esc> :tada: ::", "................", "", "idle", "",
-     [](Harness& h) { h.exclusions.excludedApps << *h.frontmost.appId; }},
+     [](Harness& h) { h.desktop.excludedApps << *h.desktop.appId; }},
     {"PasswordField", ":smi<tab><esc> :tada: ::", "................", "", "idle", "",
-     [](Harness& h) { h.focus.secure = true; }},
+     [](Harness& h) { h.desktop.secure = true; }},
     {"SwitchedOff", ":smi<tab><esc> :tada: ::", "................", "", "idle", "",
      [](Harness& h) { h.settings.setEnabled(false); }},
     {"DisabledSite", ":smi<tab><esc> :tada: ::", "................", "", "idle", "",
      [](Harness& h) {
-         h.frontmost.appId = QStringLiteral("firefox-esr");
-         h.exclusions.browsers << QStringLiteral("firefox-esr");
-         h.focus.url = QUrl(QStringLiteral("https://www.example.com/inbox"));
-         h.exclusions.disabledHosts << QStringLiteral("www.example.com");
+         h.desktop.appId = QStringLiteral("firefox-esr");
+         h.desktop.browsers << QStringLiteral("firefox-esr");
+         h.desktop.url = QUrl(QStringLiteral("https://www.example.com/inbox"));
+         h.desktop.disabledHosts << QStringLiteral("www.example.com");
      }},
     {"OtherSiteDisabled", ":smi<tab>", "....S", "insert 4 😄 | record 😄", "inserting", nullptr,
      [](Harness& h) {
-         h.frontmost.appId = QStringLiteral("chromium");
-         h.exclusions.browsers << QStringLiteral("chromium");
-         h.focus.url = QUrl(QStringLiteral("https://mail.example.org/u/0"));
-         h.exclusions.disabledHosts << QStringLiteral("www.example.com");
+         h.desktop.appId = QStringLiteral("chromium");
+         h.desktop.browsers << QStringLiteral("chromium");
+         h.desktop.url = QUrl(QStringLiteral("https://mail.example.org/u/0"));
+         h.desktop.disabledHosts << QStringLiteral("www.example.com");
      }},
     {"PasswordFieldGainsFocus", ":smi<secure>l", ".....", "", "idle"},
     {"AppBecomesExcluded", ":smi<exclude><tab>", ".....", "", "idle"},
@@ -133,25 +130,25 @@ INSTANTIATE_TEST_SUITE_P(Coordinator, CoordinatorTyping, ::testing::ValuesIn(typ
 // a browser that has website rules.
 TEST(CoordinatorDesktop, IsAskedOnlyWhenATokenNeedsIt) {
     Harness h;
-    h.focus.url = QUrl(QStringLiteral("https://mail.example.org/u/0"));
-    h.focus.caret = QRect(10, 20, 2, 18);
+    h.desktop.url = QUrl(QStringLiteral("https://mail.example.org/u/0"));
+    h.desktop.caret = QRect(10, 20, 2, 18);
     h.run(QStringLiteral("hello 10:30 world<bs>"));
-    EXPECT_EQ(h.focus.secureQueries, 1); // only for the ':' in "10:30"
-    EXPECT_EQ(h.focus.caretQueries, 0);
+    EXPECT_EQ(h.desktop.secureQueries, 1); // only for the ':' in "10:30"
+    EXPECT_EQ(h.desktop.caretQueries, 0);
     h.run(QStringLiteral(" :smi"));
     EXPECT_EQ(h.suggestions.anchor, QRect(10, 20, 2, 18));
     EXPECT_EQ(h.suggestions.trigger, QStringLiteral(":"));
-    EXPECT_EQ(h.focus.urlQueries, 0);
+    EXPECT_EQ(h.desktop.urlQueries, 0);
 
-    h.frontmost.appId = QStringLiteral("chromium");
-    h.exclusions.browsers << QStringLiteral("chromium");
+    h.desktop.appId = QStringLiteral("chromium");
+    h.desktop.browsers << QStringLiteral("chromium");
     h.run(QStringLiteral("<esc> :"));
-    EXPECT_EQ(h.exclusions.hostsAsked.last(), QStringLiteral("mail.example.org"));
-    h.focus.url.reset();
-    h.focus.caret.reset();
+    EXPECT_EQ(h.desktop.hostsAsked.last(), QStringLiteral("mail.example.org"));
+    h.desktop.url.reset();
+    h.desktop.caret.reset();
     h.settings.setTriggerKey(QStringLiteral(";"));
     h.run(QStringLiteral(" ;ta"));
-    EXPECT_EQ(h.exclusions.hostsAsked.last(), QStringLiteral("<none>"));
+    EXPECT_EQ(h.desktop.hostsAsked.last(), QStringLiteral("<none>"));
     EXPECT_EQ(h.suggestions.anchor, std::nullopt); // the popover still follows the caret
     EXPECT_EQ(h.suggestions.trigger, QStringLiteral(";"));
     EXPECT_TRUE(h.violations.isEmpty()) << h.violations.join(QLatin1Char('\n')).toStdString();
