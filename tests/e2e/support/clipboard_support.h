@@ -23,10 +23,20 @@ inline QString dumpClipboard() {
     return QString::fromUtf8(dump.readAllStandardOutput());
 }
 
-// Another application holding rich text and an image on the clipboard.
+// Another application holding data on the clipboard: a Qt one with rich text and an image, or a
+// GTK one with a formatted text buffer copy or a picture.
 class ClipboardOwner {
 public:
-    ClipboardOwner() {
+    enum class Kind { qtRichTextAndImage, gtkRichText, gtkImage };
+
+    explicit ClipboardOwner(Kind kind = Kind::qtRichTextAndImage) {
+        if (kind != Kind::qtRichTextAndImage) {
+            process.start(QStringLiteral("/usr/bin/python3"),
+                          {QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_clip_owner.py"),
+                           kind == Kind::gtkImage ? QStringLiteral("image") : QStringLiteral("rich")});
+            ready = waitForReady();
+            return;
+        }
         QImage image(24, 16, QImage::Format_ARGB32);
         image.fill(QColor(204, 247, 67));
         QPainter(&image).fillRect(4, 4, 8, 8, QColor(11, 11, 11, 128));
@@ -49,7 +59,24 @@ public:
     }
     bool ready = false;
 
+    static const char* kindName(Kind kind) {
+        switch (kind) {
+        case Kind::qtRichTextAndImage:
+            return "qtRichTextAndImage";
+        case Kind::gtkRichText:
+            return "gtkRichText";
+        case Kind::gtkImage:
+            return "gtkImage";
+        }
+        return "";
+    }
+
 private:
+    bool waitForReady() {
+        return pumpUntil(
+            [&] { return process.canReadLine() || (process.waitForReadyRead(5) && process.canReadLine()); },
+            std::chrono::seconds(10));
+    }
     void write(const char* name, const QByteArray& bytes) {
         QFile f(dir.filePath(QString::fromLatin1(name)));
         f.open(QIODevice::WriteOnly);
