@@ -1,0 +1,708 @@
+// The built application as a real process with a profile of its own, typed into as a user would:
+// suggestions, acceptance, keys it must take or leave, where it stays silent, and its lifecycle.
+// Besides the checks, it prints the timings it saw (start to hook, key to popover, accept to field).
+#include "platform/focus_context_provider.h"
+#include "platform/frontmost_application.h"
+#include "tests/e2e/focus/focus_e2e_support.h"
+#include "tests/e2e/support/input_fixture.h"
+#include "tests/e2e/support/target_app.h"
+#include "tests/e2e/typist.h"
+#include "ui/suggestion_layout.h"
+
+#include <QColor>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace pimsel::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+namespace layout = suggestion_layout;
+
+constexpr std::uint32_t keyTab = 0xff09;
+constexpr std::uint32_t keyReturn = 0xff0d;
+constexpr std::uint32_t keyEscape = 0xff1b;
+
+template <typename T> using XReply = xcb::Reply<T>;
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * double(values.size())))];
+}
+
+// A profile (XDG_CONFIG_HOME) of its own, with settings written before Pimsel starts.
+class Profile {
+public:
+    QString configHome() const { return dir_.path(); }
+    QString settingsPath() const { return dir_.filePath(QStringLiteral("pimsel/pimsel.conf")); }
+    void set(const QString& key, const QVariant& value) {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        settings.setValue(key, value);
+    }
+    QVariant read(const QString& key) const {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        return settings.value(key);
+    }
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+        env.insert(QStringLiteral("PIMSEL_UPDATE_FEED_URL"), QString()); // no network
+        return env;
+    }
+    // The command line on this profile: one line per result.
+    QStringList cli(const QStringList& arguments) const {
+        QProcess process;
+        process.setProcessEnvironment(environment());
+        process.start(QStringLiteral(PIMSEL_BINARY), arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput())
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QString topResult(const QString& query) const {
+        const QStringList lines = cli({QStringLiteral("search"), query});
+        return lines.isEmpty() ? QString() : lines.first().section(QLatin1Char('\t'), 0, 0);
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Pimsel itself, started from the built binary.
+class Pimsel {
+public:
+    explicit Pimsel(const Profile& profile, const QProcessEnvironment& extra = {}) {
+        QProcessEnvironment env = profile.environment();
+        for (const QString& key : extra.keys())
+            env.insert(key, extra.value(key));
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        clock_.start();
+        process_.start(QStringLiteral(PIMSEL_BINARY), {});
+    }
+    ~Pimsel() { stop(); }
+
+    // Waits for the hook; the time it took from the process start is kept.
+    bool waitForHook() {
+        const bool running =
+            pumpUntil([&] { return output().contains(QLatin1String("tapStarted=true")); }, 10s);
+        if (running && startupMs_ < 0)
+            startupMs_ = double(clock_.nsecsElapsed()) / 1e6;
+        return running;
+    }
+    double startupMs() const { return startupMs_; }
+    qint64 pid() const { return process_.processId(); }
+    bool isRunning() const { return process_.state() == QProcess::Running; }
+    QString output() {
+        output_ += QString::fromUtf8(process_.readAll());
+        return output_;
+    }
+    long rssKiB() const {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        const QRegularExpression line(QStringLiteral("VmRSS:\\s+(\\d+)"));
+        const auto match = line.match(QString::fromLatin1(status.readAll()));
+        return match.hasMatch() ? match.captured(1).toLong() : -1;
+    }
+    // SIGTERM; the milliseconds until the process was gone, or -1.
+    double terminate() {
+        if (process_.state() == QProcess::NotRunning)
+            return -1;
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(pid()), SIGTERM);
+        if (!process_.waitForFinished(10000))
+            return -1;
+        return double(clock.nsecsElapsed()) / 1e6;
+    }
+    int exitCode() const { return process_.exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return process_.exitStatus(); }
+    void stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(2000);
+        }
+    }
+
+private:
+    QProcess process_;
+    QElapsedTimer clock_;
+    QString output_;
+    double startupMs_ = -1;
+};
+
+// What the X server knows about Pimsel's windows and about the keys a target window receives.
+class XView {
+public:
+    XView()
+        : connection_(nullptr) {
+        if (!connection_)
+            return;
+        xcb_connection_t* c = connection_.get();
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        netWmPid_ = atom("_NET_WM_PID");
+        clientList_ = atom("_NET_CLIENT_LIST");
+        closeWindow_ = atom("_NET_CLOSE_WINDOW");
+        const XReply<xcb_input_xi_query_version_reply_t> version(
+            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        const xcb_setup_t* setup = xcb_get_setup(c);
+        minKeycode_ = setup->min_keycode;
+        const int span = setup->max_keycode - setup->min_keycode + 1;
+        const XReply<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
+            c, xcb_get_keyboard_mapping(c, setup->min_keycode, std::uint8_t(span)), nullptr));
+        if (mapping) {
+            const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+            for (int i = 0; i < span; ++i)
+                keysymOf_[std::uint8_t(minKeycode_ + i)] = syms[i * mapping->keysyms_per_keycode];
+        }
+    }
+    bool isOpen() const { return static_cast<bool>(connection_); }
+
+    // The mapped override-redirect window of `pid`: the popover.
+    std::optional<QRect> popover(qint64 pid) {
+        xcb_connection_t* c = connection_.get();
+        const XReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, root_), nullptr));
+        if (!tree)
+            return std::nullopt;
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+            const XReply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr));
+            if (!attributes || !attributes->override_redirect ||
+                attributes->map_state != XCB_MAP_STATE_VIEWABLE || windowPid(children[i]) != pid)
+                continue;
+            const XReply<xcb_get_geometry_reply_t> geometry(
+                xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr));
+            if (geometry)
+                return QRect(geometry->x, geometry->y, geometry->width, geometry->height);
+        }
+        return std::nullopt;
+    }
+
+    // Managed (ordinary) windows of `pid` that are on screen.
+    std::vector<xcb_window_t> managedWindows(qint64 pid) {
+        xcb_connection_t* c = connection_.get();
+        std::vector<xcb_window_t> result;
+        const XReply<xcb_get_property_reply_t> list(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 1024), nullptr));
+        if (!list)
+            return result;
+        const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
+        const int count = xcb_get_property_value_length(list.get()) / 4;
+        for (int i = 0; i < count; ++i) {
+            const XReply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, windows[i]), nullptr));
+            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && windowPid(windows[i]) == pid)
+                result.push_back(windows[i]);
+        }
+        return result;
+    }
+
+    // Asks the window manager to close `window`, as its close button does.
+    void close(xcb_window_t window) {
+        xcb_client_message_event_t message = {};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = closeWindow_;
+        message.data.data32[0] = XCB_CURRENT_TIME;
+        message.data.data32[1] = 2;
+        xcb_send_event(connection_.get(), 0, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(connection_.get());
+    }
+
+    // From now on, counts the key presses `window` receives from any master keyboard. The server
+    // hands a key to XInput 2 listeners of a window and, only when there are none, to core ones: so a
+    // toolkit that reads XInput 2 keys (GTK) is watched that way, one that reads core keys (Qt) the
+    // core way, or the watcher would take the keys away from the application.
+    void watchKeys(xcb_window_t window, bool xinput2) {
+        if (xinput2) {
+            struct {
+                xcb_input_event_mask_t head;
+                std::uint32_t mask;
+            } selection = {{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_KEY_PRESS};
+            xcb_input_xi_select_events(connection_.get(), window, 1, &selection.head);
+        } else {
+            const std::uint32_t mask = XCB_EVENT_MASK_KEY_PRESS;
+            xcb_change_window_attributes(connection_.get(), window, XCB_CW_EVENT_MASK, &mask);
+        }
+        xcb_flush(connection_.get());
+        drain();
+        pressed_.clear();
+    }
+    int presses(std::uint32_t keysym) {
+        drain();
+        return pressed_[keysym];
+    }
+
+    // The screen's pixels in `area` (root coordinates).
+    static QImage grab(const QRect& area) {
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        xcb_connection_t* c = connection_.get();
+        const XReply<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+    qint64 windowPid(xcb_window_t window) {
+        xcb_connection_t* c = connection_.get();
+        const XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, window, netWmPid_, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+        if (!reply || xcb_get_property_value_length(reply.get()) != 4)
+            return -1;
+        return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    }
+    void drain() {
+        while (xcb_generic_event_t* raw = xcb_poll_for_event(connection_.get())) {
+            const xcb::Event event(raw);
+            if ((event->response_type & 0x7f) == XCB_KEY_PRESS) {
+                const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event.get());
+                ++pressed_[keysymOf_[key->detail]];
+                continue;
+            }
+            if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
+                continue;
+            const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
+            if (generic->event_type != XCB_INPUT_KEY_PRESS)
+                continue;
+            const auto* key = reinterpret_cast<const xcb_input_key_press_event_t*>(event.get());
+            ++pressed_[keysymOf_[std::uint8_t(key->detail)]];
+        }
+    }
+
+    xcb::Connection connection_;
+    xcb_window_t root_ = XCB_WINDOW_NONE;
+    xcb_atom_t netWmPid_ = XCB_ATOM_NONE;
+    xcb_atom_t clientList_ = XCB_ATOM_NONE;
+    xcb_atom_t closeWindow_ = XCB_ATOM_NONE;
+    std::uint8_t minKeycode_ = 8;
+    std::map<std::uint8_t, std::uint32_t> keysymOf_;
+    std::map<std::uint32_t, int> pressed_;
+};
+
+int colourDistance(QRgb a, QColor b) {
+    return std::abs(qRed(a) - b.red()) + std::abs(qGreen(a) - b.green()) + std::abs(qBlue(a) - b.blue());
+}
+const QColor ink(11, 11, 11);
+const QColor accent(204, 247, 67);
+
+// The share of a row's background (left of the emoji) in the accent colour.
+double accentShare(const QImage& panel, int row) {
+    const QRect r = layout::rowRect(row);
+    int hits = 0;
+    int total = 0;
+    for (int y = r.top() + 4; y < r.bottom() - 4; ++y) {
+        for (int x = r.left() + 2; x < r.left() + 6; ++x) {
+            ++total;
+            hits += colourDistance(panel.pixel(x, y), accent) < 30;
+        }
+    }
+    return total ? double(hits) / total : 0;
+}
+
+// Saturated pixels that are neither ink nor accent: a colour glyph, not a monochrome one.
+int colourfulPixels(const QImage& panel, const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = QColor::fromRgb(panel.pixel(x, y));
+            count += c.hsvSaturation() > 120 && c.value() > 80 && colourDistance(c.rgb(), accent) > 80;
+        }
+    }
+    return count;
+}
+
+class Typing : public testing::TestWithParam<TargetApp::Kind> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(x.isOpen());
+        profile.set(QStringLiteral("pimsel.acceptWithReturn"), false);
+        app = std::make_unique<TargetApp>(GetParam());
+        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
+        pimsel = std::make_unique<Pimsel>(profile);
+        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
+        typist = std::make_unique<Typist>();
+        ASSERT_TRUE(typist->isReady()) << typist->error();
+        ASSERT_TRUE(typist->focus(app->window()));
+        x.watchKeys(app->window(), GetParam() == TargetApp::Kind::gtk);
+    }
+
+    void type(const std::string& text) {
+        whileUserTypes([&] { typist->type(text); });
+    }
+    void key(const std::string& combo) {
+        whileUserTypes([&] { typist->key(combo); });
+    }
+    std::optional<QRect> waitForPopover(std::chrono::milliseconds patience = 3s) {
+        std::optional<QRect> rect;
+        pumpUntil([&] { return (rect = x.popover(pimsel->pid())).has_value(); }, patience);
+        return rect;
+    }
+    // Keys typed while an insertion is still in flight (until the clipboard is back) pass untouched.
+    static void settle() { pump(500ms); }
+    bool popoverGone() {
+        return pumpUntil([&] { return !x.popover(pimsel->pid()); }, 3s);
+    }
+    // The popover's pixels once its size and content have settled.
+    QImage popoverImage(const QRect& rect) {
+        pump(150ms);
+        return XView::grab(rect);
+    }
+
+    XView x;
+    Profile profile;
+    std::unique_ptr<TargetApp> app;
+    std::unique_ptr<Pimsel> pimsel;
+    std::unique_ptr<Typist> typist;
+};
+
+TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    const QStringList smiRows = profile.cli({QStringLiteral("search"), QStringLiteral("smi")});
+    ASSERT_EQ(smile, QStringLiteral("😄"));
+    ASSERT_EQ(smiRows.size(), 6);
+
+    FrontmostApplication frontmost;
+    FocusContextProvider focus(frontmost.activeWindowSource());
+
+    // ":smi": six rows under the caret, the first highlighted, ink around, colour emoji.
+    type(":smi");
+    ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
+    const std::optional<QRect> popover = waitForPopover();
+    ASSERT_TRUE(popover) << pimsel->output().toStdString();
+    EXPECT_EQ(popover->size(), layout::panelSize(6, false));
+    const std::optional<QRect> caret = focus.caretRect();
+    ASSERT_TRUE(caret);
+    EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
+        << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
+    EXPECT_NEAR(popover->left(), caret->left(), 30);
+
+    QImage image = popoverImage(*popover);
+    EXPECT_GT(accentShare(image, 0), 0.9);
+    EXPECT_LT(accentShare(image, 1), 0.1);
+    const QPoint padding(image.width() / 2, image.height() - layout::outerPadding / 2 - 1);
+    EXPECT_LT(colourDistance(image.pixel(padding), ink), 12) << "the panel's background is ink";
+    EXPECT_GT(colourfulPixels(image, layout::rowEmojiRect(2)), 20) << "the emoji are drawn in colour";
+
+    // Down moves the highlight, Up brings it back; neither reaches the field.
+    key("Down");
+    pump(150ms);
+    image = XView::grab(*popover);
+    EXPECT_LT(accentShare(image, 0), 0.1);
+    EXPECT_GT(accentShare(image, 1), 0.9);
+    key("Up");
+
+    // Tab accepts the top result; the use is counted.
+    key("Tab");
+    EXPECT_EQ(app->waitForText(smile).toStdString(), smile.toStdString());
+    EXPECT_TRUE(popoverGone());
+    EXPECT_TRUE(pumpUntil(
+        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(smile).toInt() == 1; }));
+    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), smile);
+    settle();
+
+    // The closing trigger right after an exact shortcode accepts it and never reaches the field.
+    QString expected = smile + QStringLiteral(" 🎉");
+    type(" :tada:");
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+
+    // Return, with acceptance by Return switched off, closes the popover and reaches the field.
+    type(" :smi");
+    expected += QStringLiteral(" :smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(waitForPopover());
+    key("Return");
+    EXPECT_TRUE(popoverGone());
+    EXPECT_TRUE(pumpUntil([&] { return x.presses(keyReturn) == 1; })) << "the Return never reached the field";
+
+    // Escape closes the popover and is taken; with no popover it reaches the field.
+    type(" :smi");
+    expected += QStringLiteral(" :smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(waitForPopover());
+    key("Escape");
+    EXPECT_TRUE(popoverGone());
+    pump(200ms);
+    EXPECT_EQ(x.presses(keyEscape), 0) << "the Escape that closed the popover reached the field";
+    key("Escape");
+    EXPECT_TRUE(pumpUntil([&] { return x.presses(keyEscape) == 1; }))
+        << "a plain Escape was kept from the field";
+    EXPECT_EQ(x.presses(keyTab), 0) << "the accepting Tab reached the field";
+
+    // A click on a row inserts that row's emoji.
+    type(" :smi");
+    const std::optional<QRect> shown = waitForPopover();
+    ASSERT_TRUE(shown);
+    const QPoint third = shown->topLeft() + layout::rowRect(2).center();
+    whileUserTypes([&] { typist->click(third.x(), third.y()); });
+    expected += QStringLiteral(" ") + smiRows.at(2).section(QLatin1Char('\t'), 0, 0);
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+
+    // A tone-capable emoji brings the tone strip; a chosen tone becomes the default.
+    type(" :wave");
+    std::optional<QRect> withTones;
+    pumpUntil([&] {
+        withTones = x.popover(pimsel->pid());
+        return withTones && withTones->size() == layout::panelSize(6, true);
+    });
+    ASSERT_TRUE(withTones);
+    ASSERT_EQ(withTones->size(), layout::panelSize(6, true));
+    const QPoint medium = withTones->topLeft() + layout::toneCellRect(6, 6, 3).center();
+    whileUserTypes([&] { typist->click(medium.x(), medium.y()); });
+    expected += QStringLiteral(" 👋🏽");
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+    type(" :wave");
+    ASSERT_TRUE(waitForPopover());
+    key("Tab");
+    expected += QStringLiteral(" 👋🏽");
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+}
+
+// Timings as the user sees them; printed, not asserted.
+TEST_P(Typing, Timings) {
+    std::vector<double> show;
+    std::vector<double> accept;
+    for (int round = 0; round < 12; ++round) {
+        // With nothing shown after a lone trigger, the first letter brings the popover up.
+        type(" :");
+        pump(50ms);
+        QElapsedTimer clock;
+        clock.start();
+        whileUserTypes([&] { typist->sendKey("t", true); });
+        pumpUntil([&] { return x.popover(pimsel->pid()).has_value(); }, 2s);
+        show.push_back(double(clock.nsecsElapsed()) / 1e6);
+        whileUserTypes([&] { typist->sendKey("t", false); });
+        type("ada");
+        ASSERT_TRUE(waitForPopover());
+        pump(50ms);
+        const QString before = app->settledText(100ms);
+        const QString after = before.left(before.size() - 5) + QStringLiteral("🎉");
+        clock.restart();
+        whileUserTypes([&] { typist->key("Tab"); });
+        pumpUntil([&] { return app->text() == after; }, 2s);
+        accept.push_back(double(clock.nsecsElapsed()) / 1e6);
+        ASSERT_EQ(app->text().toStdString(), after.toStdString());
+        pump(450ms); // the clipboard comes back before the next round
+    }
+    std::printf("[%s] start to hook %.0f ms; RSS %ld KiB; key to popover mapped p50 %.1f p95 %.1f ms; "
+                "Tab to emoji in field p50 %.1f p95 %.1f ms\n",
+                app->name().toUtf8().constData(), pimsel->startupMs(), pimsel->rssKiB(),
+                percentile(show, 0.5), percentile(show, 0.95), percentile(accept, 0.5),
+                percentile(accept, 0.95));
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, Typing, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
+                         [](const auto& info) { return TargetApp::kindName(info.param).toStdString(); });
+
+// Where Pimsel must stay silent: no popover, and every key reaches the application.
+class Silence : public testing::Test {
+protected:
+    // The user types ":tada:" and Tab: nothing is replaced, no popover shows, the Tab arrives.
+    void expectSilentIn(xcb_window_t window, bool xinput2, qint64 pid, const std::function<QString()>& text) {
+        Typist typist;
+        ASSERT_TRUE(typist.isReady()) << typist.error();
+        ASSERT_TRUE(typist.focus(window));
+        x.watchKeys(window, xinput2);
+        whileUserTypes([&] { typist.type(":tada"); });
+        EXPECT_FALSE(pumpUntil([&] { return x.popover(pid).has_value(); }, 800ms)) << "a popover appeared";
+        whileUserTypes([&] { typist.type(":"); });
+        if (text) {
+            EXPECT_EQ(text().toStdString(), ":tada:");
+        }
+        whileUserTypes([&] { typist.key("Tab"); });
+        EXPECT_TRUE(pumpUntil([&] { return x.presses(keyTab) == 1; })) << "the Tab was taken";
+        EXPECT_EQ(x.presses(0x3a /* colon */) + x.presses(0x3b /* semicolon */), 2);
+    }
+
+    XView x;
+    Profile profile;
+};
+
+TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
+    ASSERT_TRUE(x.isOpen());
+    // A GTK entry under a program name of its own goes on the disabled list before Pimsel starts.
+    QTemporaryDir scratch;
+    const QString script = scratch.filePath(QStringLiteral("excluded_entry.py"));
+    ASSERT_TRUE(QFile::copy(gtkTargetScript(), script));
+    const QString field = scratch.filePath(QStringLiteral("field.txt"));
+    const std::unique_ptr<Target> excluded =
+        Target::start(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("--out"), field});
+    ASSERT_TRUE(excluded);
+    FrontmostApplication frontmost;
+    std::optional<QString> excludedId;
+    ASSERT_TRUE(pumpUntil([&] { return (excludedId = frontmost.frontmostApplicationId()).has_value(); }));
+    profile.set(QStringLiteral("pimsel.disabledApps"), QStringList{*excludedId});
+    profile.set(QStringLiteral("pimsel.disabledWebsites"), QStringList{QStringLiteral("127.0.0.1")});
+    Pimsel pimsel(profile);
+    ASSERT_TRUE(pimsel.waitForHook()) << pimsel.output().toStdString();
+
+    {
+        SCOPED_TRACE("excluded application " + excludedId->toStdString());
+        expectSilentIn(excluded->window(), true, pimsel.pid(), [&] {
+            QFile file(field);
+            pump(200ms);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        });
+    }
+    for (const TargetApp::Kind kind : {TargetApp::Kind::gtk, TargetApp::Kind::qt}) {
+        SCOPED_TRACE("password field, " + TargetApp::kindName(kind).toStdString());
+        TargetApp secret(kind, {QStringLiteral("--password")});
+        ASSERT_TRUE(secret.isReady()) << secret.diagnostics().toStdString();
+        ASSERT_NE(frontmost.frontmostApplicationId(), excludedId);
+        expectSilentIn(secret.window(), kind == TargetApp::Kind::gtk, pimsel.pid(),
+                       [&] { return secret.waitForText(QStringLiteral(":tada:")); });
+    }
+
+    // A page on a disabled site in Chromium.
+    QTemporaryDir pages;
+    QFile page(pages.filePath(QStringLiteral("field.html")));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("<!doctype html><html><body><input autofocus></body></html>");
+    page.close();
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                  QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
+                  pages.path(), QStringLiteral("0")});
+    QByteArray serverOutput;
+    int port = 0;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            serverOutput += server.readAll();
+            const auto match =
+                QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromUtf8(serverOutput));
+            port = match.hasMatch() ? match.captured(1).toInt() : 0;
+            return port > 0;
+        },
+        10s));
+    const QUrl address(QStringLiteral("http://127.0.0.1:%1/field.html").arg(port));
+    QTemporaryDir browserProfile;
+    QProcess browser;
+    browser.start(QStringLiteral("chromium"),
+                  {QStringLiteral("--force-renderer-accessibility"), QStringLiteral("--no-sandbox"),
+                   QStringLiteral("--user-data-dir=") + browserProfile.path(),
+                   QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+                   QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                   QStringLiteral("--disable-gpu"), QStringLiteral("--no-default-browser-check"),
+                   QStringLiteral("--password-store=basic"), address.toString()});
+    FocusContextProvider focus(frontmost.activeWindowSource());
+    ASSERT_TRUE(pumpUntil([&] { return focus.currentBrowserURL() == address && focus.caretRect(); }, 45s))
+        << "the page's input never had the focus";
+    {
+        SCOPED_TRACE("disabled site");
+        expectSilentIn(frontmost.activeWindow(), false, pimsel.pid(), {});
+    }
+    browser.terminate();
+    if (!browser.waitForFinished(10000))
+        browser.kill();
+    server.kill();
+    server.waitForFinished(2000);
+}
+
+TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
+    XView x;
+    ASSERT_TRUE(x.isOpen());
+    Profile profile;
+
+    // Without a display it says so and fails; under a test harness it starts nothing.
+    QProcess headless;
+    QProcessEnvironment env = profile.environment();
+    env.remove(QStringLiteral("DISPLAY"));
+    headless.setProcessEnvironment(env);
+    headless.start(QStringLiteral(PIMSEL_BINARY), {});
+    ASSERT_TRUE(headless.waitForFinished(10000));
+    EXPECT_EQ(headless.exitCode(), 2);
+    EXPECT_TRUE(headless.readAllStandardError().contains("X11"));
+    {
+        QProcessEnvironment harness;
+        harness.insert(QStringLiteral("PIMSEL_TEST_HARNESS"), QStringLiteral("1"));
+        Pimsel idle(profile, harness);
+        pump(1500ms);
+        EXPECT_TRUE(idle.isRunning());
+        EXPECT_FALSE(idle.output().contains(QLatin1String("startEventTapIfPossible")))
+            << "the core was started";
+        EXPECT_GE(idle.terminate(), 0);
+    }
+
+    TargetApp app(TargetApp::Kind::gtk);
+    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    Pimsel first(profile);
+    ASSERT_TRUE(first.waitForHook()) << first.output().toStdString();
+
+    QProcess second;
+    second.setProcessEnvironment(profile.environment());
+    second.start(QStringLiteral(PIMSEL_BINARY), {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()).trimmed().toStdString(),
+              "Pimsel is already running.");
+    EXPECT_TRUE(first.isRunning());
+
+    // The emoji browser opens on a doubled trigger, stays open while it has the keyboard, and
+    // closing it from the window manager leaves Pimsel running.
+    Typist typist;
+    ASSERT_TRUE(typist.isReady()) << typist.error();
+    ASSERT_TRUE(typist.focus(app.window()));
+    whileUserTypes([&] { typist.type("::"); });
+    std::vector<xcb_window_t> windows;
+    ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
+        << "no emoji browser window";
+    pump(500ms);
+    ASSERT_FALSE(x.managedWindows(first.pid()).empty()) << "the browser closed by itself";
+    x.close(windows.front());
+    ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(first.pid()).empty(); }));
+    pump(1s);
+    EXPECT_TRUE(first.isRunning()) << "closing the last window ended Pimsel";
+
+    const double stopMs = first.terminate();
+    EXPECT_GE(stopMs, 0) << "SIGTERM did not end Pimsel";
+    EXPECT_LT(stopMs, 5000);
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    std::printf("SIGTERM to exit: %.0f ms\n", stopMs);
+
+    // The instance lock went with it.
+    Pimsel again(profile);
+    EXPECT_TRUE(again.waitForHook()) << again.output().toStdString();
+}
+
+} // namespace
+} // namespace pimsel::e2e
