@@ -198,6 +198,8 @@ TEST(InputHookLifecycle, ASecondStartInstallsNothingNew) {
     EXPECT_TRUE(tap.start());
     EXPECT_EQ(tap.masterKeyboards(), masters);
     EXPECT_EQ(log.count("input", "installed"), 1);
+    EXPECT_EQ(tap.ownEvents()->sourceDevice(), Typist::coreXtestKeyboard())
+        << "own keys are told by their device";
 
     // One hook, so one delivery per key; and a keyboard that appears after the start is read from
     // its very first key, a Shift included, without the Shift sticking afterwards.

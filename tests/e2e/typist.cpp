@@ -178,6 +178,22 @@ bool Typist::removeMaster(const char* display) {
     return d.masterKeyboard && removeMasterDevice(c.get(), d.masterKeyboard);
 }
 
+int Typist::coreXtestKeyboard(const char* display) {
+    xcb::Connection c(display);
+    if (!c)
+        return 0;
+    auto r = xcb::reply<xcb_input_xi_query_device_reply_t>(
+        c.get(), xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c.get(), XCB_INPUT_DEVICE_ALL));
+    if (!r)
+        return 0;
+    for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
+         xcb_input_xi_device_info_next(&it)) {
+        if (deviceName(it.data) == "Virtual core XTEST keyboard")
+            return it.data->deviceid;
+    }
+    return 0;
+}
+
 xcb_window_t Typist::activeWindow(const char* display) {
     xcb::Connection c(display);
     if (!c)

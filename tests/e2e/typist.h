@@ -57,6 +57,8 @@ public:
     void setKeyDelay(std::chrono::milliseconds delay) { keyDelay_ = delay; }
 
     static bool removeMaster(const char* display = nullptr);
+    // The XTEST keyboard of the session's own (virtual core) keyboard, or 0.
+    static int coreXtestKeyboard(const char* display = nullptr);
     // The session's active window (_NET_ACTIVE_WINDOW), or none.
     static xcb_window_t activeWindow(const char* display = nullptr);
 
