@@ -346,9 +346,11 @@ void AutocompleteCoordinator::update(const std::optional<ColonToken>& token) {
 void AutocompleteCoordinator::refreshToneStrip() {
     if (m_isPanelActive && selectedEntryAcceptsTone()) {
         const EmojiEntry& entry = m_results.at(m_selectedIndex);
+        m_toneStripRow = m_selectedIndex;
         m_suggestions.showToneVariants(toneVariants(entry),
                                        m_focusedToneIndex.value_or(defaultTonePosition()));
     } else {
+        m_toneStripRow.reset();
         m_suggestions.hideToneVariants();
     }
 }
@@ -431,6 +433,7 @@ void AutocompleteCoordinator::hide() {
         m_results.clear();
     m_selectedIndex = 0;
     m_focusedToneIndex.reset();
+    m_toneStripRow.reset();
     if (m_isPanelActive) {
         m_isPanelActive = false;
         m_suggestions.hide();
@@ -520,6 +523,8 @@ void AutocompleteCoordinator::pickTone(int variant) {
     Transaction transaction(*this);
     if (variant < 0 || variant >= toneCount)
         return;
+    if (m_toneStripRow && *m_toneStripRow < m_results.size())
+        m_selectedIndex = *m_toneStripRow;
     m_focusedToneIndex = variant;
     accept();
 }

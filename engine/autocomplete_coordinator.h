@@ -152,6 +152,10 @@ private:
     int m_selectedIndex = 0;
     bool m_isInserting = false;
     std::optional<int> m_focusedToneIndex;
+    // The row whose variants the tone strip shows. Hovering moves the selection without
+    // redrawing the strip, so on the way to the strip the pointer crosses other rows;
+    // a click on a variant must still pick the row the strip belongs to.
+    std::optional<int> m_toneStripRow;
     int m_pendingCommandLength = 8;
     bool m_isGiphyActive = false;
 

@@ -78,6 +78,8 @@ const QList<Script> typing{
     {"StrayClicks", ":smi<pick:-1><pick:3><hover:-1><hover:3><tone:-1><tone:6>", "....", "",
      "panel 😄 😃 😺 @0, token :smi"},
     {"LateToneClick", ":smi<esc><tone:2>", "....S", "", "idle"},
+    {"ToneClickPicksTheStripsRowAfterHover", ":<hover:1><tone:2>", ".",
+     "default tone 2 | insert 1 👋🏼 | record 👋", "inserting", nullptr, mostUsed},
     {"HoveredToneLessEntryLetsArrowsPass", ":<hover:1><left>", "..", "", "idle", nullptr, mostUsed},
     {"MouseDownOnThePopoverKeepsTheToken", ":smi<clickpop><pick:2>", ".....", "insert 4 😺 | record 😺"},
     {"MouseDownElsewhereEndsTheToken", ":smi<click>", ".....", "", "idle", ""},
