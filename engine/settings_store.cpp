@@ -57,7 +57,11 @@ QString readString(const QSettings& settings, const char* key) {
 QSet<QString> readSet(const QSettings& settings, const char* key) {
     const QVariant value = settings.value(QLatin1String(key));
     QSet<QString> result;
-    if (value.typeId() == QMetaType::QStringList) {
+    // An INI file keeps a one-entry list as the bare entry, and it reads back as a string.
+    if (value.typeId() == QMetaType::QString) {
+        if (!value.toString().isEmpty())
+            result.insert(value.toString());
+    } else if (value.typeId() == QMetaType::QStringList) {
         const QStringList list = value.toStringList();
         result = QSet<QString>(list.begin(), list.end());
     } else if (value.typeId() == QMetaType::QVariantList) {
