@@ -113,7 +113,7 @@ TEST_F(SettingsStoreTest, DefaultsAreNotWrittenAndWrongTypesGiveNeutralAnswers) 
 
     writeIniText("[General]\npimsel.enabled=garbage\npimsel.showImmediatelyAfterColon=maybe\n"
                  "pimsel.acceptWithTab=false\npimsel.giphyCommandEnabled=@ByteArray(true)\n"
-                 "pimsel.triggerKey=/, |\npimsel.disabledApps=org.example.single\n"
+                 "pimsel.triggerKey=/, |\n"
                  "pimsel.disabledWebsites=@ByteArray(example.com)\n"
                  "pimsel.customAliases=\"[{\\\"id\\\":\\\"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c\\\","
                  "\\\"alias\\\":\\\"a\\\",\\\"emoji\\\":\\\"b\\\"}]\"\npimsel.skinTone=purple\n");
