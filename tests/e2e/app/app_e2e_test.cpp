@@ -377,11 +377,6 @@ protected:
     bool popoverGone() {
         return pumpUntil([&] { return !x.popover(pimsel->pid()); }, 3s);
     }
-    // The popover's pixels once its size and content have settled.
-    QImage popoverImage(const QRect& rect) {
-        pump(150ms);
-        return XView::grab(rect);
-    }
 
     XView x;
     Profile profile;
@@ -411,8 +406,11 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
         << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
     EXPECT_NEAR(popover->left(), caret->left(), 30);
 
-    QImage image = popoverImage(*popover);
-    EXPECT_GT(accentShare(image, 0), 0.9);
+    QImage image;
+    EXPECT_TRUE(pumpUntil([&] {
+        image = XView::grab(*popover);
+        return accentShare(image, 0) > 0.9;
+    })) << "the first row is not highlighted";
     EXPECT_LT(accentShare(image, 1), 0.1);
     const QPoint padding(image.width() / 2, image.height() - layout::outerPadding / 2 - 1);
     EXPECT_LT(colourDistance(image.pixel(padding), ink), 12) << "the panel's background is ink";
@@ -420,10 +418,11 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
 
     // Down moves the highlight, Up brings it back; neither reaches the field.
     key("Down");
-    pump(150ms);
-    image = XView::grab(*popover);
+    EXPECT_TRUE(pumpUntil([&] {
+        image = XView::grab(*popover);
+        return accentShare(image, 1) > 0.9;
+    })) << "Down did not move the highlight";
     EXPECT_LT(accentShare(image, 0), 0.1);
-    EXPECT_GT(accentShare(image, 1), 0.9);
     key("Up");
 
     // Tab accepts the top result; the use is counted.
@@ -483,6 +482,9 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     });
     ASSERT_TRUE(withTones);
     ASSERT_EQ(withTones->size(), layout::panelSize(6, true));
+    pump(200ms); // the grown panel is placed and painted before the user aims at it
+    withTones = x.popover(pimsel->pid());
+    ASSERT_TRUE(withTones);
     const QPoint medium = withTones->topLeft() + layout::toneCellRect(6, 6, 3).center();
     whileUserTypes([&] { typist->click(medium.x(), medium.y()); });
     expected += QStringLiteral(" 👋🏽");
