@@ -15,6 +15,10 @@ struct DetectorCase {
     bool matched;
 };
 
+void PrintTo(const DetectorCase& c, std::ostream* os) {
+    *os << c.command << " after " << c.typed.join(QLatin1Char(' ')).toStdString();
+}
+
 class CommandDetectorCase : public ::testing::TestWithParam<DetectorCase> {};
 
 TEST_P(CommandDetectorCase, endsInTheExpectedBuffer) {
