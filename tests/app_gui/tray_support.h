@@ -1,15 +1,14 @@
 #pragma once
 
-// Shared by the tray and updater tests: a one-file HTTP server on 127.0.0.1 that answers every GET
-// with the status and body it is told to (or never answers), a generated feed, stand-ins for the
-// frontmost application and the focused field, and event-loop helpers.
+// For the tray and updater tests: a feed server on 127.0.0.1 that answers every GET with the status
+// and body it is told to (or never answers), a generated feed, stand-ins for the frontmost
+// application and the focused field, and event-loop helpers.
 
 #include "platform/application_watching.h"
 #include "platform/status_monitor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -21,12 +20,9 @@ namespace pimsel::testing {
 inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
     QElapsedTimer timer;
     timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
+    while (!condition() && !timer.hasExpired(timeoutMs))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return condition();
 }
 
 // Keeps the event loop turning for a while, so that whatever would happen does.
@@ -39,57 +35,47 @@ public:
     FeedServer() {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-            }
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                while (socket->canReadLine()) {
+                    if (socket->readLine() != "\r\n")
+                        continue;
+                    ++requestCount;
+                    if (silent)
+                        return;
+                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                }
+            });
         });
     }
     QUrl url() const {
         return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_server.serverPort()));
     }
-    void serve(int status, QByteArray body) {
-        m_status = status;
-        m_body = std::move(body);
-        m_silent = false;
+    void serve(int code, QByteArray content) {
+        status = code;
+        body = std::move(content);
     }
-    // Reads requests but never answers them.
-    void stayIncommunicado() { m_silent = true; }
-    int requestCount() const { return m_requests; }
+
+    int status = 200;
+    QByteArray body;
+    bool silent = false; // reads requests but never answers them
+    int requestCount = 0;
 
 private:
-    void read(QTcpSocket* socket) {
-        QByteArray& request = m_pending[socket];
-        request += socket->readAll();
-        if (!request.contains("\r\n\r\n"))
-            return;
-        ++m_requests;
-        m_pending.remove(socket);
-        if (m_silent)
-            return;
-        socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " X\r\nContent-Length: " +
-                      QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
-        socket->disconnectFromHost();
-    }
-
     QTcpServer m_server;
-    QHash<QTcpSocket*, QByteArray> m_pending;
-    int m_status = 200;
-    QByteArray m_body;
-    bool m_silent = false;
-    int m_requests = 0;
 };
 
-// A feed with one item per (version, display version); the display version is left out when empty.
+// A feed with one item per (version, display version); an empty display version is left out.
 inline QByteArray appcast(const QList<std::pair<QByteArray, QByteArray>>& releases) {
-    QByteArray xml = R"(<?xml version="1.0" encoding="utf-8"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)";
+    QByteArray xml =
+        R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+<channel>)";
     for (const auto& [version, display] : releases) {
         xml += "<item><link>https://example.org/pimsel/releases/" + version + "</link><enclosure url=\"" +
-               "https://example.org/pimsel-" + version + ".tar.gz\" sparkle:version=\"" + version + "\"";
-        if (!display.isEmpty())
-            xml += " sparkle:shortVersionString=\"" + display + "\"";
-        xml += "/></item>\n";
+               "https://example.org/pimsel-" + version + ".tar.gz\" sparkle:version=\"" + version + "\"" +
+               (display.isEmpty() ? "" : " sparkle:shortVersionString=\"" + display + "\"") + "/></item>\n";
     }
     return xml + "</channel></rss>\n";
 }
@@ -98,14 +84,14 @@ class FakeApplications : public ApplicationWatching {
 public:
     std::optional<QString> frontmostApplicationId() const override { return frontmost; }
     std::optional<QString> displayName(const QString& id) const override {
-        return names.contains(id) ? std::optional(names.value(id)) : std::nullopt;
+        return id == QLatin1String("org.gnome.Terminal") ? std::optional(QStringLiteral("Terminal"))
+                                                         : std::nullopt;
     }
     void bringToFront(const QString& id) {
         frontmost = id;
         Q_EMIT frontmostApplicationChanged(id);
     }
     std::optional<QString> frontmost = QStringLiteral("org.gnome.TextEditor");
-    QHash<QString, QString> names{{QStringLiteral("org.gnome.Terminal"), QStringLiteral("Terminal")}};
 };
 
 class FakeFocus : public FocusContextProviding {
