@@ -191,7 +191,7 @@ bool AutocompleteCoordinator::handleEvent(const InputEvent& event) {
         if (event.action == KeyAction::text && (event.text.isEmpty() || containsControlCharacter(event.text)))
             return false;
         Transaction transaction(*this);
-        return handleKey(event.action, event.text);
+        return handleKey(event);
     }
     case InputEvent::Type::other:
         break;
@@ -199,11 +199,15 @@ bool AutocompleteCoordinator::handleEvent(const InputEvent& event) {
     return false;
 }
 
-bool AutocompleteCoordinator::handleKey(KeyAction action, const QString& text) {
+bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
+    const KeyAction action = event.action;
+    const QString& text = event.text;
+    // The open browser or picker has the keyboard focus, and ignores its own key events: a key that
+    // reached it unheld still belongs to it. An answer for such a key changes nothing, though.
     if (m_isBrowserActive)
-        return routeToBrowser(action, text);
+        return routeToBrowser(action, text) && event.canSwallow;
     if (m_isStickerSearchActive)
-        return routeToPicker(action, text);
+        return routeToPicker(action, text) && event.canSwallow;
     if (!m_settings.enabled() || m_isInserting)
         return false;
     if (action == KeyAction::modified) {
@@ -222,9 +226,21 @@ bool AutocompleteCoordinator::handleKey(KeyAction action, const QString& text) {
         cancel();
         return false;
     }
+    // Past the slow checks the answer comes at once: a key that may be taken is kept held until
+    // then, unless the wait was so long that the hook has handed it to the application meanwhile.
+    bool canSwallow = event.canSwallow;
+    if (canSwallow && event.hold && swallowableKeys().mayContain(event))
+        canSwallow = event.hold();
+    // A key this state would take, which reached the application anyway: the application has moved
+    // the caret or the focus, closed something or started a new line, so the token no longer
+    // matches what is in the field.
+    if (!canSwallow && action != KeyAction::text && swallowableKeys().contains(action)) {
+        cancel();
+        return false;
+    }
     if (const std::optional<bool> answer = handleCommandKey(action, text, appId))
-        return *answer;
-    return handleTokenKey(action, text);
+        return *answer && canSwallow;
+    return handleTokenKey(action, text, canSwallow) && canSwallow;
 }
 
 bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& appId) {
@@ -241,7 +257,7 @@ bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& a
     return !m_focus.isSecureFieldFocused();
 }
 
-bool AutocompleteCoordinator::handleTokenKey(KeyAction action, const QString& text) {
+bool AutocompleteCoordinator::handleTokenKey(KeyAction action, const QString& text, bool canSwallow) {
     switch (action) {
     case KeyAction::backspace:
         update(m_tokenBuffer.deleteBackward());
@@ -286,13 +302,14 @@ bool AutocompleteCoordinator::handleTokenKey(KeyAction action, const QString& te
         cancel();
         return false;
     case KeyAction::text:
-        return handleText(text);
+        return handleText(text, canSwallow);
     }
     return false;
 }
 
-bool AutocompleteCoordinator::handleText(const QString& text) {
-    if (text == trigger()) {
+bool AutocompleteCoordinator::handleText(const QString& text, bool canSwallow) {
+    // A trigger that is in the field already is typed text like any other.
+    if (canSwallow && text == trigger()) {
         if (const std::optional<ColonToken> token = m_tokenBuffer.currentToken()) {
             if (token->query.isEmpty()) {
                 if (m_settings.openBrowserOnDoubleTrigger()) {

@@ -83,15 +83,15 @@ private:
     class Transaction;
     friend class Transaction;
 
-    bool handleKey(KeyAction action, const QString& text);
+    bool handleKey(const InputEvent& event);
     bool routeToBrowser(KeyAction action, const QString& text);
     bool routeToPicker(KeyAction action, const QString& text);
     bool passesContextCheck(const std::optional<QString>& appId);
     // nullopt: the key continues to the token logic; otherwise the swallow answer.
     std::optional<bool> handleCommandKey(KeyAction action, const QString& text,
                                          const std::optional<QString>& appId);
-    bool handleTokenKey(KeyAction action, const QString& text);
-    bool handleText(const QString& text);
+    bool handleTokenKey(KeyAction action, const QString& text, bool canSwallow);
+    bool handleText(const QString& text, bool canSwallow);
 
     void update(const std::optional<ColonToken>& token);
     void refreshToneStrip();

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace pimsel {
 
@@ -39,15 +40,23 @@ struct InputEvent {
 
     Type type = Type::other;
     KeyAction action = KeyAction::text;
-    QString text;         // typed text for `text` (control characters already made empty)
-    Modifiers modifiers;  // held at the time of the event
+    QString text;          // typed text for `text` (control characters already made empty)
+    Modifiers modifiers;   // held at the time of the event
     QPoint globalPosition; // pointer position for mouseDown
+    // False when nothing held the key back: the application has it already, so the handler's
+    // answer cannot withhold it and the handler must not act as though it had.
+    bool canSwallow = true;
+    // For a key held back while the handler decides (valid only during handleEvent): keeps it held
+    // until the answer, and says whether it still is — false when the wait ran out and the key
+    // went on to the application. A handler calls it after its slow checks, before it acts on the
+    // key as taken. Empty when there is nothing to keep.
+    std::function<bool()> hold;
 
     static InputEvent keyDown(KeyAction action, QString text = {}, Modifiers modifiers = {}) {
-        return InputEvent{Type::keyDown, action, std::move(text), modifiers, {}};
+        return InputEvent{Type::keyDown, action, std::move(text), modifiers, {}, true, {}};
     }
     static InputEvent mouseDown(QPoint globalPosition) {
-        return InputEvent{Type::mouseDown, KeyAction::text, {}, {}, globalPosition};
+        return InputEvent{Type::mouseDown, KeyAction::text, {}, {}, globalPosition, false, {}};
     }
 };
 
@@ -75,7 +84,7 @@ struct SwallowableKeys {
 class InputEventHandler {
 public:
     virtual ~InputEventHandler() = default;
-    // true = swallow the event.
+    // true = swallow the event; never true for an event that cannot be swallowed.
     virtual bool handleEvent(const InputEvent& event) = 0;
     virtual SwallowableKeys swallowableKeys() const = 0;
 };

@@ -117,6 +117,10 @@ using ContextPtr = std::unique_ptr<xkb_context, KeymapDeleter>;
 constexpr std::chrono::milliseconds grabPairing{40};
 // Keymap changes come in bursts (a layout switch sends several notifications).
 constexpr std::chrono::milliseconds keymapDebounce{100};
+// A keyboard that was just added is typed on at once; only its few hierarchy events are awaited.
+constexpr std::chrono::milliseconds hierarchyDebounce{5};
+// How many recent keys are remembered for pairing raw and grab events that come late.
+constexpr std::size_t recentKeys = 64;
 
 // A state to follow a device's keys from now on. Only the locks (Caps Lock, a locked layout) come
 // from the server: a modifier held right now would enter as a bare mask that no later key release
@@ -130,6 +134,22 @@ StatePtr trackedState(xkb_keymap* keymap, xcb_connection_t* c, int device) {
                               xkb_state_serialize_layout(server.get(), XKB_STATE_LAYOUT_LOCKED));
     }
     return state;
+}
+
+// A key that toggles a lock: pressing it once more into a fresh state would flip the lock back.
+bool isLockKey(xkb_keymap* keymap, std::uint32_t keycode) {
+    const xkb_keysym_t* syms = nullptr;
+    if (xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, 0, &syms) < 1)
+        return false;
+    switch (syms[0]) {
+    case XKB_KEY_Caps_Lock:
+    case XKB_KEY_Shift_Lock:
+    case XKB_KEY_Num_Lock:
+    case XKB_KEY_Scroll_Lock:
+        return true;
+    default:
+        return false;
+    }
 }
 
 struct KeyId {
@@ -146,6 +166,7 @@ public:
     struct Master {
         KeymapPtr keymap;
         StatePtr state;
+        std::vector<std::uint32_t> down; // keys held now, to carry into a reloaded state
     };
 
     explicit Worker(EventTapManager* owner)
@@ -229,6 +250,26 @@ public:
             const std::uint64_t one = 1;
             [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
         }
+    }
+
+    // Main thread: whether a grabbed key still waits for its decision (the time-out has not passed
+    // it on to the application).
+    bool isHeld(int device, std::uint32_t time) const {
+        std::lock_guard lock(mutex_);
+        return std::any_of(pendingGrabs_.begin(), pendingGrabs_.end(),
+                           [&](const PendingGrab& g) { return g.device == device && g.time == time; });
+    }
+
+    // Main thread: takes a grabbed key out of the time-out's reach until its decision. False when
+    // the time-out has passed it on already: the application has it.
+    bool claim(int device, std::uint32_t time) {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(pendingGrabs_.begin(), pendingGrabs_.end(),
+                               [&](const PendingGrab& g) { return g.device == device && g.time == time; });
+        if (it == pendingGrabs_.end())
+            return false;
+        it->claimed = true;
+        return true;
     }
 
     // Main thread: the handler's answer for a grabbed key. False when the key was already passed on
@@ -334,16 +375,55 @@ public:
     }
 
 private:
-    struct PendingRaw {
+    // An event on its way to the main thread. Events leave in the order the server sent them; a
+    // raw key press that one of our grabs should catch holds back the ones after it until its grab
+    // event is paired with it or it is given up as unheld.
+    struct Outgoing {
         KeyId id;
         InputEvent event;
-        Clock::time_point deadline;
+        bool awaitingGrab = false;
+        bool grabbed = false;
+        Clock::time_point deadline{};
     };
     struct PendingGrab {
         int device;
         std::uint32_t time;
         Clock::time_point deadline;
+        bool claimed = false; // the handler is deciding it: the time-out leaves it alone
     };
+
+    static void remember(std::deque<KeyId>& list, const KeyId& id) {
+        list.push_back(id);
+        if (list.size() > recentKeys)
+            list.pop_front();
+    }
+    static bool forget(std::deque<KeyId>& list, const KeyId& id) {
+        const auto it = std::find(list.begin(), list.end(), id);
+        if (it == list.end())
+            return false;
+        list.erase(it);
+        return true;
+    }
+
+    void enqueue(Outgoing outgoing) {
+        outbox_.push_back(std::move(outgoing));
+        flush();
+    }
+
+    void flush() {
+        while (!outbox_.empty() && !outbox_.front().awaitingGrab) {
+            Outgoing& o = outbox_.front();
+            o.event.canSwallow = o.grabbed;
+            post(std::move(o.event), o.grabbed, o.id.device, o.id.time);
+            outbox_.pop_front();
+        }
+    }
+
+    bool isFrozen(int device) {
+        std::lock_guard lock(mutex_);
+        return std::any_of(pendingGrabs_.begin(), pendingGrabs_.end(),
+                           [device](const PendingGrab& g) { return g.device == device; });
+    }
 
     void post(InputEvent event, bool grabbed, int device, std::uint32_t time) {
         Delivery d{std::move(event), grabbed, device, time};
@@ -370,8 +450,10 @@ private:
                 timeout = timeout < 0 ? static_cast<int>(std::max<long long>(ms, 0))
                                       : std::min(timeout, static_cast<int>(std::max<long long>(ms, 0)));
             };
-            for (const auto& p : pendingRaw_)
-                consider(p.deadline);
+            for (const auto& o : outbox_) {
+                if (o.awaitingGrab)
+                    consider(o.deadline);
+            }
             {
                 std::lock_guard lock(mutex_);
                 for (const auto& g : pendingGrabs_)
@@ -397,23 +479,27 @@ private:
     }
 
     void handleDeadlines(Clock::time_point now) {
-        for (auto it = pendingRaw_.begin(); it != pendingRaw_.end();) {
-            if (it->deadline <= now) {
-                post(it->event, false, it->id.device, it->id.time);
-                // Should its grab event still turn up, the key has been handed over already.
-                deliveredUnpaired_.push_back(it->id);
-                if (deliveredUnpaired_.size() > 32)
-                    deliveredUnpaired_.pop_front();
-                it = pendingRaw_.erase(it);
-            } else {
-                ++it;
+        for (Outgoing& o : outbox_) {
+            if (!o.awaitingGrab || o.deadline > now)
+                continue;
+            // While an earlier key of the same keyboard waits for its decision, the server holds
+            // this one back too: its grab event cannot come yet.
+            if (isFrozen(o.id.device)) {
+                o.deadline = now + grabPairing;
+                continue;
             }
+            // No grab held it: the application has it. Should its grab event still turn up, the
+            // key is passed on from there.
+            o.awaitingGrab = false;
+            remember(passedRaw_, o.id);
+            qCDebug(inputLog) << "key" << o.id.keycode << "was not held by a grab; handed over as passed";
         }
+        flush();
         std::vector<PendingGrab> expired;
         {
             std::lock_guard lock(mutex_);
             for (auto it = pendingGrabs_.begin(); it != pendingGrabs_.end();) {
-                if (it->deadline <= now) {
+                if (it->deadline <= now && !it->claimed) {
                     expired.push_back(*it);
                     it = pendingGrabs_.erase(it);
                 } else {
@@ -444,9 +530,10 @@ private:
         }
     }
 
-    void scheduleReload() {
-        if (!reloadAt_)
-            reloadAt_ = Clock::now() + keymapDebounce;
+    void scheduleReload(std::chrono::milliseconds delay = keymapDebounce) {
+        const Clock::time_point at = Clock::now() + delay;
+        if (!reloadAt_ || at < *reloadAt_)
+            reloadAt_ = at;
     }
 
     // The master keyboards, each with its keymap and a state that follows the raw events from now on.
@@ -471,8 +558,17 @@ private:
                 if (!m.keymap)
                     continue;
                 m.state = trackedState(m.keymap.get(), c, info->deviceid);
-                if (m.state)
-                    masters.emplace(info->deviceid, std::move(m));
+                if (!m.state)
+                    continue;
+                // Keys held across the reload (Shift halfway through a typed ':') still count.
+                if (const auto old = masters_.find(info->deviceid); old != masters_.end()) {
+                    for (std::uint32_t key : old->second.down) {
+                        if (!isLockKey(m.keymap.get(), key))
+                            xkb_state_update_key(m.state.get(), key, XKB_KEY_DOWN);
+                    }
+                    m.down = old->second.down;
+                }
+                masters.emplace(info->deviceid, std::move(m));
             } else if (info->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD &&
                        info->attachment == coreKeyboardId(c) && name.size() >= 14 &&
                        name.compare(name.size() - 14, 14, "XTEST keyboard") == 0) {
@@ -496,10 +592,10 @@ private:
 
     // The state of `device`; a master that appeared since the last reload is read from the server
     // at once so that its first keys are not lost.
-    xkb_state* stateFor(int device) {
+    Master* masterFor(int device) {
         auto it = masters_.find(device);
         if (it == masters_.end()) {
-            scheduleReload();
+            scheduleReload(hierarchyDebounce);
             Master m;
             xcb_connection_t* c = observe_.get();
             m.keymap = KeymapPtr(
@@ -511,7 +607,12 @@ private:
                 return nullptr;
             it = masters_.emplace(device, std::move(m)).first;
         }
-        return it->second.state.get();
+        return &it->second;
+    }
+
+    xkb_state* stateFor(int device) {
+        Master* master = masterFor(device);
+        return master ? master->state.get() : nullptr;
     }
 
     // Whether a press of `keycode` with `state`'s modifiers activates one of our grabs on `device`.
@@ -543,11 +644,15 @@ private:
         case XCB_INPUT_RAW_KEY_RELEASE: {
             const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
             const bool press = ge->event_type == XCB_INPUT_RAW_KEY_PRESS;
-            xkb_state* state = stateFor(raw->deviceid);
+            Master* master = masterFor(raw->deviceid);
             const bool own = owner_->m_ownEvents &&
                              owner_->m_ownEvents->takeRaw(raw->sourceid, raw->detail, press, raw->time);
-            if (!state)
+            if (!master)
                 return;
+            xkb_state* state = master->state.get();
+            std::erase(master->down, raw->detail);
+            if (press)
+                master->down.push_back(raw->detail);
             std::optional<InputEvent> reading;
             bool grabbed = false;
             if (press && !own) {
@@ -555,20 +660,24 @@ private:
                 grabbed = reading && activatesGrab(raw->deviceid, raw->detail, state);
             }
             xkb_state_update_key(state, raw->detail, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+            if (press)
+                qCDebug(inputLog) << "raw press: device" << raw->deviceid << "source" << raw->sourceid
+                                  << "key" << raw->detail << "time" << raw->time << (own ? "(ours)" : "")
+                                  << (grabbed ? "(grab expected)" : "");
             if (!reading)
                 return;
             const KeyId id{raw->deviceid, raw->detail, raw->time};
+            // The grab event for this key may have come first (also from a grab that was on its way
+            // out): the key is handed over already.
+            if (forget(grabbedFirst_, id))
+                return;
             if (grabbed) {
-                // The grab event for this key may have come first; the key is then handed over already.
-                const auto seen = std::find(grabbedFirst_.begin(), grabbedFirst_.end(), id);
-                if (seen != grabbedFirst_.end()) {
-                    grabbedFirst_.erase(seen);
-                    return;
-                }
-                pendingRaw_.push_back({id, *reading, Clock::now() + grabPairing});
+                enqueue({id, std::move(*reading), true, false, Clock::now() + grabPairing});
                 return;
             }
-            post(*reading, false, raw->deviceid, raw->time);
+            // Should a grab that was on its way out still catch it, it is passed on from there.
+            remember(passedRaw_, id);
+            enqueue({id, std::move(*reading), false, false});
             return;
         }
         case XCB_INPUT_RAW_BUTTON_PRESS: {
@@ -580,12 +689,13 @@ private:
                 c, xcb_input_xi_query_pointer_reply, xcb_input_xi_query_pointer(c, root_, raw->deviceid));
             if (!pointer)
                 return;
-            post(InputEvent::mouseDown(QPoint(pointer->root_x >> 16, pointer->root_y >> 16)), false,
-                 raw->deviceid, raw->time);
+            enqueue({KeyId{raw->deviceid, 0, raw->time},
+                     InputEvent::mouseDown(QPoint(pointer->root_x >> 16, pointer->root_y >> 16)), false,
+                     false});
             return;
         }
         case XCB_INPUT_HIERARCHY:
-            scheduleReload();
+            scheduleReload(hierarchyDebounce);
             return;
         default:
             return;
@@ -601,57 +711,45 @@ private:
         const auto* key = reinterpret_cast<const xcb_input_key_press_event_t*>(event);
         const int device = key->deviceid;
         const KeyId id{device, key->detail, key->time};
-        {
-            std::lock_guard lock(mutex_);
-            pendingGrabs_.push_back({device, key->time, Clock::now() + decisionTimeout});
-        }
+        qCDebug(inputLog) << "grabbed press: device" << device << "source" << key->sourceid << "key"
+                          << key->detail << "time" << key->time;
         const auto replayNow = [&] {
-            {
-                std::lock_guard lock(mutex_);
-                pendingGrabs_.erase(std::remove_if(pendingGrabs_.begin(), pendingGrabs_.end(),
-                                                   [&](const PendingGrab& g) {
-                                                       return g.device == device && g.time == key->time;
-                                                   }),
-                                    pendingGrabs_.end());
-            }
             xcb_input_xi_allow_events(grab_.get(), XCB_CURRENT_TIME,
                                       static_cast<xcb_input_device_id_t>(device),
                                       XCB_INPUT_EVENT_MODE_REPLAY_DEVICE, 0, 0);
             xcb_flush(grab_.get());
         };
-        // Our own Backspace or paste landing on a held key goes straight on.
-        if (owner_->m_ownEvents &&
-            owner_->m_ownEvents->isOwnGrabbedPress(key->sourceid, key->detail, key->time)) {
-            pendingRaw_.erase(std::remove_if(pendingRaw_.begin(), pendingRaw_.end(),
-                                             [&](const PendingRaw& p) { return p.id == id; }),
-                              pendingRaw_.end());
+        const auto holdForDecision = [&] {
+            std::lock_guard lock(mutex_);
+            pendingGrabs_.push_back({device, key->time, Clock::now() + decisionTimeout});
+        };
+        // Our own Backspace or paste landing on a held key goes straight on, and so does a key that
+        // was handed over as unheld already.
+        if ((owner_->m_ownEvents &&
+             owner_->m_ownEvents->isOwnGrabbedPress(key->sourceid, key->detail, key->time)) ||
+            forget(passedRaw_, id)) {
             replayNow();
             return;
         }
-        if (const auto late = std::find(deliveredUnpaired_.begin(), deliveredUnpaired_.end(), id);
-            late != deliveredUnpaired_.end()) {
-            deliveredUnpaired_.erase(late);
-            replayNow();
+        const auto waiting = std::find_if(outbox_.begin(), outbox_.end(),
+                                          [&](const Outgoing& o) { return o.awaitingGrab && o.id == id; });
+        if (waiting != outbox_.end()) {
+            holdForDecision();
+            waiting->awaitingGrab = false;
+            waiting->grabbed = true;
+            flush();
             return;
         }
-        std::optional<InputEvent> reading;
-        const auto raw = std::find_if(pendingRaw_.begin(), pendingRaw_.end(),
-                                      [&](const PendingRaw& p) { return p.id == id; });
-        if (raw != pendingRaw_.end()) {
-            reading = raw->event;
-            pendingRaw_.erase(raw);
-        } else if (xkb_state* state = stateFor(device)) {
-            // The raw event is still on its way: read the key now and let the raw one go by.
-            reading = readKeyDown(state, key->detail);
-            grabbedFirst_.push_back(id);
-            if (grabbedFirst_.size() > 32)
-                grabbedFirst_.pop_front();
-        }
+        // The raw event is still on its way: read the key now and let the raw one go by.
+        xkb_state* state = stateFor(device);
+        std::optional<InputEvent> reading = state ? readKeyDown(state, key->detail) : std::nullopt;
         if (!reading) {
             replayNow();
             return;
         }
-        post(*reading, true, device, key->time);
+        remember(grabbedFirst_, id);
+        holdForDecision();
+        enqueue({id, std::move(*reading), false, true});
     }
 
     EventTapManager* owner_;
@@ -668,9 +766,9 @@ private:
 
     // Worker thread only.
     std::map<int, Master> masters_;
-    std::vector<PendingRaw> pendingRaw_;
+    std::deque<Outgoing> outbox_;
     std::deque<KeyId> grabbedFirst_;
-    std::deque<KeyId> deliveredUnpaired_;
+    std::deque<KeyId> passedRaw_;
     std::optional<Clock::time_point> reloadAt_;
 
     // Shared with the main thread.
@@ -726,6 +824,8 @@ void EventTapManager::refreshGrabs() {
     m_grabbedKeys = keys;
     m_forceRegrab = false;
     m_worker->applyGrabs(keys);
+    qCDebug(inputLog) << "grab set: actions" << Qt::hex << keys.actions << Qt::dec << "anyText"
+                      << keys.anyText << "trigger" << keys.triggerText << "grabs" << heldGrabCount();
 }
 
 void EventTapManager::keymapChanged() {
@@ -734,11 +834,23 @@ void EventTapManager::keymapChanged() {
 }
 
 void EventTapManager::deliver(const Delivery& delivery) {
-    bool swallow = false;
-    if (m_handler)
-        swallow = m_handler->handleEvent(delivery.event);
-    if (delivery.grabbed && m_worker)
-        m_worker->decide(delivery.device, delivery.time, swallow);
+    InputEvent event = delivery.event;
+    const int device = delivery.device;
+    const std::uint32_t time = delivery.time;
+    Worker* worker = m_worker.get();
+    if (delivery.grabbed) {
+        if (worker && worker->isHeld(device, time)) {
+            event.hold = [worker, device, time] { return worker->claim(device, time); };
+        } else {
+            // It waited past the time-out in the queue and has reached the application meanwhile.
+            event.canSwallow = false;
+        }
+    }
+    const bool swallow = m_handler && m_handler->handleEvent(event) && event.canSwallow;
+    qCDebug(inputLog) << "key" << static_cast<int>(event.action) << event.text
+                      << (event.canSwallow ? "held," : "unheld,") << (swallow ? "swallowed" : "passed");
+    if (delivery.grabbed && worker && !worker->decide(device, time, swallow) && swallow)
+        qCWarning(inputLog) << "A key was taken after the time-out had passed it on to the application";
     refreshGrabs();
 }
 

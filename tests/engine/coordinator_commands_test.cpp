@@ -20,6 +20,7 @@ const QList<Script> commands{
     {"Sticker", "<app:signal>/sticker ", "........S", stickersShown, "stickers 8 ''", pickerGrabs},
     {"GifFirstWhenBothEnabled", "<app:signal>/gif ", "....S", gifsShown, "gifs 4 ''"},
     {"GifAlone", "<app:signal>/gif ", "....S", gifsShown, "gifs 4 ''", nullptr, stickerOff},
+    {"UngrabbedConfirmingSpaceIsTyped", "<app:signal>/gif<ungrabbed> ", ".....", "", "idle", ""},
     {"StickerSwitchedOff", "<app:signal>/sticker ", ".........", "", "idle", "", stickerOff},
     {"GifSwitchedOff", "<app:signal>/gif ", ".....", "", "idle", "",
      [](Harness& h) { h.settings.setGiphyCommandEnabled(false); }},

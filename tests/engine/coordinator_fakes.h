@@ -239,7 +239,9 @@ public:
 
 // One coordinator with every collaborator faked except the engine pieces it is built around,
 // driven by a script. Every step records a violation whenever
-//  - an event is swallowed that the grab set, as asked just before it, did not contain;
+//  - an event is swallowed that the grab set, as asked just before it, did not contain, or that
+//    reached the application before any grab could hold it (<ungrabbed> marks the next key so), or
+//    that the hook passed on while the coordinator was still deciding (<late>);
 //  - the grab set differs from what swallowableKeysChanged last announced;
 //  - the popover on screen disagrees with the coordinator's own account of it.
 struct HarnessOptions {
@@ -344,12 +346,23 @@ public:
             violations << "the popover shows something else than the coordinator holds: " + where;
     }
 
-    bool send(const InputEvent& event) {
+    bool send(InputEvent event) {
         check("before an event");
+        bool passedOnMeanwhile = false;
+        if (event.type == InputEvent::Type::keyDown) {
+            event.canSwallow = !std::exchange(nextUngrabbed, false);
+            if (std::exchange(nextLate, false))
+                event.hold = [&passedOnMeanwhile] { return !(passedOnMeanwhile = true); };
+        }
         const SwallowableKeys before = coordinator->swallowableKeys();
         const bool swallowed = coordinator->handleEvent(event);
+        if (swallowed && passedOnMeanwhile)
+            violations << "swallowed a key the hook had passed on: " + keyNames[int(event.action)] +
+                              event.text;
         if (swallowed && !before.mayContain(event))
             violations << "swallowed outside the grab set: " + keyNames[int(event.action)] + event.text;
+        if (swallowed && !event.canSwallow)
+            violations << "swallowed a key no grab held: " + keyNames[int(event.action)] + event.text;
         check("after an event");
         return swallowed;
     }
@@ -371,6 +384,8 @@ public:
 
     QStringList effects;
     SwallowableKeys announced;
+    bool nextUngrabbed = false;
+    bool nextLate = false;
     QStringList violations;
 
     static inline const QStringList keyNames{"text",  "bs", "wbs",  "tab",  "ret",   "esc",
@@ -401,6 +416,8 @@ private:
                      std::exchange(h.output.pending, nullptr)();
              }},
             {"cancel", [](Harness& h, auto&) { h.coordinator->cancel(); }},
+            {"ungrabbed", [](Harness& h, auto&) { h.nextUngrabbed = true; }},
+            {"late", [](Harness& h, auto&) { h.nextLate = true; }},
             {"off", [](Harness& h, auto&) { h.settings.setEnabled(false); }},
             {"secure", [](Harness& h, auto&) { h.desktop.secure = true; }},
             {"exclude", [](Harness& h, auto&) { h.desktop.excludedApps << *h.desktop.appId; }},

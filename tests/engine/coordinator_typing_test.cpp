@@ -116,6 +116,17 @@ const QList<Script> typing{
     {"PasswordFieldGainsFocus", ":smi<secure>l", ".....", "", "idle"},
     {"AppBecomesExcluded", ":smi<exclude><tab>", ".....", "", "idle"},
     {"SwitchedOffWhileOpen", ":smi<off><esc>", ".....", "", nullptr, ""},
+    // Keys that reached the application before a grab could hold them: whatever the state would
+    // have taken, the application has already acted on, so nothing is accepted or moved.
+    {"UngrabbedKeysEndTheToken",
+     ":smi<ungrabbed><tab> :smi<ungrabbed><down> :wave<ungrabbed><right> :smi<ungrabbed><esc>",
+     "........................", "", "idle", ""},
+    {"UngrabbedTriggersAreTypedText", ":tada<ungrabbed>: :<ungrabbed>:tada:", ".............S",
+     "insert 5 🎉 | record 🎉", "inserting"},
+    {"KeysPassedOnWhileDecidingAreNotTaken", ":smi<late><tab> :tada<late>: :wave<late><right>",
+     "...................", "", "idle", ""},
+    {"UngrabbedKeysStillDriveTheBrowser", "::<ungrabbed>a<ungrabbed><down>", ".S..",
+     "browser show 8 | browser move d", "browser 'a'"},
 };
 
 class CoordinatorTyping : public ::testing::TestWithParam<Script> {};
