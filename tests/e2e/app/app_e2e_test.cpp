@@ -712,6 +712,8 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     Typist typist;
     ASSERT_TRUE(typist.isReady()) << typist.error();
     ASSERT_TRUE(typist.focus(app.window()));
+    // One finger strikes the same key twice: a lift and a press, 100 ms apart at the quickest.
+    typist.setKeyDelay(100ms);
     whileUserTypes([&] { typist.type("::"); });
     std::vector<xcb_window_t> windows;
     ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
