@@ -520,11 +520,27 @@ bool AutocompleteCoordinator::routeToBrowser(KeyAction action, const QString& te
     return false;
 }
 
+// A click acts on the emoji the user saw; the keys typed before it, which the toolkit's click may
+// have overtaken, are read first so that the erase covers everything in the field. Where the
+// clicked emoji is now in the list, or nullopt when those keys ended the token or changed the list
+// under the pointer.
+std::optional<int> AutocompleteCoordinator::catchUpBeforeClick(const EmojiEntry& clicked) {
+    if (m_catchUp)
+        m_catchUp();
+    if (!m_isPanelActive || m_isInserting || !m_currentToken)
+        return std::nullopt;
+    const qsizetype at = m_results.indexOf(clicked);
+    return at < 0 ? std::nullopt : std::optional<int>(static_cast<int>(at));
+}
+
 void AutocompleteCoordinator::pickRow(int row) {
-    Transaction transaction(*this);
     if (row < 0 || row >= m_results.size())
         return;
-    m_selectedIndex = row;
+    const std::optional<int> now = catchUpBeforeClick(m_results.at(row));
+    Transaction transaction(*this);
+    if (!now)
+        return;
+    m_selectedIndex = *now;
     accept();
 }
 
@@ -537,11 +553,16 @@ void AutocompleteCoordinator::hoverRow(int row) {
 }
 
 void AutocompleteCoordinator::pickTone(int variant) {
-    Transaction transaction(*this);
     if (variant < 0 || variant >= toneCount)
         return;
-    if (m_toneStripRow && *m_toneStripRow < m_results.size())
-        m_selectedIndex = *m_toneStripRow;
+    const int row = m_toneStripRow && *m_toneStripRow < m_results.size() ? *m_toneStripRow : m_selectedIndex;
+    if (row < 0 || row >= m_results.size())
+        return;
+    const std::optional<int> now = catchUpBeforeClick(m_results.at(row));
+    Transaction transaction(*this);
+    if (!now)
+        return;
+    m_selectedIndex = *now;
     m_focusedToneIndex = variant;
     accept();
 }

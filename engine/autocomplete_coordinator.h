@@ -57,6 +57,7 @@ public:
 
     bool handleEvent(const InputEvent& event) override;
     SwallowableKeys swallowableKeys() const override;
+    void setCatchUp(std::function<void()> catchUp) override { m_catchUp = std::move(catchUp); }
 
     // Ends the token, the popover and an open picker (not the browser). Also called when
     // another application becomes active.
@@ -114,6 +115,7 @@ private:
     void startGiphyMode();
 
     // Callbacks from the presenters and completions of asynchronous work.
+    std::optional<int> catchUpBeforeClick(const EmojiEntry& clicked);
     void pickRow(int row);
     void hoverRow(int row);
     void pickTone(int variant);
@@ -159,6 +161,7 @@ private:
     int m_pendingCommandLength = 8;
     bool m_isGiphyActive = false;
 
+    std::function<void()> m_catchUp;
     int m_transactionDepth = 0;
     SwallowableKeys m_announcedSwallowable;
 };

@@ -87,6 +87,11 @@ public:
     // true = swallow the event; never true for an event that cannot be swallowed.
     virtual bool handleEvent(const InputEvent& event) = 0;
     virtual SwallowableKeys swallowableKeys() const = 0;
+    // The hook's way to hand over at once the events it has read but not handed over yet (empty:
+    // none). A handler that acts on something else than those events — a click on its own window,
+    // which the toolkit may deliver first — calls it before, so that the keys typed earlier come
+    // first.
+    virtual void setCatchUp(std::function<void()> catchUp) { static_cast<void>(catchUp); }
 };
 
 } // namespace pimsel

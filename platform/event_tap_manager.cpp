@@ -13,6 +13,7 @@
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
 #include <QString>
@@ -791,7 +792,17 @@ EventTapManager::~EventTapManager() {
 }
 
 void EventTapManager::setHandler(InputEventHandler* handler) {
+    if (m_handler)
+        m_handler->setCatchUp({});
     m_handler = handler;
+    if (m_handler) {
+        // The deliveries already queued for the main thread, handed over in order right now.
+        const QPointer<EventTapManager> self(this);
+        m_handler->setCatchUp([self] {
+            if (self)
+                QCoreApplication::sendPostedEvents(self, QEvent::MetaCall);
+        });
+    }
     if (m_running)
         refreshGrabs();
 }

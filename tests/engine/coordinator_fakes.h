@@ -271,6 +271,11 @@ public:
             settings, store, tokenBuffer, desktop, desktop, suggestions, browser, output, desktop, output,
             stickerDetector, giphyDetector, QSet<QString>{messagingApp, "org.telegram.desktop"}, services);
         announced = coordinator->swallowableKeys();
+        coordinator->setCatchUp([this] {
+            for (const QString& key : std::exchange(unread, {}))
+                send(key == " " ? InputEvent::keyDown(KeyAction::space)
+                                : InputEvent::keyDown(KeyAction::text, key));
+        });
         QObject::connect(coordinator.get(), &AutocompleteCoordinator::swallowableKeysChanged,
                          coordinator.get(), [this] { announced = coordinator->swallowableKeys(); });
         QObject::connect(&settings, &SettingsStore::skinToneChanged, &settings, [this] {
@@ -385,6 +390,8 @@ public:
     QStringList effects;
     SwallowableKeys announced;
     bool nextUngrabbed = false;
+    // Keys the hook has read but not handed over (<unread:keys>): they come on the next catch-up.
+    QStringList unread;
     bool nextLate = false;
     QStringList violations;
 
@@ -418,6 +425,11 @@ private:
             {"cancel", [](Harness& h, auto&) { h.coordinator->cancel(); }},
             {"ungrabbed", [](Harness& h, auto&) { h.nextUngrabbed = true; }},
             {"late", [](Harness& h, auto&) { h.nextLate = true; }},
+            {"unread",
+             [](Harness& h, auto& keys) {
+                 for (const QChar key : keys)
+                     h.unread << QString(key);
+             }},
             {"off", [](Harness& h, auto&) { h.settings.setEnabled(false); }},
             {"secure", [](Harness& h, auto&) { h.desktop.secure = true; }},
             {"exclude", [](Harness& h, auto&) { h.desktop.excludedApps << *h.desktop.appId; }},

@@ -78,6 +78,12 @@ const QList<Script> typing{
     {"StrayClicks", ":smi<pick:-1><pick:3><hover:-1><hover:3><tone:-1><tone:6>", "....", "",
      "panel 😄 😃 😺 @0, token :smi"},
     {"LateToneClick", ":smi<esc><tone:2>", "....S", "", "idle"},
+    // A click the toolkit delivers before keys typed earlier: those keys are read first.
+    {"ClickAfterUnreadKeys", ":sm<unread:i><pick:1>", "...", "insert 4 😃 | record 😃", "inserting"},
+    {"ClickAfterUnreadKeysThatEndedTheToken", ":sm<unread: ><pick:1> :wav<unread: ><tone:3>", "........", "",
+     "idle"},
+    {"ToneClickAfterUnreadKeys", ":wav<unread:e><tone:3>", "....",
+     "default tone 3 | insert 5 👋🏽 | record 👋", "inserting"},
     {"ToneClickPicksTheStripsRowAfterHover", ":<hover:1><tone:2>", ".",
      "default tone 2 | insert 1 👋🏼 | record 👋", "inserting", nullptr, mostUsed},
     {"HoveredToneLessEntryLetsArrowsPass", ":<hover:1><left>", "..", "", "idle", nullptr, mostUsed},
