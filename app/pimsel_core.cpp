@@ -22,13 +22,20 @@
 #include "ui/suggestion_window_controller.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
 
+#include <memory>
+
 namespace pimsel {
 
 Q_LOGGING_CATEGORY(startupLog, "pimsel.startup", QtInfoMsg)
+
+namespace {
+constexpr int browserPrepareDelayMs = 500;
+} // namespace
 
 PimselCore::PimselCore(QObject* parent)
     : QObject(parent) {
@@ -116,6 +123,17 @@ void PimselCore::start() {
 
     startPermissionTimer();
     m_updates->start();
+    // The browser's first opening would otherwise decode the colour emoji font while the user
+    // waits for it; that work is done in idle slices once start-up has settled.
+    QTimer::singleShot(browserPrepareDelayMs, this, [this] {
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        connect(
+            m_browser.get(), &EmojiBrowserWindowController::prepared, this,
+            [clock] { qCInfo(startupLog, "emoji browser prepared in %lld ms", clock->elapsed()); },
+            Qt::SingleShotConnection);
+        m_browser->prepare(m_store->entries());
+    });
     Q_EMIT started();
 
     if (bothPermissionsGranted()) {

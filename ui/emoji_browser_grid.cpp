@@ -178,7 +178,7 @@ EmojiBrowserGrid::EmojiBrowserGrid(EmojiBrowserViewModel* model, QWidget* parent
 
     connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, [this] {
         warmUpNext_ = 0;
-        if (isVisible())
+        if (isVisible() || warmsWhileHidden_)
             warmUpTimer_.start();
         modelChanged();
     });
@@ -305,9 +305,14 @@ void EmojiBrowserGrid::showEvent(QShowEvent* event) {
         warmUpTimer_.start();
 }
 
+void EmojiBrowserGrid::warmUpInBackground() {
+    warmsWhileHidden_ = true;
+    warmUpTimer_.start();
+}
+
 void EmojiBrowserGrid::warmUpStep() {
     const QList<EmojiEntry>& entries = model_->allEntries();
-    if (!isVisible() || warmUpNext_ >= entries.size()) {
+    if (!isVisible() && !warmsWhileHidden_) {
         warmUpTimer_.stop();
         return;
     }
@@ -316,6 +321,11 @@ void EmojiBrowserGrid::warmUpStep() {
     elapsed.start();
     while (warmUpNext_ < entries.size() && elapsed.nsecsElapsed() < warmUpStepBudgetNs)
         emojiPixmap(entries[warmUpNext_++].emoji, dpr);
+    if (warmUpNext_ >= entries.size()) {
+        warmUpTimer_.stop();
+        warmsWhileHidden_ = false;
+        Q_EMIT warmedUp();
+    }
 }
 
 void EmojiBrowserGrid::leaveEvent(QEvent* event) {

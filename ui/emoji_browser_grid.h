@@ -90,9 +90,15 @@ public:
     // while the grid is shown, so that a search or a scroll seldom has to render anything.
     int cachedEmojiCount() const { return static_cast<int>(cache_.size()); }
     bool isWarmingUp() const { return warmUpTimer_.isActive(); }
+    // Renders every emoji of the model in idle time even while the grid is hidden, so that it
+    // is first shown from a full cache; warmedUp() follows once all are rendered.
+    void warmUpInBackground();
 
     // A click on a cell (press and release on the same cell).
     std::function<void(const EmojiEntry&)> onActivate;
+
+Q_SIGNALS:
+    void warmedUp();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -125,6 +131,7 @@ private:
     int pressedIndex_ = -1;
     QTimer warmUpTimer_;
     qsizetype warmUpNext_ = 0; // into the model's allEntries
+    bool warmsWhileHidden_ = false;
 };
 
 } // namespace pimsel

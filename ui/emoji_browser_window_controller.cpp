@@ -1,5 +1,6 @@
 #include "ui/emoji_browser_window_controller.h"
 
+#include "ui/emoji_browser_grid.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/emoji_browser_view_model.h"
 #include "ui/palette.h"
@@ -7,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QPixmap>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -96,6 +98,30 @@ void EmojiBrowserWindowController::show(const QList<EmojiEntry>& entries) {
         if (panel_ && !isFinishing_)
             makeKey();
     });
+}
+
+void EmojiBrowserWindowController::prepare(const QList<EmojiEntry>& entries) {
+    if (panel_)
+        return;
+    model_->load(entries);
+    createPanel();
+    EmojiBrowserGrid* grid = panel_->view()->grid();
+    connect(
+        grid, &EmojiBrowserGrid::warmedUp, this,
+        [this] {
+            // Opened meanwhile, its own paint did the rest. Otherwise one offscreen paint
+            // polishes the widgets and loads the text fonts, and the native window is made now
+            // rather than while the user waits for it.
+            if (!panel_->isVisible()) {
+                QPixmap scratch(panel_->size() * panel_->devicePixelRatioF());
+                scratch.setDevicePixelRatio(panel_->devicePixelRatioF());
+                panel_->render(&scratch);
+                panel_->winId();
+            }
+            Q_EMIT prepared();
+        },
+        Qt::SingleShotConnection);
+    grid->warmUpInBackground();
 }
 
 void EmojiBrowserWindowController::makeKey() {

@@ -57,6 +57,10 @@ public:
     ~EmojiBrowserWindowController() override;
 
     void show(const QList<EmojiEntry>& entries) override;
+    // Builds the window hidden and renders the catalogue in idle time, a few milliseconds at a
+    // time, so that the first opening only maps a window that is ready. prepared() follows.
+    // Does nothing once the window exists.
+    void prepare(const QList<EmojiEntry>& entries);
     EmojiBrowserModelDriving& model() override;
     void setCallbacks(EmojiBrowserCallbacks callbacks) override;
 
@@ -70,6 +74,9 @@ public:
     // keyboard again, otherwise reports a dismissal at once. Only the first call of a session acts.
     void finish(const std::optional<EmojiEntry>& entry);
     void cancel() { finish(std::nullopt); }
+
+Q_SIGNALS:
+    void prepared();
 
 private:
     void createPanel();
