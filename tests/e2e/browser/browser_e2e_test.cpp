@@ -337,9 +337,10 @@ TEST_F(Browser, OpenBrowserIsInkWithSectionTitlesColourEmojiAndTheSelectionWashe
         key("Escape");
         ASSERT_TRUE(browserGone());
     }
-    std::sort(opens.begin(), opens.end());
-    std::printf("later opens (key to painted browser) median %.1f ms, worst %.1f ms\n",
-                opens[opens.size() / 2], opens.back());
+    std::vector<double> later(opens.begin() + 1, opens.end());
+    std::sort(later.begin(), later.end());
+    std::printf("first open %.1f ms; later opens (key to painted browser) median %.1f ms, worst %.1f ms\n",
+                opens.front(), later[later.size() / 2], later.back());
 }
 
 } // namespace
