@@ -98,7 +98,7 @@ bool allNear(const QImage& image, const QRect& area, QColor colour, int toleranc
     return true;
 }
 
-// Each test on a fresh field with a freshly started Pimsel, typed into by the same user.
+// Each test on a fresh field with a freshly started Pimsel and a keyboard of its own.
 class Browser : public testing::Test {
 protected:
     static void SetUpTestSuite() {
