@@ -25,8 +25,8 @@ struct EmojiEntry {
 enum class SkinTone { yellow, light, mediumLight, medium, mediumDark, dark };
 
 inline constexpr std::array<SkinTone, 6> allSkinTones{SkinTone::yellow,      SkinTone::light,
-                                                     SkinTone::mediumLight, SkinTone::medium,
-                                                     SkinTone::mediumDark,  SkinTone::dark};
+                                                      SkinTone::mediumLight, SkinTone::medium,
+                                                      SkinTone::mediumDark,  SkinTone::dark};
 
 QString rawValue(SkinTone tone);
 std::optional<SkinTone> skinToneFromRawValue(const QString& raw);
@@ -38,6 +38,6 @@ QString applying(SkinTone tone, const QString& emoji);
 QString applySkinTone(SkinTone tone, const QString& emoji, bool supportsSkinTones);
 bool acceptsSkinTone(const EmojiEntry& entry);
 QStringList toneVariants(const EmojiEntry& entry); // always six, first = the emoji unchanged
-QString preview(SkinTone tone);                     // "✋" toned
+QString preview(SkinTone tone);                    // "✋" toned
 
 } // namespace pimsel

@@ -123,7 +123,8 @@ public:
     virtual ~StickerProviding() = default;
     virtual QList<StickerEntry> stickers() const = 0;
     virtual void recordUse(const QString& stickerId) = 0;
-    virtual void fetchFile(const StickerEntry& entry, std::function<void(std::optional<QUrl>)> completion) = 0;
+    virtual void fetchFile(const StickerEntry& entry,
+                           std::function<void(std::optional<QUrl>)> completion) = 0;
 };
 
 using GiphySearchCompletion = std::function<void(const QList<StickerEntry>&)>;
@@ -162,7 +163,8 @@ public:
 class StickerInserting {
 public:
     virtual ~StickerInserting() = default;
-    virtual void insert(const QUrl& file, bool isAnimated, int eraseCount, std::function<void()> completion) = 0;
+    virtual void insert(const QUrl& file, bool isAnimated, int eraseCount,
+                        std::function<void()> completion) = 0;
 };
 
 } // namespace pimsel
