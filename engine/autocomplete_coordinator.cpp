@@ -46,6 +46,52 @@ QString withoutLastWord(QString query) {
     return space < 0 ? QString() : query.left(space + 1);
 }
 
+// The keys an open browser or picker receives, applied to its model. True = the key is taken.
+template <typename Model>
+bool routeToPanel(Model& model, KeyAction action, const QString& text, bool tabPicks) {
+    switch (action) {
+    case KeyAction::backspace:
+        model.deleteBackward();
+        return true;
+    case KeyAction::wordBackspace:
+        model.setQuery(withoutLastWord(model.query()));
+        model.refresh();
+        return true;
+    case KeyAction::modified:
+        return false;
+    case KeyAction::tab:
+        if (!tabPicks)
+            return false;
+        [[fallthrough]];
+    case KeyAction::returnKey:
+        if (const auto entry = model.selectedEntry())
+            model.pick(*entry);
+        return true;
+    case KeyAction::escape:
+        model.close();
+        return true;
+    case KeyAction::space:
+        model.appendToQuery(QStringLiteral(" "));
+        return true;
+    case KeyAction::up:
+        model.moveSelection(MoveDirection::up);
+        return true;
+    case KeyAction::down:
+        model.moveSelection(MoveDirection::down);
+        return true;
+    case KeyAction::left:
+        model.moveSelection(MoveDirection::left);
+        return true;
+    case KeyAction::right:
+        model.moveSelection(MoveDirection::right);
+        return true;
+    case KeyAction::text:
+        model.appendToQuery(text);
+        return true;
+    }
+    return false;
+}
+
 constexpr int toneCount = static_cast<int>(allSkinTones.size());
 // The length of "/sticker": what a dismissal would erase before any command was typed.
 constexpr int initialCommandLength = 8;
@@ -479,45 +525,8 @@ void AutocompleteCoordinator::openBrowser() {
 }
 
 bool AutocompleteCoordinator::routeToBrowser(KeyAction action, const QString& text) {
-    EmojiBrowserModelDriving& model = m_browser.model();
-    switch (action) {
-    case KeyAction::backspace:
-        model.deleteBackward();
-        return true;
-    case KeyAction::wordBackspace:
-        model.setQuery(withoutLastWord(model.query()));
-        model.refresh();
-        return true;
-    case KeyAction::tab:
-    case KeyAction::modified:
-        return false;
-    case KeyAction::returnKey:
-        if (const std::optional<EmojiEntry> entry = model.selectedEntry())
-            model.pick(*entry);
-        return true;
-    case KeyAction::escape:
-        model.close();
-        return true;
-    case KeyAction::space:
-        model.appendToQuery(QStringLiteral(" "));
-        return true;
-    case KeyAction::up:
-        model.moveSelection(MoveDirection::up);
-        return true;
-    case KeyAction::down:
-        model.moveSelection(MoveDirection::down);
-        return true;
-    case KeyAction::left:
-        model.moveSelection(MoveDirection::left);
-        return true;
-    case KeyAction::right:
-        model.moveSelection(MoveDirection::right);
-        return true;
-    case KeyAction::text:
-        model.appendToQuery(text);
-        return true;
-    }
-    return false;
+    // Tab is the browser's only difference: it passes, where the picker takes it as a pick.
+    return routeToPanel(m_browser.model(), action, text, /*tabPicks=*/false);
 }
 
 // A click acts on the emoji the user saw; the keys typed before it, which the toolkit's click may
@@ -665,45 +674,7 @@ void AutocompleteCoordinator::startGiphyMode() {
 }
 
 bool AutocompleteCoordinator::routeToPicker(KeyAction action, const QString& text) {
-    StickerPickerModelDriving& model = m_stickerServices->picker->model();
-    switch (action) {
-    case KeyAction::backspace:
-        model.deleteBackward();
-        return true;
-    case KeyAction::wordBackspace:
-        model.setQuery(withoutLastWord(model.query()));
-        model.refresh();
-        return true;
-    case KeyAction::tab:
-    case KeyAction::returnKey:
-        if (const std::optional<StickerEntry> entry = model.selectedEntry())
-            model.pick(*entry);
-        return true;
-    case KeyAction::escape:
-        model.close();
-        return true;
-    case KeyAction::space:
-        model.appendToQuery(QStringLiteral(" "));
-        return true;
-    case KeyAction::up:
-        model.moveSelection(MoveDirection::up);
-        return true;
-    case KeyAction::down:
-        model.moveSelection(MoveDirection::down);
-        return true;
-    case KeyAction::left:
-        model.moveSelection(MoveDirection::left);
-        return true;
-    case KeyAction::right:
-        model.moveSelection(MoveDirection::right);
-        return true;
-    case KeyAction::modified:
-        return false;
-    case KeyAction::text:
-        model.appendToQuery(text);
-        return true;
-    }
-    return false;
+    return routeToPanel(m_stickerServices->picker->model(), action, text, /*tabPicks=*/true);
 }
 
 void AutocompleteCoordinator::stickerPicked(const StickerEntry& entry) {
