@@ -98,7 +98,7 @@ bool allNear(const QImage& image, const QRect& area, QColor colour, int toleranc
     return true;
 }
 
-// Each test on a fresh field with a freshly started Pimsel and a keyboard of its own.
+// Each test on a fresh field with a freshly started Pimsel.
 class Browser : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -116,12 +116,14 @@ protected:
         // The idle-time preparation is over before the user first asks for the browser.
         ASSERT_TRUE(pimsel->waitForOutput(QStringLiteral("emoji browser prepared"), 20s))
             << pimsel->output().toStdString();
-        // The user's keyboard is plugged in now; the hook takes it on once the device hierarchy
-        // has settled.
-        typist = std::make_unique<Typist>();
+        // The session's own keyboard, whose focus the window manager moves: to the browser while it
+        // is open and back to the field when it closes. A keyboard of its own held on the field
+        // would hide from the window manager that the field got the focus back.
+        typist = std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
+                                          Typist::Keyboard::core);
         ASSERT_TRUE(typist->isReady()) << typist->error();
         typist->setKeyDelay(30ms);
-        ASSERT_TRUE(typist->focus(app->window()));
+        ASSERT_TRUE(typist->activate(app->window()));
         pump(2s);
     }
 
@@ -206,6 +208,17 @@ protected:
         ASSERT_EQ(app->waitForText(base).toStdString(), base.toStdString());
     }
 
+    // After a close the field's window is the session's active one again, so the user's next key,
+    // typed on the session's own keyboard, lands in the field.
+    void expectKeyboardBackInField() {
+        EXPECT_TRUE(pumpUntil([&] { return Typist::activeWindow() == app->window(); }, 1s))
+            << "active window 0x" << std::hex << Typist::activeWindow() << ", the field's 0x" << app->window()
+            << std::dec;
+        base = app->text() + QLatin1Char(' ');
+        type(" ");
+        EXPECT_EQ(app->waitForText(base).toStdString(), base.toStdString()) << "the key went elsewhere";
+    }
+
     static inline BrowserLayout layout;
     QString base; // the field's text before the trigger to come
     const QColor wash = over(palette::accentWash(), palette::ink);
@@ -244,6 +257,7 @@ TEST_F(Browser, DoubledTriggerOpensItAndReturnPicksTheSearchedEmojiInPlaceOfTheT
     const QString picked = base + QStringLiteral("🎉");
     EXPECT_EQ(app->waitForText(picked).toStdString(), picked.toStdString());
     EXPECT_EQ(app->settledText().toStdString(), picked.toStdString());
+    expectKeyboardBackInField();
     std::printf("first open (key to painted browser) %.1f ms; search keystroke to repaint %.1f ms\n",
                 firstOpen, repainted ? keystroke : -1.0);
 }
@@ -257,6 +271,7 @@ TEST_F(Browser, EscapeAndAClickOutsideCloseItOnceLeavingTheTrigger) {
     key("Escape");
     EXPECT_TRUE(browserGone());
     expectTriggerLeft();
+    expectKeyboardBackInField();
 
     startAfterSpace();
     ASSERT_GE(openBrowserTimed(), 0);
@@ -268,21 +283,20 @@ TEST_F(Browser, EscapeAndAClickOutsideCloseItOnceLeavingTheTrigger) {
     if (field && !window->contains(field->center()))
         outside = field->center();
     // With the session's own pointer, whose clicks the window manager turns into activations.
-    Typist mouse(nullptr, Typist::MasterLifetime::keep, Typist::Keyboard::core);
-    ASSERT_TRUE(mouse.isReady()) << mouse.error();
-    user([&] { return mouse.click(outside.x(), outside.y()); });
+    user([&] { return typist->click(outside.x(), outside.y()); });
     EXPECT_TRUE(browserGone()) << "a click outside left the browser open";
     pump(500ms);
     EXPECT_TRUE(pimsel->isRunning());
     expectTriggerLeft();
+    expectKeyboardBackInField();
 
     // The dismissal was taken once and for all: the browser opens and closes again as before.
-    ASSERT_TRUE(typist->focus(app->window()));
     startAfterSpace();
     ASSERT_GE(openBrowserTimed(), 0);
     key("Escape");
     EXPECT_TRUE(browserGone());
     expectTriggerLeft();
+    expectKeyboardBackInField();
 }
 
 TEST_F(Browser, OpenBrowserIsInkWithSectionTitlesColourEmojiAndTheSelectionWashed) {
