@@ -65,6 +65,10 @@ struct FrontmostApplication::X {
     xcb_window_t activeWindow = XCB_WINDOW_NONE;
     std::optional<qint64> pid;
     std::optional<QString> appId;
+    // The application last announced as active. A moment with no active window (the window
+    // manager passing focus between windows) is no switch to another application.
+    std::optional<QString> announcedId;
+    bool hasAnnounced = false;
     QString wmClass;
 
     std::unique_ptr<DesktopEntryIndex> entries;
@@ -169,7 +173,13 @@ void FrontmostApplication::reload(bool announce) const {
         }
     }
 
-    if (announce && m_x->appId != previousId) {
+    const bool isSwitch = m_x->activeWindow != XCB_WINDOW_NONE &&
+                          (!m_x->hasAnnounced ? m_x->appId != previousId : m_x->appId != m_x->announcedId);
+    if (m_x->activeWindow != XCB_WINDOW_NONE && (announce || !m_x->hasAnnounced)) {
+        m_x->announcedId = m_x->appId;
+        m_x->hasAnnounced = true;
+    }
+    if (announce && isSwitch) {
         // Queued: this may run inside a getter the coordinator is calling.
         auto* self = const_cast<FrontmostApplication*>(this);
         QMetaObject::invokeMethod(
