@@ -480,6 +480,16 @@ private:
     }
 
     void handleDeadlines(Clock::time_point now) {
+        // The server sends a key's grab event right after its raw event; one that is late only sits
+        // unread on a busy machine. A round trip on the grab connection settles whether it is there.
+        const bool overdue = std::any_of(outbox_.begin(), outbox_.end(), [&](const Outgoing& o) {
+            return o.awaitingGrab && o.deadline <= now && !isFrozen(o.id.device);
+        });
+        if (overdue) {
+            xcb_connection_t* c = grab_.get();
+            xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+            drain(c, true);
+        }
         for (Outgoing& o : outbox_) {
             if (!o.awaitingGrab || o.deadline > now)
                 continue;
@@ -732,6 +742,16 @@ private:
             replayNow();
             return;
         }
+        // The two connections share no order: raw events of earlier keys may still sit unread on the
+        // observing one (or in the server's buffer for it) while this grab event is here. A round
+        // trip there brings in everything the server sent before this event, so earlier keys are
+        // queued ahead of this one.
+        if (!awaitsGrab(id))
+            catchUpObserved();
+        if (forget(passedRaw_, id)) {
+            replayNow();
+            return;
+        }
         const auto waiting = std::find_if(outbox_.begin(), outbox_.end(),
                                           [&](const Outgoing& o) { return o.awaitingGrab && o.id == id; });
         if (waiting != outbox_.end()) {
@@ -751,6 +771,18 @@ private:
         remember(grabbedFirst_, id);
         holdForDecision();
         enqueue({id, std::move(*reading), false, true});
+    }
+
+    bool awaitsGrab(const KeyId& id) const {
+        return std::any_of(outbox_.begin(), outbox_.end(),
+                           [&](const Outgoing& o) { return o.awaitingGrab && o.id == id; });
+    }
+
+    // Reads and handles every event the server sent the observing connection before now.
+    void catchUpObserved() {
+        xcb_connection_t* c = observe_.get();
+        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+        drain(c, false);
     }
 
     EventTapManager* owner_;
