@@ -532,8 +532,8 @@ bool AutocompleteCoordinator::routeToBrowser(KeyAction action, const QString& te
 // A click acts on the emoji the user saw; the keys typed before it, which the toolkit's click may
 // have overtaken, are read first so that the erase covers everything in the field. Where the
 // clicked emoji is now in the list, or nullopt when those keys ended the token or changed the list
-// under the pointer.
-std::optional<int> AutocompleteCoordinator::catchUpBeforeClick(const EmojiEntry& clicked) {
+// under the pointer. `clicked` is a copy: catching up replaces the list it came from.
+std::optional<int> AutocompleteCoordinator::catchUpBeforeClick(EmojiEntry clicked) {
     if (m_catchUp)
         m_catchUp();
     if (!m_isPanelActive || m_isInserting || !m_currentToken)

@@ -115,7 +115,7 @@ private:
     void startGiphyMode();
 
     // Callbacks from the presenters and completions of asynchronous work.
-    std::optional<int> catchUpBeforeClick(const EmojiEntry& clicked);
+    std::optional<int> catchUpBeforeClick(EmojiEntry clicked);
     void pickRow(int row);
     void hoverRow(int row);
     void pickTone(int variant);
