@@ -74,16 +74,13 @@ bool routeToPanel(Model& model, KeyAction action, const QString& text, bool tabP
         model.appendToQuery(QStringLiteral(" "));
         return true;
     case KeyAction::up:
-        model.moveSelection(MoveDirection::up);
-        return true;
     case KeyAction::down:
-        model.moveSelection(MoveDirection::down);
-        return true;
     case KeyAction::left:
-        model.moveSelection(MoveDirection::left);
-        return true;
     case KeyAction::right:
-        model.moveSelection(MoveDirection::right);
+        model.moveSelection(action == KeyAction::up     ? MoveDirection::up
+                            : action == KeyAction::down ? MoveDirection::down
+                            : action == KeyAction::left ? MoveDirection::left
+                                                        : MoveDirection::right);
         return true;
     case KeyAction::text:
         model.appendToQuery(text);

@@ -195,60 +195,49 @@ void SettingsStore::storeValue(const char* key, const QVariant& value) {
     m_defaults->sync();
 }
 
-void SettingsStore::setEnabled(bool value) {
-    m_enabled = value;
-    storeValue(enabledKey, value);
-    Q_EMIT enabledChanged(value);
+void SettingsStore::assignSwitch(bool& field, const char* key, bool value,
+                                 void (SettingsStore::*notify)(bool)) {
+    field = value;
+    storeValue(key, value);
+    Q_EMIT(this->*notify)(value);
     Q_EMIT changed();
+}
+
+void SettingsStore::setEnabled(bool value) {
+    assignSwitch(m_enabled, enabledKey, value, &SettingsStore::enabledChanged);
 }
 
 void SettingsStore::setAcceptWithTab(bool value) {
-    m_acceptWithTab = value;
-    storeValue(acceptWithTabKey, value);
-    Q_EMIT acceptWithTabChanged(value);
-    Q_EMIT changed();
+    assignSwitch(m_acceptWithTab, acceptWithTabKey, value, &SettingsStore::acceptWithTabChanged);
 }
 
 void SettingsStore::setAcceptWithReturn(bool value) {
-    m_acceptWithReturn = value;
-    storeValue(acceptWithReturnKey, value);
-    Q_EMIT acceptWithReturnChanged(value);
-    Q_EMIT changed();
+    assignSwitch(m_acceptWithReturn, acceptWithReturnKey, value, &SettingsStore::acceptWithReturnChanged);
 }
 
 void SettingsStore::setShowImmediatelyAfterColon(bool value) {
-    m_showImmediatelyAfterColon = value;
-    storeValue(showImmediatelyAfterColonKey, value);
-    Q_EMIT showImmediatelyAfterColonChanged(value);
-    Q_EMIT changed();
+    assignSwitch(m_showImmediatelyAfterColon, showImmediatelyAfterColonKey, value,
+                 &SettingsStore::showImmediatelyAfterColonChanged);
 }
 
 void SettingsStore::setReplaceOnClosingColon(bool value) {
-    m_replaceOnClosingColon = value;
-    storeValue(replaceOnClosingColonKey, value);
-    Q_EMIT replaceOnClosingColonChanged(value);
-    Q_EMIT changed();
+    assignSwitch(m_replaceOnClosingColon, replaceOnClosingColonKey, value,
+                 &SettingsStore::replaceOnClosingColonChanged);
 }
 
 void SettingsStore::setOpenBrowserOnDoubleTrigger(bool value) {
-    m_openBrowserOnDoubleTrigger = value;
-    storeValue(openBrowserOnDoubleTriggerKey, value);
-    Q_EMIT openBrowserOnDoubleTriggerChanged(value);
-    Q_EMIT changed();
+    assignSwitch(m_openBrowserOnDoubleTrigger, openBrowserOnDoubleTriggerKey, value,
+                 &SettingsStore::openBrowserOnDoubleTriggerChanged);
 }
 
 void SettingsStore::setStickerCommandEnabled(bool value) {
-    m_stickerCommandEnabled = value;
-    storeValue(stickerCommandEnabledKey, value);
-    Q_EMIT stickerCommandEnabledChanged(value);
-    Q_EMIT changed();
+    assignSwitch(m_stickerCommandEnabled, stickerCommandEnabledKey, value,
+                 &SettingsStore::stickerCommandEnabledChanged);
 }
 
 void SettingsStore::setGiphyCommandEnabled(bool value) {
-    m_giphyCommandEnabled = value;
-    storeValue(giphyCommandEnabledKey, value);
-    Q_EMIT giphyCommandEnabledChanged(value);
-    Q_EMIT changed();
+    assignSwitch(m_giphyCommandEnabled, giphyCommandEnabledKey, value,
+                 &SettingsStore::giphyCommandEnabledChanged);
 }
 
 void SettingsStore::setTriggerKey(const QString& value) {

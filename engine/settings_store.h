@@ -120,6 +120,8 @@ Q_SIGNALS:
 
 private:
     void storeValue(const char* key, const QVariant& value);
+    // One switch: assign, write through, publish.
+    void assignSwitch(bool& field, const char* key, bool value, void (SettingsStore::*notify)(bool));
 
     QSettings* m_defaults;
     LoginItemManaging* m_loginItems;
