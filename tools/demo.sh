@@ -5,12 +5,16 @@
 #
 #   tools/demo.sh [BUILD_DIR]        (default: build; `make demo` builds it first)
 #
-# The screenshot is written to $PIMSEL_DEMO_SHOT (default: pimsel-demo.png in the current directory).
+# The screenshot is written to $PIMSEL_DEMO_SHOT (default: pimsel-demo.png in the current directory);
+# PIMSEL_DEMO_TYPE types something else (":detective", or "::detective" for the emoji browser) and
+# PIMSEL_DEMO_BELOW sets how far below the field the screenshot reaches (default 200 pixels).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 build=$(cd "$build" && pwd) || exit 2
 shot=${PIMSEL_DEMO_SHOT:-$PWD/pimsel-demo.png}
+typed=${PIMSEL_DEMO_TYPE:-:smi}
+below=${PIMSEL_DEMO_BELOW:-200}
 case $shot in /*) ;; *) shot=$PWD/$shot ;; esac
 
 for tool in app/pimsel tests/e2e/typist tests/e2e/app/screenshot; do
@@ -21,7 +25,7 @@ for tool in app/pimsel tests/e2e/typist tests/e2e/app/screenshot; do
 done
 
 if [ -z "${PIMSEL_DEMO_INSIDE:-}" ]; then
-  PIMSEL_DEMO_INSIDE=1 PIMSEL_DEMO_SHOT=$shot exec "$root/tests/e2e/desktop-session.sh" "$0" "$build"
+  PIMSEL_DEMO_INSIDE=1 PIMSEL_DEMO_SHOT=$shot PIMSEL_DEMO_TYPE=$typed PIMSEL_DEMO_BELOW=$below exec "$root/tests/e2e/desktop-session.sh" "$0" "$build"
 fi
 
 # From here on we are inside the session.
@@ -42,12 +46,12 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 grep -q 'tapStarted=true' "$work/pimsel.log" || { echo "demo: Pimsel did not start" >&2; cat "$work/pimsel.log" >&2; exit 1; }
-echo "Pimsel is running (pid $pimsel); typing \":smi\" into a GTK entry..."
+echo "Pimsel is running (pid $pimsel); typing \"$typed\" into a GTK entry..."
 
 typist=$build/tests/e2e/typist
-"$typist" --window "$window" type ":smi" || exit 1
+"$typist" --window "$window" type "$typed" || exit 1
 sleep 0.6
-"$build/tests/e2e/app/screenshot" "$shot" --window "$window" --below 200 || exit 1
+"$build/tests/e2e/app/screenshot" "$shot" --window "$window" --below "$below" || exit 1
 "$typist" --window "$window" key Tab || exit 1
 sleep 0.6
 "$typist" remove

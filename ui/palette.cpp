@@ -1,7 +1,6 @@
 #include "ui/palette.h"
 
 #include <QApplication>
-#include <QStringList>
 #include <QWidget>
 
 namespace pimsel::palette {
@@ -25,10 +24,11 @@ QColor accentWash() {
 }
 
 QFont emojiFont(int pixelSize) {
-    QFont font = QApplication::font();
-    // The interface family stays behind the colour font so that text-presentation characters
-    // without a colour glyph still find one.
-    font.setFamilies({QStringLiteral("Noto Color Emoji"), font.family()});
+    QFont font(QStringLiteral("Noto Color Emoji"));
+    // Without merging: a sequence such as woman detective holds text-presentation code points
+    // (the female sign, the heart) that the interface font would claim, splitting the one colour
+    // glyph into a person and a monochrome sign beside it.
+    font.setStyleStrategy(QFont::NoFontMerging);
     font.setPixelSize(pixelSize);
     font.setWeight(QFont::Normal);
     return font;

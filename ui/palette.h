@@ -30,8 +30,8 @@ inline constexpr qreal cornerLarge = 14;
 inline constexpr qreal cornerMedium = 10;
 inline constexpr qreal cornerSmall = 7;
 
-// The default font fallback draws some emoji in monochrome outline glyphs; naming the colour
-// font explicitly keeps every emoji in colour. `pixelSize` is in logical pixels.
+// The one font every view draws emoji with: the colour emoji font alone, so each catalogue emoji
+// is one colour glyph. `pixelSize` is in logical pixels.
 QFont emojiFont(int pixelSize);
 // The interface font for labels at `pixelSize` logical pixels and the given weight.
 QFont textFont(int pixelSize, QFont::Weight weight = QFont::Normal);

@@ -16,15 +16,9 @@
 #include "ui_test_support.h"
 
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
-
-QList<EmojiEntry> shippedCatalogue() {
-    QFile file(EmojiStore::defaultCatalogPath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return EmojiStore::decodeCatalog(file.readAll());
-}
 
 // `color` drawn over ink, as the window shows it.
 QColor overInk(const QColor& color) {
@@ -203,6 +197,24 @@ TEST_F(EmojiBrowserViewTest, SearchShowsResultsThenTheEmptyStateAndTheClearButto
     ASSERT_TRUE(view->searchLine()->clearButton()->isVisibleTo(view.get()));
     EXPECT_EQ(model.searchResults().value(0).emoji, QStringLiteral("🎉"));
     EXPECT_GT(countPixels(render(), cellInView(0), isSaturated), 60);
+    // Measured against each cell's own background, the wash of a selected cell included, in a band
+    // clear of the wash's rounded corners.
+    const auto emojiWidth = [this](const QImage& image, int index) {
+        const QRect cell = cellInView(index);
+        return paintedWidth(image, cell.adjusted(0, 10, 0, -10),
+                            image.pixelColor(cell.left() + 1, cell.center().y()));
+    };
+    const int tadaWidth = emojiWidth(render(), 0);
+
+    // Gendered sequences are one person, no separate sign drawn beside it.
+    model.setQuery(QStringLiteral("detective"));
+    model.refresh();
+    const QImage detectives = render();
+    for (int index = 0; index < 3; ++index) {
+        SCOPED_TRACE(model.searchResults().value(index).emoji.toStdString());
+        EXPECT_GT(countPixels(detectives, cellInView(index), isSaturated), 60);
+        EXPECT_LE(emojiWidth(detectives, index), tadaWidth + 2);
+    }
 
     model.appendToQuery(QStringLiteral("qqqzz"));
     ASSERT_TRUE(model.searchResults().isEmpty());

@@ -5,7 +5,10 @@
 
 #include "ui_test_support.h"
 
+#include <QGlyphRun>
 #include <QImage>
+#include <QRawFont>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +113,20 @@ TEST_F(SuggestionRendering, ColourEmojiAccentTriggerAndCreamAliasOrName) {
     EXPECT_GT(one, 0);
     EXPECT_GT(accentPixels(QStringLiteral("%%%")), 2 * one);
     const QImage image = render();
+    const int smileWidth = paintedWidth(image, layout::rowEmojiRect(0).adjusted(-8, 0, 8, 0), ink);
+
+    // A gendered sequence is one person, no separate sign drawn beside it.
+    model.setResults({entry(QStringLiteral("🕵️‍♀️"), QStringLiteral("female_detective")),
+                      entry(QStringLiteral("🏌️‍♂️"), QStringLiteral("golfing_man")),
+                      entry(QStringLiteral("❤️‍🔥"), QStringLiteral("heart_on_fire"))});
+    const QImage gendered = render();
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_GT(countPixels(gendered, layout::rowEmojiRect(row), isVivid), 20) << "row " << row;
+        EXPECT_LE(paintedWidth(gendered, layout::rowEmojiRect(row).adjusted(-8, 0, 8, 0), ink),
+                  smileWidth + 2)
+            << "row " << row;
+    }
+    model.setResults({entry(QStringLiteral("😄"), QStringLiteral("smile")), unnamed});
     const int alias = countPixels(image, layout::rowLabelRect(0), isLightText);
     EXPECT_GT(alias, 20);
     EXPECT_GT(countPixels(image, layout::rowLabelRect(1), isLightText), 2 * alias);
@@ -166,6 +183,43 @@ TEST_F(SuggestionRendering, BackdropRoundedAndSeeThroughOnlyWithACompositor) {
     const QImage solid = render(false);
     EXPECT_EQ(solid.pixelColor(258, 36).alpha(), 255);
     EXPECT_TRUE(near(solid.pixelColor(258, 36), ink, 3));
+}
+
+// Every emoji of the catalogue, and each of its skin tones, shapes to one visible glyph of the
+// colour font: a sequence that falls apart, or an entry the installed font cannot draw, fails here.
+TEST(EmojiFont, EveryCatalogueEmojiAndToneIsOneColourGlyph) {
+    const QList<EmojiEntry> catalogue = shippedCatalogue();
+    ASSERT_GT(catalogue.size(), 1800);
+    const QFont font = palette::emojiFont(layout::emojiPixelSize);
+    int shaped = 0;
+    QStringList split;
+    for (const EmojiEntry& e : catalogue) {
+        const QStringList forms = e.supportsSkinTones ? toneVariants(e) : QStringList{e.emoji};
+        for (const QString& emoji : forms) {
+            QTextLayout text(emoji, font);
+            text.beginLayout();
+            text.createLine();
+            text.endLayout();
+            int visible = 0;
+            bool colourFontOnly = true;
+            for (const QGlyphRun& run : text.glyphRuns()) {
+                colourFontOnly &= run.rawFont().familyName() == QStringLiteral("Noto Color Emoji");
+                const QList<quint32> glyphs = run.glyphIndexes();
+                const QList<QPointF> positions = run.positions();
+                for (qsizetype g = 0; g < glyphs.size(); ++g) {
+                    const qreal next =
+                        g + 1 < positions.size() ? positions[g + 1].x() : text.lineAt(0).naturalTextWidth();
+                    visible += glyphs[g] != 0 && next - positions[g].x() > 0 ? 1 : 0;
+                }
+            }
+            ++shaped;
+            if (visible != 1 || !colourFontOnly)
+                split << QStringLiteral("%1 (%2, %3 glyphs)").arg(emoji, e.aliases.value(0)).arg(visible);
+        }
+    }
+    EXPECT_GT(shaped, catalogue.size());
+    EXPECT_TRUE(split.isEmpty()) << split.size() << " of " << shaped
+                                 << " split: " << split.mid(0, 20).join(QStringLiteral(", ")).toStdString();
 }
 
 } // namespace

@@ -4,15 +4,19 @@
 // synthetic pointer events.
 
 #include "engine/emoji_entry.h"
+#include "engine/emoji_store.h"
 
 #include <QCoreApplication>
 #include <QEnterEvent>
+#include <QFile>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
 
+#include <cstdlib>
 #include <ostream>
 
 inline void PrintTo(const QPoint& p, std::ostream* os) {
@@ -35,6 +39,34 @@ inline EmojiEntry entry(const QString& emoji, const QString& alias, bool tones =
         e.aliases = QStringList{alias};
     e.supportsSkinTones = tones;
     return e;
+}
+
+// The catalogue the application compiles in.
+inline QList<EmojiEntry> shippedCatalogue() {
+    QFile file(EmojiStore::defaultCatalogPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return EmojiStore::decodeCatalog(file.readAll());
+}
+
+// Width of the columns of `area` holding any pixel that differs from `background`: one emoji glyph
+// is about as wide as it is tall, a sequence split into a person and a sign far wider.
+inline int paintedWidth(const QImage& image, const QRect& area, const QColor& background) {
+    int left = -1, right = -1;
+    const QRect clipped = area.intersected(image.rect());
+    for (int x = clipped.left(); x <= clipped.right(); ++x) {
+        for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
+                    std::abs(c.blue() - background.blue()) >
+                24) {
+                left = left < 0 ? x : left;
+                right = x;
+                break;
+            }
+        }
+    }
+    return left < 0 ? 0 : right - left + 1;
 }
 
 inline QList<EmojiEntry> sampleRows(int count) {

@@ -176,7 +176,9 @@ function buildCatalogue({ maxVersion }) {
         name: e.record.label,
         aliases: e.aliases,
         category: GROUP_NAMES.get(e.record.group),
-        supportsSkinTones: Array.isArray(e.record.skins) && e.record.skins.length > 0,
+        // Toned forms came later for some emoji (bunny ears and wrestlers in Emoji 17): only tones
+        // within the version limit count, or the font would be asked for glyphs it does not have.
+        supportsSkinTones: Array.isArray(e.record.skins) && e.record.skins.some((s) => s.version <= maxVersion),
     }));
     return { catalogue, dropped, unmatchedGithub };
 }
