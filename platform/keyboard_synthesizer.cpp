@@ -1,5 +1,6 @@
 #include "platform/keyboard_synthesizer.h"
 
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
@@ -85,16 +86,88 @@ void KeyboardSynthesizer::post(const std::vector<OwnEventLedger::Key>& keys) {
     xcb_flush(c);
 }
 
+std::vector<std::uint8_t> KeyboardSynthesizer::heldElsewhere(const std::vector<std::uint8_t>& candidates) {
+    std::vector<std::uint8_t> held;
+    if (candidates.empty())
+        return held;
+    xcb_connection_t* c = m_connection.get();
+    const int own = m_ownEvents ? m_ownEvents->sourceDevice() : -1;
+    auto devices = xcb::reply<xcb_input_xi_query_device_reply_t>(
+        c, xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL));
+    if (!devices)
+        return held;
+    // The keyboards typing into the core keyboard, ours left out: the server keeps a key state for
+    // each, so a key the user let go of is up there even while our press still holds it on the master.
+    int master = virtualCoreKeyboard;
+    std::vector<std::pair<int, int>> slaves; // (device, the master it is attached to)
+    for (auto it = xcb_input_xi_query_device_infos_iterator(devices.get()); it.rem;
+         xcb_input_xi_device_info_next(&it)) {
+        if (it.data->type != XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD)
+            continue;
+        if (it.data->deviceid == own)
+            master = it.data->attachment;
+        else
+            slaves.emplace_back(it.data->deviceid, it.data->attachment);
+    }
+    std::vector<xcb_input_device_id_t> keyboards;
+    for (const auto& [device, attachment] : slaves) {
+        if (attachment == master)
+            keyboards.push_back(static_cast<xcb_input_device_id_t>(device));
+    }
+    for (xcb_input_device_id_t device : keyboards) {
+        auto state = xcb::reply<xcb_input_query_device_state_reply_t>(
+            c, xcb_input_query_device_state_reply, xcb_input_query_device_state(c, device));
+        if (!state)
+            continue;
+        for (auto it = xcb_input_query_device_state_classes_iterator(state.get()); it.rem;
+             xcb_input_input_state_next(&it)) {
+            if (it.data->class_id != XCB_INPUT_INPUT_CLASS_KEY)
+                continue;
+            const auto* keys = reinterpret_cast<const xcb_input_key_state_t*>(it.data);
+            for (std::uint8_t code : candidates) {
+                const bool down = keys->keys[code / 8] & (1u << (code % 8));
+                if (down && std::find(held.begin(), held.end(), code) == held.end())
+                    held.push_back(code);
+            }
+        }
+    }
+    return held;
+}
+
+void KeyboardSynthesizer::sync() {
+    xcb_connection_t* c = m_connection.get();
+    xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+}
+
 void KeyboardSynthesizer::postAroundHeldModifiers(std::vector<OwnEventLedger::Key> keys) {
     const std::vector<std::uint8_t> held = heldModifierKeys();
     std::vector<OwnEventLedger::Key> sequence;
-    sequence.reserve(keys.size() + 2 * held.size());
+    sequence.reserve(keys.size() + held.size());
     for (std::uint8_t code : held)
         sequence.push_back({code, false});
     sequence.insert(sequence.end(), keys.begin(), keys.end());
-    for (std::uint8_t code : held)
-        sequence.push_back({code, true});
     post(sequence);
+    if (held.empty())
+        return;
+    // Put back only what the user still holds once our keys are in. A modifier let go of meanwhile
+    // stays up: pressed again by us, nothing would ever release it, and the session would keep it.
+    sync();
+    const std::vector<std::uint8_t> stillHeld = heldElsewhere(held);
+    std::vector<OwnEventLedger::Key> restore;
+    for (std::uint8_t code : stillHeld)
+        restore.push_back({code, true});
+    post(restore);
+    if (stillHeld.empty())
+        return;
+    // A release between that look and our press reached the server before the press: undo the press.
+    sync();
+    const std::vector<std::uint8_t> kept = heldElsewhere(stillHeld);
+    std::vector<OwnEventLedger::Key> undo;
+    for (std::uint8_t code : stillHeld) {
+        if (std::find(kept.begin(), kept.end(), code) == kept.end())
+            undo.push_back({code, false});
+    }
+    post(undo);
 }
 
 void KeyboardSynthesizer::pressBackspace(int count) {

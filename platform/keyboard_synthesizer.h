@@ -8,14 +8,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace pimsel {
 
 // Posts Pimsel's own key presses (Backspaces and Control+V) through the core XTEST device. Each
 // sequence is announced to the input hook first, so the hook never hands them to the coordinator.
-// Modifiers the user is still holding are lifted around the sequence and put back afterwards, so a
-// held Shift cannot turn the paste into Control+Shift+V.
+// Modifiers the user is holding are lifted before the sequence, so a held Shift cannot turn the
+// paste into Control+Shift+V, and put back afterwards only while the user still holds them.
 class KeyboardSynthesizer : public QObject, public BackspacePosting {
     Q_OBJECT
 
@@ -30,9 +31,15 @@ private:
     bool connect();
     std::uint8_t keycodeFor(std::uint32_t keysym);
     std::vector<std::uint8_t> heldModifierKeys();
+    // Of `candidates`, the keys another keyboard of our master keyboard holds down now.
+    std::vector<std::uint8_t> heldElsewhere(const std::vector<std::uint8_t>& candidates);
+    // Waits until the server has processed everything sent so far.
+    void sync();
     void post(const std::vector<OwnEventLedger::Key>& keys);
     void postAroundHeldModifiers(std::vector<OwnEventLedger::Key> keys);
 
+    // The server's virtual core keyboard always has this id; used until our XTEST device is known.
+    static constexpr int virtualCoreKeyboard = 3;
     std::shared_ptr<OwnEventLedger> m_ownEvents;
     xcb::Connection m_connection;
 };

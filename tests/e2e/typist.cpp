@@ -26,12 +26,12 @@ struct Devices {
 };
 
 Devices findDevices(xcb_connection_t* c) {
+    const std::string base = masterName;
     Devices d;
     auto r = xcb::reply<xcb_input_xi_query_device_reply_t>(
         c, xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL));
     if (!r)
         return d;
-    const std::string base = masterName;
     for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
          xcb_input_xi_device_info_next(&it)) {
         const std::string name = deviceName(it.data);
@@ -125,8 +125,8 @@ Typist::Typist(const char* display, MasterLifetime lifetime, Keyboard keyboard)
     }
     if (keyboard == Keyboard::core) {
         // The virtual core devices and their XTEST slaves; no hierarchy change, no client pointer.
-        masterPointer_ = 2;
-        masterKeyboard_ = 3;
+        masterPointer_ = virtualCorePointer;
+        masterKeyboard_ = virtualCoreKeyboard;
         if (!loadKeymap()) {
             error_ = "cannot read the keyboard mapping";
             return;
@@ -192,6 +192,39 @@ int Typist::coreXtestKeyboard(const char* display) {
             return it.data->deviceid;
     }
     return 0;
+}
+
+std::vector<std::pair<int, int>> Typist::keysHeldOnXtestKeyboards(const char* display) {
+    std::vector<std::pair<int, int>> held;
+    xcb::Connection c(display);
+    if (!c)
+        return held;
+    auto r = xcb::reply<xcb_input_xi_query_device_reply_t>(
+        c.get(), xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c.get(), XCB_INPUT_DEVICE_ALL));
+    if (!r)
+        return held;
+    for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
+         xcb_input_xi_device_info_next(&it)) {
+        if (it.data->type != XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD ||
+            deviceName(it.data).find("XTEST keyboard") == std::string::npos)
+            continue;
+        auto state = xcb::reply<xcb_input_query_device_state_reply_t>(
+            c.get(), xcb_input_query_device_state_reply,
+            xcb_input_query_device_state(c.get(), it.data->deviceid));
+        if (!state)
+            continue;
+        for (auto k = xcb_input_query_device_state_classes_iterator(state.get()); k.rem;
+             xcb_input_input_state_next(&k)) {
+            if (k.data->class_id != XCB_INPUT_INPUT_CLASS_KEY)
+                continue;
+            const auto* keys = reinterpret_cast<const xcb_input_key_state_t*>(k.data);
+            for (int code = 8; code < 256; ++code) {
+                if (keys->keys[code / 8] & (1u << (code % 8)))
+                    held.emplace_back(it.data->deviceid, code);
+            }
+        }
+    }
+    return held;
 }
 
 xcb_window_t Typist::activeWindow(const char* display) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pimsel::e2e {
@@ -20,6 +21,8 @@ public:
     // `core` types through the session's own keyboard (the core XTEST device), as a user's physical
     // keyboard would, instead of a master of its own.
     enum class Keyboard { own, core };
+    static constexpr int virtualCorePointer = 2;
+    static constexpr int virtualCoreKeyboard = 3;
 
     // Connects to `display` (nullptr: $DISPLAY) and adds the master "pimsel-typist", or reuses it.
     explicit Typist(const char* display = nullptr,
@@ -59,6 +62,8 @@ public:
     static bool removeMaster(const char* display = nullptr);
     // The XTEST keyboard of the session's own (virtual core) keyboard, or 0.
     static int coreXtestKeyboard(const char* display = nullptr);
+    // (device, keycode) of every key held down on an XTEST keyboard of the session.
+    static std::vector<std::pair<int, int>> keysHeldOnXtestKeyboards(const char* display = nullptr);
     // The session's active window (_NET_ACTIVE_WINDOW), or none.
     static xcb_window_t activeWindow(const char* display = nullptr);
 
