@@ -27,6 +27,18 @@ bool containsControlCharacter(const QString& text) {
     return false;
 }
 
+// Text a field takes in although it carries invisible characters: format ones (joiners, zero-width
+// spaces, tags) and no control character, which fields drop.
+bool landsInTheField(const QString& text) {
+    bool format = false;
+    for (char32_t scalar : QStringView(text).toUcs4()) {
+        if (QChar::category(scalar) == QChar::Other_Control)
+            return false;
+        format |= QChar::category(scalar) == QChar::Other_Format;
+    }
+    return format;
+}
+
 // Calls `visit` with each user-perceived character of `text`, in order.
 template <typename Visit> void forEachCharacter(const QString& text, Visit&& visit) {
     if (text.size() == 1 && !text[0].isSurrogate()) {
@@ -231,8 +243,18 @@ bool AutocompleteCoordinator::handleEvent(const InputEvent& event) {
         return false;
     }
     case InputEvent::Type::keyDown: {
-        if (event.action == KeyAction::text && (event.text.isEmpty() || containsControlCharacter(event.text)))
+        if (event.action == KeyAction::text &&
+            (event.text.isEmpty() || containsControlCharacter(event.text))) {
+            // A joiner or zero-width space still lands in the field: an open shortcode cannot
+            // count it, so it ends there rather than being erased one character short.
+            if (landsInTheField(event.text) && m_tokenBuffer.isTokenOpen() && !m_isBrowserActive &&
+                !m_isStickerSearchActive) {
+                Transaction transaction(*this);
+                m_tokenBuffer.feed(event.text);
+                hide();
+            }
             return false;
+        }
         Transaction transaction(*this);
         return handleKey(event);
     }
@@ -746,25 +768,31 @@ SwallowableKeys AutocompleteCoordinator::swallowableKeys() const {
     }
     if (!m_settings.enabled() || m_isInserting)
         return keys;
-    if (m_isPanelActive) {
-        keys.insert(KeyAction::escape);
-        keys.insert(KeyAction::up);
-        keys.insert(KeyAction::down);
-        if (m_settings.acceptWithTab())
-            keys.insert(KeyAction::tab);
-        if (m_settings.acceptWithReturn())
-            keys.insert(KeyAction::returnKey);
-        if (selectedEntryAcceptsTone()) {
-            keys.insert(KeyAction::left);
-            keys.insert(KeyAction::right);
-        }
+    // The popover's keys while a token is open, not only while it shows: the key after the one that
+    // brings it up may come before that one is handled. A key held while nothing shows is passed on.
+    SwallowableKeys popoverKeys;
+    popoverKeys.insert(KeyAction::escape);
+    popoverKeys.insert(KeyAction::up);
+    popoverKeys.insert(KeyAction::down);
+    if (m_settings.acceptWithTab())
+        popoverKeys.insert(KeyAction::tab);
+    if (m_settings.acceptWithReturn())
+        popoverKeys.insert(KeyAction::returnKey);
+    const std::optional<ColonToken> token = m_tokenBuffer.currentToken();
+    if (m_isPanelActive || token)
+        keys.actions |= popoverKeys.actions;
+    if (m_isPanelActive && selectedEntryAcceptsTone()) {
+        keys.insert(KeyAction::left);
+        keys.insert(KeyAction::right);
     }
-    if (const std::optional<ColonToken> token = m_tokenBuffer.currentToken()) {
+    if (token) {
         const bool ruleApplies = token->query.isEmpty() ? m_settings.openBrowserOnDoubleTrigger()
                                                         : m_settings.replaceOnClosingColon();
         if (ruleApplies)
             keys.triggerText = trigger();
     }
+    keys.openingText = trigger();
+    keys.openingActions = popoverKeys.actions;
     // The detectors are fed only in a messaging application and are reset on every app switch,
     // so a complete command means the confirming Space would be taken there.
     if ((isGiphyCommandUsable() && m_giphyDetector.isMatched()) ||

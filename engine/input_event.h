@@ -66,6 +66,11 @@ struct SwallowableKeys {
     std::uint32_t actions = 0; // bit (1 << int(KeyAction)) for non-text actions
     bool anyText = false;      // every `text` key (browser or picker open)
     QString triggerText;       // a `text` key whose whole text equals this (non-empty when set)
+    // What a token opened by the next key would need, for the hook to hold the moment it reads a key
+    // with the text `openingText`, before the handler has checked the context: the keys typed right
+    // after that one are then held too, and passed on if the handler does not take them.
+    QString openingText;
+    std::uint32_t openingActions = 0;
 
     bool contains(KeyAction action) const { return actions & (1u << static_cast<unsigned>(action)); }
     void insert(KeyAction action) { actions |= (1u << static_cast<unsigned>(action)); }
@@ -77,6 +82,14 @@ struct SwallowableKeys {
         return contains(event.action);
     }
     bool isEmpty() const { return actions == 0 && !anyText && triggerText.isEmpty(); }
+    // These keys and the ones a token opened now would need.
+    SwallowableKeys withOpening() const {
+        SwallowableKeys keys = *this;
+        keys.actions |= openingActions;
+        if (keys.triggerText.isEmpty())
+            keys.triggerText = openingText;
+        return keys;
+    }
     bool operator==(const SwallowableKeys&) const = default;
 };
 

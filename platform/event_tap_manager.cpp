@@ -98,6 +98,7 @@ struct EventTapManager::Delivery {
     bool grabbed = false;
     int device = 0;
     std::uint32_t time = 0;
+    bool opening = false; // its reading widened the grabs to what a new token needs
 };
 
 namespace {
@@ -298,8 +299,36 @@ public:
         return true;
     }
 
-    // Main thread: grab exactly the keys in `keys` on every master keyboard.
+    // Main thread: grab exactly the keys in `keys` on every master keyboard. `keys` also tells
+    // the worker what to add the moment it reads a key that may open a token.
     void applyGrabs(const SwallowableKeys& keys) {
+        std::lock_guard grabbing(grabbing_);
+        applied_ = keys;
+        grabPlan(openingsInFlight_ > 0 ? keys.withOpening() : keys);
+    }
+
+    // Worker thread: a key that may open a token was read; hold what the token may need at once,
+    // until the main thread has handled that key.
+    void widenForOpening() {
+        std::lock_guard grabbing(grabbing_);
+        ++openingsInFlight_;
+        grabPlan(applied_.withOpening());
+    }
+
+    // Main thread: the key that widened the grabs has been handled.
+    void openingHandled() {
+        std::lock_guard grabbing(grabbing_);
+        openingsInFlight_ = std::max(openingsInFlight_ - 1, 0);
+    }
+
+    bool opens(const InputEvent& reading) {
+        std::lock_guard grabbing(grabbing_);
+        return reading.action == KeyAction::text && !applied_.openingText.isEmpty() &&
+               reading.text == applied_.openingText && !applied_.mayContain(reading);
+    }
+
+private:
+    void grabPlan(const SwallowableKeys& keys) {
         std::map<int, KeymapPtr> keymaps;
         {
             std::lock_guard lock(mutex_);
@@ -358,6 +387,7 @@ public:
         wake();
     }
 
+public:
     int heldGrabCount() const {
         std::lock_guard lock(mutex_);
         int count = 0;
@@ -385,6 +415,7 @@ private:
         bool awaitingGrab = false;
         bool grabbed = false;
         Clock::time_point deadline{};
+        bool opening = false;
     };
     struct PendingGrab {
         int device;
@@ -415,7 +446,7 @@ private:
         while (!outbox_.empty() && !outbox_.front().awaitingGrab) {
             Outgoing& o = outbox_.front();
             o.event.canSwallow = o.grabbed;
-            post(std::move(o.event), o.grabbed, o.id.device, o.id.time);
+            post(std::move(o.event), o.grabbed, o.id.device, o.id.time, o.opening);
             outbox_.pop_front();
         }
     }
@@ -426,8 +457,8 @@ private:
                            [device](const PendingGrab& g) { return g.device == device; });
     }
 
-    void post(InputEvent event, bool grabbed, int device, std::uint32_t time) {
-        Delivery d{std::move(event), grabbed, device, time};
+    void post(InputEvent event, bool grabbed, int device, std::uint32_t time, bool opening) {
+        Delivery d{std::move(event), grabbed, device, time, opening};
         QPointer<EventTapManager> owner = owner_;
         QMetaObject::invokeMethod(
             owner_,
@@ -682,13 +713,16 @@ private:
             // out): the key is handed over already.
             if (forget(grabbedFirst_, id))
                 return;
+            const bool opening = opens(*reading);
+            if (opening)
+                widenForOpening();
             if (grabbed) {
-                enqueue({id, std::move(*reading), true, false, Clock::now() + grabPairing});
+                enqueue({id, std::move(*reading), true, false, Clock::now() + grabPairing, opening});
                 return;
             }
             // Should a grab that was on its way out still catch it, it is passed on from there.
             remember(passedRaw_, id);
-            enqueue({id, std::move(*reading), false, false});
+            enqueue({id, std::move(*reading), false, false, {}, opening});
             return;
         }
         case XCB_INPUT_RAW_BUTTON_PRESS: {
@@ -809,6 +843,10 @@ private:
     std::vector<PendingGrab> pendingGrabs_;
     std::map<int, KeymapPtr> publishedKeymaps_;
     std::map<int, KeyGrabPlan> held_;
+    // Both threads change the grabs: the main thread to the handler's set, the worker to widen it.
+    std::mutex grabbing_;
+    SwallowableKeys applied_;
+    int openingsInFlight_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -894,6 +932,10 @@ void EventTapManager::deliver(const Delivery& delivery) {
                       << (event.canSwallow ? "held," : "unheld,") << (swallow ? "swallowed" : "passed");
     if (delivery.grabbed && worker && !worker->decide(device, time, swallow) && swallow)
         qCWarning(inputLog) << "A key was taken after the time-out had passed it on to the application";
+    if (delivery.opening && worker) {
+        worker->openingHandled();
+        m_forceRegrab = true;
+    }
     refreshGrabs();
 }
 

@@ -32,6 +32,8 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace pimsel::e2e {
@@ -523,6 +525,52 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     key("Tab");
     expected += QStringLiteral(" 👋🏽");
     EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+}
+
+// A fast typist: bursts at 10 ms a key, and the user's own Shift on the session's keyboard held
+// around an insertion and let go at any moment of it. Every shortcode is replaced, the paste is
+// never Control+Shift+V, no key stays down on any XTEST keyboard, and what is typed next comes out
+// as typed.
+TEST_P(Typing, FullSpeedBurstsAndAShiftHeldAroundTheInsertion) {
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    typist->setKeyDelay(10ms);
+    QString expected;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        type(" hello :tada:");
+        expected += QStringLiteral(" hello 🎉");
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        settle();
+        type(" :smi\t");
+        expected += QStringLiteral(" ") + smile;
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        settle();
+    }
+
+    Typist second(nullptr, Typist::MasterLifetime::keep, Typist::Keyboard::core);
+    ASSERT_TRUE(second.isReady()) << second.error();
+    second.setKeyDelay(0ms);
+    ASSERT_TRUE(second.activate(app->window()));
+    for (int hold : {0, 1, 2, 3, 5, 8, 12, 20, 40, 80, 250}) {
+        SCOPED_TRACE("Shift let go " + std::to_string(hold) + " ms after the closing trigger");
+        type(" :tada");
+        expected += QStringLiteral(" :tada");
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        whileUserTypes([&] {
+            second.press("Shift_L");
+            second.press("colon");
+            second.release("colon");
+            std::this_thread::sleep_for(std::chrono::milliseconds(hold));
+            second.release("Shift_L");
+        });
+        expected = expected.left(expected.size() - 5) + QStringLiteral("🎉");
+        EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        settle();
+        EXPECT_TRUE(Typist::keysHeldOnXtestKeyboards().empty());
+        whileUserTypes([&] { second.type("a"); });
+        expected += QStringLiteral("a");
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    }
 }
 
 // Timings as the user sees them; printed, not asserted.
