@@ -4,10 +4,26 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <QChar>
+#include <QList>
+#include <QStringView>
 
 #include <vector>
 
 namespace pimsel {
+
+namespace {
+
+bool isFormatOnly(const QString& text) {
+    if (text.isEmpty())
+        return false;
+    for (char32_t scalar : QStringView(text).toUcs4()) {
+        if (QChar::category(scalar) != QChar::Other_Format)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 QString sanitizedKeyText(const QString& text) {
     for (auto it = text.cbegin(); it != text.cend(); ++it) {
@@ -78,9 +94,13 @@ std::optional<InputEvent> keyDownEvent(std::uint32_t keysym, const QString& text
             return InputEvent::keyDown(entry.action, {}, modifiers);
     }
     QString typed = sanitizedKeyText(text);
-    if (typed.isEmpty())
-        return std::nullopt;
-    return InputEvent::keyDown(KeyAction::text, std::move(typed), modifiers);
+    if (!typed.isEmpty())
+        return InputEvent::keyDown(KeyAction::text, std::move(typed), modifiers);
+    // A joiner or a zero-width space (a Persian layout types ZWNJ) lands in the field like any
+    // text: handed over, it ends an open shortcode, which counts no such character.
+    if (isFormatOnly(text))
+        return InputEvent::keyDown(KeyAction::text, text, modifiers);
+    return std::nullopt;
 }
 
 Modifiers modifiersOf(xkb_state* state) {

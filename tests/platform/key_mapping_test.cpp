@@ -76,8 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"bare control key", XKB_KEY_Control_L, "", ctrl, std::nullopt, ""},
         KeyCase{"bare shift key", XKB_KEY_Shift_L, "", shift, std::nullopt, ""},
         KeyCase{"delete types a control character", XKB_KEY_Delete, "\x7f", none, std::nullopt, ""},
-        KeyCase{"format character", XKB_KEY_NoSymbol, "\u200d", none, std::nullopt, ""},
         KeyCase{"text mixing letters and a control", XKB_KEY_NoSymbol, "a\x01", none, std::nullopt, ""},
+        KeyCase{"zero-width non-joiner is text", XKB_KEY_NoSymbol, "\u200c", shift, KeyAction::text,
+                "\u200c"},
         KeyCase{"dead key types nothing", XKB_KEY_dead_circumflex, "", none, std::nullopt, ""},
         KeyCase{"function key types nothing", XKB_KEY_F5, "", none, std::nullopt, ""}),
     [](const auto& info) {
