@@ -1,6 +1,7 @@
 #include "app/update_controller.h"
 
 #include "app/version_compare.h"
+#include "engine/settings_file.h"
 #include "ui/update_dialog.h"
 
 #include <QDesktopServices>
@@ -177,8 +178,8 @@ bool UpdateController::isScheduled() const {
 }
 
 void UpdateController::setAutomaticallyChecksForUpdates(bool on) {
-    if (m_defaults)
-        m_defaults->setValue(QLatin1String(automaticChecksKey), on);
+    if (m_defaults && m_defaults->value(QLatin1String(automaticChecksKey), true).toBool() != on)
+        writeSetting(*m_defaults, QLatin1String(automaticChecksKey), on);
     if (on == m_automaticChecks)
         return;
     m_automaticChecks = on;

@@ -1,5 +1,7 @@
 #include "engine/emoji_store.h"
 
+#include "engine/settings_file.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -159,7 +161,7 @@ void EmojiStore::recordUse(const QString& emoji) {
         QVariantMap stored;
         for (auto it = m_useCounts.cbegin(); it != m_useCounts.cend(); ++it)
             stored.insert(it.key(), it.value());
-        m_defaults->setValue(QLatin1String(useCountKey), stored);
+        writeSetting(*m_defaults, QLatin1String(useCountKey), stored);
     }
     for (EmojiEntry& entry : m_entries) {
         if (entry.emoji == emoji) {
@@ -172,7 +174,7 @@ void EmojiStore::recordUse(const QString& emoji) {
 void EmojiStore::resetUseCounts() {
     m_useCounts.clear();
     if (m_defaults != nullptr)
-        m_defaults->remove(QLatin1String(useCountKey));
+        removeSetting(*m_defaults, QLatin1String(useCountKey));
     for (EmojiEntry& entry : m_entries)
         entry.useCount = 0;
 }
