@@ -5,6 +5,7 @@
 #include "engine/emoji_store.h"
 #include "engine/settings_store.h"
 
+#include <QIODevice>
 #include <QSettings>
 #include <QTextStream>
 
@@ -122,9 +123,7 @@ QString primaryShortcode(const EmojiEntry& entry) {
     return entry.aliases.isEmpty() ? entry.name : entry.aliases.first();
 }
 
-} // namespace
-
-int runCli(const QStringList& arguments, QTextStream& out, QTextStream& err, const CliOptions& options) {
+int runCommand(const QStringList& arguments, QTextStream& out, QTextStream& err, const CliOptions& options) {
     if (arguments.isEmpty())
         return usageError(err, QStringLiteral("no command given"));
 
@@ -178,6 +177,25 @@ int runCli(const QStringList& arguments, QTextStream& out, QTextStream& err, con
     out << match->emoji << '\n';
     out.flush();
     return cliSuccess;
+}
+
+} // namespace
+
+int runCli(const QStringList& arguments, QTextStream& out, QTextStream& err, const CliOptions& options) {
+    const int status = runCommand(arguments, out, err, options);
+    out.flush();
+    // Results that never arrived (a full disk, a closed pipe) are a failure the caller must see,
+    // not a successful run that printed nothing.
+    if (out.status() != QTextStream::Ok) {
+        const QIODevice* device = out.device();
+        err << "pimsel: cannot write the output: "
+            << (device != nullptr && !device->errorString().isEmpty() ? device->errorString()
+                                                                      : QStringLiteral("write error"))
+            << '\n';
+        err.flush();
+        return cliWriteError;
+    }
+    return status;
 }
 
 } // namespace pimsel

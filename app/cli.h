@@ -13,10 +13,11 @@ struct CliOptions {
 };
 
 // Exit statuses, as a shell sees them.
-enum CliStatus : int { cliSuccess = 0, cliNoMatch = 1, cliUsageError = 2 };
+enum CliStatus : int { cliSuccess = 0, cliNoMatch = 1, cliWriteError = 1, cliUsageError = 2 };
 
 // Runs one command-line invocation. `arguments` excludes the program name. Results go to
-// `out`, diagnostics to `err`. Never needs a display and never writes the settings file.
+// `out`, diagnostics to `err`; output that cannot be written is reported on `err` and ends
+// with cliWriteError. Never needs a display and never writes the settings file.
 int runCli(const QStringList& arguments, QTextStream& out, QTextStream& err, const CliOptions& options = {});
 
 } // namespace pimsel

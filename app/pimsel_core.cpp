@@ -6,6 +6,7 @@
 #include "engine/autocomplete_coordinator.h"
 #include "engine/command_detector.h"
 #include "engine/emoji_store.h"
+#include "engine/settings_file.h"
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 #include "platform/app_exclusion_manager.h"
@@ -104,7 +105,7 @@ void PimselCore::start() {
             [this] { m_store->reload(m_settings->customAliases()); });
 
     if (!m_defaults->value(QLatin1String(launchAtLoginDefaultAppliedKey), false).toBool()) {
-        m_defaults->setValue(QLatin1String(launchAtLoginDefaultAppliedKey), true);
+        writeSetting(*m_defaults, QLatin1String(launchAtLoginDefaultAppliedKey), true);
         m_settings->setLaunchAtLogin(true);
     }
 
@@ -146,7 +147,7 @@ void PimselCore::start() {
     Q_EMIT started();
 
     if (bothPermissionsGranted()) {
-        m_defaults->setValue(QLatin1String(setupCompletedKey), true);
+        markSetupCompletedIfGranted();
         return;
     }
     if (!m_defaults->value(QLatin1String(setupCompletedKey), false).toBool())
@@ -190,8 +191,10 @@ bool PimselCore::bothPermissionsGranted() const {
 }
 
 void PimselCore::markSetupCompletedIfGranted() {
-    if (bothPermissionsGranted())
-        m_defaults->setValue(QLatin1String(setupCompletedKey), true);
+    // Every start and every permission poll gets here; writing the flag again would rewrite the
+    // user's file each time.
+    if (bothPermissionsGranted() && !m_defaults->value(QLatin1String(setupCompletedKey), false).toBool())
+        writeSetting(*m_defaults, QLatin1String(setupCompletedKey), true);
 }
 
 void PimselCore::reportIncompleteSetup() {

@@ -1,6 +1,7 @@
 #include "app/update_controller.h"
 
 #include "app/version_compare.h"
+#include "engine/settings_file.h"
 #include "ui/update_dialog.h"
 
 #include <QDesktopServices>
@@ -28,6 +29,9 @@ namespace {
 
 // A feed is a few kilobytes; anything far larger is not one.
 constexpr qint64 maximumFeedBytes = 4 * 1024 * 1024;
+// How much the network layer may read ahead of us. Without a bound it takes in a whole oversized
+// body before the size check sees the first of it.
+constexpr qint64 readAheadBytes = 64 * 1024;
 
 bool isWebAddress(const QUrl& url) {
     return url.isValid() && !url.host().isEmpty() &&
@@ -148,7 +152,8 @@ UpdateController::UpdateController(QSettings* defaults, Options options, QObject
     , m_options(std::move(options))
     , m_network(new QNetworkAccessManager(this))
     , m_firstCheck(new QTimer(this))
-    , m_dailyCheck(new QTimer(this)) {
+    , m_dailyCheck(new QTimer(this))
+    , m_deadline(new QTimer(this)) {
     qRegisterMetaType<UpdateCheckOutcome>();
     if (m_defaults)
         m_automaticChecks = m_defaults->value(QLatin1String(automaticChecksKey), true).toBool();
@@ -157,6 +162,12 @@ UpdateController::UpdateController(QSettings* defaults, Options options, QObject
     m_dailyCheck->setInterval(m_options.checkIntervalMs);
     connect(m_firstCheck, &QTimer::timeout, this, &UpdateController::checkInBackground);
     connect(m_dailyCheck, &QTimer::timeout, this, &UpdateController::checkInBackground);
+    m_deadline->setSingleShot(true);
+    m_deadline->setInterval(m_options.requestTimeoutMs);
+    connect(m_deadline, &QTimer::timeout, this, [this] {
+        if (m_reply)
+            m_reply->abort();
+    });
 }
 
 UpdateController::~UpdateController() {
@@ -177,8 +188,8 @@ bool UpdateController::isScheduled() const {
 }
 
 void UpdateController::setAutomaticallyChecksForUpdates(bool on) {
-    if (m_defaults)
-        m_defaults->setValue(QLatin1String(automaticChecksKey), on);
+    if (m_defaults && m_defaults->value(QLatin1String(automaticChecksKey), true).toBool() != on)
+        writeSetting(*m_defaults, QLatin1String(automaticChecksKey), on);
     if (on == m_automaticChecks)
         return;
     m_automaticChecks = on;
@@ -231,7 +242,6 @@ void UpdateController::installUpdate() {
 
 void UpdateController::sendRequest() {
     QNetworkRequest request(m_options.feedUrl);
-    request.setTransferTimeout(m_options.requestTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
     request.setHeader(QNetworkRequest::UserAgentHeader,
@@ -239,14 +249,20 @@ void UpdateController::sendRequest() {
     m_body.clear();
     ++m_requestCount;
     m_reply = m_network->get(request);
+    m_reply->setReadBufferSize(readAheadBytes);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
+        if (m_reply && m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maximumFeedBytes)
+            m_reply->abort();
+    });
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
         if (!m_reply)
             return;
-        m_body += m_reply->readAll();
+        m_body += m_reply->read(maximumFeedBytes + 1 - m_body.size());
         if (m_body.size() > maximumFeedBytes)
             m_reply->abort();
     });
     connect(m_reply, &QNetworkReply::finished, this, &UpdateController::finishRequest);
+    m_deadline->start();
     Q_EMIT isCheckingChanged(true);
 }
 
@@ -255,9 +271,10 @@ void UpdateController::finishRequest() {
     if (!reply)
         return;
     m_reply = nullptr;
+    m_deadline->stop();
     reply->deleteLater();
-    if (reply->isOpen())
-        m_body += reply->readAll();
+    if (reply->isOpen() && m_body.size() <= maximumFeedBytes)
+        m_body += reply->read(maximumFeedBytes + 1 - m_body.size());
 
     UpdateCheckOutcome outcome;
     outcome.currentVersion = m_options.currentVersion;

@@ -63,6 +63,8 @@ public:
         QString currentVersion; // the running version
         int firstCheckDelayMs = 10 * 1000;
         int checkIntervalMs = 24 * 60 * 60 * 1000;
+        // The whole check, from the request to the last byte of the feed: a server that trickles
+        // its answer is as dead as a silent one, and while a check is open no other starts.
         int requestTimeoutMs = 15 * 1000;
         // Shows the answer of a manual check; the default opens the update dialog.
         std::function<void(const UpdateCheckOutcome&)> presentManualOutcome;
@@ -122,6 +124,7 @@ private:
     QTimer* m_firstCheck;
     QTimer* m_dailyCheck;
     QNetworkReply* m_reply = nullptr;
+    QTimer* m_deadline;
     QByteArray m_body;
     bool m_started = false;
     bool m_automaticChecks = true;

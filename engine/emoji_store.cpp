@@ -1,12 +1,12 @@
 #include "engine/emoji_store.h"
 
+#include "engine/settings_file.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMetaType>
 #include <QSettings>
-#include <QVariantMap>
 
 #include <limits>
 #include <mutex>
@@ -23,43 +23,6 @@ namespace {
 void ensureResources() {
     static std::once_flag once;
     std::call_once(once, initialisePimselResources);
-}
-
-bool isInteger(const QVariant& value) {
-    switch (value.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The stored counts, or nothing at all when any part has the wrong shape.
-QHash<QString, int> readUseCounts(QSettings* defaults) {
-    QHash<QString, int> counts;
-    if (defaults == nullptr)
-        return counts;
-    const QVariant stored = defaults->value(QLatin1String(EmojiStore::useCountKey));
-    if (stored.metaType().id() != QMetaType::QVariantMap)
-        return counts;
-    const QVariantMap map = stored.toMap();
-    for (auto it = map.cbegin(); it != map.cend(); ++it) {
-        if (!isInteger(it.value()))
-            return {};
-        bool fits = false;
-        const qlonglong value = it.value().toLongLong(&fits);
-        if (!fits || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
-            return {};
-        counts.insert(it.key(), static_cast<int>(value));
-    }
-    return counts;
 }
 
 QString trimSpacesAndTabs(const QString& text) {
@@ -101,7 +64,8 @@ QString EmojiStore::defaultCatalogPath() {
 EmojiStore::EmojiStore(QSettings* defaults, QString catalogPath)
     : m_defaults(defaults)
     , m_catalogPath(std::move(catalogPath))
-    , m_useCounts(readUseCounts(defaults)) {
+    , m_useCounts(defaults != nullptr ? decodeUseCounts(defaults->value(QLatin1String(useCountKey)))
+                                      : UseCounts{}) {
     ensureResources();
 }
 
@@ -155,12 +119,8 @@ void EmojiStore::recordUse(const QString& emoji) {
     if (count < std::numeric_limits<int>::max())
         ++count;
     const int newCount = count;
-    if (m_defaults != nullptr) {
-        QVariantMap stored;
-        for (auto it = m_useCounts.cbegin(); it != m_useCounts.cend(); ++it)
-            stored.insert(it.key(), it.value());
-        m_defaults->setValue(QLatin1String(useCountKey), stored);
-    }
+    if (m_defaults != nullptr)
+        writeSetting(*m_defaults, QLatin1String(useCountKey), encodeUseCounts(m_useCounts));
     for (EmojiEntry& entry : m_entries) {
         if (entry.emoji == emoji) {
             entry.useCount = newCount;
@@ -172,7 +132,7 @@ void EmojiStore::recordUse(const QString& emoji) {
 void EmojiStore::resetUseCounts() {
     m_useCounts.clear();
     if (m_defaults != nullptr)
-        m_defaults->remove(QLatin1String(useCountKey));
+        removeSetting(*m_defaults, QLatin1String(useCountKey));
     for (EmojiEntry& entry : m_entries)
         entry.useCount = 0;
 }

@@ -4,6 +4,7 @@
 #include "engine/emoji_search_engine.h"
 #include "engine/ports.h"
 #include "engine/settings_store.h"
+#include "engine/use_counts.h"
 
 #include <QHash>
 #include <QList>
@@ -28,7 +29,7 @@ public:
     const SearchIndex& searchIndex() const override { return m_index; }
     void recordUse(const QString& emoji) override;
     void resetUseCounts();
-    const QHash<QString, int>& useCounts() const { return m_useCounts; }
+    const UseCounts& useCounts() const { return m_useCounts; }
 
     // The decoding rule of the catalogue file: a JSON array of objects with the five keys;
     // any malformed element fails the whole file (empty result).
@@ -39,7 +40,7 @@ private:
     QString m_catalogPath;
     QList<EmojiEntry> m_entries;
     SearchIndex m_index;
-    QHash<QString, int> m_useCounts;
+    UseCounts m_useCounts;
 };
 
 } // namespace pimsel

@@ -1,5 +1,6 @@
 #include "engine/settings_store.h"
 
+#include "engine/settings_file.h"
 #include "engine/text.h"
 
 #include <QJsonArray>
@@ -9,6 +10,8 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace pimsel {
 
@@ -31,8 +34,8 @@ constexpr auto skinToneKey = "pimsel.skinTone";
 const QString defaultTrigger = QStringLiteral(":");
 
 // A value read back from an INI file is a string whatever was written, so a Boolean
-// arrives as "true"/"false". Anything else is not a Boolean and falls back to the default.
-bool readBool(const QSettings& settings, const char* key, bool fallback) {
+// arrives as "true"/"false". Anything else is not a Boolean.
+std::optional<bool> readBool(const QSettings& settings, const char* key) {
     const QVariant value = settings.value(QLatin1String(key));
     if (value.typeId() == QMetaType::Bool)
         return value.toBool();
@@ -43,7 +46,7 @@ bool readBool(const QSettings& settings, const char* key, bool fallback) {
         if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
             return false;
     }
-    return fallback;
+    return std::nullopt;
 }
 
 QString readString(const QSettings& settings, const char* key) {
@@ -51,12 +54,19 @@ QString readString(const QSettings& settings, const char* key) {
     return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
+std::optional<QString> readTrigger(const QSettings& settings) {
+    const QString text = readString(settings, triggerKeyKey);
+    return SettingsStore::isValidTrigger(text) ? std::optional(text) : std::nullopt;
+}
+
 // A set is written as a QVariantList (see writeSet), which the INI format returns as a
-// QStringList when it has several elements, as a QVariantList when it has one, and as
-// nothing when it is empty. A bare string is not a list: some other writer put it there.
-QSet<QString> readSet(const QSettings& settings, const char* key) {
+// QStringList when it has several elements, as a QVariantList when it has one, and as an
+// invalid value when it is empty. Other shapes are not a set of strings.
+std::optional<QSet<QString>> readSet(const QSettings& settings, const char* key) {
     const QVariant value = settings.value(QLatin1String(key));
     QSet<QString> result;
+    if (!value.isValid())
+        return result;
     // An INI file keeps a one-entry list as the bare entry, and it reads back as a string.
     if (value.typeId() == QMetaType::QString) {
         if (!value.toString().isEmpty())
@@ -68,9 +78,11 @@ QSet<QString> readSet(const QSettings& settings, const char* key) {
         const QVariantList list = value.toList();
         for (const QVariant& element : list) {
             if (element.typeId() != QMetaType::QString)
-                return {};
+                return std::nullopt;
             result.insert(element.toString());
         }
+    } else {
+        return std::nullopt;
     }
     return result;
 }
@@ -83,11 +95,11 @@ QStringList sortedList(const QSet<QString>& set) {
 
 // A one-element QStringList would be flattened to a plain string by the INI writer and come
 // back indistinguishable from a stray string value; a one-element QVariantList is kept typed.
-void writeSet(QSettings& settings, const char* key, const QSet<QString>& set) {
+QVariant listValue(const QSet<QString>& set) {
     QVariantList list;
     for (const QString& element : sortedList(set))
         list.append(element);
-    settings.setValue(QLatin1String(key), list);
+    return list;
 }
 
 QByteArray jsonString(const QString& text) {
@@ -136,6 +148,25 @@ std::optional<QList<CustomAlias>> decodeAliases(const QByteArray& data) {
     return result;
 }
 
+std::optional<QList<CustomAlias>> readAliases(const QSettings& settings) {
+    const QVariant value = settings.value(QLatin1String(customAliasesKey));
+    if (value.typeId() != QMetaType::QByteArray)
+        return std::nullopt;
+    return decodeAliases(value.toByteArray());
+}
+
+std::optional<SkinTone> readSkinTone(const QSettings& settings) {
+    return skinToneFromRawValue(readString(settings, skinToneKey));
+}
+
+// Only what the user changed is written: a value equal to the one the store answered with stays
+// unwritten even when the file holds something undecodable there (it is the user's until they
+// change the setting), and so does one the file already holds. QSettings rewrites the whole file
+// for every write.
+template <typename T> bool isChange(const std::optional<T>& stored, const T& previous, const T& value) {
+    return value != previous && stored != value;
+}
+
 } // namespace
 
 const QStringList SettingsStore::allowedTriggerKeys{
@@ -150,27 +181,21 @@ SettingsStore::SettingsStore(QSettings* defaults, LoginItemManaging* loginItems,
     // The member initialisers are the registered defaults; a key never written is answered
     // with them and nothing is written back.
     const QSettings& s = *m_defaults;
-    m_enabled = readBool(s, enabledKey, m_enabled);
-    m_acceptWithTab = readBool(s, acceptWithTabKey, m_acceptWithTab);
-    m_acceptWithReturn = readBool(s, acceptWithReturnKey, m_acceptWithReturn);
-    m_showImmediatelyAfterColon = readBool(s, showImmediatelyAfterColonKey, m_showImmediatelyAfterColon);
-    m_replaceOnClosingColon = readBool(s, replaceOnClosingColonKey, m_replaceOnClosingColon);
-    m_openBrowserOnDoubleTrigger = readBool(s, openBrowserOnDoubleTriggerKey, m_openBrowserOnDoubleTrigger);
-    m_stickerCommandEnabled = readBool(s, stickerCommandEnabledKey, m_stickerCommandEnabled);
-    m_giphyCommandEnabled = readBool(s, giphyCommandEnabledKey, m_giphyCommandEnabled);
-
-    const QVariant trigger = s.value(QLatin1String(triggerKeyKey), defaultTrigger);
-    const QString triggerText = trigger.typeId() == QMetaType::QString ? trigger.toString() : QString();
-    m_triggerKey = isValidTrigger(triggerText) ? triggerText : defaultTrigger;
-
-    m_disabledApps = readSet(s, disabledAppsKey);
-    m_disabledWebsites = readSet(s, disabledWebsitesKey);
-
-    const QVariant aliases = s.value(QLatin1String(customAliasesKey));
-    if (aliases.typeId() == QMetaType::QByteArray)
-        m_customAliases = decodeAliases(aliases.toByteArray()).value_or(QList<CustomAlias>{});
-
-    m_skinTone = skinToneFromRawValue(readString(s, skinToneKey)).value_or(SkinTone::yellow);
+    m_enabled = readBool(s, enabledKey).value_or(m_enabled);
+    m_acceptWithTab = readBool(s, acceptWithTabKey).value_or(m_acceptWithTab);
+    m_acceptWithReturn = readBool(s, acceptWithReturnKey).value_or(m_acceptWithReturn);
+    m_showImmediatelyAfterColon =
+        readBool(s, showImmediatelyAfterColonKey).value_or(m_showImmediatelyAfterColon);
+    m_replaceOnClosingColon = readBool(s, replaceOnClosingColonKey).value_or(m_replaceOnClosingColon);
+    m_openBrowserOnDoubleTrigger =
+        readBool(s, openBrowserOnDoubleTriggerKey).value_or(m_openBrowserOnDoubleTrigger);
+    m_stickerCommandEnabled = readBool(s, stickerCommandEnabledKey).value_or(m_stickerCommandEnabled);
+    m_giphyCommandEnabled = readBool(s, giphyCommandEnabledKey).value_or(m_giphyCommandEnabled);
+    m_triggerKey = readTrigger(s).value_or(defaultTrigger);
+    m_disabledApps = readSet(s, disabledAppsKey).value_or(QSet<QString>{});
+    m_disabledWebsites = readSet(s, disabledWebsitesKey).value_or(QSet<QString>{});
+    m_customAliases = readAliases(s).value_or(QList<CustomAlias>{});
+    m_skinTone = readSkinTone(s).value_or(SkinTone::yellow);
 }
 
 QStringList SettingsStore::disabledAppsList() const {
@@ -190,15 +215,16 @@ bool SettingsStore::isValidTrigger(const QString& value) {
 }
 
 void SettingsStore::storeValue(const char* key, const QVariant& value) {
-    m_defaults->setValue(QLatin1String(key), value);
-    // Other processes (the command line, a second instance) read the same file.
-    m_defaults->sync();
+    // Other processes (the command line, a second instance) read the same file, so it is synced
+    // at once.
+    writeSetting(*m_defaults, QLatin1String(key), value);
 }
 
 void SettingsStore::assignSwitch(bool& field, const char* key, bool value,
                                  void (SettingsStore::*notify)(bool)) {
-    field = value;
-    storeValue(key, value);
+    const bool previous = std::exchange(field, value);
+    if (isChange(readBool(*m_defaults, key), previous, value))
+        storeValue(key, value);
     Q_EMIT(this->*notify)(value);
     Q_EMIT changed();
 }
@@ -241,6 +267,7 @@ void SettingsStore::setGiphyCommandEnabled(bool value) {
 }
 
 void SettingsStore::setTriggerKey(const QString& value) {
+    const QString previous = m_triggerKey;
     m_triggerKey = value;
     if (!isValidTrigger(value)) {
         // Subscribers see the rejected value and then its replacement; storage only ever
@@ -249,37 +276,44 @@ void SettingsStore::setTriggerKey(const QString& value) {
         Q_EMIT changed();
         m_triggerKey = defaultTrigger;
     }
-    storeValue(triggerKeyKey, m_triggerKey);
+    if (isChange(readTrigger(*m_defaults), previous, m_triggerKey))
+        storeValue(triggerKeyKey, m_triggerKey);
     Q_EMIT triggerKeyChanged(m_triggerKey);
     Q_EMIT changed();
 }
 
 void SettingsStore::setDisabledApps(const QSet<QString>& value) {
+    // `value` may be a reference to the member itself, so the old value is copied first.
+    const QSet<QString> previous = m_disabledApps;
     m_disabledApps = value;
-    writeSet(*m_defaults, disabledAppsKey, value);
-    m_defaults->sync();
+    if (isChange(readSet(*m_defaults, disabledAppsKey), previous, value))
+        storeValue(disabledAppsKey, listValue(value));
     Q_EMIT disabledAppsChanged();
     Q_EMIT changed();
 }
 
 void SettingsStore::setDisabledWebsites(const QSet<QString>& value) {
+    const QSet<QString> previous = m_disabledWebsites;
     m_disabledWebsites = value;
-    writeSet(*m_defaults, disabledWebsitesKey, value);
-    m_defaults->sync();
+    if (isChange(readSet(*m_defaults, disabledWebsitesKey), previous, value))
+        storeValue(disabledWebsitesKey, listValue(value));
     Q_EMIT disabledWebsitesChanged();
     Q_EMIT changed();
 }
 
 void SettingsStore::setCustomAliases(const QList<CustomAlias>& value) {
+    const QList<CustomAlias> previous = m_customAliases;
     m_customAliases = value;
-    storeValue(customAliasesKey, encodeAliases(value));
+    if (isChange(readAliases(*m_defaults), previous, value))
+        storeValue(customAliasesKey, encodeAliases(value));
     Q_EMIT customAliasesChanged();
     Q_EMIT changed();
 }
 
 void SettingsStore::setSkinTone(SkinTone value) {
-    m_skinTone = value;
-    storeValue(skinToneKey, rawValue(value));
+    const SkinTone previous = std::exchange(m_skinTone, value);
+    if (isChange(readSkinTone(*m_defaults), previous, value))
+        storeValue(skinToneKey, rawValue(value));
     Q_EMIT skinToneChanged(value);
     Q_EMIT changed();
 }

@@ -29,9 +29,10 @@ public:
     virtual bool unregisterItem() = 0; // false on failure
 };
 
-// Every user preference, loaded at construction, written through on each assignment
-// (also of an unchanged value), and published through one NOTIFY signal per property
-// plus the store-wide `changed`.
+// Every user preference, loaded at construction, written through on each assignment that
+// changes what the file says (an unchanged value is not written: QSettings would rewrite the
+// whole file for it), and published through one NOTIFY signal per property plus the
+// store-wide `changed`, also for an unchanged value.
 class SettingsStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY enabledChanged)

@@ -177,6 +177,26 @@ TEST_F(CliTest, LimitBoundsTheResults) {
               run({"search", "face"}).out.section('\n', 0, 0) + '\n');
 }
 
+TEST_F(CliTest, OutputThatCannotBeWrittenFailsWithAMessage) {
+    QFile full(QStringLiteral("/dev/full"));
+    ASSERT_TRUE(full.open(QIODevice::WriteOnly));
+    const struct {
+        QStringList arguments;
+        int status;
+    } cases[] = {{{"search", "smi"}, 1}, {{"exact", "tada"}, 1}, {{"--version"}, 1}, {{"search", "zzzz"}, 0}};
+    for (const auto& c : cases) {
+        QTextStream out(&full);
+        QString errText;
+        QTextStream err(&errText);
+        EXPECT_EQ(runCli(c.arguments, out, err, CliOptions{m_dir.filePath(QStringLiteral("emoji.json"))}),
+                  c.status)
+            << c.arguments.join(' ').toStdString();
+        err.flush();
+        EXPECT_EQ(errText.startsWith(QStringLiteral("pimsel: cannot write")), c.status != 0)
+            << errText.toStdString();
+    }
+}
+
 TEST_F(CliTest, UseCountsFromTheSettingsFileReorderResults) {
     EXPECT_TRUE(run({"search"}).out.isEmpty()) << "no use counts: nothing most used";
     useEmoji(QStringLiteral("😃"), 1);

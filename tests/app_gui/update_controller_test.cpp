@@ -7,10 +7,109 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 using namespace pimsel;
 using namespace pimsel::testing;
+using namespace std::chrono_literals;
 
 namespace {
+
+class Socket {
+public:
+    explicit Socket(int fd = -1)
+        : m_fd(fd) {}
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int fd() const { return m_fd; }
+    bool waitFor(short events, std::chrono::milliseconds timeout) const {
+        pollfd entry{m_fd, events, 0};
+        return ::poll(&entry, 1, int(timeout.count())) == 1;
+    }
+
+private:
+    int m_fd;
+};
+
+// A feed server on a thread of its own, so that it pushes as fast as the client takes the bytes in,
+// whatever the event loop does: it answers each request on 127.0.0.1 with `header` and then
+// `total` bytes, `chunk` at a time with `pause` in between, until the client goes away or takes
+// nothing for two seconds. `sent` counts what the client side accepted, its socket buffers included.
+class StreamingFeed {
+public:
+    StreamingFeed(QByteArray header, qint64 total, qint64 chunk, std::chrono::milliseconds pause)
+        : m_header(std::move(header))
+        , m_total(total)
+        , m_chunk(chunk)
+        , m_pause(pause)
+        , m_listener(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener.fd(), reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::listen(m_listener.fd(), 4) == 0 &&
+            ::getsockname(m_listener.fd(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~StreamingFeed() {
+        m_stop = true;
+        m_thread.join();
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_port)); }
+
+    std::atomic<qint64> sent{0};
+
+private:
+    void serve() {
+        while (!m_stop) {
+            if (!m_listener.waitFor(POLLIN, 50ms))
+                continue;
+            const Socket client(::accept(m_listener.fd(), nullptr, nullptr));
+            QByteArray request;
+            char buffer[4096];
+            while (!m_stop && !request.contains("\r\n\r\n") && client.waitFor(POLLIN, 1s)) {
+                const ssize_t n = ::recv(client.fd(), buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    break;
+                request.append(buffer, n);
+            }
+            const QByteArray body(m_chunk, 'x');
+            ::send(client.fd(), m_header.constData(), size_t(m_header.size()), MSG_NOSIGNAL);
+            for (qint64 left = m_total; left > 0 && !m_stop && client.waitFor(POLLOUT, 2s);) {
+                const ssize_t n =
+                    ::send(client.fd(), body.constData(), size_t(std::min(left, m_chunk)), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += n;
+                left -= n;
+                std::this_thread::sleep_for(m_pause);
+            }
+        }
+    }
+
+    const QByteArray m_header;
+    const qint64 m_total;
+    const qint64 m_chunk;
+    const std::chrono::milliseconds m_pause;
+    Socket m_listener;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 TEST(Appcast, ReadsEachItemsVersionsAndAddressSkippingUnusableOnes) {
     QByteArray xml =
@@ -36,10 +135,11 @@ TEST(Appcast, ReadsEachItemsVersionsAndAddressSkippingUnusableOnes) {
 
 class UpdateControllerTest : public ::testing::Test {
 protected:
-    UpdateController& make(QUrl feed, const QString& current = QStringLiteral("1.4.0")) {
+    UpdateController& make(QUrl feed, const QString& current = QStringLiteral("1.4.0"),
+                           int deadlineMs = 400) {
         updates = std::make_unique<UpdateController>(
             &defaults,
-            UpdateController::Options{std::move(feed), current, 0, 24 * 3600 * 1000, 400,
+            UpdateController::Options{std::move(feed), current, 0, 24 * 3600 * 1000, deadlineMs,
                                       [this](const UpdateCheckOutcome& o) { presented.append(o); },
                                       [this](const QUrl& url) { return opened.append(url), true; }});
         QObject::connect(updates.get(), &UpdateController::checkFinished,
@@ -126,6 +226,35 @@ TEST_F(UpdateControllerTest, NoServerOrNoAnswerEndsQuietly) {
     spin(50);
     EXPECT_EQ(finished.size(), 2);
     EXPECT_TRUE(presented.isEmpty());
+}
+
+TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtTheSizeCap) {
+    // A byte every 50 ms is never silent for long, but the check as a whole has 400 ms.
+    StreamingFeed trickle("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 600, 1, 50ms);
+    UpdateController& u = make(trickle.url());
+    u.checkInBackground();
+    ASSERT_TRUE(waitForChecks(1)) << "the check is still open";
+    EXPECT_FALSE(u.isChecking());
+    u.checkInBackground();
+    ASSERT_TRUE(waitForChecks(2)) << "the next check did not run";
+    EXPECT_EQ(u.requestCount(), 2);
+    EXPECT_TRUE(finished[0].kind == Kind::failed && finished[1].kind == Kind::failed);
+
+    // 64 MB, announced or not, while the event loop is held up elsewhere for as long as the server
+    // gets bytes away: no more than the cap and the socket buffers may be taken in.
+    const QByteArray headers[] = {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
+                                  "HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n"};
+    for (const QByteArray& header : headers) {
+        StreamingFeed flood(header, qint64(64) << 20, qint64(64) << 10, 0ms);
+        const int checks = int(finished.size()) + 1;
+        make(flood.url(), QStringLiteral("1.4.0"), 60 * 1000).checkInBackground();
+        ASSERT_TRUE(waitUntil([&] { return flood.sent > 0; }));
+        for (qint64 before = -1; flood.sent != before; std::this_thread::sleep_for(200ms))
+            before = flood.sent;
+        ASSERT_TRUE(waitForChecks(checks)) << header.toStdString();
+        EXPECT_EQ(finished.last().kind, Kind::failed);
+        EXPECT_LT(flood.sent, qint64(16) << 20) << header.toStdString();
+    }
 }
 
 TEST_F(UpdateControllerTest, SwitchedOffNoScheduledRequestButAManualCheckAnswers) {

@@ -162,24 +162,45 @@ TEST_F(EmojiStoreTest, recordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
     EXPECT_FALSE(reread().isValid());
 }
 
-class WrongShapeCounts : public EmojiStoreTest, public ::testing::WithParamInterface<QVariant> {};
+struct StoredCounts {
+    const char* name;
+    QVariant stored;
+    QVariantMap afterOneMoreGrinning; // what the file holds after the next insertion
+};
 
-TEST_P(WrongShapeCounts, areIgnoredAndReplacedOnTheNextUse) {
-    settings->setValue(QLatin1String(EmojiStore::useCountKey), GetParam());
+class StoredCountsOfTheWrongShape : public EmojiStoreTest,
+                                    public ::testing::WithParamInterface<StoredCounts> {};
+
+TEST_P(StoredCountsOfTheWrongShape, loseOnlyTheBadEntries) {
+    settings->setValue(QLatin1String(EmojiStore::useCountKey), GetParam().stored);
     reread();
     EmojiStore store = makeStore();
     store.reload({});
-    EXPECT_TRUE(store.useCounts().isEmpty());
-    EXPECT_EQ(store.entries()[0].useCount, 0);
+    const QVariantMap expected = GetParam().afterOneMoreGrinning;
+    EXPECT_EQ(store.entries()[1].useCount, expected.value(thumbsUp, 0).toInt()) << "the ranking survives";
     store.recordUse(grinning);
-    EXPECT_EQ(reread().toMap(), (QVariantMap{{grinning, 1}}));
+    EXPECT_EQ(reread().toMap(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, WrongShapeCounts,
-                         ::testing::Values(QVariant(QStringLiteral("lots")), QVariant(7),
-                                           QVariant(QVariantList{1, 2}),
-                                           QVariant(QVariantMap{{grinning, QStringLiteral("3")}}),
-                                           QVariant(QVariantMap{{grinning, 3}, {party, 1.5}}),
-                                           QVariant(QVariantMap{{grinning, true}})));
+INSTANTIATE_TEST_SUITE_P(
+    Values, StoredCountsOfTheWrongShape,
+    ::testing::Values(StoredCounts{"string", QStringLiteral("lots"), {{grinning, 1}}},
+                      StoredCounts{"number", 7, {{grinning, 1}}},
+                      StoredCounts{"list", QVariantList{1, 2}, {{grinning, 1}}},
+                      StoredCounts{
+                          "textCount", QVariantMap{{grinning, QStringLiteral("3")}}, {{grinning, 1}}},
+                      StoredCounts{"boolCount", QVariantMap{{grinning, true}}, {{grinning, 1}}},
+                      StoredCounts{"oneBadAmongGood",
+                                   QVariantMap{{thumbsUp, 41}, {party, 7}, {grinning, QStringLiteral("x")}},
+                                   {{thumbsUp, 41}, {party, 7}, {grinning, 1}}},
+                      StoredCounts{"fractionNegativeZeroHugeOrNoKey",
+                                   QVariantMap{{grinning, 3},
+                                               {party, 1.5},
+                                               {thumbsUp, -2},
+                                               {unicorn, 0},
+                                               {QStringLiteral("☕"), qlonglong(1) << 40},
+                                               {QString(), 5}},
+                                   {{grinning, 4}}}),
+    [](const ::testing::TestParamInfo<StoredCounts>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "engine/emoji_store.h"
 #include "engine/settings_store.h"
 
 #include <QFile>
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace pimsel;
 
@@ -45,9 +48,13 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text);
     }
-    QByteArray fileText() {
-        QFile file(path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QByteArray fileText(const QString& file = {}) {
+        QFile in(file.isEmpty() ? path() : file);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    }
+    static int mode(const QString& file) {
+        struct stat status {};
+        return ::stat(QFile::encodeName(file).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
     }
 
     QTemporaryDir m_dir;
@@ -144,6 +151,7 @@ TEST_F(SettingsStoreTest, StoredTriggerIsKeptOnlyWhenOneAllowedCharacter) {
         openStore()->setTriggerKey(trigger);
         EXPECT_EQ(storeFromDisk()->triggerKey(), trigger);
     }
+    storeRaw("pimsel.skinTone", QStringLiteral("dark"));
     for (SkinTone tone : allSkinTones) {
         openStore()->setSkinTone(tone);
         EXPECT_EQ(stored("pimsel.skinTone").toString(), rawValue(tone));
@@ -152,6 +160,7 @@ TEST_F(SettingsStoreTest, StoredTriggerIsKeptOnlyWhenOneAllowedCharacter) {
 }
 
 TEST_F(SettingsStoreTest, RejectedTriggerIsPublishedThenReplaced) {
+    storeRaw("pimsel.triggerKey", QStringLiteral("|"));
     SettingsStore* store = openStore();
     QStringList published;
     int changes = 0;
@@ -162,8 +171,8 @@ TEST_F(SettingsStoreTest, RejectedTriggerIsPublishedThenReplaced) {
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(store->triggerKey(), QStringLiteral(":"));
     EXPECT_EQ(stored("pimsel.triggerKey").toString(), QStringLiteral(":"));
-    store->setTriggerKey(QStringLiteral("|"));
-    EXPECT_EQ(published.last(), QStringLiteral("|"));
+    store->setTriggerKey(QStringLiteral("/"));
+    EXPECT_EQ(published.last(), QStringLiteral("/"));
 }
 
 // The INI format flattens one-element and empty lists; sets of every size must come back whole.
@@ -203,6 +212,54 @@ TEST_F(SettingsStoreTest, SetsAndAliasesRoundTripAndPublish) {
         R"([{"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c","alias":"party","emoji":"🎉"},)"));
     openStore()->setCustomAliases({});
     EXPECT_EQ(stored("pimsel.customAliases").toByteArray(), QByteArray("[]"));
+}
+
+// A start reads every value and the views bound to the properties assign them back; a quit syncs.
+// Neither may touch a file the user keeps by hand; a real change keeps at least its keys and mode.
+TEST_F(SettingsStoreTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsItsMode) {
+    const QString seedPath = m_dir.filePath(QStringLiteral("seed.conf"));
+    QSettings(seedPath, QSettings::IniFormat)
+        .setValue(QLatin1String(EmojiStore::useCountKey), QVariantMap{{QStringLiteral("👍"), 41}});
+    const QByteArray text =
+        "; kept by hand\n" + fileText(seedPath) +
+        "# switched off for now\npimsel.enabled=false\npimsel.triggerKey=|\n"
+        "pimsel.disabledApps=org.example.A, org.example.B\npimsel.skinTone=medium\n"
+        "pimsel.showImmediatelyAfterColon=maybe\nother.tool.key=kept\nnot an assignment\n";
+    writeIniText(text);
+    ASSERT_TRUE(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner));
+    {
+        QSettings settings(path(), QSettings::IniFormat);
+        SettingsStore store(&settings);
+        EmojiStore emoji(&settings);
+        emoji.reload(store.customAliases());
+        ASSERT_EQ(emoji.useCounts().value(QStringLiteral("👍")), 41);
+        ASSERT_EQ(store.disabledApps().size(), 2);
+        for (const BoolProperty& p : boolProperties)
+            (store.*p.set)((store.*p.get)());
+        store.setTriggerKey(store.triggerKey());
+        store.setDisabledApps(store.disabledApps());
+        store.setDisabledWebsites(store.disabledWebsites());
+        store.setCustomAliases(store.customAliases());
+        store.setSkinTone(store.skinTone());
+    }
+    EXPECT_EQ(fileText(), text);
+    EXPECT_EQ(mode(path()), 0600);
+
+    openStore()->setEnabled(true);
+    EXPECT_EQ(mode(path()), 0600);
+    EXPECT_TRUE(fileText().contains("other.tool.key=kept")) << fileText().toStdString();
+    EXPECT_TRUE(storeFromDisk()->enabled());
+    EXPECT_EQ(storeFromDisk()->triggerKey(), QStringLiteral("|"));
+
+    ASSERT_TRUE(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    openStore()->setSkinTone(SkinTone::dark);
+    EXPECT_EQ(mode(path()), 0444) << "a read-only file stays read-only";
+
+    const QString fresh = m_dir.filePath(QStringLiteral("new/pimsel.conf"));
+    QSettings created(fresh, QSettings::IniFormat);
+    SettingsStore(&created).setEnabled(false);
+    EXPECT_EQ(mode(fresh), 0600) << "a new file is the user's alone";
+    EXPECT_TRUE(fileText(fresh).contains("pimsel.enabled=false"));
 }
 
 TEST_F(SettingsStoreTest, UndecodableAliasesLoadEmptyAndSurviveUntilTheNextWrite) {
