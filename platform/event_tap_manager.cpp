@@ -363,6 +363,12 @@ private:
         }
         const std::uint32_t eventMask =
             XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
+        struct Request {
+            int device;
+            std::uint32_t keycode;
+            xcb_input_xi_passive_grab_device_cookie_t cookie;
+        };
+        std::vector<Request> requests;
         for (const auto& [device, plan] : next) {
             for (const auto& [keycode, masks] : plan) {
                 std::vector<std::uint32_t> added;
@@ -374,16 +380,39 @@ private:
                 }
                 if (added.empty())
                     continue;
-                auto cookie = xcb_input_xi_passive_grab_device(
-                    c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode, dev(device),
-                    static_cast<std::uint16_t>(added.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE,
-                    XCB_INPUT_GRAB_MODE_22_SYNC, XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER,
-                    &eventMask, added.data());
-                xcb_discard_reply(c, cookie.sequence);
+                requests.push_back(
+                    {device, keycode,
+                     xcb_input_xi_passive_grab_device(
+                         c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode, dev(device),
+                         static_cast<std::uint16_t>(added.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE,
+                         XCB_INPUT_GRAB_MODE_22_SYNC, XCB_INPUT_GRAB_MODE_22_ASYNC,
+                         XCB_INPUT_GRAB_OWNER_NO_OWNER, &eventMask, added.data())});
             }
         }
-        // Wait until the server holds the new grabs, so the very next key is already covered.
-        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+        // The replies name the modifier combinations another client holds already: those keys are
+        // not ours to withhold, and must not be counted as held. Reading them also waits until the
+        // server holds the new grabs, so the very next key is already covered.
+        for (const Request& request : requests) {
+            auto reply = xcb::reply<xcb_input_xi_passive_grab_device_reply_t>(
+                c, xcb_input_xi_passive_grab_device_reply, request.cookie);
+            if (!reply)
+                continue;
+            const xcb_input_grab_modifier_info_t* failed =
+                xcb_input_xi_passive_grab_device_modifiers(reply.get());
+            const int count = xcb_input_xi_passive_grab_device_modifiers_length(reply.get());
+            if (count == 0)
+                continue;
+            std::lock_guard lock(mutex_);
+            auto& masks = held_[request.device][request.keycode];
+            for (int i = 0; i < count; ++i)
+                masks.erase(failed[i].modifiers);
+            if (masks.empty())
+                held_[request.device].erase(request.keycode);
+            qCInfo(inputLog) << "key" << request.keycode << "is grabbed by another client with" << count
+                             << "modifier combinations; it is left to that client";
+        }
+        if (requests.empty())
+            xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
         wake();
     }
 

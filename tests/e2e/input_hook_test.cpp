@@ -8,10 +8,30 @@
 
 #include <QProcess>
 
+#include <xcb/xinput.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
 #include <gtest/gtest.h>
 
 namespace pimsel::e2e {
 namespace {
+
+std::uint8_t keycodeOf(xcb_connection_t* c, std::uint32_t keysym) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto mapping = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
+        c, xcb_get_keyboard_mapping_reply,
+        xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)));
+    if (!mapping || mapping->keysyms_per_keycode == 0)
+        return 0;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int length = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
+    for (int i = 0; i < length; i += mapping->keysyms_per_keycode) {
+        if (syms[i] == keysym)
+            return static_cast<std::uint8_t>(setup->min_keycode + i / mapping->keysyms_per_keycode);
+    }
+    return 0;
+}
 
 class InputHook : public testing::TestWithParam<TargetApp::Kind> {
 protected:
@@ -212,6 +232,31 @@ TEST(InputHookLifecycle, ASecondStartInstallsNothingNew) {
     EXPECT_TRUE(pumpUntil([&] { return handler.script() == ":q"; })) << handler.script().toStdString();
     pump(std::chrono::milliseconds(100));
     EXPECT_EQ(handler.script().toStdString(), ":q");
+
+    // Tab without modifiers on the core keyboard, grabbed by another client first, is that
+X
+    handler.keys.insert(KeyAction::tab);
+    tap.refreshGrabs();
+    const int full = tap.heldGrabCount();
+    handler.keys = {};
+    tap.refreshGrabs();
+    ASSERT_EQ(tap.heldGrabCount(), 0);
+    xcb::Connection other(nullptr);
+    const std::uint8_t tab = keycodeOf(other.get(), XKB_KEY_Tab);
+    ASSERT_NE(tab, 0);
+    const std::uint32_t keyMask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS;
+    const std::uint32_t noModifiers = 0;
+    auto grab = xcb::reply<xcb_input_xi_passive_grab_device_reply_t>(
+        other.get(), xcb_input_xi_passive_grab_device_reply,
+        xcb_input_xi_passive_grab_device(other.get(), XCB_CURRENT_TIME, other.root(), XCB_CURSOR_NONE, tab,
+                                         Typist::virtualCoreKeyboard, 1, 1, XCB_INPUT_GRAB_TYPE_KEYCODE,
+                                         XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_MODE_22_ASYNC,
+                                         XCB_INPUT_GRAB_OWNER_NO_OWNER, &keyMask, &noModifiers));
+    ASSERT_TRUE(grab && grab->num_modifiers == 0);
+    handler.keys.insert(KeyAction::tab);
+    tap.refreshGrabs();
+    EXPECT_EQ(tap.heldGrabCount(), full - 1);
+    EXPECT_EQ(log.count("input", "grabbed by another client"), 1);
 }
 
 TEST(InputHookLayout, TheTriggerGrabFollowsALayoutChange) {
