@@ -28,6 +28,10 @@ constexpr double headerBackgroundOpacity = 0.97;
 // Rendering one emoji costs about a tenth of a millisecond; an idle step stays well inside a
 // frame so that a key arriving meanwhile is not held up noticeably.
 constexpr qint64 warmUpStepBudgetNs = 3'000'000;
+// Screens' worth of rendered cells kept: enough that scrolling back a little or a search that
+// narrows finds its cells rendered, few enough that a 40-point pixmap per emoji of the whole
+// catalogue is never held at once.
+constexpr int cachedScreens = 4;
 
 QString tooltipFor(const EmojiEntry& entry) {
     const QString key = entry.aliases.isEmpty() ? entry.name : entry.aliases.first();
@@ -177,9 +181,8 @@ EmojiBrowserGrid::EmojiBrowserGrid(EmojiBrowserViewModel* model, QWidget* parent
     connect(&warmUpTimer_, &QTimer::timeout, this, &EmojiBrowserGrid::warmUpStep);
 
     connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, [this] {
+        // A new session starts at the top: a warm-up under way starts over on its first screen.
         warmUpNext_ = 0;
-        if (isVisible() || warmsWhileHidden_)
-            warmUpTimer_.start();
         modelChanged();
     });
     connect(model_, &EmojiBrowserViewModel::searchResultsChanged, this, &EmojiBrowserGrid::modelChanged);
@@ -198,6 +201,14 @@ void EmojiBrowserGrid::relayout() {
                     QFontMetrics(headerFont()).height() + 2 * EmojiGridLayout::headerInsetY);
     verticalScrollBar()->setPageStep(viewport()->height());
     verticalScrollBar()->setRange(0, std::max(0, layout_.contentHeight() - viewport()->height()));
+    sizeCache();
+}
+
+void EmojiBrowserGrid::sizeCache() {
+    // Rows cut at the top and the bottom count whole.
+    const int pitch = EmojiGridLayout::cellSize + EmojiGridLayout::spacing;
+    const int rowsPerScreen = viewport()->height() / pitch + 2;
+    cache_.setMaxCost(qsizetype(cachedScreens) * EmojiGridLayout::columns * rowsPerScreen);
 }
 
 void EmojiBrowserGrid::modelChanged() {
@@ -299,31 +310,30 @@ void EmojiBrowserGrid::mouseReleaseEvent(QMouseEvent* event) {
         onActivate(visible[pressed]);
 }
 
-void EmojiBrowserGrid::showEvent(QShowEvent* event) {
-    QAbstractScrollArea::showEvent(event);
-    if (warmUpNext_ < model_->allEntries().size())
-        warmUpTimer_.start();
-}
-
 void EmojiBrowserGrid::warmUpInBackground() {
-    warmsWhileHidden_ = true;
+    warmUpNext_ = 0;
     warmUpTimer_.start();
 }
 
+int EmojiBrowserGrid::firstScreenCellCount() const {
+    // Blocks stack downwards, so the cells seen at the top are the first ones.
+    int count = 0;
+    while (count < layout_.cellCount() && layout_.cellRect(count).top() < viewport()->height())
+        ++count;
+    return count;
+}
+
 void EmojiBrowserGrid::warmUpStep() {
-    const QList<EmojiEntry>& entries = model_->allEntries();
-    if (!isVisible() && !warmsWhileHidden_) {
-        warmUpTimer_.stop();
-        return;
-    }
+    const QList<EmojiEntry>& visible = model_->visibleEntries();
+    // Once shown, painting renders whatever is in view.
+    const qsizetype end = isVisible() ? 0 : std::min<qsizetype>(firstScreenCellCount(), visible.size());
     const qreal dpr = viewport()->devicePixelRatioF();
     QElapsedTimer elapsed;
     elapsed.start();
-    while (warmUpNext_ < entries.size() && elapsed.nsecsElapsed() < warmUpStepBudgetNs)
-        emojiPixmap(entries[warmUpNext_++].emoji, dpr);
-    if (warmUpNext_ >= entries.size()) {
+    while (warmUpNext_ < end && elapsed.nsecsElapsed() < warmUpStepBudgetNs)
+        emojiPixmap(visible[warmUpNext_++].emoji, dpr);
+    if (warmUpNext_ >= end) {
         warmUpTimer_.stop();
-        warmsWhileHidden_ = false;
         Q_EMIT warmedUp();
     }
 }
@@ -333,18 +343,14 @@ void EmojiBrowserGrid::leaveEvent(QEvent* event) {
     setHoveredIndex(-1);
 }
 
-const QPixmap& EmojiBrowserGrid::emojiPixmap(const QString& emoji, qreal devicePixelRatio) {
+QPixmap EmojiBrowserGrid::emojiPixmap(const QString& emoji, qreal devicePixelRatio) {
     if (devicePixelRatio != cacheDevicePixelRatio_) {
         // Moved to a screen of another density: everything is rendered afresh.
         cache_.clear();
         cacheDevicePixelRatio_ = devicePixelRatio;
-        warmUpNext_ = 0;
-        if (isVisible())
-            warmUpTimer_.start();
     }
-    auto it = cache_.find(emoji);
-    if (it != cache_.end())
-        return *it;
+    if (const QPixmap* cached = cache_.object(emoji))
+        return *cached;
 
     const int side = EmojiGridLayout::cellSize;
     QPixmap pixmap(QSize(side, side) * devicePixelRatio);
@@ -359,7 +365,9 @@ const QPixmap& EmojiBrowserGrid::emojiPixmap(const QString& emoji, qreal deviceP
         painter.setPen(palette::cream);
         painter.drawText(QRect(0, 0, side, side), Qt::AlignCenter, emoji);
     }
-    return *cache_.insert(emoji, pixmap);
+    ++renderedEmojiCount_;
+    cache_.insert(emoji, new QPixmap(pixmap));
+    return pixmap;
 }
 
 void EmojiBrowserGrid::paintEvent(QPaintEvent* event) {

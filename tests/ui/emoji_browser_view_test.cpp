@@ -2,11 +2,13 @@
 #include "ui/emoji_browser_grid.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/emoji_browser_view_model.h"
+#include "ui/emoji_browser_window_controller.h"
 #include "ui/palette.h"
 
 #include <QFile>
 #include <QHelpEvent>
 #include <QImage>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 #include <QToolTip>
@@ -250,14 +252,59 @@ TEST_F(EmojiBrowserViewTest, CellsShowTheirShortcodeAndAClickActivatesThatEntry)
     EXPECT_EQ(activated.size(), 1);
 }
 
-TEST_F(EmojiBrowserViewTest, IdleTimeRendersEveryEmojiOnceWhileShown) {
+// The hidden window renders its first screen ahead; everything else is rendered as it scrolls into
+// view, once, and only the last few screens painted are kept.
+TEST(EmojiBrowserCacheTest, FirstScreenIsRenderedAheadTheRestOnDemandAndAFewScreensAreKept) {
+    const QList<EmojiEntry> entries = shippedCatalogue();
+    EmojiBrowserWindowController controller(WindowActivation{});
+    bool prepared = false;
+    QObject::connect(&controller, &EmojiBrowserWindowController::prepared, [&] { prepared = true; });
+    controller.prepare(entries);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return prepared; }, 20000));
+    EmojiBrowserGrid& grid = *controller.panel()->view()->grid();
+    const auto inView = [&] {
+        QSet<QString> shown;
+        const QRect view(0, grid.scrollY(), grid.viewport()->width(), grid.viewport()->height());
+        for (int i = 0; i < grid.gridLayout().cellCount(); ++i) {
+            if (grid.gridLayout().cellRect(i).intersects(view))
+                shown.insert(controller.viewModel().visibleEntries()[i].emoji);
+        }
+        return shown;
+    };
+    const QSet<QString> firstScreen = inView();
+    ASSERT_GT(firstScreen.size(), 50);
+    EXPECT_EQ(grid.renderedEmojiCount(), firstScreen.size());
+
+    controller.show(entries);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.panel()));
+    grid.viewport()->repaint();
+    EXPECT_EQ(grid.renderedEmojiCount(), firstScreen.size()) << "opening renders nothing more";
+
     QSet<QString> distinct;
     for (const EmojiEntry& e : entries)
         distinct.insert(e.emoji);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !grid().isWarmingUp(); }, 20000));
-    EXPECT_EQ(grid().cachedEmojiCount(), distinct.size());
-    view->hide();
-    model.load(entries);
+    QScrollBar* bar = grid.verticalScrollBar();
+    for (int y = 0; y < bar->maximum() + bar->pageStep(); y += bar->pageStep()) {
+        bar->setValue(y);
+        grid.viewport()->repaint();
+        ASSERT_LE(grid.cachedEmojiCount(), grid.cacheCapacity());
+    }
+    EXPECT_EQ(grid.renderedEmojiCount(), distinct.size()) << "each emoji rendered once on the way down";
+    EXPECT_LT(grid.cacheCapacity(), distinct.size() / 4);
+
+    // A page back is still kept; the top, long dropped, is rendered and drawn afresh.
+    const int rendered = grid.renderedEmojiCount();
+    bar->setValue(bar->maximum() - bar->pageStep());
+    grid.viewport()->repaint();
+    EXPECT_EQ(grid.renderedEmojiCount(), rendered);
+    bar->setValue(0);
+    const QImage top = grid.viewport()->grab().toImage();
+    EXPECT_EQ(grid.renderedEmojiCount(), rendered + firstScreen.size());
+    EXPECT_GT(countPixels(top, grid.gridLayout().cellRect(0), isSaturated), 60);
+
+    controller.cancel();
+    controller.viewModel().load(entries);
     QTest::qWait(20);
-    EXPECT_FALSE(grid().isWarmingUp()) << "a hidden browser does no work in the background";
+    EXPECT_EQ(grid.renderedEmojiCount(), rendered + firstScreen.size())
+        << "a hidden browser does no work in the background";
 }
