@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace pimsel {
 
@@ -180,11 +181,7 @@ EmojiBrowserGrid::EmojiBrowserGrid(EmojiBrowserViewModel* model, QWidget* parent
     warmUpTimer_.setInterval(0);
     connect(&warmUpTimer_, &QTimer::timeout, this, &EmojiBrowserGrid::warmUpStep);
 
-    connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, [this] {
-        // A new session starts at the top: a warm-up under way starts over on its first screen.
-        warmUpNext_ = 0;
-        modelChanged();
-    });
+    connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::searchResultsChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::queryChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::selectedIndexChanged, this,
@@ -311,31 +308,53 @@ void EmojiBrowserGrid::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void EmojiBrowserGrid::warmUpInBackground() {
-    warmUpNext_ = 0;
+    warmsWhileHidden_ = true;
     warmUpTimer_.start();
 }
 
-int EmojiBrowserGrid::firstScreenCellCount() const {
-    // Blocks stack downwards, so the cells seen at the top are the first ones.
-    int count = 0;
-    while (count < layout_.cellCount() && layout_.cellRect(count).top() < viewport()->height())
-        ++count;
-    return count;
+std::pair<int, int> EmojiBrowserGrid::warmUpRange() const {
+    // Hidden, the first screen; shown, a screen above and below the one in view as well, so that
+    // a scroll finds its cells rendered.
+    const int height = viewport()->height();
+    const int top = isVisible() ? scrollY() - height : 0;
+    const int bottom = isVisible() ? scrollY() + 2 * height : height;
+    // Blocks stack downwards, so cells run down the content in index order.
+    const auto firstWhere = [this](const auto& test) {
+        int low = 0;
+        int high = layout_.cellCount();
+        while (low < high) {
+            const int middle = (low + high) / 2;
+            if (test(layout_.cellRect(middle)))
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        return low;
+    };
+    return {firstWhere([top](const QRect& cell) { return cell.bottom() >= top; }),
+            firstWhere([bottom](const QRect& cell) { return cell.top() >= bottom; })};
 }
 
 void EmojiBrowserGrid::warmUpStep() {
+    if (!isVisible() && !warmsWhileHidden_) {
+        warmUpTimer_.stop();
+        return;
+    }
     const QList<EmojiEntry>& visible = model_->visibleEntries();
-    // Once shown, painting renders whatever is in view.
-    const qsizetype end = isVisible() ? 0 : std::min<qsizetype>(firstScreenCellCount(), visible.size());
+    auto [index, end] = warmUpRange();
+    end = std::min(end, static_cast<int>(visible.size()));
     const qreal dpr = viewport()->devicePixelRatioF();
     QElapsedTimer elapsed;
     elapsed.start();
-    while (warmUpNext_ < end && elapsed.nsecsElapsed() < warmUpStepBudgetNs)
-        emojiPixmap(visible[warmUpNext_++].emoji, dpr);
-    if (warmUpNext_ >= end) {
-        warmUpTimer_.stop();
-        Q_EMIT warmedUp();
+    for (; index < end && elapsed.nsecsElapsed() < warmUpStepBudgetNs; ++index) {
+        if (!cache_.contains(visible[index].emoji))
+            emojiPixmap(visible[index].emoji, dpr);
     }
+    if (index < end)
+        return;
+    warmUpTimer_.stop();
+    if (std::exchange(warmsWhileHidden_, false))
+        Q_EMIT warmedUp();
 }
 
 void EmojiBrowserGrid::leaveEvent(QEvent* event) {
@@ -380,6 +399,9 @@ void EmojiBrowserGrid::paintEvent(QPaintEvent* event) {
     }
     paintCells(painter, event->rect(), y);
     paintHeaders(painter, y);
+    // Whatever moved the view, the neighbouring screens are rendered once the user pauses.
+    if (!warmUpTimer_.isActive())
+        warmUpTimer_.start();
 }
 
 void EmojiBrowserGrid::paintCells(QPainter& painter, const QRect& exposed, int scrollY) {

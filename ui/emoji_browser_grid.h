@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <utility>
 
 namespace pimsel {
 
@@ -86,17 +87,17 @@ public:
     int scrollY() const;
     // Scrolls so that the cell at `index` is centred, as far as the content allows.
     void centreOn(int index);
-    // Rendered emoji kept for painting. A cell is rendered the first time it is painted and kept
-    // while it belongs to the last few screens painted: scrolling back and forth renders nothing
-    // twice, yet browsing the whole catalogue holds no more than those few screens.
+    // Rendered emoji kept for painting. A cell is rendered when first painted, or in idle time
+    // just before, and kept while it belongs to the last few screens seen: scrolling back and
+    // forth renders nothing twice, yet browsing the whole catalogue holds only those few screens.
     int cachedEmojiCount() const { return static_cast<int>(cache_.size()); }
     int cacheCapacity() const { return static_cast<int>(cache_.maxCost()); }
     // Renderings so far, cache hits not counted.
     int renderedEmojiCount() const { return renderedEmojiCount_; }
     bool isWarmingUp() const { return warmUpTimer_.isActive(); }
     // Renders the emoji of the first screen in idle time while the grid is hidden, so that it is
-    // first shown without rendering anything; warmedUp() follows. The rest is rendered as it
-    // scrolls into view.
+    // first shown without rendering anything; warmedUp() follows. Once shown, idle time renders
+    // the screens above and below the one in view; the rest is rendered as it scrolls into view.
     void warmUpInBackground();
 
     // A click on a cell (press and release on the same cell).
@@ -122,7 +123,8 @@ private:
     void setHoveredIndex(int index);
     int indexAtViewportPoint(const QPoint& point) const;
     QPixmap emojiPixmap(const QString& emoji, qreal devicePixelRatio);
-    int firstScreenCellCount() const;
+    // The visible indices [first, end) worth having rendered ahead of painting.
+    std::pair<int, int> warmUpRange() const;
     void sizeCache();
     void paintCells(QPainter& painter, const QRect& exposed, int scrollY);
     void paintHeaders(QPainter& painter, int scrollY);
@@ -137,7 +139,7 @@ private:
     int hoveredIndex_ = -1;
     int pressedIndex_ = -1;
     QTimer warmUpTimer_;
-    qsizetype warmUpNext_ = 0; // into the model's visibleEntries
+    bool warmsWhileHidden_ = false;
 };
 
 } // namespace pimsel
