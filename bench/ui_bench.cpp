@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScrollBar>
 #include <QStringList>
 
 #include <algorithm>
@@ -44,11 +45,26 @@ void openAndPaint(EmojiBrowserWindowController& controller) {
     controller.panel()->repaint();
 }
 
-// Lets the idle-time rendering of every emoji finish, as it does while a browser stays open.
-void finishWarmUp(EmojiBrowserWindowController& controller) {
+// Scrolls the open browser page by page from the top to the bottom of the catalogue, painting
+// each page as a user scrolling through it would see it.
+void browseEverything(EmojiBrowserWindowController& controller) {
     EmojiBrowserGrid* grid = controller.panel()->view()->grid();
-    while (grid->isWarmingUp())
-        QCoreApplication::processEvents();
+    QScrollBar* bar = grid->verticalScrollBar();
+    for (int y = 0; y < bar->maximum() + bar->pageStep(); y += bar->pageStep()) {
+        bar->setValue(y);
+        grid->viewport()->repaint();
+    }
+}
+
+double residentMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    }
+    return 0;
 }
 
 // Registered first, so it runs in a fresh process: no glyph ever rendered, no window made.
@@ -89,6 +105,8 @@ void BM_BrowserFirstOpenPrepared(benchmark::State& state) {
     double prepareMs = 0;
     double longestSliceMs = 0;
     double longestSliceCpuMs = 0; // without the time other processes had the core
+    double prepareCallMs = 0;     // the call itself, before the idle slices
+    int renderedAhead = 0;
     for (auto _ : state) {
         state.PauseTiming();
         EmojiBrowserWindowController controller(noActivation());
@@ -97,6 +115,7 @@ void BM_BrowserFirstOpenPrepared(benchmark::State& state) {
         QElapsedTimer total;
         total.start();
         controller.prepare(catalogue());
+        prepareCallMs = std::max(prepareCallMs, double(total.nsecsElapsed()) / 1e6);
         while (!prepared && total.elapsed() < 30000) {
             QElapsedTimer slice;
             slice.start();
@@ -106,6 +125,7 @@ void BM_BrowserFirstOpenPrepared(benchmark::State& state) {
             longestSliceCpuMs = std::max(longestSliceCpuMs, threadCpuMs() - cpuBefore);
         }
         prepareMs = std::max(prepareMs, double(total.nsecsElapsed()) / 1e6);
+        renderedAhead = controller.panel()->view()->grid()->renderedEmojiCount();
         state.ResumeTiming();
         openAndPaint(controller);
         state.PauseTiming();
@@ -115,6 +135,8 @@ void BM_BrowserFirstOpenPrepared(benchmark::State& state) {
     state.counters["prepare_ms"] = prepareMs;
     state.counters["longest_slice_ms"] = longestSliceMs;
     state.counters["longest_slice_cpu_ms"] = longestSliceCpuMs;
+    state.counters["prepare_call_ms"] = prepareCallMs;
+    state.counters["rendered_ahead"] = renderedAhead;
 }
 BENCHMARK(BM_BrowserFirstOpenPrepared)->Unit(benchmark::kMillisecond);
 
@@ -122,7 +144,6 @@ BENCHMARK(BM_BrowserFirstOpenPrepared)->Unit(benchmark::kMillisecond);
 void BM_BrowserLaterOpen(benchmark::State& state) {
     EmojiBrowserWindowController controller(noActivation());
     openAndPaint(controller);
-    finishWarmUp(controller);
     controller.cancel();
     for (auto _ : state) {
         openAndPaint(controller);
@@ -134,12 +155,31 @@ void BM_BrowserLaterOpen(benchmark::State& state) {
 }
 BENCHMARK(BM_BrowserLaterOpen)->Unit(benchmark::kMillisecond);
 
+// The worst later opening: the last session scrolled through the whole catalogue, so the first
+// screen was dropped from the cache and is rendered again.
+void BM_BrowserLaterOpenAfterBrowsingAll(benchmark::State& state) {
+    EmojiBrowserWindowController controller(noActivation());
+    for (auto _ : state) {
+        state.PauseTiming();
+        openAndPaint(controller);
+        browseEverything(controller);
+        controller.cancel();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        openAndPaint(controller);
+        state.PauseTiming();
+        controller.cancel();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_BrowserLaterOpenAfterBrowsingAll)->Unit(benchmark::kMillisecond);
+
 // One typed key of the search line: the model searches, the grid relayouts and repaints.
 // Cycles through typing "tada", deleting it, then a one-letter query with 400 results.
 void BM_BrowserSearchKeystroke(benchmark::State& state) {
     EmojiBrowserWindowController controller(noActivation());
     openAndPaint(controller);
-    finishWarmUp(controller);
     EmojiBrowserViewModel& model = controller.viewModel();
     EmojiBrowserGrid* grid = controller.panel()->view()->grid();
     const QStringList keys = {"t", "a", "d", "a", "",  "", "", "", "s", "",
@@ -158,8 +198,8 @@ void BM_BrowserSearchKeystroke(benchmark::State& state) {
 }
 BENCHMARK(BM_BrowserSearchKeystroke)->Unit(benchmark::kMicrosecond);
 
-// The worst keystroke: a one-letter query (400 results) right after the first opening, before
-// the idle time has rendered the emoji, so every visible cell is rendered into the cache first.
+// The worst keystroke: a one-letter query (400 results) right after the first opening, so every
+// visible cell is rendered into the cache first.
 void BM_BrowserSearchKeystrokeColdCells(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
@@ -178,7 +218,7 @@ void BM_BrowserSearchKeystrokeColdCells(benchmark::State& state) {
 }
 BENCHMARK(BM_BrowserSearchKeystrokeColdCells)->Unit(benchmark::kMillisecond);
 
-// Scrolling the whole section stack by one page with every cell already cached.
+// Scrolling the whole section stack by one page and back, every cell already cached.
 void BM_BrowserScrollPage(benchmark::State& state) {
     EmojiBrowserWindowController controller(noActivation());
     openAndPaint(controller);
@@ -193,5 +233,31 @@ void BM_BrowserScrollPage(benchmark::State& state) {
     controller.cancel();
 }
 BENCHMARK(BM_BrowserScrollPage)->Unit(benchmark::kMicrosecond);
+
+// Scrolling down by one page into cells never painted before, each rendered as it comes into
+// view: one iteration is one page, so its time is that of a frame while browsing. Counters: the
+// emoji kept once the whole catalogue has been seen, and the process's resident memory then.
+void BM_BrowserScrollPageUncached(benchmark::State& state) {
+    EmojiBrowserWindowController controller(noActivation());
+    openAndPaint(controller);
+    state.counters["rss_mb_opened"] = residentMb();
+    EmojiBrowserGrid* grid = controller.panel()->view()->grid();
+    QScrollBar* bar = grid->verticalScrollBar();
+    for (auto _ : state) {
+        if (bar->value() >= bar->maximum()) {
+            state.PauseTiming();
+            controller.cancel();
+            openAndPaint(controller); // back at the top, long dropped from the cache
+            state.ResumeTiming();
+        }
+        bar->setValue(bar->value() + bar->pageStep());
+        grid->viewport()->repaint();
+    }
+    state.counters["cached_emoji"] = grid->cachedEmojiCount();
+    browseEverything(controller);
+    state.counters["rss_mb_after_all"] = residentMb();
+    controller.cancel();
+}
+BENCHMARK(BM_BrowserScrollPageUncached)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace pimsel {
 
@@ -28,6 +29,10 @@ constexpr double headerBackgroundOpacity = 0.97;
 // Rendering one emoji costs about a tenth of a millisecond; an idle step stays well inside a
 // frame so that a key arriving meanwhile is not held up noticeably.
 constexpr qint64 warmUpStepBudgetNs = 3'000'000;
+// Screens' worth of rendered cells kept: enough that scrolling back a little or a search that
+// narrows finds its cells rendered, few enough that a 40-point pixmap per emoji of the whole
+// catalogue is never held at once.
+constexpr int cachedScreens = 4;
 
 QString tooltipFor(const EmojiEntry& entry) {
     const QString key = entry.aliases.isEmpty() ? entry.name : entry.aliases.first();
@@ -176,12 +181,7 @@ EmojiBrowserGrid::EmojiBrowserGrid(EmojiBrowserViewModel* model, QWidget* parent
     warmUpTimer_.setInterval(0);
     connect(&warmUpTimer_, &QTimer::timeout, this, &EmojiBrowserGrid::warmUpStep);
 
-    connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, [this] {
-        warmUpNext_ = 0;
-        if (isVisible() || warmsWhileHidden_)
-            warmUpTimer_.start();
-        modelChanged();
-    });
+    connect(model_, &EmojiBrowserViewModel::allEntriesChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::searchResultsChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::queryChanged, this, &EmojiBrowserGrid::modelChanged);
     connect(model_, &EmojiBrowserViewModel::selectedIndexChanged, this,
@@ -198,6 +198,14 @@ void EmojiBrowserGrid::relayout() {
                     QFontMetrics(headerFont()).height() + 2 * EmojiGridLayout::headerInsetY);
     verticalScrollBar()->setPageStep(viewport()->height());
     verticalScrollBar()->setRange(0, std::max(0, layout_.contentHeight() - viewport()->height()));
+    sizeCache();
+}
+
+void EmojiBrowserGrid::sizeCache() {
+    // Rows cut at the top and the bottom count whole.
+    const int pitch = EmojiGridLayout::cellSize + EmojiGridLayout::spacing;
+    const int rowsPerScreen = viewport()->height() / pitch + 2;
+    cache_.setMaxCost(qsizetype(cachedScreens) * EmojiGridLayout::columns * rowsPerScreen);
 }
 
 void EmojiBrowserGrid::modelChanged() {
@@ -299,33 +307,54 @@ void EmojiBrowserGrid::mouseReleaseEvent(QMouseEvent* event) {
         onActivate(visible[pressed]);
 }
 
-void EmojiBrowserGrid::showEvent(QShowEvent* event) {
-    QAbstractScrollArea::showEvent(event);
-    if (warmUpNext_ < model_->allEntries().size())
-        warmUpTimer_.start();
-}
-
 void EmojiBrowserGrid::warmUpInBackground() {
     warmsWhileHidden_ = true;
     warmUpTimer_.start();
 }
 
+std::pair<int, int> EmojiBrowserGrid::warmUpRange() const {
+    // Hidden, the first screen; shown, a screen above and below the one in view as well, so that
+    // a scroll finds its cells rendered.
+    const int height = viewport()->height();
+    const int top = isVisible() ? scrollY() - height : 0;
+    const int bottom = isVisible() ? scrollY() + 2 * height : height;
+    // Blocks stack downwards, so cells run down the content in index order.
+    const auto firstWhere = [this](const auto& test) {
+        int low = 0;
+        int high = layout_.cellCount();
+        while (low < high) {
+            const int middle = (low + high) / 2;
+            if (test(layout_.cellRect(middle)))
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        return low;
+    };
+    return {firstWhere([top](const QRect& cell) { return cell.bottom() >= top; }),
+            firstWhere([bottom](const QRect& cell) { return cell.top() >= bottom; })};
+}
+
 void EmojiBrowserGrid::warmUpStep() {
-    const QList<EmojiEntry>& entries = model_->allEntries();
     if (!isVisible() && !warmsWhileHidden_) {
         warmUpTimer_.stop();
         return;
     }
+    const QList<EmojiEntry>& visible = model_->visibleEntries();
+    auto [index, end] = warmUpRange();
+    end = std::min(end, static_cast<int>(visible.size()));
     const qreal dpr = viewport()->devicePixelRatioF();
     QElapsedTimer elapsed;
     elapsed.start();
-    while (warmUpNext_ < entries.size() && elapsed.nsecsElapsed() < warmUpStepBudgetNs)
-        emojiPixmap(entries[warmUpNext_++].emoji, dpr);
-    if (warmUpNext_ >= entries.size()) {
-        warmUpTimer_.stop();
-        warmsWhileHidden_ = false;
-        Q_EMIT warmedUp();
+    for (; index < end && elapsed.nsecsElapsed() < warmUpStepBudgetNs; ++index) {
+        if (!cache_.contains(visible[index].emoji))
+            emojiPixmap(visible[index].emoji, dpr);
     }
+    if (index < end)
+        return;
+    warmUpTimer_.stop();
+    if (std::exchange(warmsWhileHidden_, false))
+        Q_EMIT warmedUp();
 }
 
 void EmojiBrowserGrid::leaveEvent(QEvent* event) {
@@ -333,18 +362,14 @@ void EmojiBrowserGrid::leaveEvent(QEvent* event) {
     setHoveredIndex(-1);
 }
 
-const QPixmap& EmojiBrowserGrid::emojiPixmap(const QString& emoji, qreal devicePixelRatio) {
+QPixmap EmojiBrowserGrid::emojiPixmap(const QString& emoji, qreal devicePixelRatio) {
     if (devicePixelRatio != cacheDevicePixelRatio_) {
         // Moved to a screen of another density: everything is rendered afresh.
         cache_.clear();
         cacheDevicePixelRatio_ = devicePixelRatio;
-        warmUpNext_ = 0;
-        if (isVisible())
-            warmUpTimer_.start();
     }
-    auto it = cache_.find(emoji);
-    if (it != cache_.end())
-        return *it;
+    if (const QPixmap* cached = cache_.object(emoji))
+        return *cached;
 
     const int side = EmojiGridLayout::cellSize;
     QPixmap pixmap(QSize(side, side) * devicePixelRatio);
@@ -359,7 +384,9 @@ const QPixmap& EmojiBrowserGrid::emojiPixmap(const QString& emoji, qreal deviceP
         painter.setPen(palette::cream);
         painter.drawText(QRect(0, 0, side, side), Qt::AlignCenter, emoji);
     }
-    return *cache_.insert(emoji, pixmap);
+    ++renderedEmojiCount_;
+    cache_.insert(emoji, new QPixmap(pixmap));
+    return pixmap;
 }
 
 void EmojiBrowserGrid::paintEvent(QPaintEvent* event) {
@@ -372,6 +399,9 @@ void EmojiBrowserGrid::paintEvent(QPaintEvent* event) {
     }
     paintCells(painter, event->rect(), y);
     paintHeaders(painter, y);
+    // Whatever moved the view, the neighbouring screens are rendered once the user pauses.
+    if (!warmUpTimer_.isActive())
+        warmUpTimer_.start();
 }
 
 void EmojiBrowserGrid::paintCells(QPainter& painter, const QRect& exposed, int scrollY) {

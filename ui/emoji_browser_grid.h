@@ -3,7 +3,7 @@
 #include "engine/emoji_entry.h"
 
 #include <QAbstractScrollArea>
-#include <QHash>
+#include <QCache>
 #include <QList>
 #include <QPixmap>
 #include <QRect>
@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <utility>
 
 namespace pimsel {
 
@@ -86,12 +87,17 @@ public:
     int scrollY() const;
     // Scrolls so that the cell at `index` is centred, as far as the content allows.
     void centreOn(int index);
-    // Rendered emoji kept for painting: filled as cells first appear, and in the idle time
-    // while the grid is shown, so that a search or a scroll seldom has to render anything.
+    // Rendered emoji kept for painting. A cell is rendered when first painted, or in idle time
+    // just before, and kept while it belongs to the last few screens seen: scrolling back and
+    // forth renders nothing twice, yet browsing the whole catalogue holds only those few screens.
     int cachedEmojiCount() const { return static_cast<int>(cache_.size()); }
+    int cacheCapacity() const { return static_cast<int>(cache_.maxCost()); }
+    // Renderings so far, cache hits not counted.
+    int renderedEmojiCount() const { return renderedEmojiCount_; }
     bool isWarmingUp() const { return warmUpTimer_.isActive(); }
-    // Renders every emoji of the model in idle time even while the grid is hidden, so that it
-    // is first shown from a full cache; warmedUp() follows once all are rendered.
+    // Renders the emoji of the first screen in idle time while the grid is hidden, so that it is
+    // first shown without rendering anything; warmedUp() follows. Once shown, idle time renders
+    // the screens above and below the one in view; the rest is rendered as it scrolls into view.
     void warmUpInBackground();
 
     // A click on a cell (press and release on the same cell).
@@ -109,7 +115,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void modelChanged();
@@ -117,7 +122,10 @@ private:
     void relayout();
     void setHoveredIndex(int index);
     int indexAtViewportPoint(const QPoint& point) const;
-    const QPixmap& emojiPixmap(const QString& emoji, qreal devicePixelRatio);
+    QPixmap emojiPixmap(const QString& emoji, qreal devicePixelRatio);
+    // The visible indices [first, end) worth having rendered ahead of painting.
+    std::pair<int, int> warmUpRange() const;
+    void sizeCache();
     void paintCells(QPainter& painter, const QRect& exposed, int scrollY);
     void paintHeaders(QPainter& painter, int scrollY);
     void paintEmptyState(QPainter& painter, int scrollY);
@@ -125,12 +133,12 @@ private:
 
     EmojiBrowserViewModel* model_;
     EmojiGridLayout layout_;
-    QHash<QString, QPixmap> cache_;
+    QCache<QString, QPixmap> cache_; // least recently painted dropped first
     qreal cacheDevicePixelRatio_ = 0;
+    int renderedEmojiCount_ = 0;
     int hoveredIndex_ = -1;
     int pressedIndex_ = -1;
     QTimer warmUpTimer_;
-    qsizetype warmUpNext_ = 0; // into the model's allEntries
     bool warmsWhileHidden_ = false;
 };
 

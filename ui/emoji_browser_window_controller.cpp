@@ -105,6 +105,10 @@ void EmojiBrowserWindowController::prepare(const QList<EmojiEntry>& entries) {
         return;
     model_->load(entries);
     createPanel();
+    // Painting one pixel offscreen lays the hidden window out, so that the grid knows which
+    // cells fill its first screen before it renders them.
+    QPixmap pixel(1, 1);
+    panel_->render(&pixel, QPoint(), QRegion(0, 0, 1, 1));
     EmojiBrowserGrid* grid = panel_->view()->grid();
     connect(
         grid, &EmojiBrowserGrid::warmedUp, this,

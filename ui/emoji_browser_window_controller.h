@@ -57,7 +57,7 @@ public:
     ~EmojiBrowserWindowController() override;
 
     void show(const QList<EmojiEntry>& entries) override;
-    // Builds the window hidden and renders the catalogue in idle time, a few milliseconds at a
+    // Builds the window hidden and renders its first screen in idle time, a few milliseconds at a
     // time, so that the first opening only maps a window that is ready. prepared() follows.
     // Does nothing once the window exists.
     void prepare(const QList<EmojiEntry>& entries);

@@ -2,11 +2,13 @@
 #include "ui/emoji_browser_grid.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/emoji_browser_view_model.h"
+#include "ui/emoji_browser_window_controller.h"
 #include "ui/palette.h"
 
 #include <QFile>
 #include <QHelpEvent>
 #include <QImage>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 #include <QToolTip>
@@ -250,14 +252,67 @@ TEST_F(EmojiBrowserViewTest, CellsShowTheirShortcodeAndAClickActivatesThatEntry)
     EXPECT_EQ(activated.size(), 1);
 }
 
-TEST_F(EmojiBrowserViewTest, IdleTimeRendersEveryEmojiOnceWhileShown) {
+// The hidden window renders its first screen ahead; once open, idle time renders the screens
+// around the one in view, anything else is rendered as it scrolls into view, each emoji once, and
+// only the last few screens seen are kept.
+TEST(EmojiBrowserCacheTest, FirstScreenIsRenderedAheadTheRestAroundTheViewAndAFewScreensAreKept) {
+    const QList<EmojiEntry> entries = shippedCatalogue();
+    EmojiBrowserWindowController controller(WindowActivation{});
+    bool prepared = false;
+    QObject::connect(&controller, &EmojiBrowserWindowController::prepared, [&] { prepared = true; });
+    controller.prepare(entries);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return prepared; }, 20000));
+    EmojiBrowserGrid& grid = *controller.panel()->view()->grid();
+    const int page = grid.viewport()->height();
+    // The distinct emoji of the cells reaching into content rows [top, bottom).
+    const auto emojiIn = [&](int top, int bottom) {
+        QSet<QString> shown;
+        const QRect band(0, top, grid.viewport()->width(), bottom - top);
+        for (int i = 0; i < grid.gridLayout().cellCount(); ++i) {
+            if (grid.gridLayout().cellRect(i).intersects(band))
+                shown.insert(controller.viewModel().visibleEntries()[i].emoji);
+        }
+        return shown;
+    };
+    const QSet<QString> firstScreen = emojiIn(0, page);
+    ASSERT_GT(firstScreen.size(), 50);
+    EXPECT_EQ(grid.renderedEmojiCount(), firstScreen.size());
+
+    controller.show(entries);
+    grid.viewport()->repaint();
+    EXPECT_EQ(grid.renderedEmojiCount(), firstScreen.size()) << "opening renders nothing more";
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.panel()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !grid.isWarmingUp(); }, 20000));
+    EXPECT_EQ(grid.renderedEmojiCount(), emojiIn(0, 2 * page).size()) << "the next screen, no more";
+    QScrollBar* bar = grid.verticalScrollBar();
+    bar->setValue(page);
+    grid.viewport()->repaint();
+    EXPECT_EQ(grid.renderedEmojiCount(), emojiIn(0, 2 * page).size());
+
+    // Scrolled without a pause, each page is rendered as it comes into view.
     QSet<QString> distinct;
     for (const EmojiEntry& e : entries)
         distinct.insert(e.emoji);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !grid().isWarmingUp(); }, 20000));
-    EXPECT_EQ(grid().cachedEmojiCount(), distinct.size());
-    view->hide();
-    model.load(entries);
+    for (int y = 0; y < bar->maximum() + page; y += page) {
+        bar->setValue(y);
+        grid.viewport()->repaint();
+        ASSERT_LE(grid.cachedEmojiCount(), grid.cacheCapacity());
+    }
+    EXPECT_EQ(grid.renderedEmojiCount(), distinct.size()) << "each emoji rendered once on the way down";
+    EXPECT_LT(grid.cacheCapacity(), distinct.size() / 4);
+
+    // A page back is still kept; the top, long dropped, is rendered and drawn afresh.
+    const int rendered = grid.renderedEmojiCount();
+    bar->setValue(bar->maximum() - page);
+    grid.viewport()->repaint();
+    EXPECT_EQ(grid.renderedEmojiCount(), rendered);
+    bar->setValue(0);
+    const QImage top = grid.viewport()->grab().toImage();
+    EXPECT_EQ(grid.renderedEmojiCount(), rendered + firstScreen.size());
+    EXPECT_GT(countPixels(top, grid.gridLayout().cellRect(0), isSaturated), 60);
+
+    controller.cancel();
     QTest::qWait(20);
-    EXPECT_FALSE(grid().isWarmingUp()) << "a hidden browser does no work in the background";
+    EXPECT_EQ(grid.renderedEmojiCount(), rendered + firstScreen.size())
+        << "a hidden browser does no work in the background";
 }
