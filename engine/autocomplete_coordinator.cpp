@@ -291,6 +291,12 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
         cancel();
         return false;
     }
+    // After a Backspace, a click or in another field the buffer cannot tell what precedes the caret;
+    // the field can. The trigger itself may already be in it: hence two characters.
+    if (action == KeyAction::text && text == trigger() && !m_tokenBuffer.acceptsTrigger()) {
+        if (const std::optional<QString> before = m_focus.textBeforeCaret(2))
+            m_tokenBuffer.learnTextBeforeTrigger(*before);
+    }
     // Past the slow checks the answer comes at once: a key that may be taken is kept held until
     // then, unless the wait was so long that the hook has handed it to the application meanwhile.
     bool canSwallow = event.canSwallow;

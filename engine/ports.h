@@ -36,6 +36,12 @@ public:
     // Global coordinates, origin top-left of the virtual desktop.
     virtual std::optional<QRect> caretRect() = 0;
     virtual std::optional<QUrl> currentBrowserURL() = 0;
+    // Up to `count` characters of the focused field just before the caret: empty at the start of
+    // the text, none when the field does not say.
+    virtual std::optional<QString> textBeforeCaret(int count) {
+        Q_UNUSED(count);
+        return std::nullopt;
+    }
 };
 
 class AppExclusionChecking {

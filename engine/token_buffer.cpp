@@ -102,9 +102,7 @@ std::optional<ColonToken> TokenBuffer::feed(const QString& character) {
 
     const QString t = trigger();
     if (!t.isEmpty() && character == t) {
-        const auto* before = std::get_if<QString>(&m_preceding);
-        const bool startsToken = isOpenFor(t) || std::holds_alternative<Boundary>(m_preceding) ||
-                                 (before != nullptr && text::isWhitespace(*before));
+        const bool startsToken = acceptsTrigger();
         m_preceding = character;
         if (!startsToken)
             return std::nullopt;
@@ -156,6 +154,30 @@ std::optional<ColonToken> TokenBuffer::deleteBackward() {
     m_bufferLength = 0;
     m_preceding = Boundary{};
     return std::nullopt;
+}
+
+bool TokenBuffer::acceptsTrigger() const {
+    if (isTokenOpen() || std::holds_alternative<Boundary>(m_preceding))
+        return true;
+    const auto* before = std::get_if<QString>(&m_preceding);
+    return before != nullptr && text::isWhitespace(*before);
+}
+
+void TokenBuffer::learnTextBeforeTrigger(const QString& fieldText) {
+    const QString t = trigger();
+    if (t.isEmpty() || isOpenFor(t))
+        return;
+    QString before = fieldText;
+    // The field may have taken the trigger before it was asked: what precedes that one counts.
+    if (before.endsWith(t))
+        before.chop(t.size());
+    if (before.isEmpty()) {
+        m_preceding = Boundary{};
+        return;
+    }
+    const QString last = before.mid(text::lastGraphemeStart(before));
+    if (text::isWhitespace(last))
+        m_preceding = last;
 }
 
 void TokenBuffer::reset() {

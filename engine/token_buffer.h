@@ -35,6 +35,12 @@ public:
     std::optional<ColonToken> feed(const QString& character);
     std::optional<ColonToken> deleteBackward();
     void reset();
+    // What the field itself holds before the caret, read while `trigger` is being typed (so the
+    // trigger may or may not be in it yet): an empty text is the start of the text. Only a
+    // boundary or whitespace changes what the buffer knows, and only while no token is open.
+    void learnTextBeforeTrigger(const QString& fieldText);
+    // Whether a trigger typed now would open a token.
+    bool acceptsTrigger() const;
 
     const QString& buffer() const { return m_buffer; }
     const Preceding& preceding() const { return m_preceding; }

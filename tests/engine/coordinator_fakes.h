@@ -83,6 +83,10 @@ public:
     bool isSecureFieldFocused() override { return ++secureQueries, secure; }
     std::optional<QRect> caretRect() override { return ++caretQueries, caret; }
     std::optional<QUrl> currentBrowserURL() override { return ++urlQueries, url; }
+    std::optional<QString> textBeforeCaret(int count) override {
+        ++beforeQueries;
+        return before ? std::optional(before->right(count)) : std::nullopt;
+    }
     std::optional<QString> frontmostApplicationId() const override { return appId; }
     bool isAppExcluded(const std::optional<QString>& app) const override {
         return app && excludedApps.contains(*app);
@@ -98,10 +102,11 @@ public:
     bool secure = false;
     std::optional<QRect> caret = QRect(400, 300, 2, 16);
     std::optional<QUrl> url;
+    std::optional<QString> before; // the field's text before the caret
     std::optional<QString> appId = "org.example.Editor";
     QSet<QString> excludedApps, browsers, disabledHosts;
     mutable QStringList hostsAsked;
-    int secureQueries = 0, caretQueries = 0, urlQueries = 0;
+    int secureQueries = 0, caretQueries = 0, urlQueries = 0, beforeQueries = 0;
 };
 using FakeFocus = FakeDesktop;
 using FakeExclusions = FakeDesktop;

@@ -123,6 +123,11 @@ const QList<Script> typing{
          h.desktop.disabledHosts << QStringLiteral("www.example.com");
      }},
     {"PasswordFieldGainsFocus", ":smi<secure>l", ".....", "", "idle"},
+    // After a Backspace only the field knows what precedes the trigger.
+    {"FieldAtStartOfTextAfterBackspace", "<bs>:smi", ".....", "", "panel 😄 😃 😺 @0, token :smi", nullptr,
+     [](Harness& h) { h.desktop.before = QString(); }},
+    {"FieldWithWordAfterBackspace", "<bs>:smi", ".....", "", "idle", nullptr,
+     [](Harness& h) { h.desktop.before = QStringLiteral("ab:"); }},
     {"AppBecomesExcluded", ":smi<exclude><tab>", ".....", "", "idle"},
     {"SwitchedOffWhileOpen", ":smi<off><esc>", ".....", "", nullptr, ""},
     // Keys that reached the application before a grab could hold them: whatever the state would
@@ -156,11 +161,13 @@ TEST(CoordinatorDesktop, IsAskedOnlyWhenATokenNeedsIt) {
     h.desktop.caret = QRect(10, 20, 2, 18);
     h.run(QStringLiteral("hello 10:30 world<bs>"));
     EXPECT_EQ(h.desktop.secureQueries, 1); // only for the ':' in "10:30"
+    EXPECT_EQ(h.desktop.beforeQueries, 1); // the buffer could not take that ':' alone
     EXPECT_EQ(h.desktop.caretQueries, 0);
     h.run(QStringLiteral(" :smi"));
     EXPECT_EQ(h.suggestions.anchor, QRect(10, 20, 2, 18));
     EXPECT_EQ(h.suggestions.trigger, QStringLiteral(":"));
     EXPECT_EQ(h.desktop.urlQueries, 0);
+    EXPECT_EQ(h.desktop.beforeQueries, 1);
 
     h.desktop.appId = QStringLiteral("chromium");
     h.desktop.browsers << QStringLiteral("chromium");

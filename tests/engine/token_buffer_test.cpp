@@ -12,7 +12,8 @@ using pimsel::TokenBuffer;
 
 namespace {
 
-// One step of a scenario: text fed ("<" = deleteBackward, "!" = reset) and the token expected after it.
+// One step of a scenario: text fed ("<" = deleteBackward, "!" = reset, "@..." = the field says "..."
+// precedes the caret) and the token expected after it.
 struct Step {
     Step(QString text, std::optional<QString> expected = std::nullopt)
         : text(std::move(text))
@@ -55,6 +56,8 @@ TEST_P(TokenBufferScenario, reportsTheExpectedTokenAfterEveryStep) {
             got = buffer.deleteBackward();
         else if (step.text == QLatin1String("!"))
             buffer.reset();
+        else if (step.text.startsWith(QLatin1Char('@')))
+            buffer.learnTextBeforeTrigger(step.text.mid(1));
         else
             got = buffer.feed(step.text);
         const std::optional<ColonToken> expected =
@@ -84,6 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {{":", ":"}, {":", ":"}, {"ab", ":ab"}, {":", ":"}, {"c", ":c"}}},
         Scenario{"deleteShortensToken", {{":ab", ":ab"}, {"<", ":a"}, {"<", ":"}, {"<"}, {":", ":"}}},
         Scenario{"deleteOutsideTokenBlocksTrigger", {{"<"}, {":"}}},
+        Scenario{"fieldAtStartOfTextAfterDeleteOpens", {{"<"}, {"@"}, {":", ":"}}},
+        Scenario{"fieldAfterSpaceWithTriggerAlreadyInOpens", {{"x"}, {"<"}, {"@ab :"}, {":", ":"}}},
+        Scenario{"fieldWithOnlyTheTriggerOpens", {{"hello"}, {"@:"}, {":", ":"}}},
+        Scenario{"fieldAfterWordStaysShut", {{"<"}, {"@ab:"}, {":"}, {"<"}, {"@10"}, {":"}}},
+        Scenario{"fieldAnswerLeavesOpenTokenAlone", {{":ab", ":ab"}, {"@x"}, {"c", ":abc"}}},
         Scenario{"shortenedTokenKeepsGrowing", {{":ab", ":ab"}, {"<", ":a"}, {"c", ":ac"}}},
         Scenario{"multiCharacterTextFedInOrder", {{"x :sm", ":sm"}, {""}, {"i", ":smi"}}}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
