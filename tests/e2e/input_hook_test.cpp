@@ -234,7 +234,7 @@ TEST(InputHookLifecycle, ASecondStartInstallsNothingNew) {
     EXPECT_EQ(handler.script().toStdString(), ":q");
 
     // Tab without modifiers on the core keyboard, grabbed by another client first, is that
-X
+    // client's: the hook does not count it as held.
     handler.keys.insert(KeyAction::tab);
     tap.refreshGrabs();
     const int full = tap.heldGrabCount();
