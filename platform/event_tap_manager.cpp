@@ -32,65 +32,6 @@ namespace pimsel {
 Q_LOGGING_CATEGORY(inputLog, "input", QtInfoMsg)
 
 // ---------------------------------------------------------------------------------------------
-// OwnEventLedger
-
-void OwnEventLedger::setSourceDevice(int deviceId) {
-    std::lock_guard lock(mutex_);
-    source_ = deviceId;
-}
-
-int OwnEventLedger::sourceDevice() const {
-    std::lock_guard lock(mutex_);
-    return source_;
-}
-
-void OwnEventLedger::expect(const std::vector<Key>& keys) {
-    std::lock_guard lock(mutex_);
-    const auto now = std::chrono::steady_clock::now();
-    for (const Key& key : keys)
-        expected_.push_back({key, now});
-}
-
-void OwnEventLedger::dropStale(std::chrono::steady_clock::time_point now) {
-    while (!expected_.empty() && now - expected_.front().at > patience)
-        expected_.pop_front();
-}
-
-bool OwnEventLedger::takeRaw(int sourceDevice, std::uint32_t keycode, bool press, std::uint32_t serverTime) {
-    std::lock_guard lock(mutex_);
-    if (sourceDevice != source_)
-        return false;
-    dropStale(std::chrono::steady_clock::now());
-    if (expected_.empty() || expected_.front().key.keycode != keycode || expected_.front().key.press != press)
-        return false;
-    expected_.pop_front();
-    if (press) {
-        recent_.push_back({keycode, serverTime});
-        if (recent_.size() > 64)
-            recent_.pop_front();
-    }
-    return true;
-}
-
-bool OwnEventLedger::isOwnGrabbedPress(int sourceDevice, std::uint32_t keycode,
-                                       std::uint32_t serverTime) const {
-    std::lock_guard lock(mutex_);
-    if (sourceDevice != source_)
-        return false;
-    for (const Seen& seen : recent_) {
-        if (seen.keycode == keycode && seen.time == serverTime)
-            return true;
-    }
-    return std::any_of(expected_.begin(), expected_.end(),
-                       [keycode](const Expected& e) { return e.key.press && e.key.keycode == keycode; });
-}
-
-std::size_t OwnEventLedger::pendingCount() const {
-    std::lock_guard lock(mutex_);
-    return expected_.size();
-}
-
-// ---------------------------------------------------------------------------------------------
 // Worker: both connections, serviced on a thread of their own.
 
 struct EventTapManager::Delivery {
@@ -304,6 +245,10 @@ public:
     void applyGrabs(const SwallowableKeys& keys) {
         std::lock_guard grabbing(grabbing_);
         applied_ = keys;
+        {
+            std::lock_guard lock(mutex_);
+            openingText_ = keys.openingText;
+        }
         grabPlan(openingsInFlight_ > 0 ? keys.withOpening() : keys);
     }
 
@@ -321,10 +266,13 @@ public:
         openingsInFlight_ = std::max(openingsInFlight_ - 1, 0);
     }
 
-    bool opens(const InputEvent& reading) {
-        std::lock_guard grabbing(grabbing_);
-        return reading.action == KeyAction::text && !applied_.openingText.isEmpty() &&
-               reading.text == applied_.openingText && !applied_.mayContain(reading);
+    // Worker thread, on every key: cheap, and never waits for grabs being changed. A key one of
+    // our grabs holds already needs nothing more.
+    bool opens(const InputEvent& reading, bool grabbed) {
+        if (grabbed || reading.action != KeyAction::text)
+            return false;
+        std::lock_guard lock(mutex_);
+        return !openingText_.isEmpty() && reading.text == openingText_;
     }
 
 private:
@@ -412,7 +360,7 @@ private:
                              << "modifier combinations; it is left to that client";
         }
         if (requests.empty())
-            xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+            xcb::sync(c);
         wake();
     }
 
@@ -547,7 +495,7 @@ private:
         });
         if (overdue) {
             xcb_connection_t* c = grab_.get();
-            xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+            xcb::sync(c);
             drain(c, true);
         }
         for (Outgoing& o : outbox_) {
@@ -742,7 +690,7 @@ private:
             // out): the key is handed over already.
             if (forget(grabbedFirst_, id))
                 return;
-            const bool opening = opens(*reading);
+            const bool opening = opens(*reading, grabbed);
             if (opening)
                 widenForOpening();
             if (grabbed) {
@@ -844,7 +792,7 @@ private:
     // Reads and handles every event the server sent the observing connection before now.
     void catchUpObserved() {
         xcb_connection_t* c = observe_.get();
-        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+        xcb::sync(c);
         drain(c, false);
     }
 
@@ -872,6 +820,7 @@ private:
     std::vector<PendingGrab> pendingGrabs_;
     std::map<int, KeymapPtr> publishedKeymaps_;
     std::map<int, KeyGrabPlan> held_;
+    QString openingText_;
     // Both threads change the grabs: the main thread to the handler's set, the worker to widen it.
     std::mutex grabbing_;
     SwallowableKeys applied_;

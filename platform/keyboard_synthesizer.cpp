@@ -1,6 +1,7 @@
 #include "platform/keyboard_synthesizer.h"
 
-#include <xcb/xinput.h>
+#include "platform/xinput_devices.h"
+
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
@@ -22,28 +23,6 @@ bool KeyboardSynthesizer::connect() {
         return true;
     m_connection.reset();
     return false;
-}
-
-std::uint8_t KeyboardSynthesizer::keycodeFor(std::uint32_t keysym) {
-    xcb_connection_t* c = m_connection.get();
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    auto mapping = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
-        c, xcb_get_keyboard_mapping_reply,
-        xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)));
-    if (!mapping || mapping->keysyms_per_keycode == 0)
-        return 0;
-    const int per = mapping->keysyms_per_keycode;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    const int length = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
-    // The unshifted position first; then any other, for layouts that keep the key elsewhere.
-    for (int column = 0; column < per; ++column) {
-        for (int i = 0; i + column < length; i += per) {
-            if (syms[i + column] == keysym)
-                return static_cast<std::uint8_t>(setup->min_keycode + i / per);
-        }
-    }
-    return 0;
 }
 
 std::vector<std::uint8_t> KeyboardSynthesizer::heldModifierKeys() {
@@ -92,88 +71,59 @@ std::vector<std::uint8_t> KeyboardSynthesizer::heldElsewhere(const std::vector<s
         return held;
     xcb_connection_t* c = m_connection.get();
     const int own = m_ownEvents ? m_ownEvents->sourceDevice() : -1;
-    auto devices = xcb::reply<xcb_input_xi_query_device_reply_t>(
-        c, xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL));
-    if (!devices)
-        return held;
-    // The keyboards typing into the core keyboard, ours left out: the server keeps a key state for
-    // each, so a key the user let go of is up there even while our press still holds it on the master.
-    int master = virtualCoreKeyboard;
-    std::vector<std::pair<int, int>> slaves; // (device, the master it is attached to)
-    for (auto it = xcb_input_xi_query_device_infos_iterator(devices.get()); it.rem;
-         xcb_input_xi_device_info_next(&it)) {
-        if (it.data->type != XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD)
+    const std::vector<xcb::SlaveKeyboard> keyboards = xcb::slaveKeyboards(c);
+    const auto ours = std::find_if(keyboards.begin(), keyboards.end(),
+                                   [own](const xcb::SlaveKeyboard& k) { return k.id == own; });
+    const int master = ours != keyboards.end() ? ours->master : virtualCoreKeyboard;
+    // The other keyboards typing into our master: a key the user let go of is up on theirs even
+    // while our press still holds it on the master.
+    for (const xcb::SlaveKeyboard& keyboard : keyboards) {
+        if (keyboard.id == own || keyboard.master != master)
             continue;
-        if (it.data->deviceid == own)
-            master = it.data->attachment;
-        else
-            slaves.emplace_back(it.data->deviceid, it.data->attachment);
-    }
-    std::vector<xcb_input_device_id_t> keyboards;
-    for (const auto& [device, attachment] : slaves) {
-        if (attachment == master)
-            keyboards.push_back(static_cast<xcb_input_device_id_t>(device));
-    }
-    for (xcb_input_device_id_t device : keyboards) {
-        auto state = xcb::reply<xcb_input_query_device_state_reply_t>(
-            c, xcb_input_query_device_state_reply, xcb_input_query_device_state(c, device));
-        if (!state)
-            continue;
-        for (auto it = xcb_input_query_device_state_classes_iterator(state.get()); it.rem;
-             xcb_input_input_state_next(&it)) {
-            if (it.data->class_id != XCB_INPUT_INPUT_CLASS_KEY)
-                continue;
-            const auto* keys = reinterpret_cast<const xcb_input_key_state_t*>(it.data);
-            for (std::uint8_t code : candidates) {
-                const bool down = keys->keys[code / 8] & (1u << (code % 8));
-                if (down && std::find(held.begin(), held.end(), code) == held.end())
-                    held.push_back(code);
-            }
+        const std::bitset<256> down = xcb::keysDown(c, keyboard.id);
+        for (std::uint8_t code : candidates) {
+            if (down[code] && std::find(held.begin(), held.end(), code) == held.end())
+                held.push_back(code);
         }
     }
     return held;
 }
 
-void KeyboardSynthesizer::sync() {
-    xcb_connection_t* c = m_connection.get();
-    xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+std::vector<OwnEventLedger::Key> KeyboardSynthesizer::strokes(const std::vector<std::uint8_t>& codes,
+                                                              bool press) {
+    std::vector<OwnEventLedger::Key> keys;
+    for (std::uint8_t code : codes)
+        keys.push_back({code, press});
+    return keys;
 }
 
 void KeyboardSynthesizer::postAroundHeldModifiers(std::vector<OwnEventLedger::Key> keys) {
     const std::vector<std::uint8_t> held = heldModifierKeys();
-    std::vector<OwnEventLedger::Key> sequence;
-    sequence.reserve(keys.size() + held.size());
-    for (std::uint8_t code : held)
-        sequence.push_back({code, false});
+    std::vector<OwnEventLedger::Key> sequence = strokes(held, false);
     sequence.insert(sequence.end(), keys.begin(), keys.end());
     post(sequence);
     if (held.empty())
         return;
     // Put back only what the user still holds once our keys are in. A modifier let go of meanwhile
     // stays up: pressed again by us, nothing would ever release it, and the session would keep it.
-    sync();
+    xcb::sync(m_connection.get());
     const std::vector<std::uint8_t> stillHeld = heldElsewhere(held);
-    std::vector<OwnEventLedger::Key> restore;
-    for (std::uint8_t code : stillHeld)
-        restore.push_back({code, true});
-    post(restore);
+    post(strokes(stillHeld, true));
     if (stillHeld.empty())
         return;
     // A release between that look and our press reached the server before the press: undo the press.
-    sync();
-    const std::vector<std::uint8_t> kept = heldElsewhere(stillHeld);
-    std::vector<OwnEventLedger::Key> undo;
-    for (std::uint8_t code : stillHeld) {
-        if (std::find(kept.begin(), kept.end(), code) == kept.end())
-            undo.push_back({code, false});
-    }
-    post(undo);
+    xcb::sync(m_connection.get());
+    std::vector<std::uint8_t> letGo = stillHeld;
+    std::erase_if(letGo, [kept = heldElsewhere(stillHeld)](std::uint8_t code) {
+        return std::find(kept.begin(), kept.end(), code) != kept.end();
+    });
+    post(strokes(letGo, false));
 }
 
 void KeyboardSynthesizer::pressBackspace(int count) {
     if (count < 1 || !connect())
         return;
-    const std::uint8_t backspace = keycodeFor(XKB_KEY_BackSpace);
+    const std::uint8_t backspace = xcb::keycodeOf(m_connection.get(), XKB_KEY_BackSpace);
     if (backspace == 0)
         return;
     std::vector<OwnEventLedger::Key> keys;
@@ -188,8 +138,8 @@ void KeyboardSynthesizer::pressBackspace(int count) {
 void KeyboardSynthesizer::pressPaste() {
     if (!connect())
         return;
-    const std::uint8_t control = keycodeFor(XKB_KEY_Control_L);
-    const std::uint8_t v = keycodeFor(XKB_KEY_v);
+    const std::uint8_t control = xcb::keycodeOf(m_connection.get(), XKB_KEY_Control_L);
+    const std::uint8_t v = xcb::keycodeOf(m_connection.get(), XKB_KEY_v);
     if (control == 0 || v == 0)
         return;
     postAroundHeldModifiers({{control, true}, {v, true}, {v, false}, {control, false}});

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
 
 namespace pimsel {
@@ -29,12 +28,10 @@ public:
 
 private:
     bool connect();
-    std::uint8_t keycodeFor(std::uint32_t keysym);
     std::vector<std::uint8_t> heldModifierKeys();
     // Of `candidates`, the keys another keyboard of our master keyboard holds down now.
     std::vector<std::uint8_t> heldElsewhere(const std::vector<std::uint8_t>& candidates);
-    // Waits until the server has processed everything sent so far.
-    void sync();
+    static std::vector<OwnEventLedger::Key> strokes(const std::vector<std::uint8_t>& codes, bool press);
     void post(const std::vector<OwnEventLedger::Key>& keys);
     void postAroundHeldModifiers(std::vector<OwnEventLedger::Key> keys);
 

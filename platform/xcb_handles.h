@@ -1,9 +1,11 @@
 #pragma once
 
-// Owning wrappers for the xcb objects the input layer holds, so no free() appears in the logic.
+// Owning wrappers for the xcb objects the input layer holds, so no free() appears in the logic, and
+// the few small requests every user of a connection makes.
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -101,6 +103,33 @@ inline std::uint8_t extensionOpcode(xcb_connection_t* c, const std::string& name
         c, xcb_query_extension_reply,
         xcb_query_extension(c, static_cast<std::uint16_t>(name.size()), name.c_str()));
     return (r && r->present) ? r->major_opcode : 0;
+}
+
+// Waits until the server has processed every request sent on `c` so far.
+inline void sync(xcb_connection_t* c) {
+    reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+}
+
+// The keycode that types `keysym` in the core keymap, unshifted position first; 0 when none does.
+inline std::uint8_t keycodeOf(xcb_connection_t* c, std::uint32_t keysym) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto mapping = reply<xcb_get_keyboard_mapping_reply_t>(
+        c, xcb_get_keyboard_mapping_reply,
+        xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)));
+    if (!mapping || mapping->keysyms_per_keycode == 0)
+        return 0;
+    const int per = mapping->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int length = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
+    // Layouts that keep a key only at a shifted position still have it found.
+    for (int column = 0; column < per; ++column) {
+        for (int i = 0; i + column < length; i += per) {
+            if (syms[i + column] == keysym)
+                return static_cast<std::uint8_t>(setup->min_keycode + i / per);
+        }
+    }
+    return 0;
 }
 
 } // namespace pimsel::xcb

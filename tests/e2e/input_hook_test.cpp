@@ -16,23 +16,6 @@
 namespace pimsel::e2e {
 namespace {
 
-std::uint8_t keycodeOf(xcb_connection_t* c, std::uint32_t keysym) {
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    auto mapping = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
-        c, xcb_get_keyboard_mapping_reply,
-        xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)));
-    if (!mapping || mapping->keysyms_per_keycode == 0)
-        return 0;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    const int length = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
-    for (int i = 0; i < length; i += mapping->keysyms_per_keycode) {
-        if (syms[i] == keysym)
-            return static_cast<std::uint8_t>(setup->min_keycode + i / mapping->keysyms_per_keycode);
-    }
-    return 0;
-}
-
 class InputHook : public testing::TestWithParam<TargetApp::Kind> {
 protected:
     void SetUp() override {
@@ -242,7 +225,7 @@ TEST(InputHookLifecycle, ASecondStartInstallsNothingNew) {
     tap.refreshGrabs();
     ASSERT_EQ(tap.heldGrabCount(), 0);
     xcb::Connection other(nullptr);
-    const std::uint8_t tab = keycodeOf(other.get(), XKB_KEY_Tab);
+    const std::uint8_t tab = xcb::keycodeOf(other.get(), XKB_KEY_Tab);
     ASSERT_NE(tab, 0);
     const std::uint32_t keyMask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS;
     const std::uint32_t noModifiers = 0;

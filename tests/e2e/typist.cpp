@@ -1,5 +1,7 @@
 #include "tests/e2e/typist.h"
 
+#include "platform/xinput_devices.h"
+
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon.h>
@@ -199,29 +201,13 @@ std::vector<std::pair<int, int>> Typist::keysHeldOnXtestKeyboards(const char* di
     xcb::Connection c(display);
     if (!c)
         return held;
-    auto r = xcb::reply<xcb_input_xi_query_device_reply_t>(
-        c.get(), xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c.get(), XCB_INPUT_DEVICE_ALL));
-    if (!r)
-        return held;
-    for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
-         xcb_input_xi_device_info_next(&it)) {
-        if (it.data->type != XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD ||
-            deviceName(it.data).find("XTEST keyboard") == std::string::npos)
+    for (const xcb::SlaveKeyboard& keyboard : xcb::slaveKeyboards(c.get())) {
+        if (keyboard.name.find("XTEST keyboard") == std::string::npos)
             continue;
-        auto state = xcb::reply<xcb_input_query_device_state_reply_t>(
-            c.get(), xcb_input_query_device_state_reply,
-            xcb_input_query_device_state(c.get(), it.data->deviceid));
-        if (!state)
-            continue;
-        for (auto k = xcb_input_query_device_state_classes_iterator(state.get()); k.rem;
-             xcb_input_input_state_next(&k)) {
-            if (k.data->class_id != XCB_INPUT_INPUT_CLASS_KEY)
-                continue;
-            const auto* keys = reinterpret_cast<const xcb_input_key_state_t*>(k.data);
-            for (int code = 8; code < 256; ++code) {
-                if (keys->keys[code / 8] & (1u << (code % 8)))
-                    held.emplace_back(it.data->deviceid, code);
-            }
+        const std::bitset<256> down = xcb::keysDown(c.get(), keyboard.id);
+        for (int code = 8; code < 256; ++code) {
+            if (down[static_cast<std::size_t>(code)])
+                held.emplace_back(keyboard.id, code);
         }
     }
     return held;
@@ -245,10 +231,8 @@ xcb_window_t Typist::activeWindow(const char* display) {
 }
 
 void Typist::sync() {
-    if (connection_) {
-        xcb::reply<xcb_get_input_focus_reply_t>(connection_.get(), xcb_get_input_focus_reply,
-                                                xcb_get_input_focus(connection_.get()));
-    }
+    if (connection_)
+        xcb::sync(connection_.get());
 }
 
 void Typist::pause() const {
@@ -356,7 +340,7 @@ bool Typist::remapSpare(std::uint32_t keysym, std::uint8_t& keycode) {
             // Both the applications' core keymap and the typist's own master must agree on the key.
             for (xcb_connection_t* c : {plain_.get(), connection_.get()}) {
                 xcb_change_keyboard_mapping(c, 1, keycode, static_cast<std::uint8_t>(per), row.data());
-                xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+                xcb::sync(c);
             }
             // Clients re-read the keymap on MappingNotify; give them a moment.
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -370,7 +354,7 @@ void Typist::unmapSpare(std::uint8_t keycode) {
     std::vector<xcb_keysym_t> row(static_cast<std::size_t>(keysymsPerKeycode_), noSymbol);
     for (xcb_connection_t* c : {plain_.get(), connection_.get()}) {
         xcb_change_keyboard_mapping(c, 1, keycode, static_cast<std::uint8_t>(keysymsPerKeycode_), row.data());
-        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+        xcb::sync(c);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
