@@ -167,8 +167,13 @@ public:
                                        XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS |
                                        XCB_XKB_MAP_PART_KEY_ACTIONS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
                                        XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
-        xcb_xkb_select_events(c, XCB_XKB_ID_USE_CORE_KBD, xkbEvents, 0, xkbEvents, mapParts, mapParts,
-                              nullptr);
+        // A layout locked from a panel or another client's shortcut arrives as no key of ours: only
+        // the server's state notification tells. Locked-group changes alone, not every Shift.
+        xcb_xkb_select_events_details_t details{};
+        details.affectState = XCB_XKB_STATE_PART_GROUP_LOCK;
+        details.stateDetails = XCB_XKB_STATE_PART_GROUP_LOCK;
+        xcb_xkb_select_events_aux(c, XCB_XKB_ID_USE_CORE_KBD, xkbEvents | XCB_XKB_EVENT_TYPE_STATE_NOTIFY, 0,
+                                  xkbEvents, mapParts, mapParts, &details);
         reloadKeyboards();
         return !masters_.empty();
     }
@@ -277,15 +282,15 @@ public:
 
 private:
     void grabPlan(const SwallowableKeys& keys) {
-        std::map<int, KeymapPtr> keymaps;
+        std::map<int, Keyboard> keyboards;
         {
             std::lock_guard lock(mutex_);
-            keymaps = publishedKeymaps_;
+            keyboards = publishedKeyboards_;
         }
         xcb_connection_t* c = grab_.get();
         std::map<int, KeyGrabPlan> next;
-        for (const auto& [device, keymap] : keymaps)
-            next[device] = keyGrabPlan(keys, keymap.get());
+        for (const auto& [device, keyboard] : keyboards)
+            next[device] = keyGrabPlan(keys, keyboard.keymap.get(), keyboard.layout);
 
         std::map<int, KeyGrabPlan> previous;
         {
@@ -377,7 +382,7 @@ public:
     std::vector<int> masterKeyboards() const {
         std::lock_guard lock(mutex_);
         std::vector<int> result;
-        for (const auto& [device, keymap] : publishedKeymaps_)
+        for (const auto& [device, keyboard] : publishedKeyboards_)
             result.push_back(device);
         return result;
     }
@@ -598,9 +603,41 @@ private:
         if (coreXtest >= 0 && owner_->m_ownEvents)
             owner_->m_ownEvents->setSourceDevice(coreXtest);
         std::lock_guard lock(mutex_);
-        publishedKeymaps_.clear();
+        publishedKeyboards_.clear();
         for (const auto& [device, master] : masters_)
-            publishedKeymaps_[device] = master.keymap;
+            publishedKeyboards_[device] = {master.keymap, lockedLayout(master.state.get())};
+    }
+
+    static std::uint32_t lockedLayout(xkb_state* state) {
+        return xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_LOCKED);
+    }
+
+    // The server locked another layout on `device`: keys are read in it from now on, and the grabs
+    // are planned for it again (":" sits on another key in many layouts).
+    void layoutLocked(int device, std::uint32_t layout) {
+        xkb_state* state = stateFor(device);
+        if (!state)
+            return;
+        xkb_state_update_mask(state, xkb_state_serialize_mods(state, XKB_STATE_MODS_DEPRESSED),
+                              xkb_state_serialize_mods(state, XKB_STATE_MODS_LATCHED),
+                              xkb_state_serialize_mods(state, XKB_STATE_MODS_LOCKED),
+                              xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_DEPRESSED),
+                              xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_LATCHED), layout);
+        {
+            std::lock_guard lock(mutex_);
+            auto published = publishedKeyboards_.find(device);
+            if (published == publishedKeyboards_.end() || published->second.layout == lockedLayout(state))
+                return;
+            published->second.layout = lockedLayout(state);
+        }
+        QPointer<EventTapManager> owner = owner_;
+        QMetaObject::invokeMethod(
+            owner_,
+            [owner] {
+                if (owner)
+                    owner->keymapChanged();
+            },
+            Qt::QueuedConnection);
     }
 
     int coreKeyboardId(xcb_connection_t* c) {
@@ -651,6 +688,10 @@ private:
             const auto xkbType = reinterpret_cast<const std::uint8_t*>(event)[1];
             if (xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkbType == XCB_XKB_MAP_NOTIFY)
                 scheduleReload();
+            if (xkbType == XCB_XKB_STATE_NOTIFY) {
+                const auto* notify = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event);
+                layoutLocked(notify->deviceID, notify->lockedGroup);
+            }
             return;
         }
         if (type != XCB_GE_GENERIC)
@@ -818,7 +859,11 @@ private:
     // Shared with the main thread.
     mutable std::mutex mutex_;
     std::vector<PendingGrab> pendingGrabs_;
-    std::map<int, KeymapPtr> publishedKeymaps_;
+    struct Keyboard {
+        KeymapPtr keymap;
+        std::uint32_t layout = 0; // the locked one, which grabs are planned for
+    };
+    std::map<int, Keyboard> publishedKeyboards_;
     std::map<int, KeyGrabPlan> held_;
     QString openingText_;
     // Both threads change the grabs: the main thread to the handler's set, the worker to widen it.

@@ -9,7 +9,12 @@
 #include <QProcess>
 
 #include <xcb/xinput.h>
+// xcb's XKB header names a member after a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 #include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon-x11.h>
 
 #include <gtest/gtest.h>
 
@@ -266,12 +271,39 @@ TEST(InputHookLayout, TheTriggerGrabFollowsALayoutChange) {
         ASSERT_TRUE(keyboard.isReady()) << keyboard.error();
         whileUserTypes([&] { keyboard.type("a:b"); });
     }
-    const QString field = app.settledText();
-    const QString script = handler.script();
-    ASSERT_TRUE(setLayout("us"));
-    pump(std::chrono::milliseconds(300));
+    QString field = app.settledText();
+    QString script = handler.script();
     EXPECT_EQ(field.toStdString(), "ab");
     EXPECT_EQ(script.toStdString(), "a:b");
+
+    // Two layouts, the second one locked by another client as a panel does it: the grab and the
+    // reading follow the locked layout, where ":" is Shift+period.
+    ASSERT_TRUE(setLayout("us,de"));
+    pump(std::chrono::milliseconds(500));
+    xcb::Connection panel(nullptr);
+    ASSERT_TRUE(xkb_x11_setup_xkb_extension(
+        panel.get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+        XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(xcb::check(panel.get(), xcb_xkb_latch_lock_state_checked(panel.get(), XCB_XKB_ID_USE_CORE_KBD,
+                                                                         0, 0, 1, XCB_XKB_GROUP_2, 0, 0, 0)));
+    pump(std::chrono::milliseconds(300));
+    {
+        Typist keyboard(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+        ASSERT_TRUE(keyboard.isReady()) << keyboard.error();
+        whileUserTypes([&] {
+            keyboard.type("c");
+            keyboard.press("Shift_L");
+            keyboard.key("period");
+            keyboard.release("Shift_L");
+            keyboard.type("d");
+        });
+    }
+    field = app.settledText();
+    script = handler.script();
+    ASSERT_TRUE(setLayout("us"));
+    pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(field.toStdString(), "abcd");
+    EXPECT_EQ(script.toStdString(), "a:bc:d");
 }
 
 } // namespace
