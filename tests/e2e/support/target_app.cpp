@@ -14,9 +14,10 @@ TargetApp::TargetApp(Kind kind, QStringList extraArgs)
     outPath_ = dir_.filePath(QStringLiteral("field.txt"));
     QStringList args;
     QString program;
-    if (kind == Kind::gtk) {
+    if (kind == Kind::gtk || kind == Kind::chromium) {
         program = QStringLiteral("/usr/bin/python3");
-        args << QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py");
+        args << (kind == Kind::gtk ? QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py")
+                                   : QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/chromium_page.py"));
     } else {
         program = QStringLiteral(PIMSEL_E2E_QT_FIELD);
     }
@@ -27,7 +28,7 @@ TargetApp::TargetApp(Kind kind, QStringList extraArgs)
         diagnostics_ = QStringLiteral("could not start ") + program;
         return;
     }
-    QDeadlineTimer deadline(10000);
+    QDeadlineTimer deadline(kind == Kind::chromium ? 60000 : 10000);
     QByteArray seen;
     while (!deadline.hasExpired() && process_->state() == QProcess::Running) {
         if (!process_->canReadLine())

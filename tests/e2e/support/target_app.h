@@ -1,6 +1,7 @@
 #pragma once
 
-// Starts one of the target applications (a GTK entry or a Qt line edit) and reads its field back
+// Starts one of the target applications (a GTK entry, a Qt line edit or a page's input in Chromium)
+// and reads its field back
 // from the file the application mirrors its text into, independently of anything under test.
 
 #include <QProcess>
@@ -16,7 +17,7 @@ namespace pimsel::e2e {
 
 class TargetApp {
 public:
-    enum class Kind { gtk, qt };
+    enum class Kind { gtk, qt, chromium };
 
     explicit TargetApp(Kind kind, QStringList extraArgs = {});
     ~TargetApp();
@@ -26,7 +27,7 @@ public:
     bool isReady() const { return window_ != 0; }
     std::uint32_t window() const { return window_; }
     Kind kind() const { return kind_; }
-    QString name() const { return kind_ == Kind::gtk ? QStringLiteral("gtk") : QStringLiteral("qt"); }
+    QString name() const { return kindName(kind_); }
     QString diagnostics() const { return diagnostics_; }
 
     // The field's text as last written by the application.
@@ -38,7 +39,15 @@ public:
     QString settledText(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) const;
 
     static QString kindName(Kind kind) {
-        return kind == Kind::gtk ? QStringLiteral("gtk") : QStringLiteral("qt");
+        switch (kind) {
+        case Kind::gtk:
+            return QStringLiteral("gtk");
+        case Kind::qt:
+            return QStringLiteral("qt");
+        case Kind::chromium:
+            break;
+        }
+        return QStringLiteral("chromium");
     }
 
 private:
