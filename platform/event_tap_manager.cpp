@@ -732,8 +732,14 @@ private:
             if (forget(grabbedFirst_, id))
                 return;
             const bool opening = opens(*reading, grabbed);
-            if (opening)
+            if (opening) {
+                const Clock::time_point readAt = Clock::now();
                 widenForOpening();
+                qCDebug(inputLog)
+                    << "opening grabs held after"
+                    << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - readAt).count()
+                    << "us";
+            }
             if (grabbed) {
                 enqueue({id, std::move(*reading), true, false, Clock::now() + grabPairing, opening});
                 return;
