@@ -284,6 +284,13 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
         cancel();
         return false;
     }
+    // A shortcode belongs to the window it was typed in: after the focus moved to another window of
+    // the same application (or while Pimsel was stalled), erasing and pasting would land there.
+    if (const std::optional<quint64> window = m_frontmost.frontmostWindow();
+        m_tokenBuffer.isTokenOpen() && m_tokenWindow && window && *window != *m_tokenWindow) {
+        cancel();
+        return false;
+    }
     // Accessibility queries are slow; ordinary typing outside a token never makes them.
     const bool needsContext =
         m_isPanelActive || m_tokenBuffer.isTokenOpen() || (action == KeyAction::text && text == trigger());
@@ -311,7 +318,11 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
     }
     if (const std::optional<bool> answer = handleCommandKey(action, text, appId))
         return *answer && canSwallow;
-    return handleTokenKey(action, text, canSwallow) && canSwallow;
+    const bool wasOpen = m_tokenBuffer.isTokenOpen();
+    const bool taken = handleTokenKey(action, text, canSwallow) && canSwallow;
+    if (!wasOpen && m_tokenBuffer.isTokenOpen())
+        m_tokenWindow = m_frontmost.frontmostWindow();
+    return taken;
 }
 
 bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& appId) {

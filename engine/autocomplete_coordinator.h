@@ -150,6 +150,7 @@ private:
     bool m_isBrowserActive = false;
     bool m_isStickerSearchActive = false;
     std::optional<ColonToken> m_currentToken;
+    std::optional<quint64> m_tokenWindow; // where the open token was typed, where known
     QList<EmojiEntry> m_results;
     int m_selectedIndex = 0;
     bool m_isInserting = false;

@@ -57,6 +57,8 @@ class FrontmostApplicationProviding {
 public:
     virtual ~FrontmostApplicationProviding() = default;
     virtual std::optional<QString> frontmostApplicationId() const = 0;
+    // The window that has the keyboard now, where the platform can tell.
+    virtual std::optional<quint64> frontmostWindow() const { return std::nullopt; }
 };
 
 struct SuggestionCallbacks {

@@ -207,6 +207,11 @@ std::uint32_t FrontmostApplication::activeWindow() const {
     return m_x->activeWindow;
 }
 
+std::optional<quint64> FrontmostApplication::frontmostWindow() const {
+    const std::uint32_t window = activeWindow();
+    return window != XCB_WINDOW_NONE ? std::optional<quint64>(window) : std::nullopt;
+}
+
 std::optional<qint64> FrontmostApplication::activeProcessId() const {
     pump();
     return m_x->pid;

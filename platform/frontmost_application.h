@@ -32,6 +32,7 @@ public:
     bool hasDisplay() const;
 
     std::optional<QString> frontmostApplicationId() const override;
+    std::optional<quint64> frontmostWindow() const override;
     std::optional<QString> displayName(const QString& appId) const override;
     QIcon icon(const QString& appId) const;
 

@@ -88,6 +88,7 @@ public:
         return before ? std::optional(before->right(count)) : std::nullopt;
     }
     std::optional<QString> frontmostApplicationId() const override { return appId; }
+    std::optional<quint64> frontmostWindow() const override { return window; }
     bool isAppExcluded(const std::optional<QString>& app) const override {
         return app && excludedApps.contains(*app);
     }
@@ -104,6 +105,7 @@ public:
     std::optional<QUrl> url;
     std::optional<QString> before; // the field's text before the caret
     std::optional<QString> appId = "org.example.Editor";
+    std::optional<quint64> window = 1;
     QSet<QString> excludedApps, browsers, disabledHosts;
     mutable QStringList hostsAsked;
     int secureQueries = 0, caretQueries = 0, urlQueries = 0, beforeQueries = 0;
@@ -428,6 +430,10 @@ private:
                      std::exchange(h.output.pending, nullptr)();
              }},
             {"cancel", [](Harness& h, auto&) { h.coordinator->cancel(); }},
+            {"window", // 0: no active window
+             [](Harness& h, auto& n) {
+                 h.desktop.window = n.toULongLong() ? std::optional(n.toULongLong()) : std::nullopt;
+             }},
             {"ungrabbed", [](Harness& h, auto&) { h.nextUngrabbed = true; }},
             {"late", [](Harness& h, auto&) { h.nextLate = true; }},
             {"unread",

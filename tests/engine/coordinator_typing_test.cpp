@@ -97,6 +97,9 @@ const QList<Script> typing{
     {"TokenEnders", ":smi<mod>l :smi<wbs>l :smi<space>l :smi!", "..........................", "", "idle"},
     {"ControlText", ":smi{}{\u0007}{\u007f}{l\u0001}", "........", "", "panel 😄 😃 😺 @0, token :smi"},
     // Format characters reach the field, so they end the shortcode.
+    // Another window of the same application, or none for a moment.
+    {"AnotherWindowDropsTheToken", ":smi<window:2><tab>", ".....", "", "idle"},
+    {"NoActiveWindowKeepsTheToken", ":sm<window:0>i", "....", "", "panel 😄 😃 😺 @0, token :smi"},
     {"FormatCharactersEndTheToken", ":smi{\u200c} :smi{l\u200b} :smi{:\u200d} :smi{\U000E0001}",
      ".......................", "", "idle"},
     {"KeysDuringAnInsertion", ":smi<tab> :wave<tab><esc>::<done> :wave", "....S................",
