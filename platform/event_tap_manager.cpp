@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <map>
 #include <optional>
 #include <poll.h>
@@ -202,6 +203,32 @@ public:
 
     // Main thread: whether a grabbed key still waits for its decision (the time-out has not passed
     // it on to the application).
+    // When the server sent an event stamped `serverTime`, on our clock. Ages are judged by the
+    // server's stamp, not by when this process got round to the event: after a stall (a stopped
+    // process, swap, a debugger) a key can be read long after the user typed it.
+    Clock::time_point sentAt(std::uint32_t serverTime) const {
+        const long long offset = serverOffset_.load();
+        if (offset == noOffset)
+            return Clock::now();
+        return Clock::time_point(std::chrono::milliseconds(static_cast<long long>(serverTime) + offset));
+    }
+
+    // Worker thread: the smallest gap between an event's stamp and its arrival seen so far is the
+    // clocks' offset; a late event only gives a larger one. A wrap of the server's 32-bit
+    // millisecond clock starts afresh.
+    void learnServerTime(std::uint32_t serverTime) {
+        const long long sample =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count() -
+            static_cast<long long>(serverTime);
+        const long long best = serverOffset_.load();
+        if (best == noOffset || sample < best || sample - best > (1LL << 31))
+            serverOffset_.store(sample);
+    }
+
+    bool isLate(std::uint32_t serverTime) const {
+        return Clock::now() > sentAt(serverTime) + decisionTimeout;
+    }
+
     bool isHeld(int device, std::uint32_t time) const {
         std::lock_guard lock(mutex_);
         return std::any_of(pendingGrabs_.begin(), pendingGrabs_.end(),
@@ -211,6 +238,8 @@ public:
     // Main thread: takes a grabbed key out of the time-out's reach until its decision. False when
     // the time-out has passed it on already: the application has it.
     bool claim(int device, std::uint32_t time) {
+        if (isLate(time))
+            return false;
         std::lock_guard lock(mutex_);
         auto it = std::find_if(pendingGrabs_.begin(), pendingGrabs_.end(),
                                [&](const PendingGrab& g) { return g.device == device && g.time == time; });
@@ -703,6 +732,7 @@ private:
         case XCB_INPUT_RAW_KEY_PRESS:
         case XCB_INPUT_RAW_KEY_RELEASE: {
             const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
+            learnServerTime(raw->time);
             const bool press = ge->event_type == XCB_INPUT_RAW_KEY_PRESS;
             Master* master = masterFor(raw->deviceid);
             const bool own = owner_->m_ownEvents &&
@@ -790,7 +820,8 @@ private:
         };
         const auto holdForDecision = [&] {
             std::lock_guard lock(mutex_);
-            pendingGrabs_.push_back({device, key->time, Clock::now() + decisionTimeout});
+            pendingGrabs_.push_back(
+                {device, key->time, std::min(Clock::now(), sentAt(key->time)) + decisionTimeout});
         };
         // Our own Backspace or paste landing on a held key goes straight on, and so does a key that
         // was handed over as unheld already.
@@ -872,6 +903,8 @@ private:
     std::map<int, Keyboard> publishedKeyboards_;
     std::map<int, KeyGrabPlan> held_;
     QString openingText_;
+    static constexpr long long noOffset = std::numeric_limits<long long>::min();
+    std::atomic<long long> serverOffset_{noOffset};
     // Both threads change the grabs: the main thread to the handler's set, the worker to widen it.
     std::mutex grabbing_;
     SwallowableKeys applied_;
@@ -949,10 +982,14 @@ void EventTapManager::deliver(const Delivery& delivery) {
     const std::uint32_t time = delivery.time;
     Worker* worker = m_worker.get();
     if (delivery.grabbed) {
-        if (worker && worker->isHeld(device, time)) {
+        if (worker && worker->isHeld(device, time) && !worker->isLate(time)) {
             event.hold = [worker, device, time] { return worker->claim(device, time); };
         } else {
-            // It waited past the time-out in the queue and has reached the application meanwhile.
+            // It waited past the time-out in the queue and has reached the application meanwhile,
+            // or it was typed so long ago that acting on it now would act in a changed desktop:
+            // the application gets it at once, and it is never taken.
+            if (worker)
+                worker->decide(device, time, false);
             event.canSwallow = false;
         }
     }

@@ -529,6 +529,25 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     key("Tab");
     expected += QStringLiteral(" 👋🏽");
     EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+
+    // Pimsel stopped for a second with the popover open, the user presses Tab and moves on to
+    // another window: once Pimsel runs again, the late Tab is the application's and nothing is
+    // erased or pasted anywhere.
+    type(" :smi");
+    expected += QStringLiteral(" :smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(waitForPopover());
+    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGSTOP), 0);
+    typist->key("Tab");
+    TargetApp other(GetParam());
+    ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
+    ASSERT_TRUE(typist->focus(other.window()));
+    pump(1000ms);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGCONT), 0);
+    pump(1000ms);
+    EXPECT_EQ(other.settledText().toStdString(), "");
+    EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
 }
 
 // A fast typist: bursts at 10 ms a key, and the user's own Shift on the session's keyboard held
