@@ -3,8 +3,6 @@
 #include "platform/clipboard_manager.h"
 #include "platform/keyboard_synthesizer.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
 
@@ -19,20 +17,25 @@ InsertionController::InsertionController(KeyboardSynthesizer& synthesizer, Clipb
 void InsertionController::replaceToken(int eraseCount, const QString& text,
                                        std::function<void()> completion) {
     m_synthesizer.pressBackspace(eraseCount);
-    m_clipboard.save();
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
-
     QPointer<InsertionController> self(this);
-    QTimer::singleShot(pasteDelay, this, [self, completion = std::move(completion)]() mutable {
+    // The paste waits for the snapshot: once the text is on the clipboard the owner loses it, and
+    // most owners then no longer hand out what they held.
+    m_clipboard.save([self, text, completion = std::move(completion)]() mutable {
         if (!self)
             return;
-        self->m_synthesizer.pressPaste();
-        QTimer::singleShot(clipboardRestoreDelay, self.data(), [self, completion = std::move(completion)] {
+        self->m_clipboard.lend(text);
+        QTimer::singleShot(pasteDelay, self.data(), [self, completion = std::move(completion)]() mutable {
             if (!self)
                 return;
-            self->m_clipboard.restore();
-            if (completion)
-                completion();
+            self->m_synthesizer.pressPaste();
+            QTimer::singleShot(clipboardRestoreDelay, self.data(),
+                               [self, completion = std::move(completion)] {
+                                   if (!self)
+                                       return;
+                                   self->m_clipboard.restore();
+                                   if (completion)
+                                       completion();
+                               });
         });
     });
 }

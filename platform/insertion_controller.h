@@ -12,7 +12,8 @@ class ClipboardManager;
 class KeyboardSynthesizer;
 
 // Replaces the token before the caret: Backspaces at once, the text through the clipboard with a
-// paste 20 ms later, and the user's clipboard back 400 ms after the paste.
+// paste 20 ms after the user's clipboard has been saved (at most ClipboardManager::saveBudget), and
+// the user's clipboard back 400 ms after the paste.
 class InsertionController : public QObject, public TokenReplacing {
     Q_OBJECT
 

@@ -11,19 +11,34 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 
 namespace pimsel::e2e {
 namespace {
 
 const QString smile = QStringLiteral("😄");
+
+// One line of clip_tool's dump: format, size and digest.
+QString dumpLine(const QString& format, const QByteArray& bytes) {
+    return QStringLiteral("%1 %2 %3\n")
+        .arg(format)
+        .arg(bytes.size())
+        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+}
 
 class Insertion : public testing::TestWithParam<TargetApp::Kind> {
 protected:
@@ -104,6 +119,75 @@ TEST_P(Insertion, AnInserterThatIsGoneNeitherPastesNorCompletes) {
     EXPECT_EQ(app->settledText().toStdString(), "") << "the Backspaces went out at once, the paste never";
 }
 
+// A hung owner (stopped by SIGSTOP) costs the paste the save's budget and the GUI thread nothing;
+// the emoji still goes in and the log says what was lost.
+TEST_P(Insertion, AStoppedClipboardOwnerDelaysThePasteByTheSaveBudgetAtMost) {
+    ClipboardOwner owner;
+    ASSERT_TRUE(owner.ready);
+    typeToken();
+    LogRecorder log;
+    owner.stop();
+    QElapsedTimer clock;
+    qint64 lastTurn = 0;
+    qint64 longestStall = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(5);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, clock.elapsed() - lastTurn);
+        lastTurn = clock.elapsed();
+    });
+    clock.start();
+    heartbeat.start();
+    qint64 completedAfter = -1;
+    inserter->replaceToken(4, smile, [&] { completedAfter = clock.elapsed(); });
+    ASSERT_TRUE(pumpUntil([&] { return completedAfter >= 0; }, std::chrono::seconds(30)));
+    heartbeat.stop();
+    EXPECT_EQ(app->waitForText(smile).toStdString(), smile.toStdString());
+    const qint64 unhindered =
+        (InsertionController::pasteDelay + InsertionController::clipboardRestoreDelay).count();
+    std::printf("stopped owner: insertion complete after %lld ms (%lld without the save), longest GUI stall "
+                "%lld ms\n",
+                static_cast<long long>(completedAfter), static_cast<long long>(unhindered),
+                static_cast<long long>(longestStall));
+    EXPECT_LE(completedAfter - unhindered, 300);
+    EXPECT_LT(longestStall, 300);
+    EXPECT_EQ(log.count(QStringLiteral("clipboard"), QStringLiteral("lost")), 1);
+}
+
+// What someone copies while the emoji is on the clipboard stays there; the emoji itself is offered
+// as transient, so clipboard histories leave it out.
+TEST_P(Insertion, ACopyMadeDuringThePasteSurvivesAndThePasteIsTransient) {
+    ClipboardOwner owner;
+    ASSERT_TRUE(owner.ready);
+    QTemporaryDir dir;
+    QFile newer(dir.filePath(QStringLiteral("newer")));
+    ASSERT_TRUE(newer.open(QIODevice::WriteOnly));
+    newer.write("copied during the paste");
+    newer.close();
+    ClipToolOnSignal reader({QStringLiteral("dump")});
+    ClipToolOnSignal copier({QStringLiteral("own"), "text/plain=" + newer.fileName()});
+    ASSERT_TRUE(reader.ready && copier.ready);
+    typeToken();
+
+    bool completed = false;
+    inserter->replaceToken(4, smile, [&] { completed = true; });
+    ASSERT_EQ(app->waitForText(smile).toStdString(), smile.toStdString());
+    reader.fire();
+    ASSERT_TRUE(reader.waitForExit());
+    copier.fire();
+    ASSERT_TRUE(copier.waitForOutput(QStringLiteral("READY")));
+    ASSERT_FALSE(completed) << "the copy came after the restore";
+    ASSERT_TRUE(pumpUntil([&] { return completed; }));
+
+    const QString lent = reader.output();
+    EXPECT_TRUE(lent.contains(dumpLine(QStringLiteral("text/plain"), smile.toUtf8()))) << lent.toStdString();
+    EXPECT_TRUE(lent.contains(dumpLine(QStringLiteral("x-kde-passwordManagerHint"), "secret")))
+        << lent.toStdString();
+    const QString after = dumpClipboard();
+    EXPECT_TRUE(after.contains(dumpLine(QStringLiteral("text/plain"), "copied during the paste")))
+        << after.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, Insertion, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
                          [](const auto& info) { return TargetApp::kindName(info.param).toStdString(); });
 
@@ -151,13 +235,13 @@ TEST(ClipboardSnapshot, TheSecondOfTwoSavesIsWhatComesBack) {
     QClipboard* board = QGuiApplication::clipboard();
     ClipboardManager manager;
     board->setText(QStringLiteral("first"));
-    manager.save();
+    manager.save({});
     auto* second = new QMimeData;
     second->setData(QStringLiteral("text/plain"), "second");
     second->setData(QStringLiteral("application/x-pimsel-test"), QByteArray("\x00\x01\x02", 3));
     board->setMimeData(second);
-    manager.save();
-    board->setText(QStringLiteral("third"));
+    manager.save({});
+    manager.lend(QStringLiteral("third"));
     manager.restore();
     EXPECT_FALSE(manager.hasSnapshot());
     const QMimeData* now = board->mimeData();

@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 namespace pimsel::e2e {
 
 // The clipboard as another application sees it: format, size and digest of every format.
@@ -54,10 +56,15 @@ public:
             [&] { return process.canReadLine() || (process.waitForReadyRead(5) && process.canReadLine()); });
     }
     ~ClipboardOwner() {
+        resume();
         process.terminate();
         process.waitForFinished(3000);
     }
     bool ready = false;
+
+    // SIGSTOP: the owner keeps the selection and answers nothing, as a hung application does.
+    void stop() { ::kill(pid_t(process.processId()), SIGSTOP); }
+    void resume() { ::kill(pid_t(process.processId()), SIGCONT); }
 
     static const char* kindName(Kind kind) {
         switch (kind) {
@@ -84,6 +91,44 @@ private:
     }
     QTemporaryDir dir;
     QProcess process;
+};
+
+// clip_tool started ahead and told to act with SIGUSR1, for a step that has to land inside a window
+// shorter than a process takes to start.
+class ClipToolOnSignal {
+public:
+    explicit ClipToolOnSignal(const QStringList& arguments) {
+        process_.start(QStringLiteral(PIMSEL_E2E_CLIP_TOOL),
+                       QStringList{QStringLiteral("--on-signal")} + arguments);
+        ready = waitForOutput(QStringLiteral("WAITING"));
+    }
+    ~ClipToolOnSignal() {
+        process_.terminate();
+        if (!process_.waitForFinished(3000))
+            process_.kill();
+        process_.waitForFinished(1000);
+    }
+    void fire() { ::kill(pid_t(process_.processId()), SIGUSR1); }
+    bool waitForOutput(const QString& fragment) {
+        pumpUntil([&] {
+            output_ += QString::fromUtf8(process_.readAllStandardOutput());
+            return output_.contains(fragment) || process_.state() == QProcess::NotRunning;
+        });
+        output_ += QString::fromUtf8(process_.readAllStandardOutput());
+        return output_.contains(fragment);
+    }
+    bool waitForExit() {
+        // This process may own the selection: keep serving it while the reader asks.
+        pumpUntil([&] { return process_.state() == QProcess::NotRunning; });
+        output_ += QString::fromUtf8(process_.readAllStandardOutput());
+        return process_.state() == QProcess::NotRunning;
+    }
+    QString output() const { return output_; }
+    bool ready = false;
+
+private:
+    QProcess process_;
+    QString output_;
 };
 
 } // namespace pimsel::e2e

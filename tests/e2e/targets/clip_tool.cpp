@@ -2,6 +2,8 @@
 //   clip_tool own FORMAT=FILE...   owns the CLIPBOARD selection with those formats until SIGTERM,
 //                                   printing "READY" once it owns it
 //   clip_tool dump                 prints "FORMAT SIZE MD5" for every data format of the clipboard now
+//   clip_tool --on-signal MODE...  starts up, prints "WAITING" and does MODE on SIGUSR1, for a step
+//                                   that has to land inside a window too short for a process start
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QFile>
@@ -12,6 +14,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,24 +27,42 @@ void onSignal(int) {
 }
 } // namespace
 
-int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    if (args.value(0) == QLatin1String("dump")) {
-        const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-        QStringList formats = data ? data->formats() : QStringList();
-        formats.sort();
-        for (const QString& format : formats) {
-            // Selection bookkeeping differs from owner to owner by nature.
-            if (format == QLatin1String("TIMESTAMP") || format == QLatin1String("TARGETS") ||
-                format == QLatin1String("MULTIPLE") || format == QLatin1String("SAVE_TARGETS"))
-                continue;
-            const QByteArray bytes = data->data(format);
-            std::printf("%s %lld %s\n", qPrintable(format), static_cast<long long>(bytes.size()),
-                        QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().constData());
-        }
-        return 0;
+int dump() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    QStringList formats = data ? data->formats() : QStringList();
+    formats.sort();
+    for (const QString& format : formats) {
+        // Selection bookkeeping differs from owner to owner by nature.
+        if (format == QLatin1String("TIMESTAMP") || format == QLatin1String("TARGETS") ||
+            format == QLatin1String("MULTIPLE") || format == QLatin1String("SAVE_TARGETS"))
+            continue;
+        const QByteArray bytes = data->data(format);
+        std::printf("%s %lld %s\n", qPrintable(format), static_cast<long long>(bytes.size()),
+                    QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().constData());
     }
+    std::fflush(stdout);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    // Blocked before Qt starts its threads, or one of them would take the signal and die of it.
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    const bool waitsForSignal = argc > 1 && std::strcmp(argv[1], "--on-signal") == 0;
+    if (waitsForSignal)
+        pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+    QGuiApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (waitsForSignal) {
+        args.removeFirst();
+        std::printf("WAITING\n");
+        std::fflush(stdout);
+        int received = 0;
+        sigwait(&usr1, &received);
+    }
+    if (args.value(0) == QLatin1String("dump"))
+        return dump();
     if (args.value(0) != QLatin1String("own"))
         return 2;
     auto* mime = new QMimeData;
