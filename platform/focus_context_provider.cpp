@@ -62,6 +62,7 @@ void FocusContextProvider::listenIfNeeded(QueryDeadline& deadline) {
         return;
     // A new connection starts with nothing known: focus announced before it was missed.
     m_followed.reset();
+    m_announcing.clear();
     if (m_client->subscribe(deadline, QStringLiteral("org.a11y.atspi.Event.Object"),
                             QStringLiteral("StateChanged"), QStringLiteral("object:state-changed:focused"),
                             m_listener.get(), SLOT(stateChanged(QDBusMessage))))
@@ -86,6 +87,7 @@ void FocusContextProvider::focusEvent(const QDBusMessage& message) {
         m_followed.reset();
         return;
     }
+    m_announcing.insert(element.service);
     const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
     m_followed = FollowedFocus{*pid, window, element, std::nullopt};
 }
@@ -96,20 +98,24 @@ bool FocusContextProvider::isFollowingFocus() const {
     return m_followed && pid == m_followed->pid && window != 0 && window == m_followed->window;
 }
 
-std::optional<AtspiRef> FocusContextProvider::followedFocus(QueryDeadline& deadline, qint64 pid,
-                                                            std::uint32_t window) {
-    if (!m_followed || m_followed->pid != pid)
+std::optional<AtspiRef> FocusContextProvider::followedFocus(QueryDeadline& deadline,
+                                                            std::optional<qint64> pid, std::uint32_t window) {
+    if (!m_followed || (pid && m_followed->pid != *pid))
         return std::nullopt;
-    if (window == 0 || m_followed->window != window) {
-        // The announcement and the window switch may arrive in either order: an element that still
-        // holds the focus on screen is the one.
-        const std::optional<quint64> states = m_client->states(deadline, m_followed->element);
-        if (!states || !has(*states, atspi::stateFocused) || !has(*states, atspi::stateShowing)) {
-            m_followed.reset();
-            return std::nullopt;
-        }
-        m_followed->window = window;
+    if (pid && window != 0 && m_followed->window == window)
+        return m_followed->element;
+    // The announcement and the window switch may arrive in either order, and between two windows
+    // the window manager may name none active: an element that holds the focus on screen is the one.
+    // One that is on screen without it yet may still get it back; it is not forgotten.
+    const std::optional<quint64> states = m_client->states(deadline, m_followed->element);
+    if (!states || !has(*states, atspi::stateShowing)) {
+        m_followed.reset();
+        return std::nullopt;
     }
+    if (!has(*states, atspi::stateFocused))
+        return std::nullopt;
+    if (pid)
+        m_followed->window = window;
     return m_followed->element;
 }
 
@@ -214,20 +220,26 @@ std::optional<AtspiRef> FocusContextProvider::findInFrame(QueryDeadline& deadlin
 std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& deadline,
                                                              std::optional<AtspiRef>* frameOut) {
     listenIfNeeded(deadline);
-    if (m_followed) {
-        const std::optional<qint64> pid =
-            m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
-        const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
-        if (pid)
-            if (std::optional<AtspiRef> element = followedFocus(deadline, *pid, window))
-                return element; // the frame is looked up only by those who need it
-    }
+    const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
+    // Our own windows hold no field of the user's, and a query of this process from its own main
+    // thread would only wait out the limit.
+    if (pid && *pid == QCoreApplication::applicationPid())
+        return std::nullopt;
+    const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
+    if (std::optional<AtspiRef> element = followedFocus(deadline, pid, window))
+        return element; // the frame is looked up only by those who need it
     const std::optional<AtspiRef> frame = activeFrame(deadline);
     if (frameOut)
         *frameOut = frame;
     if (!frame)
         return std::nullopt;
-    return findInFrame(deadline, *frame, atspi::stateFocused, std::nullopt);
+    const std::optional<AtspiRef> found = findInFrame(deadline, *frame, atspi::stateFocused, std::nullopt);
+    // A focus announced before the subscription took effect is never announced again: what the
+    // search found is followed from here, but only in an application that is known to announce
+    // where its focus goes next.
+    if (found && window != 0 && m_announcing.contains(found->service))
+        m_followed = FollowedFocus{*pid, window, *found, std::nullopt};
+    return found;
 }
 
 std::optional<AtspiRef> FocusContextProvider::focusedElement() {

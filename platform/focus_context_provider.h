@@ -53,7 +53,8 @@ public:
 
 private:
     void listenIfNeeded(QueryDeadline& deadline);
-    std::optional<AtspiRef> followedFocus(QueryDeadline& deadline, qint64 pid, std::uint32_t window);
+    std::optional<AtspiRef> followedFocus(QueryDeadline& deadline, std::optional<qint64> pid,
+                                          std::uint32_t window);
     std::optional<AtspiRef> activeFrame(QueryDeadline& deadline);
     std::optional<AtspiRef> searchActiveFrame(QueryDeadline& deadline, qint64 pid);
     std::optional<AtspiRef> focusedElement(QueryDeadline& deadline,
@@ -90,6 +91,8 @@ private:
         std::optional<bool> secure;
     };
     std::optional<FollowedFocus> m_followed;
+    // The connections that have announced a focus: applications that do follow their focus aloud.
+    QSet<QString> m_announcing;
     std::unique_ptr<FocusEventListener> m_listener;
     int m_listeningOn = 0; // the connection count the subscription was made on
 };
