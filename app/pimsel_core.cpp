@@ -48,17 +48,9 @@ PimselCore::PimselCore(QObject* parent)
     // The focus queries find the focused element through the active window, so the watcher of the
     // active window comes first.
     m_frontmost = std::make_unique<FrontmostApplication>();
-    // Our own panels never hold the text being typed, and a query of this process over the
-    // accessibility bus, made from its own main thread, would only wait out the time limit: when
-    // one of them is (or is still reported as) the active window, there is no focused field.
-    FocusContextProvider::ActiveWindow activeWindow = m_frontmost->activeWindowSource();
-    activeWindow.processId = [source = activeWindow.processId]() -> std::optional<qint64> {
-        const std::optional<qint64> pid = source();
-        if (pid && *pid == QCoreApplication::applicationPid())
-            return std::nullopt;
-        return pid;
-    };
-    m_focus = std::make_unique<FocusContextProvider>(activeWindow, FocusContextProvider::defaultBudgetMs);
+    // Our own panels never hold the text being typed: the provider answers for them itself.
+    m_focus = std::make_unique<FocusContextProvider>(m_frontmost->activeWindowSource(),
+                                                     FocusContextProvider::defaultBudgetMs);
     m_suggestions = std::make_unique<SuggestionWindowController>();
     FrontmostApplication* frontmost = m_frontmost.get();
     m_browser = std::make_unique<EmojiBrowserWindowController>(

@@ -155,7 +155,24 @@ bool AtspiClient::connectIfNeeded(QueryDeadline& deadline) {
         return false;
     }
     m_connected = true;
+    ++m_connectionCount;
     return true;
+}
+
+bool AtspiClient::subscribe(QueryDeadline& deadline, const QString& interface, const QString& member,
+                            const QString& event, QObject* receiver, const char* slot) {
+    if (!connectIfNeeded(deadline))
+        return false;
+    if (!QDBusConnection(m_connectionName).connect(QString(), QString(), interface, member, receiver, slot))
+        return false;
+    // Toolkits emit only the events some listener registered for.
+    QDBusMessage request = QDBusMessage::createMethodCall(
+        registryService, QStringLiteral("/org/a11y/atspi/registry"),
+        QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("RegisterEvent"));
+    // Event name, properties wanted with each event, and any application.
+    request.setArguments({event, QStringList(), QString()});
+    // Nothing waits for the registry: the events start whenever it has told the toolkits.
+    return QDBusConnection(m_connectionName).send(request);
 }
 
 std::optional<QDBusMessage> AtspiClient::call(QueryDeadline& deadline, const AtspiRef& object,
@@ -247,6 +264,16 @@ std::optional<int> AtspiClient::caretOffset(QueryDeadline& deadline, const Atspi
     bool ok = false;
     const int offset = value->toInt(&ok);
     return ok ? std::optional<int>(offset) : std::nullopt;
+}
+
+std::optional<QString> AtspiClient::text(QueryDeadline& deadline, const AtspiRef& object, int start,
+                                         int end) {
+    const std::optional<QDBusMessage> reply = call(deadline, object, textInterface, QStringLiteral("GetText"),
+                                                   {QVariant::fromValue(start), QVariant::fromValue(end)});
+    if (!reply || reply->arguments().isEmpty() ||
+        reply->arguments().constFirst().typeId() != QMetaType::QString)
+        return std::nullopt;
+    return reply->arguments().constFirst().toString();
 }
 
 std::optional<QRect> AtspiClient::characterExtents(QueryDeadline& deadline, const AtspiRef& object,
@@ -344,21 +371,25 @@ void AtspiClient::refreshApplications(QueryDeadline& deadline) {
     QSet<QString> present;
     for (const AtspiRef& app : std::as_const(m_applications)) {
         present.insert(app.service);
-        if (m_pidOfService.contains(app.service))
-            continue;
-        const std::optional<QDBusMessage> reply =
-            call(deadline,
-                 AtspiRef{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus")},
-                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"),
-                 {app.service});
-        if (!reply || reply->arguments().isEmpty())
-            continue;
-        bool ok = false;
-        const qint64 pid = reply->arguments().constFirst().toLongLong(&ok);
-        if (ok)
-            m_pidOfService.insert(app.service, pid);
+        processOfService(deadline, app.service);
     }
     m_pidOfService.removeIf([&](const auto& it) { return !present.contains(it.key()); });
+}
+
+std::optional<qint64> AtspiClient::processOfService(QueryDeadline& deadline, const QString& service) {
+    if (const auto known = m_pidOfService.constFind(service); known != m_pidOfService.cend())
+        return *known;
+    const std::optional<QDBusMessage> reply = call(
+        deadline, AtspiRef{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus")},
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"), {service});
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 pid = reply->arguments().constFirst().toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    m_pidOfService.insert(service, pid);
+    return pid;
 }
 
 QList<AtspiRef> AtspiClient::applicationsOfProcess(QueryDeadline& deadline, qint64 pid) {

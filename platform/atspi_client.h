@@ -59,6 +59,12 @@ public:
     AtspiClient& operator=(const AtspiClient&) = delete;
 
     bool isConnected(QueryDeadline& deadline);
+    // Counts the connections made so far: a subscription made on an earlier one is gone.
+    int connectionCount() const { return m_connectionCount; }
+    // Delivers the signals of `interface` / `member` from every application to `slot` of `receiver`
+    // (which takes a QDBusMessage), and asks the registry to have the toolkits emit `event`.
+    bool subscribe(QueryDeadline& deadline, const QString& interface, const QString& member,
+                   const QString& event, QObject* receiver, const char* slot);
 
     std::optional<uint> role(QueryDeadline& deadline, const AtspiRef& object);
     // The 64 state bits, bit n being state number n.
@@ -67,6 +73,8 @@ public:
     std::optional<AtspiRef> parent(QueryDeadline& deadline, const AtspiRef& object);
     std::optional<QMap<QString, QString>> attributes(QueryDeadline& deadline, const AtspiRef& object);
     std::optional<int> caretOffset(QueryDeadline& deadline, const AtspiRef& object);
+    // The characters from `start` up to `end` (exclusive).
+    std::optional<QString> text(QueryDeadline& deadline, const AtspiRef& object, int start, int end);
     std::optional<QRect> characterExtents(QueryDeadline& deadline, const AtspiRef& object, int offset);
     std::optional<QRect> extents(QueryDeadline& deadline, const AtspiRef& object);
     std::optional<QString> documentAttribute(QueryDeadline& deadline, const AtspiRef& document,
@@ -83,6 +91,8 @@ public:
     // The root objects of the applications on the bus that run in process `pid`. Pids of bus
     // connections are remembered; the registry is asked again only when an answer may be stale.
     QList<AtspiRef> applicationsOfProcess(QueryDeadline& deadline, qint64 pid);
+    // The process behind a connection on the bus; remembered, since a connection never changes owner.
+    std::optional<qint64> processOfService(QueryDeadline& deadline, const QString& service);
     // Drops what is remembered about a connection that stopped answering or went away.
     void forgetService(const QString& service);
 
@@ -98,6 +108,7 @@ private:
 
     QString m_connectionName;
     bool m_connected = false;
+    int m_connectionCount = 0;
     QElapsedTimer m_sinceLastAttempt;
     QHash<QString, qint64> m_pidOfService;
     QList<AtspiRef> m_applications;

@@ -1,8 +1,25 @@
 #include "platform/focus_context_provider.h"
 
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QObject>
 #include <QUrl>
 
 namespace pimsel {
+
+// Hands the bus's focus signals to the provider, which is no QObject itself.
+class FocusEventListener : public QObject {
+    Q_OBJECT
+public:
+    explicit FocusEventListener(FocusContextProvider& provider)
+        : m_provider(provider) {}
+
+public Q_SLOTS:
+    void stateChanged(const QDBusMessage& message) { m_provider.focusEvent(message); }
+
+private:
+    FocusContextProvider& m_provider;
+};
 
 namespace {
 
@@ -26,12 +43,81 @@ QString uniqueConnectionName() {
 
 } // namespace
 
-FocusContextProvider::FocusContextProvider(ActiveWindow activeWindow, int budgetMs)
+FocusContextProvider::FocusContextProvider(ActiveWindow activeWindow, int budgetMs, bool followFocusEvents)
     : m_activeWindow(std::move(activeWindow))
     , m_budgetMs(budgetMs)
-    , m_client(std::make_unique<AtspiClient>(uniqueConnectionName())) {}
+    , m_client(std::make_unique<AtspiClient>(uniqueConnectionName())) {
+    if (!followFocusEvents)
+        return;
+    m_listener = std::make_unique<FocusEventListener>(*this);
+    // Subscribed now, the first field the user types in is usually known before the first key.
+    QueryDeadline deadline(m_budgetMs);
+    listenIfNeeded(deadline);
+}
 
 FocusContextProvider::~FocusContextProvider() = default;
+
+void FocusContextProvider::listenIfNeeded(QueryDeadline& deadline) {
+    if (!m_listener || !m_client->isConnected(deadline) || m_listeningOn == m_client->connectionCount())
+        return;
+    // A new connection starts with nothing known: focus announced before it was missed.
+    m_followed.reset();
+    m_announcing.clear();
+    if (m_client->subscribe(deadline, QStringLiteral("org.a11y.atspi.Event.Object"),
+                            QStringLiteral("StateChanged"), QStringLiteral("object:state-changed:focused"),
+                            m_listener.get(), SLOT(stateChanged(QDBusMessage))))
+        m_listeningOn = m_client->connectionCount();
+}
+
+void FocusContextProvider::focusEvent(const QDBusMessage& message) {
+    const QVariantList args = message.arguments();
+    if (args.size() < 2 || args.at(0).toString() != QLatin1String("focused"))
+        return;
+    const AtspiRef element{message.service(), message.path()};
+    if (args.at(1).toInt() == 0) {
+        // Where the focus went is announced on its own; until then nothing is known.
+        if (m_followed && m_followed->element == element)
+            m_followed.reset();
+        return;
+    }
+    QueryDeadline deadline(m_budgetMs);
+    const std::optional<qint64> pid = m_client->processOfService(deadline, element.service);
+    // Our own windows answer from the widgets themselves, never over the bus.
+    if (!pid || *pid == QCoreApplication::applicationPid()) {
+        m_followed.reset();
+        return;
+    }
+    m_announcing.insert(element.service);
+    const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
+    m_followed = FollowedFocus{*pid, window, element, std::nullopt};
+}
+
+bool FocusContextProvider::isFollowingFocus() const {
+    const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
+    const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
+    return m_followed && pid == m_followed->pid && window != 0 && window == m_followed->window;
+}
+
+std::optional<AtspiRef> FocusContextProvider::followedFocus(QueryDeadline& deadline,
+                                                            std::optional<qint64> pid, std::uint32_t window) {
+    if (!m_followed || (pid && m_followed->pid != *pid))
+        return std::nullopt;
+    if (pid && window != 0 && m_followed->window == window)
+        return m_followed->element;
+    // The announcement and the window switch may arrive in either order, and between two windows
+    // the window manager may name none active: an element that holds the focus on screen is the one.
+    // One that is on screen without it yet may still get it back; it is not forgotten.
+    const std::optional<quint64> states = m_client->states(deadline, m_followed->element);
+    if (!states || !has(*states, atspi::stateShowing)) {
+        m_followed.reset();
+        return std::nullopt;
+    }
+    if (!has(*states, atspi::stateFocused))
+        return std::nullopt;
+    if (pid)
+        m_followed->window = window;
+    return m_followed->element;
+}
 
 std::optional<AtspiRef> FocusContextProvider::activeFrame(QueryDeadline& deadline) {
     const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
@@ -133,12 +219,27 @@ std::optional<AtspiRef> FocusContextProvider::findInFrame(QueryDeadline& deadlin
 
 std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& deadline,
                                                              std::optional<AtspiRef>* frameOut) {
+    listenIfNeeded(deadline);
+    const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
+    // Our own windows hold no field of the user's, and a query of this process from its own main
+    // thread would only wait out the limit.
+    if (pid && *pid == QCoreApplication::applicationPid())
+        return std::nullopt;
+    const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
+    if (std::optional<AtspiRef> element = followedFocus(deadline, pid, window))
+        return element; // the frame is looked up only by those who need it
     const std::optional<AtspiRef> frame = activeFrame(deadline);
     if (frameOut)
         *frameOut = frame;
     if (!frame)
         return std::nullopt;
-    return findInFrame(deadline, *frame, atspi::stateFocused, std::nullopt);
+    const std::optional<AtspiRef> found = findInFrame(deadline, *frame, atspi::stateFocused, std::nullopt);
+    // A focus announced before the subscription took effect is never announced again: what the
+    // search found is followed from here, but only in an application that is known to announce
+    // where its focus goes next.
+    if (found && window != 0 && m_announcing.contains(found->service))
+        m_followed = FollowedFocus{*pid, window, *found, std::nullopt};
+    return found;
 }
 
 std::optional<AtspiRef> FocusContextProvider::focusedElement() {
@@ -151,11 +252,23 @@ bool FocusContextProvider::isSecureFieldFocused() {
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element)
         return false;
-    if (m_client->role(deadline, *element) == atspi::rolePasswordText)
-        return true;
-    // Browsers mark password inputs by attribute as well.
-    const std::optional<QMap<QString, QString>> attributes = m_client->attributes(deadline, *element);
-    return attributes && attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+    const bool followed = m_followed && m_followed->element == *element;
+    if (followed && m_followed->secure)
+        return *m_followed->secure;
+    const std::optional<uint> role = m_client->role(deadline, *element);
+    if (!role)
+        return false;
+    bool secure = *role == atspi::rolePasswordText;
+    if (!secure) {
+        // Browsers mark password inputs by attribute as well.
+        const std::optional<QMap<QString, QString>> attributes = m_client->attributes(deadline, *element);
+        if (!attributes)
+            return false;
+        secure = attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+    }
+    if (followed)
+        m_followed->secure = secure;
+    return secure;
 }
 
 std::optional<QRect> FocusContextProvider::caretRect() {
@@ -186,6 +299,24 @@ std::optional<QRect> FocusContextProvider::caretRect() {
     if (caret->height() <= 0)
         caret->setHeight(defaultCaretHeight);
     return caret;
+}
+
+std::optional<QString> FocusContextProvider::textBeforeCaret(int count) {
+    QueryDeadline deadline(m_budgetMs);
+    const std::optional<AtspiRef> element = focusedElement(deadline);
+    if (!element)
+        return std::nullopt;
+    const std::optional<int> offset = m_client->caretOffset(deadline, *element);
+    if (!offset || *offset < 0)
+        return std::nullopt;
+    if (*offset == 0)
+        return QString();
+    const std::optional<QString> before =
+        m_client->text(deadline, *element, qMax(0, *offset - count), *offset);
+    // Password fields and some custom widgets answer with nothing at all: no answer, not a start.
+    if (!before || before->isEmpty())
+        return std::nullopt;
+    return before;
 }
 
 std::optional<QUrl> FocusContextProvider::documentAddress(QueryDeadline& deadline, const AtspiRef& document) {
@@ -234,6 +365,8 @@ std::optional<QUrl> FocusContextProvider::currentBrowserURL() {
             m_cachedDocument.reset();
         }
     }
+    if (!frame && element && !deadline.expired())
+        frame = activeFrame(deadline);
     if (!frame || deadline.expired())
         return std::nullopt;
     // Nothing in the page has the focus (or the browser's own controls have it): the page on screen.
@@ -245,3 +378,5 @@ std::optional<QUrl> FocusContextProvider::currentBrowserURL() {
 }
 
 } // namespace pimsel
+
+#include "focus_context_provider.moc"

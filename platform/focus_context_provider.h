@@ -8,7 +8,11 @@
 #include <memory>
 #include <optional>
 
+class QDBusMessage;
+
 namespace pimsel {
+
+class FocusEventListener;
 
 // Answers what has the keyboard in the active window's application, over the accessibility bus:
 // a password field or not, where the caret is, and which page a browser shows. Each question is
@@ -28,18 +32,29 @@ public:
         std::function<std::uint32_t()> windowId;
     };
 
-    explicit FocusContextProvider(ActiveWindow activeWindow, int budgetMs = defaultBudgetMs);
+    // `followFocusEvents` off: every question searches the active window afresh (for comparisons).
+    explicit FocusContextProvider(ActiveWindow activeWindow, int budgetMs = defaultBudgetMs,
+                                  bool followFocusEvents = true);
     ~FocusContextProvider() override;
 
     bool isSecureFieldFocused() override;
     // A one-pixel-wide line at the insertion point; the whole field when it reports no characters.
     std::optional<QRect> caretRect() override;
     std::optional<QUrl> currentBrowserURL() override;
+    std::optional<QString> textBeforeCaret(int count) override;
 
     // The focused object of the active window, for diagnostics and tests.
     std::optional<AtspiRef> focusedElement();
+    // Whether the answers for the active window come from its announced focus, without a search.
+    bool isFollowingFocus() const;
+
+    // A focus event from the accessibility bus (the listener's slot).
+    void focusEvent(const QDBusMessage& message);
 
 private:
+    void listenIfNeeded(QueryDeadline& deadline);
+    std::optional<AtspiRef> followedFocus(QueryDeadline& deadline, std::optional<qint64> pid,
+                                          std::uint32_t window);
     std::optional<AtspiRef> activeFrame(QueryDeadline& deadline);
     std::optional<AtspiRef> searchActiveFrame(QueryDeadline& deadline, qint64 pid);
     std::optional<AtspiRef> focusedElement(QueryDeadline& deadline,
@@ -66,6 +81,20 @@ private:
         AtspiRef document;
     };
     std::optional<CachedDocument> m_cachedDocument;
+    // The element that last gained the focus, as its application announced it, with the active
+    // window of that moment. Trusted while that window stays active; the password answer belongs to
+    // the element, so it is kept only as long as the element is.
+    struct FollowedFocus {
+        qint64 pid = 0;
+        std::uint32_t window = 0;
+        AtspiRef element;
+        std::optional<bool> secure;
+    };
+    std::optional<FollowedFocus> m_followed;
+    // The connections that have announced a focus: applications that do follow their focus aloud.
+    QSet<QString> m_announcing;
+    std::unique_ptr<FocusEventListener> m_listener;
+    int m_listeningOn = 0; // the connection count the subscription was made on
 };
 
 } // namespace pimsel

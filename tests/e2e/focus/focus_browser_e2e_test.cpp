@@ -33,6 +33,7 @@ namespace {
 
 constexpr uint roleEntry = 79;
 constexpr std::uint32_t keyF6 = 0xffc3;
+constexpr std::uint32_t keyTab = 0xff09;
 
 // A static HTTP server on 127.0.0.1 over a folder of test pages.
 class PageServer {
@@ -42,6 +43,7 @@ public:
             return false;
         writePage("plain.html", "<title>plain</title><input id='plain' autofocus>");
         writePage("password.html", "<title>password</title><input type='password' autofocus>");
+        writePage("login.html", "<title>login</title><input type='password' autofocus><input id='name'>");
         writePage("inner.html", "<title>inner</title><input id='inner' autofocus>"
                                 "<script>onload = () => document.getElementById('inner').focus();</script>");
         writePage("framed.html", "<title>framed</title><p>Outer page</p><iframe src='inner.html'></iframe>");
@@ -151,6 +153,20 @@ TEST_F(BrowserTest, PasswordInputIsSecureAndTheAddressIsRead) {
     Browser browser(profile.path(), page);
     ASSERT_TRUE(waitUntil([&] { return focus.isSecureFieldFocused(); }, pageTimeoutMs))
         << "the autofocused password input never counted as secure";
+    EXPECT_EQ(focus.currentBrowserURL(), page);
+}
+
+// Once the password input has had the focus, the page's ordinary input is ordinary again.
+TEST_F(BrowserTest, PasswordAnswerFollowsTheFocusWithinThePage) {
+    const QUrl page = server->url("login.html");
+    Browser browser(profile.path(), page);
+    ASSERT_TRUE(waitUntil([&] { return focus.isSecureFieldFocused(); }, pageTimeoutMs))
+        << "the autofocused password input never counted as secure";
+    pressKey(keyTab);
+    ASSERT_TRUE(waitUntil([&] { return focusedRole() == roleEntry; }, 10000))
+        << "Tab did not reach the ordinary input";
+    EXPECT_FALSE(focus.isSecureFieldFocused());
+    EXPECT_EQ(focus.textBeforeCaret(2), QString());
     EXPECT_EQ(focus.currentBrowserURL(), page);
 }
 

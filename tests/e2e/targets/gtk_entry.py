@@ -22,6 +22,8 @@ def main():
     parser.add_argument("--title", default="gtk-entry")
     parser.add_argument("--out")
     parser.add_argument("--text", default="")
+    parser.add_argument("--plain-after", action="store_true",
+                        help="an ordinary entry after the first one, where Tab leads")
     args = parser.parse_args()
 
     window = Gtk.Window(title=args.title)
@@ -35,6 +37,8 @@ def main():
     # A second widget so that a Tab the entry does not take has somewhere to move the focus.
     button = Gtk.Button(label="next")
     box.pack_start(entry, False, False, 0)
+    if args.plain_after:
+        box.pack_start(Gtk.Entry(), False, False, 0)
     box.pack_start(button, False, False, 0)
     window.add(box)
 
