@@ -89,7 +89,7 @@ void FocusContextProvider::focusEvent(const QDBusMessage& message) {
     }
     m_announcing.insert(element.service);
     const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
-    m_followed = FollowedFocus{*pid, window, element, std::nullopt};
+    m_followed = FollowedFocus{*pid, window, element};
 }
 
 bool FocusContextProvider::isFollowingFocus() const {
@@ -238,7 +238,7 @@ std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& dead
     // search found is followed from here, but only in an application that is known to announce
     // where its focus goes next.
     if (found && window != 0 && m_announcing.contains(found->service))
-        m_followed = FollowedFocus{*pid, window, *found, std::nullopt};
+        m_followed = FollowedFocus{*pid, window, *found};
     return found;
 }
 
@@ -252,9 +252,8 @@ bool FocusContextProvider::isSecureFieldFocused() {
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element)
         return false;
-    const bool followed = m_followed && m_followed->element == *element;
-    if (followed && m_followed->secure)
-        return *m_followed->secure;
+    // The element comes from the followed focus, but whether it is a password field is read on
+    // every key: a field that a "show password" toggle turns back into one must fall silent at once.
     const std::optional<uint> role = m_client->role(deadline, *element);
     if (!role)
         return false;
@@ -266,8 +265,6 @@ bool FocusContextProvider::isSecureFieldFocused() {
             return false;
         secure = attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
     }
-    if (followed)
-        m_followed->secure = secure;
     return secure;
 }
 

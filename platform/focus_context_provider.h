@@ -82,13 +82,11 @@ private:
     };
     std::optional<CachedDocument> m_cachedDocument;
     // The element that last gained the focus, as its application announced it, with the active
-    // window of that moment. Trusted while that window stays active; the password answer belongs to
-    // the element, so it is kept only as long as the element is.
+    // window of that moment. Trusted while that window stays active.
     struct FollowedFocus {
         qint64 pid = 0;
         std::uint32_t window = 0;
         AtspiRef element;
-        std::optional<bool> secure;
     };
     std::optional<FollowedFocus> m_followed;
     // The connections that have announced a focus: applications that do follow their focus aloud.

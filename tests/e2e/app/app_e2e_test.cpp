@@ -531,6 +531,21 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
     settle();
 
+    // A field cleared with BackSpace: only the field knows the caret is at its start.
+    type(" :smi");
+    ASSERT_TRUE(waitForPopover());
+    key("Escape");
+    EXPECT_TRUE(popoverGone());
+    key("ctrl+a");
+    key("BackSpace");
+    ASSERT_EQ(app->waitForText(QString()).toStdString(), "");
+    type(":smi");
+    expected = QStringLiteral(":smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(waitForPopover()) << "no popover in the cleared field";
+    key("Escape");
+    EXPECT_TRUE(popoverGone());
+
     // Pimsel stopped for a second with the popover open, the user presses Tab and moves on to
     // another window: once Pimsel runs again, the late Tab is the application's and nothing is
     // erased or pasted anywhere.

@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, CaretTest, ::testing::Values(Toolkit::gtk, To
 // ---------------------------------------------------------------------------------------------
 // Unresponsive application
 
-TEST_F(FocusTest, FrozenApplicationCostsOneBoundedWaitAndKeepsWhatItsFocusSaid) {
+TEST_F(FocusTest, FrozenApplicationCostsOneBoundedWaitAndGivesNeutralAnswers) {
     const auto target =
         startGtkTarget({QStringLiteral("--password"), QStringLiteral("--text"), QStringLiteral("x")});
     ASSERT_NE(target, nullptr);
@@ -208,8 +208,7 @@ TEST_F(FocusTest, FrozenApplicationCostsOneBoundedWaitAndKeepsWhatItsFocusSaid) 
     std::printf("frozen target: isSecureFieldFocused %lld ms, caretRect %lld ms, currentBrowserURL %lld ms\n",
                 static_cast<long long>(secureMs), static_cast<long long>(caretMs),
                 static_cast<long long>(urlMs));
-    // The password answer belongs to the field that had the focus when the application froze.
-    EXPECT_TRUE(secure);
+    EXPECT_FALSE(secure);
     EXPECT_FALSE(caret.has_value());
     EXPECT_FALSE(url.has_value());
     // A hang guard, not a speed target: the budget is 250 ms per question.
