@@ -6,6 +6,7 @@
 #include "platform/keyboard_synthesizer.h"
 #include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/input_fixture.h"
+#include "tests/e2e/support/pimsel_process.h"
 #include "tests/e2e/support/target_app.h"
 #include "tests/e2e/typist.h"
 
@@ -230,6 +231,54 @@ INSTANTIATE_TEST_SUITE_P(Owners, ClipboardLoan,
                              return TargetApp::kindName(std::get<0>(info.param)).toStdString() + "_" +
                                     ClipboardOwner::kindName(std::get<1>(info.param));
                          });
+
+// Quitting hands the user's clipboard to the session's clipboard manager (a stand-in here): after an
+// insertion, when Pimsel holds the restored clipboard, and during one, when it still holds the emoji.
+TEST(ClipboardHandOver, QuittingLeavesTheUsersClipboardWithTheClipboardManager) {
+    for (const bool duringTheInsertion : {false, true}) {
+        SCOPED_TRACE(duringTheInsertion ? "quit during the insertion" : "quit after the insertion");
+        QProcess manager;
+        manager.start(QStringLiteral(PIMSEL_E2E_CLIP_MANAGER), {});
+        ASSERT_TRUE(pumpUntil(
+            [&] { return manager.canReadLine() || (manager.waitForReadyRead(5) && manager.canReadLine()); }));
+        ClipboardOwner owner;
+        ASSERT_TRUE(owner.ready);
+        const QString before = dumpClipboard();
+        ASSERT_GE(before.count('\n'), 2) << before.toStdString();
+        TargetApp app(TargetApp::Kind::gtk);
+        ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+
+        // The typist's keyboard exists before the hook starts, so the hook follows it from the start.
+        Typist typist;
+        ASSERT_TRUE(typist.isReady()) << typist.error();
+        PimselProcess pimsel(QStringLiteral(PIMSEL_BINARY));
+        ASSERT_TRUE(pimsel.waitForHook()) << pimsel.output().toStdString();
+        // Keys in the first moments after the hook reports may still go unseen.
+        pump(std::chrono::seconds(1));
+        // Slow enough for Pimsel to arm the grab of the closing colon between keys, as for a person.
+        typist.setKeyDelay(std::chrono::milliseconds(30));
+        ASSERT_TRUE(typist.activate(app.window()));
+        ASSERT_TRUE(typist.focus(app.window()));
+        whileUserTypes([&] { typist.type(":tada"); });
+        // The first field check of a session asks the accessibility bus cold; the closing colon
+        // accepts once the popover is up.
+        ASSERT_EQ(app.waitForText(QStringLiteral(":tada")).toStdString(), ":tada");
+        pump(std::chrono::milliseconds(700));
+        whileUserTypes([&] { typist.type(":"); });
+        const QString tada = QStringLiteral("🎉");
+        ASSERT_EQ(app.waitForText(tada).toStdString(), tada.toStdString()) << pimsel.output().toStdString();
+        if (!duringTheInsertion)
+            pump(std::chrono::milliseconds(800));
+        ::kill(pid_t(pimsel.pid()), SIGTERM);
+        ASSERT_TRUE(PimselProcess::pumpWhile([&] { return pimsel.isRunning(); }, std::chrono::seconds(10)));
+
+        QString now;
+        pumpUntil([&] { return (now = dumpClipboard()) == before; });
+        EXPECT_EQ(now.toStdString(), before.toStdString()) << pimsel.output().toStdString();
+        manager.kill();
+        manager.waitForFinished(2000);
+    }
+}
 
 TEST(ClipboardSnapshot, TheSecondOfTwoSavesIsWhatComesBack) {
     QClipboard* board = QGuiApplication::clipboard();
