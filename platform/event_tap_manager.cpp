@@ -1,5 +1,6 @@
 #include "platform/event_tap_manager.h"
 
+#include "platform/key_grab_set.h"
 #include "platform/key_mapping.h"
 #include "platform/xcb_handles.h"
 
@@ -152,6 +153,7 @@ public:
             return false;
 
         root_ = observe_.root();
+        grabs_ = std::make_unique<KeyGrabSet>(grab_.get(), root_, [this] { wake(); });
         struct {
             xcb_input_event_mask_t head;
             std::uint32_t mask;
@@ -274,147 +276,7 @@ public:
         return true;
     }
 
-    // Main thread: grab exactly the keys in `keys` on every master keyboard. `keys` also tells
-    // the worker what to add the moment it reads a key that may open a token.
-    void applyGrabs(const SwallowableKeys& keys) {
-        std::lock_guard grabbing(grabbing_);
-        applied_ = keys;
-        {
-            std::lock_guard lock(mutex_);
-            openingText_ = keys.openingText;
-        }
-        grabPlan(openingsInFlight_ > 0 ? keys.withOpening() : keys);
-    }
-
-    // Worker thread: a key that may open a token was read; hold what the token may need at once,
-    // until the main thread has handled that key.
-    void widenForOpening() {
-        std::lock_guard grabbing(grabbing_);
-        ++openingsInFlight_;
-        grabPlan(applied_.withOpening());
-    }
-
-    // Main thread: the key that widened the grabs has been handled.
-    void openingHandled() {
-        std::lock_guard grabbing(grabbing_);
-        openingsInFlight_ = std::max(openingsInFlight_ - 1, 0);
-    }
-
-    // Worker thread, on every key: cheap, and never waits for grabs being changed. A key one of
-    // our grabs holds already needs nothing more.
-    bool opens(const InputEvent& reading, bool grabbed) {
-        if (grabbed || reading.action != KeyAction::text)
-            return false;
-        std::lock_guard lock(mutex_);
-        return !openingText_.isEmpty() && reading.text == openingText_;
-    }
-
-private:
-    void grabPlan(const SwallowableKeys& keys) {
-        std::map<int, Keyboard> keyboards;
-        {
-            std::lock_guard lock(mutex_);
-            keyboards = publishedKeyboards_;
-        }
-        xcb_connection_t* c = grab_.get();
-        std::map<int, KeyGrabPlan> next;
-        for (const auto& [device, keyboard] : keyboards)
-            next[device] = keyGrabPlan(keys, keyboard.keymap.get(), keyboard.layout);
-
-        std::map<int, KeyGrabPlan> previous;
-        {
-            std::lock_guard lock(mutex_);
-            previous = held_;
-            held_ = next;
-        }
-        const auto dev = [](int d) { return static_cast<xcb_input_device_id_t>(d); };
-        for (const auto& [device, plan] : previous) {
-            for (const auto& [keycode, masks] : plan) {
-                std::vector<std::uint32_t> gone;
-                const auto nextDevice = next.find(device);
-                for (std::uint32_t mask : masks) {
-                    if (nextDevice == next.end() || !nextDevice->second.count(keycode) ||
-                        !nextDevice->second.at(keycode).count(mask))
-                        gone.push_back(mask);
-                }
-                if (!gone.empty())
-                    xcb_input_xi_passive_ungrab_device(c, root_, keycode, dev(device),
-                                                       static_cast<std::uint16_t>(gone.size()),
-                                                       XCB_INPUT_GRAB_TYPE_KEYCODE, gone.data());
-            }
-        }
-        const std::uint32_t eventMask =
-            XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
-        struct Request {
-            int device;
-            std::uint32_t keycode;
-            xcb_input_xi_passive_grab_device_cookie_t cookie;
-        };
-        std::vector<Request> requests;
-        for (const auto& [device, plan] : next) {
-            for (const auto& [keycode, masks] : plan) {
-                std::vector<std::uint32_t> added;
-                const auto before = previous.find(device);
-                for (std::uint32_t mask : masks) {
-                    if (before == previous.end() || !before->second.count(keycode) ||
-                        !before->second.at(keycode).count(mask))
-                        added.push_back(mask);
-                }
-                if (added.empty())
-                    continue;
-                requests.push_back(
-                    {device, keycode,
-                     xcb_input_xi_passive_grab_device(
-                         c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode, dev(device),
-                         static_cast<std::uint16_t>(added.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE,
-                         XCB_INPUT_GRAB_MODE_22_SYNC, XCB_INPUT_GRAB_MODE_22_ASYNC,
-                         XCB_INPUT_GRAB_OWNER_NO_OWNER, &eventMask, added.data())});
-            }
-        }
-        // The replies name the modifier combinations another client holds already: those keys are
-        // not ours to withhold, and must not be counted as held. Reading them also waits until the
-        // server holds the new grabs, so the very next key is already covered.
-        for (const Request& request : requests) {
-            auto reply = xcb::reply<xcb_input_xi_passive_grab_device_reply_t>(
-                c, xcb_input_xi_passive_grab_device_reply, request.cookie);
-            if (!reply)
-                continue;
-            const xcb_input_grab_modifier_info_t* failed =
-                xcb_input_xi_passive_grab_device_modifiers(reply.get());
-            const int count = xcb_input_xi_passive_grab_device_modifiers_length(reply.get());
-            if (count == 0)
-                continue;
-            std::lock_guard lock(mutex_);
-            auto& masks = held_[request.device][request.keycode];
-            for (int i = 0; i < count; ++i)
-                masks.erase(failed[i].modifiers);
-            if (masks.empty())
-                held_[request.device].erase(request.keycode);
-            qCInfo(inputLog) << "key" << request.keycode << "is grabbed by another client with" << count
-                             << "modifier combinations; it is left to that client";
-        }
-        if (requests.empty())
-            xcb::sync(c);
-        wake();
-    }
-
-public:
-    int heldGrabCount() const {
-        std::lock_guard lock(mutex_);
-        int count = 0;
-        for (const auto& [device, plan] : held_)
-            for (const auto& [keycode, masks] : plan)
-                count += static_cast<int>(masks.size());
-        return count;
-    }
-
-    std::vector<int> masterKeyboards() const {
-        std::lock_guard lock(mutex_);
-        std::vector<int> result;
-        for (const auto& [device, keyboard] : publishedKeyboards_)
-            result.push_back(device);
-        return result;
-    }
+    KeyGrabSet& grabs() { return *grabs_; }
 
 private:
     // An event on its way to the main thread. Events leave in the order the server sent them; a
@@ -631,10 +493,10 @@ private:
         masters_ = std::move(masters);
         if (coreXtest >= 0 && owner_->m_ownEvents)
             owner_->m_ownEvents->setSourceDevice(coreXtest);
-        std::lock_guard lock(mutex_);
-        publishedKeyboards_.clear();
+        std::map<int, KeyGrabSet::Keyboard> keyboards;
         for (const auto& [device, master] : masters_)
-            publishedKeyboards_[device] = {master.keymap, lockedLayout(master.state.get())};
+            keyboards[device] = {master.keymap, lockedLayout(master.state.get())};
+        grabs_->setKeyboards(std::move(keyboards));
     }
 
     static std::uint32_t lockedLayout(xkb_state* state) {
@@ -652,13 +514,8 @@ private:
                               xkb_state_serialize_mods(state, XKB_STATE_MODS_LOCKED),
                               xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_DEPRESSED),
                               xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_LATCHED), layout);
-        {
-            std::lock_guard lock(mutex_);
-            auto published = publishedKeyboards_.find(device);
-            if (published == publishedKeyboards_.end() || published->second.layout == lockedLayout(state))
-                return;
-            published->second.layout = lockedLayout(state);
-        }
+        if (!grabs_->setLayout(device, lockedLayout(state)))
+            return;
         QPointer<EventTapManager> owner = owner_;
         QMetaObject::invokeMethod(
             owner_,
@@ -702,13 +559,8 @@ private:
 
     // Whether a press of `keycode` with `state`'s modifiers activates one of our grabs on `device`.
     bool activatesGrab(int device, std::uint32_t keycode, xkb_state* state) {
-        const std::uint32_t mask = xkb_state_serialize_mods(state, XKB_STATE_MODS_EFFECTIVE) & 0xFF;
-        std::lock_guard lock(mutex_);
-        const auto d = held_.find(device);
-        if (d == held_.end())
-            return false;
-        const auto k = d->second.find(keycode);
-        return k != d->second.end() && k->second.count(mask);
+        return grabs_->activates(device, keycode,
+                                 xkb_state_serialize_mods(state, XKB_STATE_MODS_EFFECTIVE) & 0xFF);
     }
 
     void handleObserveEvent(xcb_generic_event_t* event) {
@@ -761,10 +613,11 @@ private:
             // out): the key is handed over already.
             if (forget(grabbedFirst_, id))
                 return;
-            const bool opening = opens(*reading, grabbed);
+            // A key one of our grabs holds already needs nothing more.
+            const bool opening = !grabbed && grabs_->opens(*reading);
             if (opening) {
                 const Clock::time_point readAt = Clock::now();
-                widenForOpening();
+                grabs_->widenForOpening();
                 qCDebug(inputLog)
                     << "opening grabs held after"
                     << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - readAt).count()
@@ -896,19 +749,9 @@ private:
     // Shared with the main thread.
     mutable std::mutex mutex_;
     std::vector<PendingGrab> pendingGrabs_;
-    struct Keyboard {
-        KeymapPtr keymap;
-        std::uint32_t layout = 0; // the locked one, which grabs are planned for
-    };
-    std::map<int, Keyboard> publishedKeyboards_;
-    std::map<int, KeyGrabPlan> held_;
-    QString openingText_;
     static constexpr long long noOffset = std::numeric_limits<long long>::min();
     std::atomic<long long> serverOffset_{noOffset};
-    // Both threads change the grabs: the main thread to the handler's set, the worker to widen it.
-    std::mutex grabbing_;
-    SwallowableKeys applied_;
-    int openingsInFlight_ = 0;
+    std::unique_ptr<KeyGrabSet> grabs_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -966,7 +809,7 @@ void EventTapManager::refreshGrabs() {
         return;
     m_grabbedKeys = keys;
     m_forceRegrab = false;
-    m_worker->applyGrabs(keys);
+    m_worker->grabs().apply(keys);
     qCDebug(inputLog) << "grab set: actions" << Qt::hex << keys.actions << Qt::dec << "anyText"
                       << keys.anyText << "trigger" << keys.triggerText << "grabs" << heldGrabCount();
 }
@@ -999,18 +842,18 @@ void EventTapManager::deliver(const Delivery& delivery) {
     if (delivery.grabbed && worker && !worker->decide(device, time, swallow) && swallow)
         qCWarning(inputLog) << "A key was taken after the time-out had passed it on to the application";
     if (delivery.opening && worker) {
-        worker->openingHandled();
+        worker->grabs().openingHandled();
         m_forceRegrab = true;
     }
     refreshGrabs();
 }
 
 int EventTapManager::heldGrabCount() const {
-    return m_worker ? m_worker->heldGrabCount() : 0;
+    return m_worker ? m_worker->grabs().count() : 0;
 }
 
 std::vector<int> EventTapManager::masterKeyboards() const {
-    return m_worker ? m_worker->masterKeyboards() : std::vector<int>{};
+    return m_worker ? m_worker->grabs().keyboards() : std::vector<int>{};
 }
 
 } // namespace pimsel

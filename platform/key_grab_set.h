@@ -1,0 +1,72 @@
+#pragma once
+
+// The passive grabs that withhold the keys the handler may swallow, on every master keyboard,
+// planned for each keyboard's keymap and locked layout. Two threads change them: the main thread
+// to the handler's set after each event, and the hook's own thread, which widens them the moment
+// it reads a key that may open a shortcode, before the main thread has looked at that key.
+
+#include "engine/input_event.h"
+#include "platform/key_mapping.h"
+
+#include <xcb/xcb.h>
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace pimsel {
+
+class KeyGrabSet {
+public:
+    struct Keyboard {
+        std::shared_ptr<xkb_keymap> keymap;
+        std::uint32_t layout = 0; // the locked one
+    };
+
+    // `connection` is not owned and outlives the set; `changed` runs after every change of the
+    // grabs (reading their replies may have queued events on the connection).
+    KeyGrabSet(xcb_connection_t* connection, xcb_window_t root, std::function<void()> changed);
+
+    // The master keyboards to plan for; takes effect with the next apply().
+    void setKeyboards(std::map<int, Keyboard> keyboards);
+    // True when `device` had another layout locked before.
+    bool setLayout(int device, std::uint32_t layout);
+    std::vector<int> keyboards() const;
+
+    // Grab exactly what `keys` needs; `keys` also says what a key that opens a token adds.
+    void apply(const SwallowableKeys& keys);
+    // Hook thread: a key that may open a token was read; hold what the token may need at once,
+    // until openingHandled().
+    void widenForOpening();
+    void openingHandled();
+    // Hook thread, on every key: cheap, and never waits for grabs being changed.
+    bool opens(const InputEvent& reading) const;
+
+    // Whether a press of `keycode` with the core modifier `mask` on `device` activates a grab.
+    bool activates(int device, std::uint32_t keycode, std::uint32_t mask) const;
+    // The (master, keycode, modifiers) grabs held now; refused ones are not counted.
+    int count() const;
+
+private:
+    void grab(const SwallowableKeys& keys);
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+    std::function<void()> changed_;
+
+    mutable std::mutex mutex_; // what the reading thread looks at
+    std::map<int, Keyboard> keyboards_;
+    std::map<int, KeyGrabPlan> held_;
+    QString openingText_;
+
+    std::mutex changing_; // one change of the grabs at a time
+    SwallowableKeys applied_;
+    int openingsInFlight_ = 0;
+};
+
+} // namespace pimsel
