@@ -730,7 +730,12 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
         SCOPED_TRACE("password field, " + TargetApp::kindName(kind).toStdString());
         TargetApp secret(kind, {QStringLiteral("--password")});
         ASSERT_TRUE(secret.isReady()) << secret.diagnostics().toStdString();
-        ASSERT_NE(frontmost.frontmostApplicationId(), excludedId);
+        // Silence must come from the password field, not from the excluded window still being
+        // the active one: the window manager is asked to activate the new window, as a click would.
+        Typist activator;
+        ASSERT_TRUE(activator.activate(secret.window()));
+        ASSERT_TRUE(pumpUntil([&] { return frontmost.frontmostApplicationId() != excludedId; }))
+            << "the password field's window never became the active one";
         expectSilentIn(secret.window(), kind == TargetApp::Kind::gtk, pimsel.pid(),
                        [&] { return secret.waitForText(QStringLiteral(":tada:")); });
     }
