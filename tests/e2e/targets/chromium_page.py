@@ -21,7 +21,9 @@ PAGE = b"""<!doctype html><html><body>
 <script>
 const field = document.getElementById('field');
 const report = (path, body) => fetch(path, {method: 'POST', body: body});
-field.addEventListener('input', () => report('/text', field.value));
+// Requests may be served out of order: each carries its place, and only a newer one is kept.
+let sequence = 0;
+field.addEventListener('input', () => report('/text', (++sequence) + '\\n' + field.value));
 window.addEventListener('focus', () => report('/focus', ''));
 field.focus();
 report('/focus', '');
@@ -33,6 +35,8 @@ def main():
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     focused = threading.Event()
+    latest = [0]
+    lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
@@ -44,9 +48,13 @@ def main():
         def do_POST(self):
             body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
             if self.path == "/text":
-                with open(args.out + ".new", "wb") as out:
-                    out.write(body)
-                os.replace(args.out + ".new", args.out)
+                place, _, value = body.partition(b"\n")
+                with lock:
+                    if int(place) > latest[0]:
+                        latest[0] = int(place)
+                        with open(args.out + ".new", "wb") as out:
+                            out.write(value)
+                        os.replace(args.out + ".new", args.out)
             else:
                 focused.set()
             self.send_response(204)
