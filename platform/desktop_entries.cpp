@@ -4,7 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QTextStream>
+#include <QStringDecoder>
+#include <QStringTokenizer>
 
 namespace pimsel {
 
@@ -28,9 +29,13 @@ std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const 
     QString type;
     DesktopEntry entry;
 
-    QTextStream in(contents);
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
+    // Decoded in one stateless pass: a stream decoder silently drops a truncated sequence at the
+    // end of a file that lacks a final newline, so its last value would differ from the same
+    // line followed by more.
+    QStringDecoder decode(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = decode(contents);
+    for (QStringView rawLine : QStringTokenizer(text, u'\n')) {
+        const QString line = rawLine.trimmed().toString();
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         if (line.startsWith(u'[')) {
