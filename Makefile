@@ -3,11 +3,14 @@
 SHELL := /bin/bash
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?= appcast desktop_entry settings search
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 SOURCES     = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo
+.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo fuzz
 
 # Starts Pimsel in your X11 session (it lives in the tray; a second start says it already runs).
 run: build
@@ -54,3 +57,12 @@ bench: build
 soak: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target insertion_soak
 	PIMSEL_SESSION_TIMEOUT=1200 tests/e2e/desktop-session.sh $(BUILD)/tests/e2e/insertion_soak
+
+# Each fuzz target for FUZZ_SECONDS, one after another (about 40 minutes by default), growing its
+# saved corpus in tests/fuzz/corpus/, which `make test` replays. Not part of `make test`.
+fuzz:
+	@bash tools/install-deps.sh fuzz
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPIMSEL_FUZZ=ON -DPIMSEL_ENGINE_ONLY=ON -DPIMSEL_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	tools/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/appcast.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QLoggingCategory>
@@ -20,22 +22,6 @@ namespace pimsel {
 class UpdateDialog;
 
 Q_DECLARE_LOGGING_CATEGORY(updatesLog)
-
-// One release offered by the update feed.
-struct AppcastItem {
-    QString version;        // machine version, compared with ours
-    QString displayVersion; // what the user is shown; the machine version when the feed gives none
-    QUrl downloadUrl;       // the page (or file) the user is sent to
-    bool operator==(const AppcastItem&) const = default;
-};
-
-// Every item of an RSS 2.0 appcast that names a version and an http(s) download address. Versions
-// come from `version` / `shortVersionString` attributes of <enclosure> or from elements of those
-// names in the item, whatever their namespace prefix; the address from <link>, else the enclosure's
-// url. Undecodable input gives what was read before the fault (possibly nothing).
-QList<AppcastItem> parseAppcast(const QByteArray& xml);
-// The item with the highest version, if any.
-std::optional<AppcastItem> newestAppcastItem(const QList<AppcastItem>& items);
 
 struct UpdateCheckOutcome {
     enum class Kind { upToDate, updateAvailable, failed, notConfigured };

@@ -7,6 +7,13 @@ if(PIMSEL_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Everything is instrumented for coverage; only the fuzz binaries link libFuzzer's main.
+if(PIMSEL_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # A layer library: every .cpp in its folder, linked to what it depends on.
 function(pimsel_layer name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})

@@ -59,6 +59,12 @@ std::optional<QString> readTrigger(const QSettings& settings) {
     return SettingsStore::isValidTrigger(text) ? std::optional(text) : std::nullopt;
 }
 
+// The file's escapes can spell half of a surrogate pair, which no write can reproduce, so such a
+// value is treated like one of the wrong type.
+bool isWellFormed(const QString& text) {
+    return text.isValidUtf16();
+}
+
 // A set is written as a QVariantList (see writeSet), which the INI format returns as a
 // QStringList when it has several elements, as a QVariantList when it has one, and as an
 // invalid value when it is empty. Other shapes are not a set of strings.
@@ -84,6 +90,8 @@ std::optional<QSet<QString>> readSet(const QSettings& settings, const char* key)
     } else {
         return std::nullopt;
     }
+    if (!std::all_of(result.cbegin(), result.cend(), isWellFormed))
+        return std::nullopt;
     return result;
 }
 
@@ -136,7 +144,8 @@ std::optional<QList<CustomAlias>> decodeAliases(const QByteArray& data) {
         const QJsonValue id = object.value(QLatin1String("id"));
         const QJsonValue alias = object.value(QLatin1String("alias"));
         const QJsonValue emoji = object.value(QLatin1String("emoji"));
-        if (!id.isString() || !alias.isString() || !emoji.isString())
+        if (!id.isString() || !alias.isString() || !emoji.isString() || !isWellFormed(alias.toString()) ||
+            !isWellFormed(emoji.toString()))
             return std::nullopt;
         const QString idText = id.toString();
         const QUuid uuid = QUuid::fromString(idText);

@@ -4,35 +4,38 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QTextStream>
+#include <QStringDecoder>
+#include <QStringTokenizer>
 
 namespace pimsel {
 
 namespace {
 
-struct ParsedEntry {
-    DesktopEntry entry;
-    bool usable = false;
-};
+QString lastDottedPart(const QString& id) {
+    const qsizetype dot = id.lastIndexOf(u'.');
+    return dot < 0 ? QString() : id.mid(dot + 1);
+}
 
-// Only the [Desktop Entry] group matters; values are taken as they stand (escapes in names are rare
-// enough that a display name with a literal "\s" is acceptable).
-ParsedEntry parseDesktopFile(const QString& path, const QString& id) {
-    ParsedEntry parsed;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return parsed;
+} // namespace
 
-    const QString locale = QLocale::system().name();     // "de_DE"
-    const QString language = locale.section(u'_', 0, 0); // "de"
+// Values are taken as they stand: escapes in names are rare enough that a display name with a
+// literal "\s" is acceptable.
+std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const QString& id,
+                                              const QString& locale) {
+    const QString language = locale.section(u'_', 0, 0); // "de" of "de_DE"
     QString plainName, languageName, localeName;
     bool inMainGroup = false;
     bool hidden = false;
     QString type;
+    DesktopEntry entry;
 
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
+    // Decoded in one stateless pass: a stream decoder silently drops a truncated sequence at the
+    // end of a file that lacks a final newline, so its last value would differ from the same
+    // line followed by more.
+    QStringDecoder decode(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = decode(contents);
+    for (QStringView rawLine : QStringTokenizer(text, u'\n')) {
+        const QString line = rawLine.trimmed().toString();
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         if (line.startsWith(u'[')) {
@@ -53,28 +56,20 @@ ParsedEntry parseDesktopFile(const QString& path, const QString& id) {
         else if (!language.isEmpty() && key == QLatin1String("Name[%1]").arg(language))
             languageName = value;
         else if (key == QLatin1String("Icon"))
-            parsed.entry.icon = value;
+            entry.icon = value;
         else if (key == QLatin1String("StartupWMClass"))
-            parsed.entry.startupWmClass = value;
+            entry.startupWmClass = value;
         else if (key == QLatin1String("Hidden"))
             hidden = value == QLatin1String("true");
         else if (key == QLatin1String("Type"))
             type = value;
     }
-    parsed.entry.id = id;
-    parsed.entry.name = !localeName.isEmpty()     ? localeName
-                        : !languageName.isEmpty() ? languageName
-                                                  : plainName;
-    parsed.usable = !hidden && (type.isEmpty() || type == QLatin1String("Application"));
-    return parsed;
+    if (hidden || !(type.isEmpty() || type == QLatin1String("Application")))
+        return std::nullopt;
+    entry.id = id;
+    entry.name = !localeName.isEmpty() ? localeName : !languageName.isEmpty() ? languageName : plainName;
+    return entry;
 }
-
-QString lastDottedPart(const QString& id) {
-    const qsizetype dot = id.lastIndexOf(u'.');
-    return dot < 0 ? QString() : id.mid(dot + 1);
-}
-
-} // namespace
 
 DesktopEntryIndex::DesktopEntryIndex(const QStringList& applicationDirs) {
     for (const QString& dir : applicationDirs)
@@ -109,17 +104,20 @@ void DesktopEntryIndex::addFolder(const QString& folder, const QString& prefix) 
         const QString id = prefix + info.completeBaseName();
         if (m_byId.contains(id))
             continue; // an earlier folder already defines (or hides) this id
-        const ParsedEntry parsed = parseDesktopFile(info.filePath(), id);
-        if (!parsed.usable) {
+        QFile file(info.filePath());
+        const std::optional<DesktopEntry> parsed =
+            file.open(QIODevice::ReadOnly) ? parseDesktopEntry(file.readAll(), id, QLocale::system().name())
+                                           : std::nullopt;
+        if (!parsed) {
             m_byId.insert(id, -1);
             continue;
         }
         const qsizetype index = m_entries.size();
-        m_entries.append(parsed.entry);
+        m_entries.append(*parsed);
         m_byId.insert(id, index);
         m_byLowerId.insert(id.toLower(), index);
-        if (!parsed.entry.startupWmClass.isEmpty())
-            m_byLowerWmClass.insert(parsed.entry.startupWmClass.toLower(), index);
+        if (!parsed->startupWmClass.isEmpty())
+            m_byLowerWmClass.insert(parsed->startupWmClass.toLower(), index);
         const QString last = lastDottedPart(id);
         if (!last.isEmpty() && !m_byLowerLastIdPart.contains(last.toLower()))
             m_byLowerLastIdPart.insert(last.toLower(), index);

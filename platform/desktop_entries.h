@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -14,7 +15,13 @@ struct DesktopEntry {
     QString name;
     QString icon;
     QString startupWmClass;
+    bool operator==(const DesktopEntry&) const = default;
 };
+
+// The [Desktop Entry] group of one desktop file's contents, named for `locale` ("de_DE") where it
+// has a translation; none when the entry hides itself or is not an application.
+std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const QString& id,
+                                              const QString& locale);
 
 // The installed applications' desktop entries, read once from the given folders (earlier folders
 // win over later ones for the same id, as in the XDG lookup order).

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Pimsel needs to build, run and test.
+# Installs the Debian packages Pimsel needs to build, run and test; `install-deps.sh fuzz` adds
+# the compiler and runtime the fuzz targets need, which nothing else uses.
 # Idempotent: asks apt only for what is missing, so a ready machine costs a dpkg query.
 set -euo pipefail
 
@@ -16,6 +17,10 @@ packages=(
   x11-utils xauth fonts-noto-color-emoji fonts-dejavu-core
   chromium
 )
+if [ "${1:-}" = fuzz ]; then
+  # libFuzzer ships in clang's runtime package; llvm brings the symbolizer for readable reports.
+  packages+=(clang libclang-rt-14-dev llvm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
