@@ -434,14 +434,7 @@ private:
         if (reloadAt_ && *reloadAt_ <= now) {
             reloadAt_.reset();
             reloadKeyboards();
-            QPointer<EventTapManager> owner = owner_;
-            QMetaObject::invokeMethod(
-                owner_,
-                [owner] {
-                    if (owner)
-                        owner->keymapChanged();
-                },
-                Qt::QueuedConnection);
+            announceKeymapChange();
         }
     }
 
@@ -499,6 +492,18 @@ private:
         grabs_->setKeyboards(std::move(keyboards));
     }
 
+    // The grabs are planned for keymaps and layouts: the main thread plans them again.
+    void announceKeymapChange() {
+        QPointer<EventTapManager> owner = owner_;
+        QMetaObject::invokeMethod(
+            owner_,
+            [owner] {
+                if (owner)
+                    owner->keymapChanged();
+            },
+            Qt::QueuedConnection);
+    }
+
     static std::uint32_t lockedLayout(xkb_state* state) {
         return xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_LOCKED);
     }
@@ -514,16 +519,8 @@ private:
                               xkb_state_serialize_mods(state, XKB_STATE_MODS_LOCKED),
                               xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_DEPRESSED),
                               xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_LATCHED), layout);
-        if (!grabs_->setLayout(device, lockedLayout(state)))
-            return;
-        QPointer<EventTapManager> owner = owner_;
-        QMetaObject::invokeMethod(
-            owner_,
-            [owner] {
-                if (owner)
-                    owner->keymapChanged();
-            },
-            Qt::QueuedConnection);
+        if (grabs_->setLayout(device, lockedLayout(state)))
+            announceKeymapChange();
     }
 
     int coreKeyboardId(xcb_connection_t* c) {
