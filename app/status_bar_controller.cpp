@@ -78,6 +78,10 @@ QString StatusBarController::availableVersion() const {
     return m_updates ? m_updates->availableVersion() : QString();
 }
 
+QString StatusBarController::inputLostText() {
+    return tr("Keyboard input lost — reconnecting…");
+}
+
 ActivationStatus StatusBarController::currentStatus() const {
     return m_status.status();
 }
@@ -95,6 +99,8 @@ void StatusBarController::refreshMenu() {
         header = tr("Disabled in %1").arg(status.detail);
     else if (status.kind == ActivationStatus::Kind::disabledOnSite)
         header = tr("Disabled on %1").arg(status.detail);
+    else if (status.kind == ActivationStatus::Kind::inputLost)
+        header = inputLostText();
     m_headerItem->setText(header);
     m_headerItem->setVisible(!header.isEmpty());
     m_headerSeparator->setVisible(!header.isEmpty());
@@ -117,6 +123,8 @@ void StatusBarController::drawIcon() {
         m_toolTip = tr("Disabled in %1").arg(status.detail);
     else if (status.kind == ActivationStatus::Kind::disabledOnSite)
         m_toolTip = tr("Disabled on %1").arg(status.detail);
+    else if (status.kind == ActivationStatus::Kind::inputLost)
+        m_toolTip = inputLostText();
     else
         m_toolTip = QStringLiteral("Pimsel");
     m_tray->setToolTip(m_toolTip);

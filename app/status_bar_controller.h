@@ -92,6 +92,7 @@ Q_SIGNALS:
 private:
     QString availableVersion() const;
     ActivationStatus currentStatus() const;
+    static QString inputLostText();
 
     StatusMonitor& m_status;
     SettingsStore& m_settings;

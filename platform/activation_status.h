@@ -14,7 +14,7 @@ struct ActivationStatus {
     Q_PROPERTY(QString detail MEMBER detail)
 
 public:
-    enum class Kind { active, disabledGlobally, disabledInApp, disabledOnSite };
+    enum class Kind { active, disabledGlobally, disabledInApp, disabledOnSite, inputLost };
     Q_ENUM(Kind)
 
     Kind kind = Kind::active;
@@ -25,6 +25,8 @@ public:
     static ActivationStatus disabledGlobally() { return {Kind::disabledGlobally, {}}; }
     static ActivationStatus disabledInApp(const QString& name) { return {Kind::disabledInApp, name}; }
     static ActivationStatus disabledOnSite(const QString& host) { return {Kind::disabledOnSite, host}; }
+    // The keyboard hook lost its display connection and is being installed again.
+    static ActivationStatus inputLost() { return {Kind::inputLost, {}}; }
 
     bool isActive() const { return kind == Kind::active; }
     bool operator==(const ActivationStatus&) const = default;

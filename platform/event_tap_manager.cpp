@@ -185,6 +185,8 @@ public:
         thread_ = std::thread([this] { run(); });
     }
 
+    std::pair<int, int> descriptors() const { return {observe_.fd(), grab_.fd()}; }
+
     void stop() {
         if (thread_.joinable()) {
             stopping_ = true;
@@ -345,8 +347,19 @@ private:
     void run() {
         pollfd fds[3] = {{observe_.fd(), POLLIN, 0}, {grab_.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         while (!stopping_) {
-            if (!drain(observe_.get(), false) || !drain(grab_.get(), true))
-                return; // the display went away
+            if (!drain(observe_.get(), false) || !drain(grab_.get(), true)) {
+                // The server closed a connection (killed by another client, or the display went
+                // away): nothing is observed or withheld any more, which the owner must know.
+                QPointer<EventTapManager> owner = owner_;
+                QMetaObject::invokeMethod(
+                    owner_,
+                    [owner] {
+                        if (owner)
+                            owner->connectionLost();
+                    },
+                    Qt::QueuedConnection);
+                return;
+            }
             const Clock::time_point now = Clock::now();
             handleDeadlines(now);
             int timeout = -1;
@@ -792,10 +805,24 @@ bool EventTapManager::start() {
     m_worker = std::move(worker);
     m_worker->launch();
     qCInfo(inputLog) << "X11 input hook installed: XInput 2.2 raw events observed, keys withheld by grabs";
+    qCDebug(inputLog, "input hook connections: descriptors %d and %d", m_worker->descriptors().first,
+            m_worker->descriptors().second);
     m_running = true;
     Q_EMIT isRunningChanged(true);
     refreshGrabs();
     return true;
+}
+
+void EventTapManager::connectionLost() {
+    if (!m_worker)
+        return;
+    qCWarning(inputLog) << "X11 input hook lost its display connection: keys are neither observed nor "
+                           "withheld until it is installed again";
+    m_worker->stop();
+    m_worker.reset();
+    m_grabbedKeys = {};
+    m_running = false;
+    Q_EMIT isRunningChanged(false);
 }
 
 void EventTapManager::refreshGrabs() {

@@ -29,7 +29,8 @@ public:
     // Not owned; set before start(). Called on the main thread, in event order.
     void setHandler(InputEventHandler* handler);
     // Installs the hook unless it is installed already. False when the session offers no X11
-    // display with XInput 2.2 and XTEST; a later call tries again.
+    // display with XInput 2.2 and XTEST; a later call tries again. Should the server close one of
+    // the hook's connections later, isRunning turns false and a later call installs it afresh.
     bool start();
     bool isRunning() const { return m_running; }
 
@@ -54,6 +55,7 @@ private:
     class Worker;
     void deliver(const Delivery& delivery);
     void keymapChanged();
+    void connectionLost();
 
     InputEventHandler* m_handler = nullptr;
     bool m_running = false;

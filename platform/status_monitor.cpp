@@ -45,9 +45,16 @@ void StatusMonitor::refresh() {
     updateSitePoll();
 }
 
+void StatusMonitor::setInputLost(bool lost) {
+    m_inputLost = lost;
+    refresh();
+}
+
 ActivationStatus StatusMonitor::computeStatus(const std::optional<QString>& appId) {
     if (!m_settings.enabled())
         return ActivationStatus::disabledGlobally();
+    if (m_inputLost)
+        return ActivationStatus::inputLost();
     if (!appId)
         return ActivationStatus::active();
     if (m_exclusions.isAppExcluded(appId)) {

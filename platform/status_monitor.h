@@ -37,6 +37,8 @@ public:
 
 public Q_SLOTS:
     void refresh();
+    // Set while the keyboard hook is down after losing its display connection.
+    void setInputLost(bool lost);
 
 Q_SIGNALS:
     void statusChanged(const pimsel::ActivationStatus& status);
@@ -54,6 +56,7 @@ private:
     QTimer* m_siteTimer = nullptr;
     std::optional<QString> m_lastKnownHost;
     int m_sitePollIntervalMs;
+    bool m_inputLost = false;
 };
 
 } // namespace pimsel

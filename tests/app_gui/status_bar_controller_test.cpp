@@ -76,7 +76,7 @@ protected:
     QList<bool> quitSawFlag;
 };
 
-enum class Scenario { active, disabledGlobally, inApp, onSite };
+enum class Scenario { active, disabledGlobally, inApp, onSite, inputLost };
 struct StateCase {
     Scenario scenario;
     bool update;
@@ -100,6 +100,10 @@ TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTh
         apps.frontmost = QStringLiteral("chromium");
         focus.url = QUrl(QStringLiteral("https://docs.example.org/guide?x=1"));
         header = QStringLiteral("Disabled on docs.example.org");
+    }
+    if (p.scenario == Scenario::inputLost) {
+        monitor.setInputLost(true);
+        header = QStringLiteral("Keyboard input lost — reconnecting…");
     }
     inputMonitoringGranted = p.bothPermissions;
     if (p.update)
@@ -130,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{Scenario::disabledGlobally, false, true},
                       StateCase{Scenario::disabledGlobally, true, false},
                       StateCase{Scenario::inApp, false, true}, StateCase{Scenario::inApp, true, false},
-                      StateCase{Scenario::onSite, false, false}, StateCase{Scenario::onSite, true, true}));
+                      StateCase{Scenario::onSite, false, false}, StateCase{Scenario::onSite, true, true},
+                      StateCase{Scenario::inputLost, false, true}));
 
 TEST_F(StatusBarTest, TogglingEnabledFlipsTheSettingAndTheIconDimsOnceTheStatusIsPublished) {
     StatusBarController& c = make();

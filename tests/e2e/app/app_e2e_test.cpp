@@ -36,6 +36,10 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace pimsel::e2e {
 namespace {
 
@@ -101,6 +105,19 @@ private:
 };
 
 // Pimsel itself, started from the built binary.
+// Breaks a connection of another process of ours from outside, the way the server ends it.
+bool shutDownSocketOf(qint64 pid, int descriptor) {
+    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (process < 0)
+        return false;
+    const int socket = static_cast<int>(::syscall(SYS_pidfd_getfd, process, descriptor, 0));
+    const bool done = socket >= 0 && ::shutdown(socket, SHUT_RDWR) == 0;
+    if (socket >= 0)
+        ::close(socket);
+    ::close(process);
+    return done;
+}
+
 class Pimsel {
 public:
     explicit Pimsel(const Profile& profile, const QProcessEnvironment& extra = {}) {
@@ -814,7 +831,9 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
 
     TargetApp app(TargetApp::Kind::gtk);
     ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
-    Pimsel first(profile);
+    QProcessEnvironment debug;
+    debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
+    Pimsel first(profile, debug);
     ASSERT_TRUE(first.waitForHook()) << first.output().toStdString();
 
     QProcess second;
@@ -843,6 +862,23 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(first.pid()).empty(); }));
     pump(1s);
     EXPECT_TRUE(first.isRunning()) << "closing the last window ended Pimsel";
+
+    // The hook's connection to the server breaks, as when another client kills it: Pimsel says so,
+    // installs the hook again and completes as before.
+    const QRegularExpression hookConnection(QStringLiteral("input hook connections: descriptors (\\d+) and"));
+    const QRegularExpressionMatch hook = hookConnection.match(first.output());
+    ASSERT_TRUE(hook.hasMatch()) << first.output().toStdString();
+    ASSERT_TRUE(shutDownSocketOf(first.pid(), hook.captured(1).toInt()));
+    ASSERT_TRUE(pumpUntil([&] {
+        return first.output().contains(QLatin1String("lost its display connection"));
+    })) << first.output().toStdString();
+    ASSERT_TRUE(pumpUntil([&] { return first.output().count(QLatin1String("tapStarted=true")) == 2; }, 5s))
+        << first.output().toStdString();
+    typist.setKeyDelay(userKeyDelay);
+    whileUserTypes([&] { typist.type(" :smi\t"); });
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    EXPECT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" ") + smile); }))
+        << app.text().toStdString();
 
     const double stopMs = first.terminate();
     EXPECT_GE(stopMs, 0) << "SIGTERM did not end Pimsel";
