@@ -52,6 +52,24 @@ std::optional<std::uint32_t> propertyCardinal(xcb_connection_t* c, xcb_get_prope
     return value;
 }
 
+// The client toplevel holding the keyboard focus: the focus window or its nearest ancestor that
+// the window manager marked as managed.
+xcb_window_t focusedToplevel(xcb_connection_t* c, xcb_window_t root, xcb_atom_t wmState) {
+    const XcbReply<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_window_t w = focus ? focus->focus : xcb_window_t{XCB_WINDOW_NONE};
+    for (int depth = 0; depth < 8 && w != XCB_WINDOW_NONE && w != XCB_INPUT_FOCUS_POINTER_ROOT && w != root;
+         ++depth) {
+        const XcbReply<xcb_get_property_reply_t> state(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, w, wmState, XCB_ATOM_ANY, 0, 0), nullptr));
+        if (state && state->type != XCB_ATOM_NONE)
+            return w;
+        const XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+        w = tree ? tree->parent : xcb_window_t{XCB_WINDOW_NONE};
+    }
+    return XCB_WINDOW_NONE;
+}
+
 } // namespace
 
 struct FrontmostApplication::X {
@@ -61,8 +79,12 @@ struct FrontmostApplication::X {
     xcb_atom_t netWmPid = XCB_ATOM_NONE;
     xcb_atom_t gtkApplicationId = XCB_ATOM_NONE;
     xcb_atom_t utf8String = XCB_ATOM_NONE;
+    xcb_atom_t wmState = XCB_ATOM_NONE;
 
     xcb_window_t activeWindow = XCB_WINDOW_NONE;
+    // Taken from the keyboard focus while the window manager names no active window: that can
+    // change without any notification, so it is read again on every question.
+    bool fromInputFocus = false;
     std::optional<qint64> pid;
     std::optional<QString> appId;
     // The application last announced as active. A moment with no active window (the window
@@ -94,6 +116,7 @@ FrontmostApplication::FrontmostApplication(QObject* parent)
     m_x->netWmPid = internAtom(c, "_NET_WM_PID");
     m_x->gtkApplicationId = internAtom(c, "_GTK_APPLICATION_ID");
     m_x->utf8String = internAtom(c, "UTF8_STRING");
+    m_x->wmState = internAtom(c, "WM_STATE");
 
     // Only property changes of the root: the active-window hint lives there.
     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -133,8 +156,11 @@ void FrontmostApplication::pump() const {
                     activeChanged = true;
             }
         }
-        if (!activeChanged)
+        if (!activeChanged) {
+            if (m_x->fromInputFocus)
+                reload(true);
             return;
+        }
         reload(true);
     }
 }
@@ -148,6 +174,11 @@ void FrontmostApplication::reload(bool announce) const {
     const std::optional<std::uint32_t> active =
         propertyCardinal(c, xcb_get_property(c, 0, m_x->root, m_x->netActiveWindow, XCB_ATOM_WINDOW, 0, 1));
     m_x->activeWindow = active.value_or(XCB_WINDOW_NONE);
+    // A window that has just been given the focus is active for the user before the window manager
+    // has said so; keys typed in that moment belong to it.
+    m_x->fromInputFocus = m_x->activeWindow == XCB_WINDOW_NONE;
+    if (m_x->fromInputFocus)
+        m_x->activeWindow = focusedToplevel(c, m_x->root, m_x->wmState);
     m_x->pid.reset();
     m_x->appId.reset();
     m_x->wmClass.clear();
