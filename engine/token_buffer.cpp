@@ -33,8 +33,10 @@ bool isTokenScalar(char32_t scalar) {
     }
 }
 
-// Letters, marks and digits plus "_", "-" and "+", for every scalar of the character.
-bool isTokenCharacter(const QString& character) {
+} // namespace
+
+// Every scalar of the character counts.
+bool TokenBuffer::isTokenCharacter(const QString& character) {
     if (character.isEmpty())
         return false;
     if (character.size() == 1)
@@ -45,6 +47,8 @@ bool isTokenCharacter(const QString& character) {
     }
     return true;
 }
+
+namespace {
 
 // Whether a cluster of `text` is joined across the end of `head`: true when `head + tail`
 // has fewer clusters than its parts (only possible when non-basic units meet).
@@ -168,9 +172,16 @@ void TokenBuffer::learnTextBeforeTrigger(const QString& fieldText) {
     if (t.isEmpty() || isOpenFor(t))
         return;
     QString before = fieldText;
-    // The field may have taken the trigger before it was asked: what precedes that one counts.
-    if (before.endsWith(t))
-        before.chop(t.size());
+    // The field may have taken the trigger, and on a busy machine the next keys too, before it was
+    // asked: what precedes that trigger counts.
+    if (const qsizetype at = before.lastIndexOf(t); at >= 0) {
+        const QString late = before.mid(at + t.size());
+        bool allTyped = late.size() <= lateKeys;
+        for (qsizetype i = 0; allTyped && i < late.size(); ++i)
+            allTyped = isTokenCharacter(late.mid(i, 1));
+        if (allTyped)
+            before.truncate(at);
+    }
     if (before.isEmpty()) {
         m_preceding = Boundary{};
         return;

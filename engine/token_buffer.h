@@ -36,9 +36,14 @@ public:
     std::optional<ColonToken> deleteBackward();
     void reset();
     // What the field itself holds before the caret, read while `trigger` is being typed (so the
-    // trigger may or may not be in it yet): an empty text is the start of the text. Only a
-    // boundary or whitespace changes what the buffer knows, and only while no token is open.
+    // trigger, and up to lateKeys token characters typed after it, may be in it already): an empty
+    // text is the start of the text. Only a boundary or whitespace changes what the buffer knows,
+    // and only while no token is open. Ask the field for contextLength characters.
     void learnTextBeforeTrigger(const QString& fieldText);
+    static constexpr int lateKeys = 4;
+    // Letters, marks and digits plus "_", "-" and "+": what a shortcode is made of.
+    static bool isTokenCharacter(const QString& character);
+    static constexpr int contextLength = lateKeys + 2;
     // Whether a trigger typed now would open a token.
     bool acceptsTrigger() const;
 

@@ -91,6 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"fieldAfterSpaceWithTriggerAlreadyInOpens", {{"x"}, {"<"}, {"@ab :"}, {":", ":"}}},
         Scenario{"fieldWithOnlyTheTriggerOpens", {{"hello"}, {"@:"}, {":", ":"}}},
         Scenario{"fieldAfterWordStaysShut", {{"<"}, {"@ab:"}, {":"}, {"<"}, {"@10"}, {":"}}},
+        Scenario{"fieldThatTookKeysAfterTheTriggerOpens", {{"<"}, {"@ :smi"}, {":", ":"}}},
+        Scenario{"fieldAfterWordThatTookKeysStaysShut", {{"<"}, {"@b:smi"}, {":"}, {"<"}, {"@ :a.b"}, {":"}}},
         Scenario{"fieldAnswerLeavesOpenTokenAlone", {{":ab", ":ab"}, {"@x"}, {"c", ":abc"}}},
         Scenario{"shortenedTokenKeepsGrowing", {{":ab", ":ab"}, {"<", ":a"}, {"c", ":ac"}}},
         Scenario{"multiCharacterTextFedInOrder", {{"x :sm", ":sm"}, {""}, {"i", ":smi"}}}),
