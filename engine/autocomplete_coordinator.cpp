@@ -292,17 +292,33 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
         return false;
     }
     // Accessibility queries are slow; ordinary typing outside a token never makes them.
-    const bool needsContext =
-        m_isPanelActive || m_tokenBuffer.isTokenOpen() || (action == KeyAction::text && text == trigger());
+    const bool needsContext = m_isPanelActive || m_tokenBuffer.isTokenOpen() || m_unsettledTrigger ||
+                              (action == KeyAction::text && text == trigger());
     if (needsContext && !passesContextCheck(appId)) {
         cancel();
         return false;
     }
     // After a Backspace, a click or in another field the buffer cannot tell what precedes the caret;
-    // the field can. The trigger itself may already be in it: hence two characters.
+    // the field can.
     if (action == KeyAction::text && text == trigger() && !m_tokenBuffer.acceptsTrigger()) {
-        if (const std::optional<QString> before = m_focus.textBeforeCaret(2))
+        const std::optional<QString> before = m_focus.textBeforeCaret(TokenBuffer::contextLength);
+        if (before)
             m_tokenBuffer.learnTextBeforeTrigger(*before);
+        m_unsettledTrigger = before ? std::nullopt : std::optional(QString());
+    } else if (m_unsettledTrigger && action == KeyAction::text && TokenBuffer::isTokenCharacter(text) &&
+               m_unsettledTrigger->size() < TokenBuffer::lateKeys) {
+        if (const std::optional<QString> before = m_focus.textBeforeCaret(TokenBuffer::contextLength)) {
+            m_tokenBuffer.learnTextBeforeTrigger(*before);
+            if (m_tokenBuffer.acceptsTrigger()) {
+                m_tokenBuffer.feed(trigger());
+                m_tokenBuffer.feed(*m_unsettledTrigger);
+            }
+            m_unsettledTrigger.reset();
+        } else {
+            *m_unsettledTrigger += text;
+        }
+    } else {
+        m_unsettledTrigger.reset();
     }
     // Past the slow checks the answer comes at once: a key that may be taken is kept held until
     // then, unless the wait was so long that the hook has handed it to the application meanwhile.

@@ -151,6 +151,9 @@ private:
     bool m_isStickerSearchActive = false;
     std::optional<ColonToken> m_currentToken;
     std::optional<quint64> m_tokenWindow; // where the open token was typed, where known
+    // The token characters typed since a trigger about whose left side the field had no answer yet
+    // (a window just opened, its accessibility still catching up); asked again on each of them.
+    std::optional<QString> m_unsettledTrigger;
     QList<EmojiEntry> m_results;
     int m_selectedIndex = 0;
     bool m_isInserting = false;

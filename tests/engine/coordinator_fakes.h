@@ -434,6 +434,7 @@ private:
              [](Harness& h, auto& n) {
                  h.desktop.window = n.toULongLong() ? std::optional(n.toULongLong()) : std::nullopt;
              }},
+            {"field", [](Harness& h, auto& before) { h.desktop.before = before; }},
             {"ungrabbed", [](Harness& h, auto&) { h.nextUngrabbed = true; }},
             {"late", [](Harness& h, auto&) { h.nextLate = true; }},
             {"unread",

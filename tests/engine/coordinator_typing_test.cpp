@@ -131,6 +131,9 @@ const QList<Script> typing{
      [](Harness& h) { h.desktop.before = QString(); }},
     {"FieldWithWordAfterBackspace", "<bs>:smi", ".....", "", "idle", nullptr,
      [](Harness& h) { h.desktop.before = QStringLiteral("ab:"); }},
+    // A window that has just opened answers a moment after the trigger, with the next keys in it.
+    {"FieldAnswersAKeyLate", "word<window:2>:s<field: :sm>mi", "........", "", "panel 😄 😃 😺 @0, token :smi"},
+    {"FieldAnswersTooLate", "word<window:2>:smil<field: :smil>e", "..........", "", "idle"},
     {"AppBecomesExcluded", ":smi<exclude><tab>", ".....", "", "idle"},
     {"SwitchedOffWhileOpen", ":smi<off><esc>", ".....", "", nullptr, ""},
     // Keys that reached the application before a grab could hold them: whatever the state would
@@ -162,6 +165,7 @@ TEST(CoordinatorDesktop, IsAskedOnlyWhenATokenNeedsIt) {
     Harness h;
     h.desktop.url = QUrl(QStringLiteral("https://mail.example.org/u/0"));
     h.desktop.caret = QRect(10, 20, 2, 18);
+    h.desktop.before = QStringLiteral("lo 10");
     h.run(QStringLiteral("hello 10:30 world<bs>"));
     EXPECT_EQ(h.desktop.secureQueries, 1); // only for the ':' in "10:30"
     EXPECT_EQ(h.desktop.beforeQueries, 1); // the buffer could not take that ':' alone
