@@ -563,6 +563,23 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     key("Escape");
     EXPECT_TRUE(popoverGone());
 
+    // A new window of the same application: the word typed in the last one does not count.
+    type(" word");
+    {
+        TargetApp next(GetParam());
+        ASSERT_TRUE(next.isReady()) << next.diagnostics().toStdString();
+        ASSERT_TRUE(typist->focus(next.window()));
+        ASSERT_TRUE(typist->activate(next.window()));
+        type(":smi");
+        EXPECT_EQ(next.waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
+        EXPECT_TRUE(waitForPopover()) << "no popover in the newly opened field";
+        key("Escape");
+        EXPECT_TRUE(popoverGone());
+    }
+    ASSERT_TRUE(typist->focus(app->window()));
+    ASSERT_TRUE(typist->activate(app->window()));
+    expected = app->settledText();
+
     // Pimsel stopped for a second with the popover open, the user presses Tab and moves on to
     // another window: once Pimsel runs again, the late Tab is the application's and nothing is
     // erased or pasted anywhere.
