@@ -92,6 +92,8 @@ Q_SIGNALS:
 private:
     QString availableVersion() const;
     ActivationStatus currentStatus() const;
+    // What the user must do about an application that cannot be read; empty when nothing.
+    QString restartNote() const;
 
     StatusMonitor& m_status;
     SettingsStore& m_settings;
