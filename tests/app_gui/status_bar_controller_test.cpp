@@ -76,7 +76,7 @@ protected:
     QList<bool> quitSawFlag;
 };
 
-enum class Scenario { active, disabledGlobally, inApp, onSite };
+enum class Scenario { active, disabledGlobally, inApp, onSite, restartNeeded };
 struct StateCase {
     Scenario scenario;
     bool update;
@@ -101,6 +101,11 @@ TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTh
         focus.url = QUrl(QStringLiteral("https://docs.example.org/guide?x=1"));
         header = QStringLiteral("Disabled on docs.example.org");
     }
+    if (p.scenario == Scenario::restartNeeded) {
+        permissions.setApplicationNeedingRestart(QStringLiteral("Chromium"));
+        header =
+            QStringLiteral("Restart Chromium to use Pimsel in it: it started before accessibility was on");
+    }
     inputMonitoringGranted = p.bothPermissions;
     if (p.update)
         findUpdate();
@@ -116,7 +121,7 @@ TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTh
     EXPECT_FALSE(c.headerItem()->isEnabled() || c.privacyItem()->isEnabled()) << "informative rows only";
     EXPECT_EQ(c.trayIcon()->toolTip(), p.update ? QStringLiteral("Pimsel — update available")
                                                 : (header.isEmpty() ? QStringLiteral("Pimsel") : header));
-    const bool dimmed = p.scenario != Scenario::active;
+    const bool dimmed = p.scenario != Scenario::active && p.scenario != Scenario::restartNeeded;
     EXPECT_EQ(c.isIconDimmed(), dimmed);
     EXPECT_EQ(c.isIconBadged(), p.update);
     const QImage shown = c.trayIcon()->icon().pixmap(QSize(22, 22)).toImage();
@@ -130,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{Scenario::disabledGlobally, false, true},
                       StateCase{Scenario::disabledGlobally, true, false},
                       StateCase{Scenario::inApp, false, true}, StateCase{Scenario::inApp, true, false},
-                      StateCase{Scenario::onSite, false, false}, StateCase{Scenario::onSite, true, true}));
+                      StateCase{Scenario::onSite, false, false}, StateCase{Scenario::onSite, true, true},
+                      StateCase{Scenario::restartNeeded, false, true}));
 
 TEST_F(StatusBarTest, TogglingEnabledFlipsTheSettingAndTheIconDimsOnceTheStatusIsPublished) {
     StatusBarController& c = make();
