@@ -24,6 +24,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
@@ -51,6 +52,7 @@ PimselCore::PimselCore(QObject* parent)
     // Our own panels never hold the text being typed: the provider answers for them itself.
     m_focus = std::make_unique<FocusContextProvider>(m_frontmost->activeWindowSource(),
                                                      FocusContextProvider::defaultBudgetMs);
+    m_focus->setUnreachableReporter([this](qint64 pid) { applicationUnreachable(pid); });
     m_suggestions = std::make_unique<SuggestionWindowController>();
     FrontmostApplication* frontmost = m_frontmost.get();
     m_browser = std::make_unique<EmojiBrowserWindowController>(
@@ -130,6 +132,8 @@ void PimselCore::start() {
 
     connect(m_frontmost.get(), &FrontmostApplication::frontmostApplicationChanged, this,
             &PimselCore::applicationActivated);
+    // The application already in front is never announced: a browser there is asked for its page now.
+    m_focus->applicationActivated();
 
     startPermissionTimer();
     m_updates->start();
@@ -220,6 +224,20 @@ void PimselCore::applicationActivated() {
     if (pid && *pid == QCoreApplication::applicationPid())
         return;
     m_coordinator->cancel();
+    if (m_unreachablePid && !QFileInfo::exists(QStringLiteral("/proc/%1").arg(*m_unreachablePid))) {
+        m_unreachablePid.reset();
+        m_permissions->setApplicationNeedingRestart(QString());
+    }
+    m_focus->applicationActivated();
+}
+
+void PimselCore::applicationUnreachable(qint64 pid) {
+    const std::optional<QString> id = m_frontmost->frontmostApplicationId();
+    const QString name = id ? m_frontmost->displayName(*id).value_or(*id) : tr("the active application");
+    qCInfo(permissionsLog).nospace() << name << " (process " << pid
+                                     << ") started while accessibility was off: restarting it fixes that";
+    m_unreachablePid = pid;
+    m_permissions->setApplicationNeedingRestart(name);
 }
 
 } // namespace pimsel

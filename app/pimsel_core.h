@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class QSettings;
 class QTimer;
@@ -75,6 +76,7 @@ private:
     void markSetupCompletedIfGranted();
     void reportIncompleteSetup();
     void applicationActivated();
+    void applicationUnreachable(qint64 pid);
 
     // Declaration order is construction order (and the reverse is destruction order).
     std::unique_ptr<QSettings> m_defaults;
@@ -100,6 +102,8 @@ private:
     std::unique_ptr<AutocompleteCoordinator> m_coordinator;
     std::unique_ptr<StatusBarController> m_statusBar;
     QTimer* m_permissionTimer = nullptr;
+    // The process named as needing a restart, until it is gone.
+    std::optional<qint64> m_unreachablePid;
     bool m_hasStarted = false;
     bool m_isQuitting = false;
 };

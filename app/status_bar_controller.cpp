@@ -63,6 +63,8 @@ StatusBarController::StatusBarController(StatusMonitor& status, SettingsStore& s
         refreshMenu();
     };
     connect(&m_status, &StatusMonitor::statusChanged, this, redraw, Qt::QueuedConnection);
+    connect(&m_permissions, &PermissionsController::applicationNeedingRestartChanged, this, redraw,
+            Qt::QueuedConnection);
     if (m_updates)
         connect(m_updates, &UpdateController::availableVersionChanged, this, redraw, Qt::QueuedConnection);
 
@@ -86,6 +88,13 @@ ActivationStatus StatusBarController::currentStatus() const {
     return m_status.status();
 }
 
+QString StatusBarController::restartNote() const {
+    const QString name = m_permissions.applicationNeedingRestart();
+    if (name.isEmpty())
+        return {};
+    return tr("Restart %1 to use Pimsel in it: it started before accessibility was on").arg(name);
+}
+
 void StatusBarController::refreshMenu() {
     const QString version = availableVersion();
     const bool hasUpdate = !version.isEmpty();
@@ -94,13 +103,13 @@ void StatusBarController::refreshMenu() {
     m_updateSeparator->setVisible(hasUpdate);
 
     const ActivationStatus status = currentStatus();
-    QString header;
-    if (status.kind == ActivationStatus::Kind::disabledInApp)
+    // A lost keyboard first, as nothing works without it; then what the user can act on before
+    // what is merely so.
+    QString header = status.kind == ActivationStatus::Kind::inputLost ? inputLostText() : restartNote();
+    if (header.isEmpty() && status.kind == ActivationStatus::Kind::disabledInApp)
         header = tr("Disabled in %1").arg(status.detail);
-    else if (status.kind == ActivationStatus::Kind::disabledOnSite)
+    else if (header.isEmpty() && status.kind == ActivationStatus::Kind::disabledOnSite)
         header = tr("Disabled on %1").arg(status.detail);
-    else if (status.kind == ActivationStatus::Kind::inputLost)
-        header = inputLostText();
     m_headerItem->setText(header);
     m_headerItem->setVisible(!header.isEmpty());
     m_headerSeparator->setVisible(!header.isEmpty());
@@ -117,17 +126,22 @@ void StatusBarController::drawIcon() {
     m_iconBadged = hasUpdate;
     m_tray->setIcon(m_renderer.icon(m_iconDimmed, m_iconBadged));
 
+    const QString previous = m_toolTip;
     if (hasUpdate)
         m_toolTip = tr("Pimsel — update available");
+    else if (status.kind == ActivationStatus::Kind::inputLost)
+        m_toolTip = inputLostText();
+    else if (const QString note = restartNote(); !note.isEmpty())
+        m_toolTip = note;
     else if (status.kind == ActivationStatus::Kind::disabledInApp)
         m_toolTip = tr("Disabled in %1").arg(status.detail);
     else if (status.kind == ActivationStatus::Kind::disabledOnSite)
         m_toolTip = tr("Disabled on %1").arg(status.detail);
-    else if (status.kind == ActivationStatus::Kind::inputLost)
-        m_toolTip = inputLostText();
     else
         m_toolTip = QStringLiteral("Pimsel");
     m_tray->setToolTip(m_toolTip);
+    if (m_toolTip != previous)
+        qCInfo(statusMenuLog) << "Status:" << m_toolTip;
     Q_EMIT iconChanged();
 }
 

@@ -93,6 +93,8 @@ private:
     QString availableVersion() const;
     ActivationStatus currentStatus() const;
     static QString inputLostText();
+    // What the user must do about an application that cannot be read; empty when nothing.
+    QString restartNote() const;
 
     StatusMonitor& m_status;
     SettingsStore& m_settings;

@@ -15,6 +15,7 @@ const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
 const QString textInterface = QStringLiteral("org.a11y.atspi.Text");
 const QString componentInterface = QStringLiteral("org.a11y.atspi.Component");
 const QString documentInterface = QStringLiteral("org.a11y.atspi.Document");
+const QString applicationInterface = QStringLiteral("org.a11y.atspi.Application");
 const QString collectionInterface = QStringLiteral("org.a11y.atspi.Collection");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
@@ -305,6 +306,24 @@ std::optional<QString> AtspiClient::documentAttribute(QueryDeadline& deadline, c
     if (value.isEmpty())
         return std::nullopt;
     return value;
+}
+
+std::optional<QString> AtspiClient::toolkitName(QueryDeadline& deadline, const AtspiRef& application) {
+    const std::optional<QVariant> value =
+        property(deadline, application, applicationInterface, QStringLiteral("ToolkitName"));
+    if (!value || value->typeId() != QMetaType::QString)
+        return std::nullopt;
+    return value->toString();
+}
+
+bool AtspiClient::requestAttributes(const AtspiRef& object) {
+    if (!m_connected)
+        return false;
+    QDBusMessage request = QDBusMessage::createMethodCall(object.service, object.path, accessibleInterface,
+                                                          QStringLiteral("GetAttributes"));
+    request.setAutoStartService(false);
+    // The answer, when it comes, finds nobody waiting and is dropped.
+    return QDBusConnection(m_connectionName).send(request);
 }
 
 std::optional<QList<AtspiRef>> AtspiClient::findDescendants(QueryDeadline& deadline, const AtspiRef& object,

@@ -79,6 +79,10 @@ public:
     std::optional<QRect> extents(QueryDeadline& deadline, const AtspiRef& object);
     std::optional<QString> documentAttribute(QueryDeadline& deadline, const AtspiRef& document,
                                              const QString& name);
+    // The toolkit an application root names for itself ("GTK", "Qt", "Chromium", ...).
+    std::optional<QString> toolkitName(QueryDeadline& deadline, const AtspiRef& application);
+    // Asks for an object's attributes without waiting for the answer: for the side effect alone.
+    bool requestAttributes(const AtspiRef& object);
 
     // Descendants matching all of `states` and any of `roles` (either may be empty), in tree order.
     // None when the object does not offer the search (some toolkits do not) or the call failed;

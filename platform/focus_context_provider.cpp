@@ -1,5 +1,7 @@
 #include "platform/focus_context_provider.h"
 
+#include "platform/chromium_accessibility.h"
+
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QObject>
@@ -27,6 +29,8 @@ constexpr int maxAncestorWalk = 25;
 // A pruned walk through a toolkit without the search call visits at most this many objects.
 constexpr int maxWalkedObjects = 600;
 constexpr int defaultCaretHeight = 16;
+// A browser joins the bus within its first second: one still absent after this never will.
+constexpr qint64 joinGraceMs = 3000;
 
 bool has(quint64 states, uint state) {
     return (states >> state) & 1u;
@@ -46,7 +50,8 @@ QString uniqueConnectionName() {
 FocusContextProvider::FocusContextProvider(ActiveWindow activeWindow, int budgetMs, bool followFocusEvents)
     : m_activeWindow(std::move(activeWindow))
     , m_budgetMs(budgetMs)
-    , m_client(std::make_unique<AtspiClient>(uniqueConnectionName())) {
+    , m_client(std::make_unique<AtspiClient>(uniqueConnectionName()))
+    , m_chromium(std::make_unique<ChromiumAccessibility>(*m_client)) {
     if (!followFocusEvents)
         return;
     m_listener = std::make_unique<FocusEventListener>(*this);
@@ -247,22 +252,57 @@ std::optional<AtspiRef> FocusContextProvider::focusedElement() {
     return focusedElement(deadline);
 }
 
+void FocusContextProvider::setUnreachableReporter(std::function<void(qint64 pid)> report) {
+    m_reportUnreachable = std::move(report);
+}
+
+void FocusContextProvider::applicationActivated() {
+    QueryDeadline deadline(m_budgetMs);
+    listenIfNeeded(deadline);
+    webContentUnknown(deadline);
+}
+
+bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
+    const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
+    if (!pid || *pid <= 0 || *pid == QCoreApplication::applicationPid())
+        return false;
+    const bool connected = m_client->isConnected(deadline);
+    const QList<AtspiRef> applications =
+        connected ? m_client->applicationsOfProcess(deadline, *pid) : QList<AtspiRef>();
+    const bool lookedUp = connected && !deadline.expired();
+    const bool browser = m_activeWindow.isBrowser && m_activeWindow.isBrowser();
+    if (!m_chromium->isChromiumBased(deadline, *pid, applications) && !browser)
+        return false;
+    if (!applications.isEmpty()) {
+        // Its focus events and the targeted questions of the next keys pick the page up from here.
+        m_chromium->exposeWebContent(deadline, applications);
+        return true;
+    }
+    if (lookedUp && m_reportUnreachable && !m_reportedUnreachable.contains(*pid)) {
+        const std::optional<qint64> age = ChromiumAccessibility::runningForMs(*pid);
+        if (age && *age >= joinGraceMs) {
+            m_reportedUnreachable.insert(*pid);
+            m_reportUnreachable(*pid);
+        }
+    }
+    return true;
+}
+
 bool FocusContextProvider::isSecureFieldFocused() {
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
-    if (!element)
-        return false;
     // The element comes from the followed focus, but whether it is a password field is read on
     // every key: a field that a "show password" toggle turns back into one must fall silent at once.
-    const std::optional<uint> role = m_client->role(deadline, *element);
-    if (!role)
-        return false;
+    const std::optional<uint> role = element ? m_client->role(deadline, *element) : std::nullopt;
+    // A window that names itself focused hides which of its fields has the keys.
+    if (!role || *role == atspi::roleFrame || *role == atspi::roleApplication)
+        return webContentUnknown(deadline);
     bool secure = *role == atspi::rolePasswordText;
     if (!secure) {
         // Browsers mark password inputs by attribute as well.
         const std::optional<QMap<QString, QString>> attributes = m_client->attributes(deadline, *element);
         if (!attributes)
-            return false;
+            return webContentUnknown(deadline);
         secure = attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
     }
     return secure;

@@ -12,6 +12,7 @@ class QDBusMessage;
 
 namespace pimsel {
 
+class ChromiumAccessibility;
 class FocusEventListener;
 
 // Answers what has the keyboard in the active window's application, over the accessibility bus:
@@ -30,6 +31,8 @@ public:
         std::function<std::optional<QRect>()> geometry;
         // Its window-system id (0 when unknown): while it stays the same, so does the frame.
         std::function<std::uint32_t()> windowId;
+        // Whether its application is one of the known web browsers (none: not known to be).
+        std::function<bool()> isBrowser;
     };
 
     // `followFocusEvents` off: every question searches the active window afresh (for comparisons).
@@ -37,6 +40,8 @@ public:
                                   bool followFocusEvents = true);
     ~FocusContextProvider() override;
 
+    // Also true while the focused element of a Chromium-based application (or a known browser) is
+    // unknown: any of its inputs may be a password input, so it is treated as one.
     bool isSecureFieldFocused() override;
     // A one-pixel-wide line at the insertion point; the whole field when it reports no characters.
     std::optional<QRect> caretRect() override;
@@ -51,6 +56,14 @@ public:
     // A focus event from the accessibility bus (the listener's slot).
     void focusEvent(const QDBusMessage& message);
 
+    // Another application has come to the front: a Chromium-based one is asked to expose its web
+    // content now rather than at the first key.
+    void applicationActivated();
+    // Called once for each Chromium-based process (or known browser) that has the active window but
+    // is not on the bus that answers: it started while accessibility was off, and only a restart
+    // brings it onto the bus.
+    void setUnreachableReporter(std::function<void(qint64 pid)> report);
+
 private:
     void listenIfNeeded(QueryDeadline& deadline);
     std::optional<AtspiRef> followedFocus(QueryDeadline& deadline, std::optional<qint64> pid,
@@ -62,6 +75,7 @@ private:
     std::optional<AtspiRef> findInFrame(QueryDeadline& deadline, const AtspiRef& frame, uint state,
                                         std::optional<uint> role);
     std::optional<QUrl> documentAddress(QueryDeadline& deadline, const AtspiRef& document);
+    bool webContentUnknown(QueryDeadline& deadline);
 
     ActiveWindow m_activeWindow;
     int m_budgetMs;
@@ -92,6 +106,9 @@ private:
     // The connections that have announced a focus: applications that do follow their focus aloud.
     QSet<QString> m_announcing;
     std::unique_ptr<FocusEventListener> m_listener;
+    std::unique_ptr<ChromiumAccessibility> m_chromium;
+    std::function<void(qint64)> m_reportUnreachable;
+    QSet<qint64> m_reportedUnreachable;
     int m_listeningOn = 0; // the connection count the subscription was made on
 };
 

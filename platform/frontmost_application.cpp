@@ -1,5 +1,6 @@
 #include "platform/frontmost_application.h"
 
+#include "platform/app_exclusion_manager.h"
 #include "platform/desktop_entries.h"
 
 #include <QElapsedTimer>
@@ -266,7 +267,11 @@ std::optional<QRect> FrontmostApplication::activeWindowGeometry() const {
 
 FocusContextProvider::ActiveWindow FrontmostApplication::activeWindowSource() const {
     return {[this] { return activeProcessId(); }, [this] { return activeWindowGeometry(); },
-            [this] { return activeWindow(); }};
+            [this] { return activeWindow(); },
+            [this] {
+                const std::optional<QString> id = frontmostApplicationId();
+                return id && AppExclusionManager::browserAppIds().contains(*id);
+            }};
 }
 
 std::optional<QString> FrontmostApplication::displayName(const QString& appId) const {

@@ -122,6 +122,13 @@ void PermissionsController::refresh() {
     }
 }
 
+void PermissionsController::setApplicationNeedingRestart(const QString& name) {
+    if (name == m_applicationNeedingRestart)
+        return;
+    m_applicationNeedingRestart = name;
+    Q_EMIT applicationNeedingRestartChanged(name);
+}
+
 void PermissionsController::requestAccessibility() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())

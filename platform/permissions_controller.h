@@ -19,6 +19,10 @@ class PermissionsController : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
     Q_PROPERTY(bool inputMonitoringGranted READ inputMonitoringGranted NOTIFY inputMonitoringGrantedChanged)
+    // The name of an application that started while accessibility was off and stays out of reach
+    // until it is restarted; empty when there is none.
+    Q_PROPERTY(QString applicationNeedingRestart READ applicationNeedingRestart NOTIFY
+                   applicationNeedingRestartChanged)
 
 public:
     // Where the user is sent to grant each permission. The accessibility address is replaced by the
@@ -42,8 +46,11 @@ public:
 
     bool accessibilityGranted() const { return m_accessibilityGranted; }
     bool inputMonitoringGranted() const { return m_inputMonitoringGranted; }
+    QString applicationNeedingRestart() const { return m_applicationNeedingRestart; }
 
     void refresh();
+    // `name` (empty: none) is the application to restart now that accessibility is on.
+    void setApplicationNeedingRestart(const QString& name);
     // Switches the accessibility bus on; the flag follows at the next refresh. Applications read
     // the switch when they start, so running ones may need a restart to be seen.
     void requestAccessibility();
@@ -56,11 +63,13 @@ public:
 Q_SIGNALS:
     void accessibilityGrantedChanged(bool granted);
     void inputMonitoringGrantedChanged(bool granted);
+    void applicationNeedingRestartChanged(const QString& name);
 
 private:
     Probes m_probes;
     bool m_accessibilityGranted = false;
     bool m_inputMonitoringGranted = false;
+    QString m_applicationNeedingRestart;
 };
 
 } // namespace pimsel

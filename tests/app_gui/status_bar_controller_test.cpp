@@ -76,7 +76,7 @@ protected:
     QList<bool> quitSawFlag;
 };
 
-enum class Scenario { active, disabledGlobally, inApp, onSite, inputLost };
+enum class Scenario { active, disabledGlobally, inApp, onSite, inputLost, restartNeeded };
 struct StateCase {
     Scenario scenario;
     bool update;
@@ -105,6 +105,11 @@ TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTh
         monitor.setInputLost(true);
         header = QStringLiteral("Keyboard input lost — reconnecting…");
     }
+    if (p.scenario == Scenario::restartNeeded) {
+        permissions.setApplicationNeedingRestart(QStringLiteral("Chromium"));
+        header =
+            QStringLiteral("Restart Chromium to use Pimsel in it: it started before accessibility was on");
+    }
     inputMonitoringGranted = p.bothPermissions;
     if (p.update)
         findUpdate();
@@ -120,7 +125,7 @@ TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTh
     EXPECT_FALSE(c.headerItem()->isEnabled() || c.privacyItem()->isEnabled()) << "informative rows only";
     EXPECT_EQ(c.trayIcon()->toolTip(), p.update ? QStringLiteral("Pimsel — update available")
                                                 : (header.isEmpty() ? QStringLiteral("Pimsel") : header));
-    const bool dimmed = p.scenario != Scenario::active;
+    const bool dimmed = p.scenario != Scenario::active && p.scenario != Scenario::restartNeeded;
     EXPECT_EQ(c.isIconDimmed(), dimmed);
     EXPECT_EQ(c.isIconBadged(), p.update);
     const QImage shown = c.trayIcon()->icon().pixmap(QSize(22, 22)).toImage();
@@ -135,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{Scenario::disabledGlobally, true, false},
                       StateCase{Scenario::inApp, false, true}, StateCase{Scenario::inApp, true, false},
                       StateCase{Scenario::onSite, false, false}, StateCase{Scenario::onSite, true, true},
-                      StateCase{Scenario::inputLost, false, true}));
+                      StateCase{Scenario::inputLost, false, true},
+                      StateCase{Scenario::restartNeeded, false, true}));
 
 TEST_F(StatusBarTest, TogglingEnabledFlipsTheSettingAndTheIconDimsOnceTheStatusIsPublished) {
     StatusBarController& c = make();

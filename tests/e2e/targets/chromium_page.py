@@ -67,7 +67,7 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     profile = tempfile.mkdtemp(prefix="pimsel-chromium-")
     browser = subprocess.Popen(
-        ["chromium", "--no-sandbox", "--force-renderer-accessibility", "--user-data-dir=" + profile,
+        ["chromium", "--no-sandbox", "--user-data-dir=" + profile,
          "--no-first-run", "--disable-background-networking", "--disable-component-update",
          "--disable-sync", "--disable-gpu", "--no-default-browser-check", "--password-store=basic",
          "--window-size=500,300", "http://127.0.0.1:%d/" % server.server_port],
