@@ -42,6 +42,7 @@ public:
     std::optional<QRect> caretRect() override;
     std::optional<QUrl> currentBrowserURL() override;
     std::optional<QString> textBeforeCaret(int count) override;
+    void setFocusMovedHandler(std::function<void()> handler) override;
 
     // The focused object of the active window, for diagnostics and tests.
     std::optional<AtspiRef> focusedElement();
@@ -91,6 +92,7 @@ private:
     std::optional<FollowedFocus> m_followed;
     // The connections that have announced a focus: applications that do follow their focus aloud.
     QSet<QString> m_announcing;
+    std::function<void()> m_focusMoved;
     std::unique_ptr<FocusEventListener> m_listener;
     int m_listeningOn = 0; // the connection count the subscription was made on
 };
