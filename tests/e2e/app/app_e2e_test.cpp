@@ -373,6 +373,8 @@ protected:
         ASSERT_TRUE(typist->isReady()) << typist->error();
         typist->setKeyDelay(userKeyDelay);
         ASSERT_TRUE(chromium ? typist->activate(app->window()) : typist->focus(app->window()));
+        // Firefox reads core key events, as Qt does: an XInput 2 watcher on its window would take
+        // its keys away.
         x.watchKeys(app->window(),
                     GetParam() != TargetApp::Kind::qt && GetParam() != TargetApp::Kind::firefox);
     }
