@@ -198,6 +198,10 @@ AutocompleteCoordinator::AutocompleteCoordinator(
                 self->pickTone(variant);
         },
     });
+    m_focus.setFocusMovedHandler([self] {
+        if (self)
+            self->focusMoved();
+    });
     m_browser.setCallbacks(EmojiBrowserCallbacks{
         [self](const EmojiEntry& entry) {
             if (self)
@@ -291,10 +295,21 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
         cancel();
         return false;
     }
+    if (m_silenced.isTokenOpen()) {
+        if (action == KeyAction::text)
+            m_silenced.feed(text);
+        else
+            m_silenced.reset();
+    }
     // Accessibility queries are slow; ordinary typing outside a token never makes them.
     const bool needsContext = m_isPanelActive || m_tokenBuffer.isTokenOpen() || m_unsettledTrigger ||
                               (action == KeyAction::text && text == trigger());
     if (needsContext && !passesContextCheck(appId)) {
+        if (m_lastCheckFoundSecure && action == KeyAction::text && text == trigger()) {
+            m_silenced.reset();
+            m_silenced.feed(text);
+            m_silencedSince.start();
+        }
         cancel();
         return false;
     }
@@ -342,6 +357,7 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
 }
 
 bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& appId) {
+    m_lastCheckFoundSecure = false;
     if (m_exclusions.shouldCheckSite(appId)) {
         std::optional<QString> host;
         if (const std::optional<QUrl> url = m_focus.currentBrowserURL()) {
@@ -352,7 +368,56 @@ bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& a
         if (m_exclusions.isSiteDisabled(host))
             return false;
     }
-    return !m_focus.isSecureFieldFocused();
+    m_lastCheckFoundSecure = m_focus.isSecureFieldFocused();
+    if (!m_lastCheckFoundSecure)
+        m_silenced.reset();
+    return !m_lastCheckFoundSecure;
+}
+
+// A browser may announce that the focus left a password field only after the user has typed on in
+// the next field (Firefox takes up to a few hundred milliseconds): a shortcode typed meanwhile was
+// judged on the password field and dropped. Once an ordinary field is announced, the shortcode is
+// taken up again, but only when that field shows its start before the caret: keys that went into
+// the password field never reach the popover.
+void AutocompleteCoordinator::focusMoved() {
+    constexpr qint64 lateAnnouncementMs = 2000;
+    constexpr int fieldCatchUpMs = 100;
+    const std::optional<ColonToken> typed = m_silenced.currentToken();
+    if (!typed || m_silencedSince.elapsed() > lateAnnouncementMs)
+        return;
+    if (!m_settings.enabled() || m_isInserting || m_isBrowserActive || m_isStickerSearchActive ||
+        m_tokenBuffer.isTokenOpen())
+        return;
+    const std::optional<QString> appId = m_frontmost.frontmostApplicationId();
+    if (m_exclusions.isAppExcluded(appId) || !passesContextCheck(appId))
+        return;
+    const std::optional<QString> before = m_focus.textBeforeCaret(TokenBuffer::maxQueryLength + 2);
+    if (!before)
+        return;
+    // The field may not have caught up with every key yet: the trigger at least must be in it. Until
+    // it is, the field is read again a little later.
+    qsizetype shown = typed->raw.size();
+    while (shown > 0 && !before->endsWith(typed->raw.left(shown)))
+        --shown;
+    if (shown == 0) {
+        m_silenced.feed(typed->raw); // the check above forgot it
+        const QPointer<AutocompleteCoordinator> self(this);
+        QTimer::singleShot(fieldCatchUpMs, this, [self] {
+            if (self)
+                self->focusMoved();
+        });
+        return;
+    }
+    Transaction transaction(*this);
+    m_tokenBuffer.reset();
+    m_tokenBuffer.feed(before->left(before->size() - shown));
+    const std::optional<ColonToken> token = m_tokenBuffer.feed(typed->raw);
+    if (!token) {
+        m_tokenBuffer.reset();
+        return;
+    }
+    m_tokenWindow = m_frontmost.frontmostWindow();
+    update(token);
 }
 
 bool AutocompleteCoordinator::handleTokenKey(KeyAction action, const QString& text, bool canSwallow) {

@@ -8,6 +8,7 @@
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -88,6 +89,7 @@ private:
     bool routeToBrowser(KeyAction action, const QString& text);
     bool routeToPicker(KeyAction action, const QString& text);
     bool passesContextCheck(const std::optional<QString>& appId);
+    void focusMoved();
     // nullopt: the key continues to the token logic; otherwise the swallow answer.
     std::optional<bool> handleCommandKey(KeyAction action, const QString& text,
                                          const std::optional<QString>& appId);
@@ -154,6 +156,11 @@ private:
     // The token characters typed since a trigger about whose left side the field had no answer yet
     // (a window just opened, its accessibility still catching up); asked again on each of them.
     std::optional<QString> m_unsettledTrigger;
+    // A trigger the field check silenced as typed into a password field, and the text keys after it:
+    // the announcement that the focus had already moved on may come later (see focusMoved).
+    TokenBuffer m_silenced{[this] { return trigger(); }};
+    QElapsedTimer m_silencedSince;
+    bool m_lastCheckFoundSecure = false;
     QList<EmojiEntry> m_results;
     int m_selectedIndex = 0;
     bool m_isInserting = false;

@@ -42,6 +42,9 @@ public:
         Q_UNUSED(count);
         return std::nullopt;
     }
+    // `handler` runs whenever the application with the keyboard announces that another of its
+    // elements has the focus, where the platform can tell.
+    virtual void setFocusMovedHandler(std::function<void()> handler) { Q_UNUSED(handler); }
 };
 
 class AppExclusionChecking {

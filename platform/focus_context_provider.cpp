@@ -94,7 +94,15 @@ void FocusContextProvider::focusEvent(const QDBusMessage& message) {
     }
     m_announcing.insert(element.service);
     const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
+    const bool moved = !m_followed || m_followed->element != element;
     m_followed = FollowedFocus{*pid, window, element};
+    // Told once this signal is done with: the handler asks the bus again.
+    if (moved && m_focusMoved)
+        QMetaObject::invokeMethod(m_listener.get(), m_focusMoved, Qt::QueuedConnection);
+}
+
+void FocusContextProvider::setFocusMovedHandler(std::function<void()> handler) {
+    m_focusMoved = std::move(handler);
 }
 
 bool FocusContextProvider::isFollowingFocus() const {

@@ -47,6 +47,7 @@ public:
     std::optional<QRect> caretRect() override;
     std::optional<QUrl> currentBrowserURL() override;
     std::optional<QString> textBeforeCaret(int count) override;
+    void setFocusMovedHandler(std::function<void()> handler) override;
 
     // The focused object of the active window, for diagnostics and tests.
     std::optional<AtspiRef> focusedElement();
@@ -105,6 +106,7 @@ private:
     std::optional<FollowedFocus> m_followed;
     // The connections that have announced a focus: applications that do follow their focus aloud.
     QSet<QString> m_announcing;
+    std::function<void()> m_focusMoved;
     std::unique_ptr<FocusEventListener> m_listener;
     std::unique_ptr<ChromiumAccessibility> m_chromium;
     std::function<void(qint64)> m_reportUnreachable;

@@ -15,7 +15,7 @@ packages=(
   xvfb openbox dbus dbus-x11 at-spi2-core
   python3 python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
   x11-utils xauth fonts-noto-color-emoji fonts-dejavu-core
-  chromium
+  chromium firefox-esr
 )
 if [ "${1:-}" = fuzz ]; then
   # libFuzzer ships in clang's runtime package; llvm brings the symbolizer for readable reports.

@@ -87,6 +87,7 @@ public:
         ++beforeQueries;
         return before ? std::optional(before->right(count)) : std::nullopt;
     }
+    void setFocusMovedHandler(std::function<void()> handler) override { focusMoved = std::move(handler); }
     std::optional<QString> frontmostApplicationId() const override { return appId; }
     std::optional<quint64> frontmostWindow() const override { return window; }
     bool isAppExcluded(const std::optional<QString>& app) const override {
@@ -104,6 +105,7 @@ public:
     std::optional<QRect> caret = QRect(400, 300, 2, 16);
     std::optional<QUrl> url;
     std::optional<QString> before; // the field's text before the caret
+    std::function<void()> focusMoved;
     std::optional<QString> appId = "org.example.Editor";
     std::optional<quint64> window = 1;
     QSet<QString> excludedApps, browsers, disabledHosts;
@@ -444,6 +446,19 @@ private:
              }},
             {"off", [](Harness& h, auto&) { h.settings.setEnabled(false); }},
             {"secure", [](Harness& h, auto&) { h.desktop.secure = true; }},
+            // The application announces an ordinary field holding `text` before its caret.
+            {"moved",
+             [](Harness& h, auto& text) {
+                 h.desktop.secure = false;
+                 h.desktop.before = text;
+                 h.run("<announce>");
+             }},
+            {"field", [](Harness& h, auto& text) { h.desktop.before = text; }},
+            {"announce",
+             [](Harness& h, auto&) {
+                 if (h.desktop.focusMoved)
+                     h.desktop.focusMoved();
+             }},
             {"exclude", [](Harness& h, auto&) { h.desktop.excludedApps << *h.desktop.appId; }},
             {"app",
              [](Harness& h, auto& app) {

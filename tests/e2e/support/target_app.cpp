@@ -14,12 +14,15 @@ TargetApp::TargetApp(Kind kind, QStringList extraArgs)
     outPath_ = dir_.filePath(QStringLiteral("field.txt"));
     QStringList args;
     QString program;
-    if (kind == Kind::gtk || kind == Kind::chromium) {
-        program = QStringLiteral("/usr/bin/python3");
-        args << (kind == Kind::gtk ? QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py")
-                                   : QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/chromium_page.py"));
-    } else {
+    if (kind == Kind::qt) {
         program = QStringLiteral(PIMSEL_E2E_QT_FIELD);
+    } else if (kind == Kind::gtk) {
+        program = QStringLiteral("/usr/bin/python3");
+        args << QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py");
+    } else {
+        program = QStringLiteral("/usr/bin/python3");
+        args << QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/browser_page.py")
+             << QStringLiteral("--browser") << kindName(kind);
     }
     args << QStringLiteral("--out") << outPath_ << extraArgs;
     process_->setProcessChannelMode(QProcess::SeparateChannels);
@@ -28,7 +31,7 @@ TargetApp::TargetApp(Kind kind, QStringList extraArgs)
         diagnostics_ = QStringLiteral("could not start ") + program;
         return;
     }
-    QDeadlineTimer deadline(kind == Kind::chromium ? 60000 : 10000);
+    QDeadlineTimer deadline(isBrowser() ? 60000 : 10000);
     QByteArray seen;
     while (!deadline.hasExpired() && process_->state() == QProcess::Running) {
         if (!process_->canReadLine())
@@ -56,11 +59,21 @@ TargetApp::~TargetApp() {
     }
 }
 
-QString TargetApp::text() const {
-    QFile file(outPath_);
+namespace {
+QString contents(const QString& path) {
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll());
+}
+} // namespace
+
+QString TargetApp::text() const {
+    return contents(outPath_);
+}
+
+QString TargetApp::passwordText() const {
+    return contents(outPath_ + QStringLiteral(".password"));
 }
 
 QString TargetApp::waitForText(const QString& expected, std::chrono::milliseconds patience) const {

@@ -1,8 +1,9 @@
 #pragma once
 
-// Starts one of the target applications (a GTK entry, a Qt line edit or a page's input in Chromium)
-// and reads its field back
-// from the file the application mirrors its text into, independently of anything under test.
+// Starts one of the target applications (a GTK entry, a Qt line edit or a page's input in Chromium
+// or Firefox) and reads its field back from the file the application mirrors its text into,
+// independently of anything under test. With "--login" (GTK and the browsers) a password field
+// comes first and has the focus; the ordinary field follows it.
 
 #include <QProcess>
 #include <QString>
@@ -17,7 +18,7 @@ namespace pimsel::e2e {
 
 class TargetApp {
 public:
-    enum class Kind { gtk, qt, chromium };
+    enum class Kind { gtk, qt, chromium, firefox };
 
     explicit TargetApp(Kind kind, QStringList extraArgs = {});
     ~TargetApp();
@@ -27,11 +28,14 @@ public:
     bool isReady() const { return window_ != 0; }
     std::uint32_t window() const { return window_; }
     Kind kind() const { return kind_; }
+    bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
     QString name() const { return kindName(kind_); }
     QString diagnostics() const { return diagnostics_; }
 
     // The field's text as last written by the application.
     QString text() const;
+    // The password field's text, with "--login".
+    QString passwordText() const;
     // Polls the field until it reads `expected` or `patience` ran out; returns what it read last.
     QString waitForText(const QString& expected,
                         std::chrono::milliseconds patience = std::chrono::seconds(4)) const;
@@ -45,9 +49,11 @@ public:
         case Kind::qt:
             return QStringLiteral("qt");
         case Kind::chromium:
+            return QStringLiteral("chromium");
+        case Kind::firefox:
             break;
         }
-        return QStringLiteral("chromium");
+        return QStringLiteral("firefox");
     }
 
 private:

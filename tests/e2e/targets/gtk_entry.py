@@ -2,7 +2,8 @@
 """A GTK 3 window with one focused text entry, used as a target application by the desktop tests.
 
 Writes the entry's text to --out on every change and on exit, and prints "READY <xid>" once the
-window is mapped and the entry has the focus. SIGTERM quits.
+window is mapped and the focus is in it. With --login a password entry comes first and has the focus
+(its text goes to --out + ".password"); Tab leads to the ordinary entry. SIGTERM quits.
 """
 import argparse
 import os
@@ -24,6 +25,7 @@ def main():
     parser.add_argument("--text", default="")
     parser.add_argument("--plain-after", action="store_true",
                         help="an ordinary entry after the first one, where Tab leads")
+    parser.add_argument("--login", action="store_true")
     args = parser.parse_args()
 
     window = Gtk.Window(title=args.title)
@@ -36,6 +38,12 @@ def main():
         entry.set_input_purpose(Gtk.InputPurpose.PASSWORD)
     # A second widget so that a Tab the entry does not take has somewhere to move the focus.
     button = Gtk.Button(label="next")
+    secret = None
+    if args.login:
+        secret = Gtk.Entry()
+        secret.set_visibility(False)
+        secret.set_input_purpose(Gtk.InputPurpose.PASSWORD)
+        box.pack_start(secret, False, False, 0)
     box.pack_start(entry, False, False, 0)
     if args.plain_after:
         box.pack_start(Gtk.Entry(), False, False, 0)
@@ -50,12 +58,19 @@ def main():
             os.replace(args.out + ".tmp", args.out)
 
     entry.connect("changed", write_out)
+    if secret:
+        def write_secret(*_):
+            with open(args.out + ".password.tmp", "wb") as f:
+                f.write(secret.get_text().encode("utf-8"))
+            os.replace(args.out + ".password.tmp", args.out + ".password")
+        secret.connect("changed", write_secret)
+    first = secret or entry
     window.connect("destroy", lambda *_: Gtk.main_quit())
 
     announced = [False]
 
     def announce(*_):
-        if announced[0] or not window.is_active() or not entry.has_focus():
+        if announced[0] or not window.is_active() or not first.has_focus():
             return False
         announced[0] = True
         xid = window.get_window().get_xid()
@@ -74,8 +89,8 @@ def main():
     write_out()
     window.show_all()
     # Caret after the initial text, nothing selected, as a Qt line edit starts.
-    entry.grab_focus_without_selecting()
-    entry.set_position(-1)
+    first.grab_focus_without_selecting()
+    first.set_position(-1)
     window.present()
     Gtk.main()
     write_out()
