@@ -729,7 +729,7 @@ TEST_P(FastTyping, Timings) {
         answered.push_back(key->second.second);
         shown.push_back((at - readAt) / 1000);
     }
-    const QRegularExpression caretLine(QStringLiteral("caret query (\\d+) us"));
+    const QRegularExpression caretLine(QStringLiteral("caret (?:query|answer after) (\\d+) us"));
     for (auto it = caretLine.globalMatch(pimsel->output()); it.hasNext();)
         caret.push_back(it.next().captured(1).toDouble() / 1000);
     std::printf("[%s] from the key's reading (p50/p95 ms): on the main thread %.1f/%.1f, answered %.1f/%.1f, "
