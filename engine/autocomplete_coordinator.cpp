@@ -427,8 +427,6 @@ void AutocompleteCoordinator::update(const std::optional<ColonToken>& token) {
         return;
     }
     m_currentToken = token;
-    if (!m_isCaretKnown)
-        queueSettle(); // to learn where the caret is before the first row is shown
     if (token->query.isEmpty() && !m_settings.showImmediatelyAfterColon()) {
         hide();
         return;
@@ -478,8 +476,6 @@ void AutocompleteCoordinator::settle() {
         // Where the caret was a key ago is a few pixels off at most; the answer moves it there.
         if (m_isCaretKnown)
             showPanel();
-        askCaret();
-    } else if (m_tokenBuffer.isTokenOpen() && !m_isCaretKnown) {
         askCaret();
     }
 }
