@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -82,6 +83,8 @@ void BM_LetterInToken(benchmark::State& state, const char* token, const char* le
     const InputEvent backspace = InputEvent::keyDown(KeyAction::backspace);
     for (auto _ : state) {
         benchmark::DoNotOptimize(rig.coordinator->handleEvent(typed));
+        // The rows are shown once the event loop has its turn.
+        QCoreApplication::sendPostedEvents(rig.coordinator.get(), QEvent::MetaCall);
         state.PauseTiming();
         rig.coordinator->handleEvent(backspace);
         state.ResumeTiming();

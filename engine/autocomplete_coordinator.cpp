@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace pimsel {
 
@@ -114,8 +115,11 @@ public:
     explicit Transaction(AutocompleteCoordinator& coordinator)
         : m_coordinator(coordinator)
         , m_isOutermost(coordinator.m_transactionDepth++ == 0) {
-        if (m_isOutermost)
-            m_before = Snapshot::of(coordinator);
+        if (!m_isOutermost)
+            return;
+        // What an earlier answer left to do is done before anything else looks at the state.
+        coordinator.runPendingWork();
+        m_before = Snapshot::of(coordinator);
     }
     ~Transaction() {
         if (--m_coordinator.m_transactionDepth != 0 || !m_isOutermost)
@@ -518,12 +522,94 @@ void AutocompleteCoordinator::update(const std::optional<ColonToken>& token) {
     m_selectedIndex = 0;
     m_focusedToneIndex.reset();
     m_isPanelActive = true;
-    // Called on every update so that the popover follows the caret.
-    m_suggestions.show(m_results, 0, m_focus.caretRect(), trigger());
+    // Presented again on every update so that the popover follows the caret.
+    schedulePresentation();
+}
+
+void AutocompleteCoordinator::schedulePresentation() {
+    m_presentationPending = true;
+    queueSettle();
+}
+
+void AutocompleteCoordinator::afterAnswer(std::function<void()> work) {
+    m_pendingWork.append(std::move(work));
+    queueSettle();
+}
+
+void AutocompleteCoordinator::queueSettle() {
+    if (std::exchange(m_settleQueued, true))
+        return;
+    // Queued behind the keys the hook has handed over already: they are read first, and a burst
+    // of letters is presented once.
+    QMetaObject::invokeMethod(
+        this, [this] { settle(); }, Qt::QueuedConnection);
+}
+
+void AutocompleteCoordinator::runPendingWork() {
+    while (!m_pendingWork.isEmpty())
+        m_pendingWork.takeFirst()();
+}
+
+void AutocompleteCoordinator::settle() {
+    m_settleQueued = false;
+    Transaction transaction(*this); // runs the pending work
+    if (std::exchange(m_presentationPending, false) && m_isPanelActive) {
+        // Where the caret was a key ago is a few pixels off at most; the answer moves it there.
+        if (m_isCaretKnown)
+            showPanel();
+        askCaret();
+    }
+}
+
+void AutocompleteCoordinator::showPanel() {
+    m_shownResults = m_results;
+    m_isPanelShown = true;
+    m_shownAnchor = m_caret;
+    m_suggestions.show(m_results, m_selectedIndex, m_caret, trigger());
     refreshToneStrip();
 }
 
+void AutocompleteCoordinator::askCaret() {
+    if (m_isCaretAsked) {
+        m_isCaretOutdated = true;
+        return;
+    }
+    m_isCaretAsked = true;
+    m_isCaretOutdated = false;
+    const QPointer<AutocompleteCoordinator> self(this);
+    m_focus.requestCaretRect([self, serial = m_caretSerial](const std::optional<QRect>& caret) {
+        if (self)
+            self->caretAnswered(serial, caret);
+    });
+}
+
+void AutocompleteCoordinator::caretAnswered(quint64 serial, const std::optional<QRect>& caret) {
+    Transaction transaction(*this);
+    m_isCaretAsked = false;
+    const bool outdated = std::exchange(m_isCaretOutdated, false);
+    if (serial == m_caretSerial) {
+        m_isCaretKnown = true;
+        m_caret = caret;
+        if (m_isPanelActive && !m_presentationPending && (!m_isPanelShown || m_shownAnchor != caret))
+            showPanel();
+    }
+    if (outdated && (m_isPanelActive || m_tokenBuffer.isTokenOpen()))
+        askCaret();
+}
+
+void AutocompleteCoordinator::forgetCaret() {
+    m_isCaretKnown = false;
+    m_caret.reset();
+    ++m_caretSerial;
+}
+
+bool AutocompleteCoordinator::isPresenterCurrent() const {
+    return m_isPanelShown && !m_presentationPending;
+}
+
 void AutocompleteCoordinator::refreshToneStrip() {
+    if (!isPresenterCurrent())
+        return; // drawn with the rest when the popover is shown
     if (m_isPanelActive && selectedEntryAcceptsTone()) {
         const EmojiEntry& entry = m_results.at(m_selectedIndex);
         m_toneStripRow = m_selectedIndex;
@@ -541,7 +627,8 @@ void AutocompleteCoordinator::moveSelection(int delta) {
         return;
     m_selectedIndex = (m_selectedIndex + delta + count) % count;
     m_focusedToneIndex.reset();
-    m_suggestions.updateSelection(m_selectedIndex);
+    if (isPresenterCurrent())
+        m_suggestions.updateSelection(m_selectedIndex);
     refreshToneStrip();
 }
 
@@ -589,8 +676,9 @@ void AutocompleteCoordinator::accept() {
 void AutocompleteCoordinator::performInsertion(const EmojiEntry& entry, int eraseCount, SkinTone tone,
                                                bool remember) {
     const QString text = applySkinTone(tone, entry.emoji, entry.supportsSkinTones);
+    // Both are writes of the settings file; nothing reads them before the insertion is over.
     if (remember)
-        m_settings.setSkinTone(tone);
+        afterAnswer([this, tone] { m_settings.setSkinTone(tone); });
     m_isInserting = true;
     hide();
     m_tokenBuffer.reset();
@@ -599,7 +687,7 @@ void AutocompleteCoordinator::performInsertion(const EmojiEntry& entry, int eras
         if (self)
             self->insertionFinished();
     });
-    m_store.recordUse(entry.emoji);
+    afterAnswer([this, emoji = entry.emoji] { m_store.recordUse(emoji); });
 }
 
 void AutocompleteCoordinator::insertionFinished() {
@@ -609,6 +697,10 @@ void AutocompleteCoordinator::insertionFinished() {
 
 void AutocompleteCoordinator::hide() {
     m_currentToken.reset();
+    m_presentationPending = false;
+    m_shownResults.clear();
+    m_isPanelShown = false;
+    forgetCaret();
     if (!m_results.isEmpty())
         m_results.clear();
     m_selectedIndex = 0;
@@ -638,7 +730,9 @@ void AutocompleteCoordinator::openBrowser() {
     hide();
     m_tokenBuffer.reset();
     m_isBrowserActive = true;
-    m_browser.show(m_store.entries()); // the first trigger stays typed; the second was swallowed
+    // The first trigger stays typed; the second was swallowed. The browser's model is loaded by
+    // the show, before any later key is routed to it.
+    afterAnswer([this] { m_browser.show(m_store.entries()); });
 }
 
 bool AutocompleteCoordinator::routeToBrowser(KeyAction action, const QString& text) {
@@ -660,9 +754,9 @@ std::optional<int> AutocompleteCoordinator::catchUpBeforeClick(EmojiEntry clicke
 }
 
 void AutocompleteCoordinator::pickRow(int row) {
-    if (row < 0 || row >= m_results.size())
+    if (row < 0 || row >= m_shownResults.size())
         return;
-    const std::optional<int> now = catchUpBeforeClick(m_results.at(row));
+    const std::optional<int> now = catchUpBeforeClick(m_shownResults.at(row));
     Transaction transaction(*this);
     if (!now)
         return;
@@ -672,19 +766,24 @@ void AutocompleteCoordinator::pickRow(int row) {
 
 void AutocompleteCoordinator::hoverRow(int row) {
     Transaction transaction(*this);
-    if (row < 0 || row >= m_results.size())
+    if (row < 0 || row >= m_shownResults.size())
         return;
-    m_selectedIndex = row;
-    m_suggestions.updateSelection(row);
+    const qsizetype at = m_results.indexOf(m_shownResults.at(row));
+    if (at < 0)
+        return;
+    m_selectedIndex = static_cast<int>(at);
+    if (isPresenterCurrent())
+        m_suggestions.updateSelection(m_selectedIndex);
 }
 
 void AutocompleteCoordinator::pickTone(int variant) {
     if (variant < 0 || variant >= toneCount)
         return;
-    const int row = m_toneStripRow && *m_toneStripRow < m_results.size() ? *m_toneStripRow : m_selectedIndex;
-    if (row < 0 || row >= m_results.size())
+    const int row =
+        m_toneStripRow && *m_toneStripRow < m_shownResults.size() ? *m_toneStripRow : m_selectedIndex;
+    if (row < 0 || row >= m_shownResults.size())
         return;
-    const std::optional<int> now = catchUpBeforeClick(m_results.at(row));
+    const std::optional<int> now = catchUpBeforeClick(m_shownResults.at(row));
     Transaction transaction(*this);
     if (!now)
         return;
@@ -780,14 +879,14 @@ void AutocompleteCoordinator::startStickerMode() {
     beginCommand(m_stickerDetector.commandLength(), false);
     StickerPickerPresenting& picker = *m_stickerServices->picker;
     picker.model().loadStickers(m_stickerServices->store->stickers());
-    picker.show();
+    afterAnswer([&picker] { picker.show(); });
 }
 
 void AutocompleteCoordinator::startGiphyMode() {
     beginCommand(m_giphyDetector.commandLength(), true);
     StickerPickerPresenting& picker = *m_stickerServices->picker;
     picker.model().loadRemote(m_giphyDetector.command(), m_stickerServices->giphySearch);
-    picker.show();
+    afterAnswer([&picker] { picker.show(); });
 }
 
 bool AutocompleteCoordinator::routeToPicker(KeyAction action, const QString& text) {
@@ -799,7 +898,7 @@ void AutocompleteCoordinator::stickerPicked(const StickerEntry& entry) {
     m_isStickerSearchActive = false;
     m_isInserting = true;
     if (!m_isGiphyActive)
-        m_stickerServices->store->recordUse(entry.id);
+        afterAnswer([this, id = entry.id] { m_stickerServices->store->recordUse(id); });
     const int eraseCount = m_pendingCommandLength;
     const QPointer<AutocompleteCoordinator> self(this);
     m_stickerServices->store->fetchFile(entry, [self, entry, eraseCount](std::optional<QUrl> file) {

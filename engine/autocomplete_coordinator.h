@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace pimsel {
@@ -107,6 +108,26 @@ private:
     void hide();
     void openBrowser();
 
+    // Work that may take long — the caret query, the first opening of a window, a write of the
+    // settings file — waits until the hook has the answer for the key at hand: until then the key
+    // is held and the user's keyboard with it. It runs on the next turn of the event loop, or
+    // before the next event is handled, whichever comes first, in the order it was asked for.
+    void afterAnswer(std::function<void()> work);
+    void runPendingWork();
+    // The popover is drawn from the state on the next turn of the event loop: keys read meanwhile
+    // change the state only, and the popover shows where they led.
+    void schedulePresentation();
+    void queueSettle();
+    void settle();
+    void showPanel();
+    // The caret is asked without waiting; the popover is shown where it was last learned in this
+    // token and moves when the answer comes.
+    void askCaret();
+    void caretAnswered(quint64 serial, const std::optional<QRect>& caret);
+    void forgetCaret();
+    // Whether the popover on screen shows the state: presenter calls can then update it in place.
+    bool isPresenterCurrent() const;
+
     bool hasStickerServices() const;
     bool isStickerCommandUsable() const;
     bool isGiphyCommandUsable() const;
@@ -162,6 +183,18 @@ private:
     QElapsedTimer m_silencedSince;
     bool m_lastCheckFoundSecure = false;
     QList<EmojiEntry> m_results;
+    // The rows the popover shows: clicks and hovers name its rows, which lag m_results while a
+    // presentation is pending.
+    QList<EmojiEntry> m_shownResults;
+    bool m_isPanelShown = false;
+    std::optional<QRect> m_shownAnchor;
+    // The caret as last learned while the current token was open; the serial changes whenever the
+    // token's popover ends, so that an answer about an earlier one is dropped.
+    bool m_isCaretKnown = false;
+    std::optional<QRect> m_caret;
+    quint64 m_caretSerial = 0;
+    bool m_isCaretAsked = false;
+    bool m_isCaretOutdated = false; // the field changed after the question went out
     int m_selectedIndex = 0;
     bool m_isInserting = false;
     std::optional<int> m_focusedToneIndex;
@@ -173,6 +206,9 @@ private:
     bool m_isGiphyActive = false;
 
     std::function<void()> m_catchUp;
+    QList<std::function<void()>> m_pendingWork;
+    bool m_presentationPending = false;
+    bool m_settleQueued = false;
     int m_transactionDepth = 0;
     SwallowableKeys m_announcedSwallowable;
 };

@@ -35,6 +35,11 @@ public:
     virtual bool isSecureFieldFocused() = 0;
     // Global coordinates, origin top-left of the virtual desktop.
     virtual std::optional<QRect> caretRect() = 0;
+    // The same answer without waiting for the application where the platform can: `done` comes
+    // later on this thread (or at once), never after the provider is gone.
+    virtual void requestCaretRect(std::function<void(const std::optional<QRect>&)> done) {
+        done(caretRect());
+    }
     virtual std::optional<QUrl> currentBrowserURL() = 0;
     // Up to `count` characters of the focused field just before the caret: empty at the start of
     // the text, none when the field does not say.

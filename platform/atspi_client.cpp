@@ -2,6 +2,7 @@
 
 #include <QDBusArgument>
 #include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 
 namespace pimsel {
@@ -188,15 +189,81 @@ std::optional<QDBusMessage> AtspiClient::call(QueryDeadline& deadline, const Ats
         QDBusConnection(m_connectionName).call(request, QDBus::Block, callTimeoutMs(deadline));
     if (reply.type() == QDBusMessage::ReplyMessage)
         return reply;
+    noteFailure(reply, object.service);
+    return std::nullopt;
+}
 
+void AtspiClient::noteFailure(const QDBusMessage& reply, const QString& service) {
     const QString error = reply.errorName();
     if (error == QLatin1String("org.freedesktop.DBus.Error.Disconnected")) {
         disconnect();
     } else if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
                error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
-        forgetService(object.service);
+        forgetService(service);
     }
-    return std::nullopt;
+}
+
+void AtspiClient::callLater(const QueryDeadline& deadline, const AtspiRef& object, const QString& interface,
+                            const QString& method, const QVariantList& args,
+                            std::function<void(std::optional<QDBusMessage>)> done) {
+    // Only a connection made already: connecting waits on the session bus.
+    if (!m_connected || deadline.expired()) {
+        done(std::nullopt);
+        return;
+    }
+    QDBusMessage request = QDBusMessage::createMethodCall(object.service, object.path, interface, method);
+    request.setArguments(args);
+    request.setAutoStartService(false);
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection(m_connectionName).asyncCall(request, callTimeoutMs(deadline)));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [this, watcher, alive = std::weak_ptr<int>(m_alive), service = object.service,
+                      done = std::move(done)] {
+                         watcher->deleteLater();
+                         if (alive.expired())
+                             return;
+                         const QDBusMessage reply = watcher->reply();
+                         if (reply.type() == QDBusMessage::ReplyMessage) {
+                             done(reply);
+                             return;
+                         }
+                         noteFailure(reply, service);
+                         done(std::nullopt);
+                     });
+}
+
+void AtspiClient::caretOffsetLater(const QueryDeadline& deadline, const AtspiRef& object,
+                                   std::function<void(std::optional<int>)> done) {
+    callLater(deadline, object, propertiesInterface, QStringLiteral("Get"),
+              {textInterface, QStringLiteral("CaretOffset")},
+              [done = std::move(done)](const std::optional<QDBusMessage>& reply) {
+                  if (!reply || reply->arguments().isEmpty()) {
+                      done(std::nullopt);
+                      return;
+                  }
+                  bool ok = false;
+                  const int offset =
+                      reply->arguments().constFirst().value<QDBusVariant>().variant().toInt(&ok);
+                  done(ok ? std::optional<int>(offset) : std::nullopt);
+              });
+}
+
+void AtspiClient::characterExtentsLater(const QueryDeadline& deadline, const AtspiRef& object, int offset,
+                                        std::function<void(std::optional<QRect>)> done) {
+    callLater(deadline, object, textInterface, QStringLiteral("GetCharacterExtents"),
+              {QVariant::fromValue(offset), QVariant::fromValue(uint(screenCoordinates))},
+              [done = std::move(done)](const std::optional<QDBusMessage>& reply) {
+                  done(reply ? rectFrom(*reply) : std::nullopt);
+              });
+}
+
+void AtspiClient::extentsLater(const QueryDeadline& deadline, const AtspiRef& object,
+                               std::function<void(std::optional<QRect>)> done) {
+    callLater(deadline, object, componentInterface, QStringLiteral("GetExtents"),
+              {QVariant::fromValue(uint(screenCoordinates))},
+              [done = std::move(done)](const std::optional<QDBusMessage>& reply) {
+                  done(reply ? rectFrom(*reply) : std::nullopt);
+              });
 }
 
 std::optional<QVariant> AtspiClient::property(QueryDeadline& deadline, const AtspiRef& object,

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace pimsel {
@@ -77,6 +79,14 @@ public:
     std::optional<QString> text(QueryDeadline& deadline, const AtspiRef& object, int start, int end);
     std::optional<QRect> characterExtents(QueryDeadline& deadline, const AtspiRef& object, int offset);
     std::optional<QRect> extents(QueryDeadline& deadline, const AtspiRef& object);
+    // The same three without waiting: `done` comes later on this thread, with none on a failure or
+    // once the deadline has passed, and never once the client is gone.
+    void caretOffsetLater(const QueryDeadline& deadline, const AtspiRef& object,
+                          std::function<void(std::optional<int>)> done);
+    void characterExtentsLater(const QueryDeadline& deadline, const AtspiRef& object, int offset,
+                               std::function<void(std::optional<QRect>)> done);
+    void extentsLater(const QueryDeadline& deadline, const AtspiRef& object,
+                      std::function<void(std::optional<QRect>)> done);
     std::optional<QString> documentAttribute(QueryDeadline& deadline, const AtspiRef& document,
                                              const QString& name);
     // The toolkit an application root names for itself ("GTK", "Qt", "Chromium", ...).
@@ -106,6 +116,10 @@ private:
                                      const QVariantList& args = {});
     std::optional<QVariant> property(QueryDeadline& deadline, const AtspiRef& object,
                                      const QString& interface, const QString& name);
+    void callLater(const QueryDeadline& deadline, const AtspiRef& object, const QString& interface,
+                   const QString& method, const QVariantList& args,
+                   std::function<void(std::optional<QDBusMessage>)> done);
+    void noteFailure(const QDBusMessage& reply, const QString& service);
     bool connectIfNeeded(QueryDeadline& deadline);
     void disconnect();
     void refreshApplications(QueryDeadline& deadline);
@@ -117,6 +131,8 @@ private:
     QHash<QString, qint64> m_pidOfService;
     QList<AtspiRef> m_applications;
     QSet<QString> m_noSearch;
+    // Answers that come after the client is gone are dropped.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace pimsel

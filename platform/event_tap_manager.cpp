@@ -41,7 +41,8 @@ struct EventTapManager::Delivery {
     bool grabbed = false;
     int device = 0;
     std::uint32_t time = 0;
-    bool opening = false; // its reading widened the grabs to what a new token needs
+    bool opening = false;                         // its reading widened the grabs to what a new token needs
+    std::chrono::steady_clock::time_point readAt; // when the worker read it
 };
 
 namespace {
@@ -291,6 +292,7 @@ private:
         bool grabbed = false;
         Clock::time_point deadline{};
         bool opening = false;
+        Clock::time_point readAt = Clock::now();
     };
     struct PendingGrab {
         int device;
@@ -321,7 +323,7 @@ private:
         while (!outbox_.empty() && !outbox_.front().awaitingGrab) {
             Outgoing& o = outbox_.front();
             o.event.canSwallow = o.grabbed;
-            post(std::move(o.event), o.grabbed, o.id.device, o.id.time, o.opening);
+            post(std::move(o.event), o.grabbed, o.id.device, o.id.time, o.opening, o.readAt);
             outbox_.pop_front();
         }
     }
@@ -332,8 +334,9 @@ private:
                            [device](const PendingGrab& g) { return g.device == device; });
     }
 
-    void post(InputEvent event, bool grabbed, int device, std::uint32_t time, bool opening) {
-        Delivery d{std::move(event), grabbed, device, time, opening};
+    void post(InputEvent event, bool grabbed, int device, std::uint32_t time, bool opening,
+              Clock::time_point readAt) {
+        Delivery d{std::move(event), grabbed, device, time, opening, readAt};
         QPointer<EventTapManager> owner = owner_;
         QMetaObject::invokeMethod(
             owner_,
@@ -860,9 +863,16 @@ void EventTapManager::deliver(const Delivery& delivery) {
             event.canSwallow = false;
         }
     }
+    const Clock::time_point handedOver = Clock::now();
     const bool swallow = m_handler && m_handler->handleEvent(event) && event.canSwallow;
+    const auto microseconds = [](Clock::duration d) {
+        return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+    };
     qCDebug(inputLog) << "key" << static_cast<int>(event.action) << event.text
-                      << (event.canSwallow ? "held," : "unheld,") << (swallow ? "swallowed" : "passed");
+                      << (event.canSwallow ? "held," : "unheld,") << (swallow ? "swallowed" : "passed")
+                      << "| timing: read at" << microseconds(delivery.readAt.time_since_epoch())
+                      << "us, main thread +" << microseconds(handedOver - delivery.readAt) << "us, answered +"
+                      << microseconds(Clock::now() - delivery.readAt) << "us";
     if (delivery.grabbed && worker && !worker->decide(device, time, swallow) && swallow)
         qCWarning(inputLog) << "A key was taken after the time-out had passed it on to the application";
     if (delivery.opening && worker) {

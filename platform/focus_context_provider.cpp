@@ -1,11 +1,15 @@
 #include "platform/focus_context_provider.h"
 
 #include "platform/chromium_accessibility.h"
+#include "platform/event_tap_manager.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QObject>
+#include <QScopeGuard>
 #include <QUrl>
+
+#include <chrono>
 
 namespace pimsel {
 
@@ -317,6 +321,14 @@ bool FocusContextProvider::isSecureFieldFocused() {
 }
 
 std::optional<QRect> FocusContextProvider::caretRect() {
+    const auto started = std::chrono::steady_clock::now();
+    const auto logDuration = qScopeGuard([started] {
+        qCDebug(inputLog) << "timing: caret query"
+                          << std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now() - started)
+                                 .count()
+                          << "us";
+    });
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element)
@@ -344,6 +356,59 @@ std::optional<QRect> FocusContextProvider::caretRect() {
     if (caret->height() <= 0)
         caret->setHeight(defaultCaretHeight);
     return caret;
+}
+
+void FocusContextProvider::requestCaretRect(std::function<void(const std::optional<QRect>&)> done) {
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = std::make_shared<QueryDeadline>(m_budgetMs);
+    const std::optional<AtspiRef> element = focusedElement(*deadline);
+    if (!element) {
+        done(std::nullopt);
+        return;
+    }
+    // The same steps as caretRect(), each one started from the answer to the one before. The client
+    // drops the answers that come after it is gone, and with them the rest of the chain.
+    AtspiClient* client = m_client.get();
+    const AtspiRef target = *element;
+    const auto finish = [started, done = std::move(done)](std::optional<QRect> caret) {
+        if (caret && caret->height() <= 0)
+            caret->setHeight(defaultCaretHeight);
+        qCDebug(inputLog) << "timing: caret answer after"
+                          << std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now() - started)
+                                 .count()
+                          << "us";
+        done(caret);
+    };
+    const auto wholeField = [client, target, deadline, finish] {
+        client->extentsLater(*deadline, target, [finish](std::optional<QRect> field) {
+            finish(field && !isEmptyBox(*field) ? field : std::nullopt);
+        });
+    };
+    client->caretOffsetLater(*deadline, target, [=](std::optional<int> offset) {
+        if (!offset || *offset < 0) {
+            wholeField();
+            return;
+        }
+        client->characterExtentsLater(*deadline, target, *offset, [=](std::optional<QRect> at) {
+            if (at && !isEmptyBox(*at)) {
+                finish(QRect(at->x(), at->y(), 1, at->height()));
+                return;
+            }
+            if (*offset == 0) {
+                wholeField();
+                return;
+            }
+            // At the end of the text there is no character at the caret: use the one before it.
+            client->characterExtentsLater(*deadline, target, *offset - 1, [=](std::optional<QRect> before) {
+                if (before && !isEmptyBox(*before)) {
+                    finish(QRect(before->x() + before->width(), before->y(), 1, before->height()));
+                    return;
+                }
+                wholeField();
+            });
+        });
+    });
 }
 
 std::optional<QString> FocusContextProvider::textBeforeCaret(int count) {

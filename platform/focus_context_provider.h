@@ -45,6 +45,8 @@ public:
     bool isSecureFieldFocused() override;
     // A one-pixel-wide line at the insertion point; the whole field when it reports no characters.
     std::optional<QRect> caretRect() override;
+    // The focused element is looked up as for caretRect(); the application is asked without waiting.
+    void requestCaretRect(std::function<void(const std::optional<QRect>&)> done) override;
     std::optional<QUrl> currentBrowserURL() override;
     std::optional<QString> textBeforeCaret(int count) override;
     void setFocusMovedHandler(std::function<void()> handler) override;

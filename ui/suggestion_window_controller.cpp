@@ -7,14 +7,28 @@
 #include "ui/suggestion_view_model.h"
 
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
 
+#include <chrono>
+#include <utility>
+
 namespace pimsel {
 
+// The popover's share of the way from a key to what the user sees, next to the input hook's.
+Q_LOGGING_CATEGORY(popoverTimingLog, "input", QtInfoMsg)
+
 namespace {
+
+long long steadyMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 QList<ScreenArea> systemScreens() {
     QList<ScreenArea> areas;
@@ -61,8 +75,19 @@ void SuggestionWindowController::show(const QList<EmojiEntry>& results, int sele
         createPanel(compositor);
     isBlended_ = panel_->hasTranslucentBackdrop() && compositor;
     resizeAndPlace();
+    const bool appears = !panel_->isVisible();
     panel_->show();
     panel_->raise();
+    if (appears) {
+        awaitingPaint_ = true;
+        qCDebug(popoverTimingLog) << "timing: popover shown at" << steadyMicroseconds() << "us";
+    }
+}
+
+bool SuggestionWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && std::exchange(awaitingPaint_, false))
+        qCDebug(popoverTimingLog) << "timing: popover painted at" << steadyMicroseconds() << "us";
+    return QObject::eventFilter(watched, event);
 }
 
 void SuggestionWindowController::hide() {
@@ -99,6 +124,7 @@ void SuggestionWindowController::setCallbacks(SuggestionCallbacks callbacks) {
 
 void SuggestionWindowController::createPanel(bool translucent) {
     panel_ = std::make_unique<SuggestionPanelView>(model_);
+    panel_->installEventFilter(this);
     // A tooltip-type window is left alone by the window manager: no focus, no taskbar entry, no
     // activation, yet it still gets the pointer.
     panel_->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);

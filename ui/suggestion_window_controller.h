@@ -48,6 +48,9 @@ public:
     SuggestionPanelView* panel() const { return panel_.get(); }
     const std::optional<QRect>& currentAnchor() const { return currentAnchor_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void createPanel(bool translucent);
     void resizeAndPlace();
@@ -57,7 +60,8 @@ private:
     SuggestionViewModel* model_;
     std::unique_ptr<SuggestionPanelView> panel_;
     std::optional<QRect> currentAnchor_;
-    bool isBlended_ = false; // see-through window and a compositor to blend it
+    bool isBlended_ = false;     // see-through window and a compositor to blend it
+    bool awaitingPaint_ = false; // shown, its first paint not yet logged
 };
 
 } // namespace pimsel

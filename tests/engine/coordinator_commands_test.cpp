@@ -41,13 +41,13 @@ const QList<Script> commands{
     {"AppSwitchAbandonsIt", "<app:signal>/gif<cancel> ", ".....", "", "idle"},
     // Picking.
     {"PickedSticker", "<app:signal>/sticker <select:0><ret><spick:0>:<fetched><done>", "........SS.",
-     "picker stickers 2 | picker show | picker pick parrot | sticker used parrot | fetch parrot | sticker "
+     "picker stickers 2 | picker show | picker pick parrot | fetch parrot | sticker used parrot | sticker "
      "f.webp animated 8",
      "idle"},
     {"PickedGifIsNotCounted", "<app:signal>/gif <spick:1><fetched>", "....S",
      "picker remote /gif | gif search /gif | picker show | fetch wave | sticker f.webp still 4", "inserting"},
     {"UnobtainableFile", "<app:signal>/sticker <spick:0><nofile>:", "........S.",
-     "picker stickers 2 | picker show | sticker used parrot | fetch parrot", "token :"},
+     "picker stickers 2 | picker show | fetch parrot | sticker used parrot", "token :"},
     // The open picker and browser take the keys, even when switched off meanwhile.
     {"PickerRouting",
      "<app:signal>/sticker <off>big party  <wbs>pa<bs><ret><tab><left><right><up><down><mod>",
@@ -79,9 +79,9 @@ const QList<Script> commands{
     // Callbacks, completions and timers that outlive the coordinator.
     {"GoneWhileInserting", ":smi<tab><gone>", "....S", "insert 4 😄 | record 😄", "gone"},
     {"GoneWhileFetching", "<app:signal>/sticker <spick:0><gone>", "........S",
-     "picker stickers 2 | picker show | sticker used parrot | fetch parrot", "gone"},
+     "picker stickers 2 | picker show | fetch parrot | sticker used parrot", "gone"},
     {"GoneWhileInsertingASticker", "<app:signal>/sticker <spick:0><fetched><gone>", "........S",
-     "picker stickers 2 | picker show | sticker used parrot | fetch parrot | sticker f.webp animated 8",
+     "picker stickers 2 | picker show | fetch parrot | sticker used parrot | sticker f.webp animated 8",
      "gone"},
     {"GoneBeforeTheErase", "<app:signal>/sticker <esc><gone>", "........SS",
      "picker stickers 2 | picker show | picker close", "gone"},

@@ -11,6 +11,7 @@
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QSettings>
 #include <QStringList>
@@ -35,6 +36,17 @@ struct Noting {
     }
 };
 
+// Work that keeps the user's keyboard waiting when done while the hook still holds a key the
+// coordinator has claimed: that key is answered first.
+struct SlowWork {
+    const bool* keyClaimed = nullptr;
+    QStringList* violations = nullptr;
+    void slow(const QString& what) const {
+        if (keyClaimed && *keyClaimed && violations)
+            *violations << what + " while a claimed key was held";
+    }
+};
+
 inline QString joined(const QList<EmojiEntry>& entries) {
     QStringList names;
     for (const EmojiEntry& entry : entries)
@@ -55,14 +67,17 @@ inline QList<EmojiEntry> sampleCatalogue() {
             makeEntry("👨‍👩‍👧", "family", true), makeEntry("☕", "café")};
 }
 
-class FakeEmojiStore : public EmojiProviding, public Noting {
+class FakeEmojiStore : public EmojiProviding, public Noting, public SlowWork {
 public:
     explicit FakeEmojiStore(QList<EmojiEntry> entries)
         : m_entries(std::move(entries))
         , m_index(SearchIndex::build(m_entries)) {}
     const QList<EmojiEntry>& entries() const override { return m_entries; }
     const SearchIndex& searchIndex() const override { return m_index; }
-    void recordUse(const QString& emoji) override { note("record " + emoji); }
+    void recordUse(const QString& emoji) override {
+        slow("use count written");
+        note("record " + emoji);
+    }
     void setUseCount(const char* emoji, int count) {
         for (EmojiEntry& entry : m_entries) {
             if (entry.emoji == QString::fromUtf8(emoji))
@@ -78,10 +93,14 @@ private:
 // The desktop around the coordinator: focus, frontmost application and the exclusion rules.
 class FakeDesktop : public FocusContextProviding,
                     public AppExclusionChecking,
-                    public FrontmostApplicationProviding {
+                    public FrontmostApplicationProviding,
+                    public SlowWork {
 public:
     bool isSecureFieldFocused() override { return ++secureQueries, secure; }
-    std::optional<QRect> caretRect() override { return ++caretQueries, caret; }
+    std::optional<QRect> caretRect() override {
+        slow("caret query");
+        return ++caretQueries, caret;
+    }
     std::optional<QUrl> currentBrowserURL() override { return ++urlQueries, url; }
     std::optional<QString> textBeforeCaret(int count) override {
         ++beforeQueries;
@@ -150,7 +169,7 @@ public:
 // The browser and the picker are driven alike: each is its own model, keeps the query and notes
 // the rest. A close is reported as a dismissal at once, as the windows do.
 template <typename Presenting, typename Model, typename Callbacks, typename Entry, QString Entry::*name>
-class FakePanel : public Presenting, public Model, public Noting {
+class FakePanel : public Presenting, public Model, public Noting, public SlowWork {
 public:
     explicit FakePanel(QString prefix)
         : m_prefix(std::move(prefix)) {}
@@ -182,6 +201,7 @@ public:
     FakeBrowser()
         : FakePanel("browser ") {}
     void show(const QList<EmojiEntry>& entries) override {
+        slow("browser opened");
         note(QString("browser show %1").arg(entries.size()));
     }
 };
@@ -198,7 +218,10 @@ public:
     void loadRemote(const QString& commandText, GiphySearch search) override {
         note("picker remote " + commandText), search(commandText, {});
     }
-    void show() override { note("picker show"); }
+    void show() override {
+        slow("picker opened");
+        note("picker show");
+    }
     void orderOut() override {
         note("picker orderOut");
         if (dismissOnOrderOut)
@@ -228,10 +251,13 @@ using FakeInserter = FakeOutput;
 using FakeBackspaces = FakeOutput;
 using FakeStickerInserter = FakeOutput;
 
-class FakeStickerStore : public StickerProviding, public Noting {
+class FakeStickerStore : public StickerProviding, public Noting, public SlowWork {
 public:
     QList<StickerEntry> stickers() const override { return catalogue; }
-    void recordUse(const QString& id) override { note("sticker used " + id); }
+    void recordUse(const QString& id) override {
+        slow("sticker use written");
+        note("sticker used " + id);
+    }
     void fetchFile(const StickerEntry& entry, std::function<void(std::optional<QUrl>)> completion) override {
         note("fetch " + entry.id);
         pending = std::move(completion);
@@ -251,8 +277,11 @@ public:
 //  - an event is swallowed that the grab set, as asked just before it, did not contain, or that
 //    reached the application before any grab could hold it (<ungrabbed> marks the next key so), or
 //    that the hook passed on while the coordinator was still deciding (<late>);
+//  - slow work (a caret query, a window opened, a settings write) is done while a key the
+//    coordinator has claimed is still held;
 //  - the grab set differs from what swallowableKeysChanged last announced;
-//  - the popover on screen disagrees with the coordinator's own account of it.
+//  - the popover on screen disagrees with the coordinator's own account of it, once the event loop
+//    has had a turn (between events, unless <busy>).
 struct HarnessOptions {
     bool stickerServices = true;
     bool giphySearch = true;
@@ -267,6 +296,11 @@ public:
         , tokenBuffer([this] { return settings.triggerCharacter(); }) {
         for (Noting* noting : std::initializer_list<Noting*>{&store, &browser, &picker, &stickers, &output})
             noting->out = &effects;
+        for (SlowWork* slow :
+             std::initializer_list<SlowWork*>{&store, &desktop, &browser, &picker, &stickers}) {
+            slow->keyClaimed = &keyClaimed;
+            slow->violations = &violations;
+        }
         std::optional<StickerServices> services;
         if (options.stickerServices) {
             GiphySearch search;
@@ -281,13 +315,18 @@ public:
             stickerDetector, giphyDetector, QSet<QString>{messagingApp, "org.telegram.desktop"}, services);
         announced = coordinator->swallowableKeys();
         coordinator->setCatchUp([this] {
+            // The hook hands over what it has read; the event loop has no turn in between.
+            const bool wasBusy = std::exchange(busy, true);
             for (const QString& key : std::exchange(unread, {}))
                 send(key == " " ? InputEvent::keyDown(KeyAction::space)
                                 : InputEvent::keyDown(KeyAction::text, key));
+            busy = wasBusy;
         });
         QObject::connect(coordinator.get(), &AutocompleteCoordinator::swallowableKeysChanged,
                          coordinator.get(), [this] { announced = coordinator->swallowableKeys(); });
         QObject::connect(&settings, &SettingsStore::skinToneChanged, &settings, [this] {
+            if (keyClaimed)
+                violations << "default tone written while a claimed key was held";
             effects << QString("default tone %1").arg(position(settings.skinTone()));
         });
     }
@@ -354,6 +393,8 @@ public:
         if (!(coordinator->swallowableKeys() == announced))
             violations << "grab set changed without an announcement: " + where;
         const AutocompleteCoordinator& c = *coordinator;
+        if (busy)
+            return; // the popover is drawn when the event loop gets a turn
         if (c.isPanelActive() != suggestions.visible ||
             (c.isPanelActive() &&
              (c.results() != suggestions.shown || c.selectedIndex() != suggestions.selected)))
@@ -367,9 +408,12 @@ public:
             event.canSwallow = !std::exchange(nextUngrabbed, false);
             if (std::exchange(nextLate, false))
                 event.hold = [&passedOnMeanwhile] { return !(passedOnMeanwhile = true); };
+            else if (event.canSwallow)
+                event.hold = [this] { return keyClaimed = true; };
         }
         const SwallowableKeys before = coordinator->swallowableKeys();
         const bool swallowed = coordinator->handleEvent(event);
+        keyClaimed = false; // the hook has the answer
         if (swallowed && passedOnMeanwhile)
             violations << "swallowed a key the hook had passed on: " + keyNames[int(event.action)] +
                               event.text;
@@ -377,8 +421,15 @@ public:
             violations << "swallowed outside the grab set: " + keyNames[int(event.action)] + event.text;
         if (swallowed && !event.canSwallow)
             violations << "swallowed a key no grab held: " + keyNames[int(event.action)] + event.text;
+        settle();
         check("after an event");
         return swallowed;
+    }
+
+    // The event loop's turn between two events.
+    void settle() {
+        if (!busy && coordinator)
+            QCoreApplication::sendPostedEvents(coordinator.get(), QEvent::MetaCall);
     }
 
     QTemporaryDir dir;
@@ -402,6 +453,10 @@ public:
     // Keys the hook has read but not handed over (<unread:keys>): they come on the next catch-up.
     QStringList unread;
     bool nextLate = false;
+    bool keyClaimed = false;
+    // <busy>…<idle>: keys that arrive while the main thread is busy, handled one after another with
+    // no turn of the event loop in between.
+    bool busy = false;
     QStringList violations;
 
     static inline const QStringList keyNames{"text",  "bs", "wbs",  "tab",  "ret",   "esc",
@@ -439,6 +494,8 @@ private:
             {"field", [](Harness& h, auto& before) { h.desktop.before = before; }},
             {"ungrabbed", [](Harness& h, auto&) { h.nextUngrabbed = true; }},
             {"late", [](Harness& h, auto&) { h.nextLate = true; }},
+            {"busy", [](Harness& h, auto&) { h.busy = true; }},
+            {"idle", [](Harness& h, auto&) { h.busy = false; }},
             {"unread",
              [](Harness& h, auto& keys) {
                  for (const QChar key : keys)
@@ -491,6 +548,7 @@ private:
             return mark(
                 send(InputEvent::mouseDown(name == "click" ? QPoint(5, 5) : suggestions.geometry.center())));
         steps.value(name, [](Harness& h, auto&) { h.violations << "unknown step"; })(*this, arg);
+        settle();
         check(name);
         return {};
     }

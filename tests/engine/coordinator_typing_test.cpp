@@ -66,16 +66,16 @@ const QList<Script> typing{
     {"SelectionForgetsTheTone", ":<right><down><up>", ".SSS", "", "panel 👋 🎉 @0 tone 0, token :", nullptr,
      mostUsed},
     {"ChosenToneIsRemembered", ":wave<right><tab>", ".....SS",
-     "default tone 1 | insert 5 👋🏻 | record 👋"},
+     "insert 5 👋🏻 | default tone 1 | record 👋"},
     {"DefaultToneIsNotWritten", ":wave<tab>", ".....S", "insert 5 👋🏽 | record 👋", nullptr, nullptr,
      tone(SkinTone::medium)},
     {"ChosenDefaultIsNotWritten", ":wave<right><left><tab>", ".....SSS", "insert 5 👋🏻 | record 👋",
      nullptr, nullptr, tone(SkinTone::light)},
-    {"BackToYellow", ":wave<left*5><tab>", ".....SSSSSS", "default tone 0 | insert 5 👋 | record 👋", nullptr,
+    {"BackToYellow", ":wave<left*5><tab>", ".....SSSSSS", "insert 5 👋 | default tone 0 | record 👋", nullptr,
      nullptr, tone(SkinTone::dark)},
     // Popover clicks.
     {"RowClick", ":smi<pick:1>", "....", "insert 4 😃 | record 😃", "inserting"},
-    {"ToneClick", ":+<tone:3>", "..", "default tone 3 | insert 2 👍🏽 | record 👍", "inserting"},
+    {"ToneClick", ":+<tone:3>", "..", "insert 2 👍🏽 | default tone 3 | record 👍", "inserting"},
     {"StrayClicks", ":smi<pick:-1><pick:3><hover:-1><hover:3><tone:-1><tone:6>", "....", "",
      "panel 😄 😃 😺 @0, token :smi"},
     {"LateToneClick", ":smi<esc><tone:2>", "....S", "", "idle"},
@@ -84,9 +84,9 @@ const QList<Script> typing{
     {"ClickAfterUnreadKeysThatEndedTheToken", ":sm<unread: ><pick:1> :wav<unread: ><tone:3>", "........", "",
      "idle"},
     {"ToneClickAfterUnreadKeys", ":wav<unread:e><tone:3>", "....",
-     "default tone 3 | insert 5 👋🏽 | record 👋", "inserting"},
+     "insert 5 👋🏽 | default tone 3 | record 👋", "inserting"},
     {"ToneClickPicksTheStripsRowAfterHover", ":<hover:1><tone:2>", ".",
-     "default tone 2 | insert 1 👋🏼 | record 👋", "inserting", nullptr, mostUsed},
+     "insert 1 👋🏼 | default tone 2 | record 👋", "inserting", nullptr, mostUsed},
     {"HoveredToneLessEntryLetsArrowsPass", ":<hover:1><left>", "..", "", "idle", nullptr, mostUsed},
     {"MouseDownOnThePopoverKeepsTheToken", ":smi<clickpop><pick:2>", ".....", "insert 4 😺 | record 😺"},
     {"MouseDownElsewhereEndsTheToken", ":smi<click>", ".....", "", "idle", ""},
@@ -185,6 +185,11 @@ TEST(CoordinatorDesktop, IsAskedOnlyWhenATokenNeedsIt) {
     EXPECT_EQ(h.suggestions.trigger, QStringLiteral(":"));
     EXPECT_EQ(h.desktop.urlQueries, 0);
     EXPECT_EQ(h.desktop.beforeQueries, 1);
+    // Keys read while the main thread was busy: one query, for where they led.
+    const int asked = h.desktop.caretQueries;
+    h.run(QStringLiteral("<esc><busy> :smiley<down><idle>"));
+    EXPECT_EQ(h.desktop.caretQueries, asked + 1);
+    EXPECT_EQ(h.state(), QStringLiteral("panel 😃 😺 @1, token :smiley"));
 
     h.desktop.appId = QStringLiteral("chromium");
     h.desktop.browsers << QStringLiteral("chromium");
