@@ -275,14 +275,52 @@ std::optional<QVariant> AtspiClient::property(QueryDeadline& deadline, const Ats
     return reply->arguments().constFirst().value<QDBusVariant>().variant();
 }
 
-std::optional<uint> AtspiClient::role(QueryDeadline& deadline, const AtspiRef& object) {
-    const std::optional<QDBusMessage> reply =
-        call(deadline, object, accessibleInterface, QStringLiteral("GetRole"));
+namespace {
+
+std::optional<uint> roleFrom(const std::optional<QDBusMessage>& reply) {
     if (!reply || reply->arguments().isEmpty())
         return std::nullopt;
     bool ok = false;
     const uint value = reply->arguments().constFirst().toUInt(&ok);
     return ok ? std::optional<uint>(value) : std::nullopt;
+}
+
+std::optional<QMap<QString, QString>> attributesFrom(const std::optional<QDBusMessage>& reply) {
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    return qdbus_cast<QMap<QString, QString>>(reply->arguments().constFirst());
+}
+
+} // namespace
+
+std::optional<uint> AtspiClient::role(QueryDeadline& deadline, const AtspiRef& object) {
+    return roleFrom(call(deadline, object, accessibleInterface, QStringLiteral("GetRole")));
+}
+
+std::pair<std::optional<uint>, std::optional<QMap<QString, QString>>>
+AtspiClient::roleAndAttributes(QueryDeadline& deadline, const AtspiRef& object) {
+    if (!connectIfNeeded(deadline) || deadline.expired())
+        return {};
+    QDBusConnection bus(m_connectionName);
+    const auto send = [&](const QString& method) {
+        QDBusMessage request =
+            QDBusMessage::createMethodCall(object.service, object.path, accessibleInterface, method);
+        request.setAutoStartService(false);
+        return bus.asyncCall(request, callTimeoutMs(deadline));
+    };
+    QDBusPendingCall roleCall = send(QStringLiteral("GetRole"));
+    QDBusPendingCall attributesCall = send(QStringLiteral("GetAttributes"));
+    const auto answer = [&](QDBusPendingCall& pending) -> std::optional<QDBusMessage> {
+        pending.waitForFinished();
+        const QDBusMessage reply = pending.reply();
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return reply;
+        noteFailure(reply, object.service);
+        return std::nullopt;
+    };
+    const std::optional<QDBusMessage> roleReply = answer(roleCall);
+    const std::optional<QDBusMessage> attributesReply = answer(attributesCall);
+    return {roleFrom(roleReply), attributesFrom(attributesReply)};
 }
 
 std::optional<quint64> AtspiClient::states(QueryDeadline& deadline, const AtspiRef& object) {
@@ -317,11 +355,7 @@ std::optional<AtspiRef> AtspiClient::parent(QueryDeadline& deadline, const Atspi
 
 std::optional<QMap<QString, QString>> AtspiClient::attributes(QueryDeadline& deadline,
                                                               const AtspiRef& object) {
-    const std::optional<QDBusMessage> reply =
-        call(deadline, object, accessibleInterface, QStringLiteral("GetAttributes"));
-    if (!reply || reply->arguments().isEmpty())
-        return std::nullopt;
-    return qdbus_cast<QMap<QString, QString>>(reply->arguments().constFirst());
+    return attributesFrom(call(deadline, object, accessibleInterface, QStringLiteral("GetAttributes")));
 }
 
 std::optional<int> AtspiClient::caretOffset(QueryDeadline& deadline, const AtspiRef& object) {

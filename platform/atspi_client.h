@@ -74,6 +74,9 @@ public:
     std::optional<QList<AtspiRef>> children(QueryDeadline& deadline, const AtspiRef& object);
     std::optional<AtspiRef> parent(QueryDeadline& deadline, const AtspiRef& object);
     std::optional<QMap<QString, QString>> attributes(QueryDeadline& deadline, const AtspiRef& object);
+    // Both questions sent before either answer is awaited: one wait on the application, not two.
+    std::pair<std::optional<uint>, std::optional<QMap<QString, QString>>>
+    roleAndAttributes(QueryDeadline& deadline, const AtspiRef& object);
     std::optional<int> caretOffset(QueryDeadline& deadline, const AtspiRef& object);
     // The characters from `start` up to `end` (exclusive).
     std::optional<QString> text(QueryDeadline& deadline, const AtspiRef& object, int start, int end);

@@ -305,19 +305,18 @@ bool FocusContextProvider::isSecureFieldFocused() {
     const std::optional<AtspiRef> element = focusedElement(deadline);
     // The element comes from the followed focus, but whether it is a password field is read on
     // every key: a field that a "show password" toggle turns back into one must fall silent at once.
-    const std::optional<uint> role = element ? m_client->role(deadline, *element) : std::nullopt;
+    // Browsers mark password inputs by attribute as well; both are asked at once, since the wait on
+    // the application is the price of every key of a shortcode.
+    const auto [role, attributes] = element ? m_client->roleAndAttributes(deadline, *element)
+                                            : decltype(m_client->roleAndAttributes(deadline, *element)){};
     // A window that names itself focused hides which of its fields has the keys.
     if (!role || *role == atspi::roleFrame || *role == atspi::roleApplication)
         return webContentUnknown(deadline);
-    bool secure = *role == atspi::rolePasswordText;
-    if (!secure) {
-        // Browsers mark password inputs by attribute as well.
-        const std::optional<QMap<QString, QString>> attributes = m_client->attributes(deadline, *element);
-        if (!attributes)
-            return webContentUnknown(deadline);
-        secure = attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
-    }
-    return secure;
+    if (*role == atspi::rolePasswordText)
+        return true;
+    if (!attributes)
+        return webContentUnknown(deadline);
+    return attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
 }
 
 std::optional<QRect> FocusContextProvider::caretRect() {
