@@ -53,7 +53,8 @@ const QList<Script> typing{
      [](Harness& h) { h.settings.setShowImmediatelyAfterColon(true); }},
     {"BareTriggerNotAsked", ":", ".", "", "token :", nullptr,
      [](Harness& h) { h.store.setUseCount("🎉", 3); }},
-    {"SelectionWrapsBack", ":smi<up><down><down><tab>", "....SSSS", "insert 4 😃 | record 😃"},
+    {"SelectionWrapsBack", ":smi<up><down><down><tab><done> :smi<up><tab>", "....SSSS.....SS",
+     "insert 4 😃 | record 😃 | insert 4 😺 | record 😺"},
     {"ArrowsWithoutPopoverEndTheToken", ":<up> :<down> :<left> :<right>", "...........", "", "idle"},
     // Tones.
     {"ToneClampsRight", ":wave<right*7>", ".....SSSSSSS", "", "panel 👋 @0 tone 5, token :wave",
