@@ -3,6 +3,7 @@
 
 #include "engine/autocomplete_coordinator.h"
 
+#include "engine/coordinator_transaction.h"
 #include "engine/panel_keys.h"
 #include "engine/text.h"
 

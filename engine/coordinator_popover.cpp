@@ -3,6 +3,8 @@
 
 #include "engine/autocomplete_coordinator.h"
 
+#include "engine/coordinator_transaction.h"
+
 #include <QPointer>
 
 namespace pimsel {
