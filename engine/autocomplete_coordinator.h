@@ -1,11 +1,14 @@
 #pragma once
 
+#include "engine/activation_policy.h"
 #include "engine/command_detector.h"
 #include "engine/emoji_entry.h"
 #include "engine/emoji_search_engine.h"
 #include "engine/input_event.h"
 #include "engine/ports.h"
+#include "engine/presentation_queue.h"
 #include "engine/settings_store.h"
+#include "engine/suggestion_session.h"
 #include "engine/token_buffer.h"
 
 #include <QElapsedTimer>
@@ -44,7 +47,7 @@ class AutocompleteCoordinator : public QObject, public InputEventHandler {
     Q_PROPERTY(bool isGiphyActive READ isGiphyActive NOTIFY stateChanged)
 
 public:
-    static constexpr int resultLimit = 6;
+    static constexpr int resultLimit = SuggestionSession::resultLimit;
     static constexpr int dismissalEraseDelayMs = 120;
 
     AutocompleteCoordinator(SettingsStore& settings, EmojiProviding& store, TokenBuffer& tokenBuffer,
@@ -65,14 +68,14 @@ public:
     // another application becomes active.
     void cancel();
 
-    bool isPanelActive() const { return m_isPanelActive; }
+    bool isPanelActive() const { return m_session.isShowing(); }
     bool isBrowserActive() const { return m_isBrowserActive; }
     bool isStickerSearchActive() const { return m_isStickerSearchActive; }
     bool isInserting() const { return m_isInserting; }
-    std::optional<ColonToken> currentToken() const { return m_currentToken; }
-    QList<EmojiEntry> results() const { return m_results; }
-    int selectedIndex() const { return m_selectedIndex; }
-    std::optional<int> focusedToneIndex() const { return m_focusedToneIndex; }
+    std::optional<ColonToken> currentToken() const { return m_session.token(); }
+    QList<EmojiEntry> results() const { return m_session.results(); }
+    int selectedIndex() const { return m_session.selectedIndex(); }
+    std::optional<int> focusedToneIndex() const { return m_session.focusedToneIndex(); }
     int pendingCommandLength() const { return m_pendingCommandLength; }
     bool isGiphyActive() const { return m_isGiphyActive; }
 
@@ -94,30 +97,18 @@ private:
     // nullopt: the key continues to the token logic; otherwise the swallow answer.
     std::optional<bool> handleCommandKey(KeyAction action, const QString& text,
                                          const std::optional<QString>& appId);
+    // The typing rules: the session answers, the coordinator carries the answer out.
     bool handleTokenKey(KeyAction action, const QString& text, bool canSwallow);
-    bool handleText(const QString& text, bool canSwallow);
 
     void update(const std::optional<ColonToken>& token);
     void refreshToneStrip();
-    void moveSelection(int delta);
-    bool moveTone(int delta);
-    SkinTone effectiveTone(const EmojiEntry& entry, std::optional<int> focusedTone) const;
-    int defaultTonePosition() const;
     void accept();
-    void performInsertion(const EmojiEntry& entry, int eraseCount, SkinTone tone, bool remember);
+    void performInsertion(const SuggestionSession::Commit& commit);
     void hide();
     void openBrowser();
 
-    // Work that may take long — the caret query, the first opening of a window, a write of the
-    // settings file — waits until the hook has the answer for the key at hand: until then the key
-    // is held and the user's keyboard with it. It runs on the next turn of the event loop, or
-    // before the next event is handled, whichever comes first, in the order it was asked for.
-    void afterAnswer(std::function<void()> work);
-    void runPendingWork();
-    // The popover is drawn from the state on the next turn of the event loop: keys read meanwhile
-    // change the state only, and the popover shows where they led.
-    void schedulePresentation();
-    void queueSettle();
+    // The popover (coordinator_popover.cpp), drawn from the session on the queue's turn of the
+    // event loop.
     void settle();
     void showPanel();
     // The caret is asked without waiting; the popover is shown where it was last learned in this
@@ -128,6 +119,7 @@ private:
     // Whether the popover on screen shows the state: presenter calls can then update it in place.
     bool isPresenterCurrent() const;
 
+    // The slash commands and their picker (coordinator_commands.cpp).
     bool hasStickerServices() const;
     bool isStickerCommandUsable() const;
     bool isGiphyCommandUsable() const;
@@ -151,14 +143,16 @@ private:
     void insertionFinished();
 
     QString trigger() const;
-    bool selectedEntryAcceptsTone() const;
 
     SettingsStore& m_settings;
     EmojiProviding& m_store;
     EmojiSearchEngine m_engine;
+    ActivationPolicy m_activation;
+    // The open shortcode; the popover shows exactly while it does.
+    SuggestionSession m_session;
+    PresentationQueue m_queue;
     TokenBuffer& m_tokenBuffer;
     FocusContextProviding& m_focus;
-    AppExclusionChecking& m_exclusions;
     SuggestionPresenting& m_suggestions;
     EmojiBrowserPresenting& m_browser;
     TokenReplacing& m_inserter;
@@ -169,10 +163,8 @@ private:
     QSet<QString> m_messagingAppIds;
     std::optional<StickerServices> m_stickerServices;
 
-    bool m_isPanelActive = false;
     bool m_isBrowserActive = false;
     bool m_isStickerSearchActive = false;
-    std::optional<ColonToken> m_currentToken;
     std::optional<quint64> m_tokenWindow; // where the open token was typed, where known
     // The token characters typed since a trigger about whose left side the field had no answer yet
     // (a window just opened, its accessibility still catching up); asked again on each of them.
@@ -182,9 +174,8 @@ private:
     TokenBuffer m_silenced{[this] { return trigger(); }};
     QElapsedTimer m_silencedSince;
     bool m_lastCheckFoundSecure = false;
-    QList<EmojiEntry> m_results;
-    // The rows the popover shows: clicks and hovers name its rows, which lag m_results while a
-    // presentation is pending.
+    // The rows the popover shows: clicks and hovers name its rows, which lag the session's results
+    // while a presentation is pending.
     QList<EmojiEntry> m_shownResults;
     bool m_isPanelShown = false;
     std::optional<QRect> m_shownAnchor;
@@ -195,9 +186,7 @@ private:
     quint64 m_caretSerial = 0;
     bool m_isCaretAsked = false;
     bool m_isCaretOutdated = false; // the field changed after the question went out
-    int m_selectedIndex = 0;
     bool m_isInserting = false;
-    std::optional<int> m_focusedToneIndex;
     // The row whose variants the tone strip shows. Hovering moves the selection without
     // redrawing the strip, so on the way to the strip the pointer crosses other rows;
     // a click on a variant must still pick the row the strip belongs to.
@@ -206,9 +195,6 @@ private:
     bool m_isGiphyActive = false;
 
     std::function<void()> m_catchUp;
-    QList<std::function<void()>> m_pendingWork;
-    bool m_presentationPending = false;
-    bool m_settleQueued = false;
     int m_transactionDepth = 0;
     SwallowableKeys m_announcedSwallowable;
 };

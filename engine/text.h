@@ -30,4 +30,15 @@ bool isControl(const QString& character);
 // `text` without its Cc/Cf scalars.
 QString withoutControls(const QString& text);
 
+// Calls `visit` with each user-perceived character of `text`, in order.
+template <typename Visit> void forEachCharacter(const QString& text, Visit&& visit) {
+    if (text.size() == 1 && !text[0].isSurrogate()) {
+        visit(text); // a plain keystroke: one BMP scalar is one character
+        return;
+    }
+    const QStringList characters = text::graphemeClusters(text);
+    for (const QString& character : characters)
+        visit(character);
+}
+
 } // namespace pimsel::text

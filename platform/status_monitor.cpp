@@ -5,7 +5,6 @@
 #include "platform/normalized_domain.h"
 
 #include <QTimer>
-#include <QUrl>
 
 namespace pimsel {
 
@@ -15,8 +14,8 @@ StatusMonitor::StatusMonitor(SettingsStore& settings, const AppExclusionChecking
     : QObject(parent)
     , m_settings(settings)
     , m_exclusions(exclusions)
-    , m_focus(focus)
     , m_applications(applications)
+    , m_policy(settings, exclusions, focus)
     , m_sitePollIntervalMs(sitePollIntervalMs) {
     // Queued: the switch's new value is delivered from the event loop, after the writer returns,
     // and nothing arrives once the monitor is gone.
@@ -50,39 +49,28 @@ void StatusMonitor::setInputLost(bool lost) {
     refresh();
 }
 
-ActivationStatus StatusMonitor::computeStatus(const std::optional<QString>& appId) {
-    if (!m_settings.enabled())
-        return ActivationStatus::disabledGlobally();
-    if (m_inputLost)
-        return ActivationStatus::inputLost();
-    if (!appId)
-        return ActivationStatus::active();
-    if (m_exclusions.isAppExcluded(appId)) {
-        const std::optional<QString> name = m_applications.displayName(*appId);
-        return ActivationStatus::disabledInApp(name && !name->isEmpty() ? *name : *appId);
-    }
-    if (m_exclusions.shouldCheckSite(appId)) {
-        const std::optional<QString> host = currentHost();
-        if (m_exclusions.isSiteDisabled(host)) {
-            if (const std::optional<QString> domain = normalizedDomain(host))
-                return ActivationStatus::disabledOnSite(*domain);
-        }
-    }
-    return ActivationStatus::active();
-}
-
 // The browser's address is not always readable (a page loading, the address bar focused in a
 // browser without accessibility for it); the last host read stands in until another application
 // or an empty website list makes it meaningless.
-std::optional<QString> StatusMonitor::currentHost() {
-    if (const std::optional<QUrl> url = m_focus.currentBrowserURL()) {
-        const QString host = url->host();
-        if (!host.isEmpty()) {
-            m_lastKnownHost = host;
-            return host;
-        }
+ActivationStatus StatusMonitor::computeStatus(const std::optional<QString>& appId) {
+    switch (m_policy.verdict(appId, m_inputLost, &m_lastKnownHost)) {
+    case ActivationPolicy::Verdict::disabledGlobally:
+        return ActivationStatus::disabledGlobally();
+    case ActivationPolicy::Verdict::inputLost:
+        return ActivationStatus::inputLost();
+    case ActivationPolicy::Verdict::appExcluded: {
+        const QString id = appId.value_or(QString());
+        const std::optional<QString> name = m_applications.displayName(id);
+        return ActivationStatus::disabledInApp(name && !name->isEmpty() ? *name : id);
     }
-    return m_lastKnownHost;
+    case ActivationPolicy::Verdict::siteDisabled:
+        if (const std::optional<QString> domain = normalizedDomain(m_lastKnownHost))
+            return ActivationStatus::disabledOnSite(*domain);
+        break;
+    case ActivationPolicy::Verdict::active:
+        break;
+    }
+    return ActivationStatus::active();
 }
 
 void StatusMonitor::updateSitePoll() {

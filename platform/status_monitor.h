@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/activation_policy.h"
 #include "engine/ports.h"
 #include "platform/activation_status.h"
 
@@ -45,13 +46,12 @@ Q_SIGNALS:
 
 private:
     ActivationStatus computeStatus(const std::optional<QString>& appId);
-    std::optional<QString> currentHost();
     void updateSitePoll();
 
     SettingsStore& m_settings;
     const AppExclusionChecking& m_exclusions;
-    FocusContextProviding& m_focus;
     ApplicationWatching& m_applications;
+    ActivationPolicy m_policy;
     ActivationStatus m_status;
     QTimer* m_siteTimer = nullptr;
     std::optional<QString> m_lastKnownHost;
