@@ -111,7 +111,9 @@ bool PimselProcess::waitForHook() {
 }
 
 bool PimselProcess::waitForOutput(const QString& fragment, std::chrono::milliseconds patience) {
-    pumpUntil([&] { return output().contains(fragment) || !isRunning(); }, patience);
+    // A process that is still starting is not running yet, and has not ended either.
+    pumpUntil([&] { return output().contains(fragment) || process_.state() == QProcess::NotRunning; },
+              patience);
     return output().contains(fragment);
 }
 
