@@ -46,6 +46,7 @@ bool PageServer::wasRequested(const QString& page) {
 
 ChromiumBrowser::ChromiumBrowser(const QUrl& page, QStringList wrapper,
                                  const QProcessEnvironment& environment) {
+    wrapped_ = !wrapper.isEmpty();
     wrapper << QStringLiteral("chromium") << QStringLiteral("--no-sandbox")
             << QStringLiteral("--user-data-dir=") + profile_.path() << QStringLiteral("--no-first-run")
             << QStringLiteral("--disable-background-networking")
@@ -53,19 +54,22 @@ ChromiumBrowser::ChromiumBrowser(const QUrl& page, QStringList wrapper,
             << QStringLiteral("--disable-gpu") << QStringLiteral("--no-default-browser-check")
             << QStringLiteral("--password-store=basic") << page.toString();
     process_.setProcessEnvironment(environment);
-    // A group of its own, so the browser goes with its wrapper.
-    process_.setChildProcessModifier([] { ::setsid(); });
+    // A wrapped browser gets a group of its own, so that it goes with its wrapper. A browser of its
+    // own is asked to quit and shuts its helpers down itself: with the whole group killed at once,
+    // the next browser's input inside a frame was never seen focused.
+    if (wrapped_)
+        process_.setChildProcessModifier([] { ::setsid(); });
     process_.start(wrapper.takeFirst(), wrapper);
     process_.waitForStarted(10000);
 }
 
 ChromiumBrowser::~ChromiumBrowser() {
-    const auto group = static_cast<pid_t>(process_.processId());
-    if (group <= 0)
+    const auto pid = static_cast<pid_t>(process_.processId());
+    if (pid <= 0)
         return;
-    ::kill(-group, SIGTERM);
+    ::kill(wrapped_ ? -pid : pid, SIGTERM);
     if (!process_.waitForFinished(10000))
-        ::kill(-group, SIGKILL);
+        ::kill(wrapped_ ? -pid : pid, SIGKILL);
     process_.waitForFinished(2000);
 }
 

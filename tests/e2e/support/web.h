@@ -44,6 +44,7 @@ public:
 private:
     QTemporaryDir profile_;
     QProcess process_;
+    bool wrapped_ = false;
 };
 
 } // namespace pimsel::e2e
