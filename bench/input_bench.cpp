@@ -3,7 +3,7 @@
 // Each benchmark reports the p50 and p95 of its iterations as counters (milliseconds).
 // Without a display it reports that and runs nothing.
 #include "platform/event_tap_manager.h"
-#include "tests/e2e/typist.h"
+#include "tests/e2e/support/typist.h"
 
 #include <benchmark/benchmark.h>
 

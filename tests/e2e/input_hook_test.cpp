@@ -4,7 +4,7 @@
 #include "platform/keyboard_synthesizer.h"
 #include "tests/e2e/support/input_fixture.h"
 #include "tests/e2e/support/target_app.h"
-#include "tests/e2e/typist.h"
+#include "tests/e2e/support/typist.h"
 
 #include <QProcess>
 
@@ -44,24 +44,10 @@ protected:
     std::unique_ptr<Typist> typist;
 };
 
-TEST_P(InputHook, SwallowedTabNeverReachesTheFieldAndEachKeyIsHandedOverOnce) {
-    handler.keys.insert(KeyAction::tab);
-    handler.decide = [](const InputEvent& e) { return e.action == KeyAction::tab; };
-    tap.refreshGrabs();
-    EXPECT_GT(tap.heldGrabCount(), 0);
-
-    whileUserTypes([&] {
-        typist->type("a");
-        typist->key("Tab");
-        typist->type("b");
-    });
-    EXPECT_EQ(field("ab"), "ab");
-    EXPECT_TRUE(pumpUntil([&] { return handler.script() == "a[tab]b"; })) << handler.script().toStdString();
-    pump(std::chrono::milliseconds(100));
-    EXPECT_EQ(handler.script().toStdString(), "a[tab]b") << "the raw and the grabbed press are one key";
-}
-
-TEST_P(InputHook, GrabsFollowTheHandlersStateAfterEveryEvent) {
+// The first Tab is swallowed and never reaches the field; the second, passed once the handler no
+// longer wants it, moves the focus on as the field does with it, so "c" lands elsewhere. The raw
+// and the grabbed press of a key are one key to the handler.
+TEST_P(InputHook, GrabsFollowTheHandlersStateAndEachKeyIsHandedOverOnce) {
     // Like the coordinator: Tab is swallowable only until it has been used once.
     handler.keys.insert(KeyAction::tab);
     handler.decide = [this](const InputEvent& e) {
@@ -71,6 +57,7 @@ TEST_P(InputHook, GrabsFollowTheHandlersStateAfterEveryEvent) {
         return swallow;
     };
     tap.refreshGrabs();
+    EXPECT_GT(tap.heldGrabCount(), 0);
     whileUserTypes([&] {
         typist->type("a");
         typist->key("Tab");
@@ -80,7 +67,8 @@ TEST_P(InputHook, GrabsFollowTheHandlersStateAfterEveryEvent) {
     });
     EXPECT_TRUE(pumpUntil([&] { return handler.script() == "a[tab]b[tab]c"; }))
         << handler.script().toStdString();
-    EXPECT_EQ(app->settledText().toStdString(), "ab") << "the second Tab moved the focus on";
+    EXPECT_EQ(app->settledText().toStdString(), "ab");
+    EXPECT_EQ(handler.script().toStdString(), "a[tab]b[tab]c");
     EXPECT_EQ(tap.heldGrabCount(), 0);
 }
 
@@ -115,20 +103,6 @@ TEST_P(InputHook, SwallowsExactlyTheKeysTheHandlerMaySwallow) {
         whileUserTypes([&] { typist->type(c.typed); });
         EXPECT_EQ(app->settledText().toStdString(), c.field);
     }
-}
-
-TEST_P(InputHook, PassedTabDoesWhatTheFieldDoesWithIt) {
-    handler.keys.insert(KeyAction::tab);
-    handler.decide = [](const InputEvent&) { return false; };
-    tap.refreshGrabs();
-    whileUserTypes([&] {
-        typist->type("a");
-        typist->key("Tab");
-        typist->type("b");
-    });
-    // Both toolkits move the focus on to the button, so the "b" lands there and not in the field.
-    EXPECT_TRUE(pumpUntil([&] { return handler.script() == "a[tab]b"; })) << handler.script().toStdString();
-    EXPECT_EQ(app->settledText().toStdString(), "a");
 }
 
 TEST_P(InputHook, KeysTypedWhileASwallowedKeyIsHeldAreNotLost) {
@@ -192,7 +166,7 @@ TEST_P(InputHook, AClickIsHandedOverWithThePointerPosition) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, InputHook, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
-                         [](const auto& info) { return TargetApp::kindName(info.param).toStdString(); });
+                         targetName);
 
 TEST(InputHookLifecycle, ASecondStartInstallsNothingNew) {
     LogRecorder log;

@@ -1,14 +1,9 @@
 // Long run of token replacements (not part of the default suite; `make soak`): 200 insertions
 // alternating between a GTK and a Qt field while another application's rich clipboard is on loan.
 // Every field must read right after every cycle and the clipboard must come back byte for byte.
-#include "platform/clipboard_manager.h"
-#include "platform/event_tap_manager.h"
-#include "platform/insertion_controller.h"
-#include "platform/keyboard_synthesizer.h"
 #include "tests/e2e/support/clipboard_support.h"
-#include "tests/e2e/support/input_fixture.h"
 #include "tests/e2e/support/target_app.h"
-#include "tests/e2e/typist.h"
+#include "tests/e2e/support/typist.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +18,8 @@ TEST(InsertionSoak, TwoHundredReplacementsKeepFieldsAndClipboardIntact) {
                                QStringLiteral("❤️"), QStringLiteral("👩‍💻")};
 
     ScriptedHandler handler;
-    EventTapManager tap;
-    tap.setHandler(&handler);
-    ASSERT_TRUE(tap.start());
-    KeyboardSynthesizer synthesizer(tap.ownEvents());
-    ClipboardManager clipboard;
-    InsertionController inserter(synthesizer, clipboard);
+    InsertionPath path(&handler);
+    ASSERT_TRUE(path.started);
 
     ClipboardOwner owner;
     ASSERT_TRUE(owner.ready);
@@ -60,10 +51,8 @@ TEST(InsertionSoak, TwoHundredReplacementsKeepFieldsAndClipboardIntact) {
             expected[which] = app.text();
             continue;
         }
-        bool completed = false;
         const QString& insert = emoji[cycle % emoji.size()];
-        inserter.replaceToken(4, insert, [&] { completed = true; });
-        ASSERT_TRUE(pumpUntil([&] { return completed; })) << "cycle " << cycle;
+        ASSERT_TRUE(path.replace(4, insert)) << "cycle " << cycle;
         expected[which] += insert;
         const QString now = app.waitForText(expected[which]);
         if (now != expected[which]) {
@@ -75,7 +64,7 @@ TEST(InsertionSoak, TwoHundredReplacementsKeepFieldsAndClipboardIntact) {
     }
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(dumpClipboard().toStdString(), before.toStdString());
-    EXPECT_EQ(tap.ownEvents()->pendingCount(), 0u);
+    EXPECT_EQ(path.tap.ownEvents()->pendingCount(), 0u);
     pump(std::chrono::milliseconds(100));
     EXPECT_EQ(handler.script().count(QStringLiteral(":smi")), cycles)
         << "only the user's keys were handed over: " << handler.script().toStdString();

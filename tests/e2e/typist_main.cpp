@@ -2,7 +2,7 @@
 //   typist [--window XID] type TEXT | key COMBO | press KEY | release KEY | click X Y [BUTTON] | remove
 // Several commands may follow one another; without --window the active window gets the keys. The typist's
 // master device is kept between invocations; "remove" takes it away.
-#include "tests/e2e/typist.h"
+#include "tests/e2e/support/typist.h"
 
 #include <cctype>
 #include <cstdio>

@@ -2,6 +2,8 @@
 //   screenshot FILE [--window XID [--below PIXELS]]
 // With --window, the picture takes the window with a small margin and PIXELS more below it, where
 // a popover under the caret shows.
+#include "platform/xcb_handles.h"
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
@@ -12,30 +14,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <optional>
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-struct Disconnect {
-    void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
-};
-
 // The window's rectangle on the root window, without the window manager's frame.
 std::optional<QRect> windowRect(xcb_window_t window) {
-    const std::unique_ptr<xcb_connection_t, Disconnect> c(xcb_connect(nullptr, nullptr));
-    if (xcb_connection_has_error(c.get()))
+    const pimsel::xcb::Connection c(nullptr);
+    if (!c)
         return std::nullopt;
-    const std::unique_ptr<xcb_get_geometry_reply_t, FreeDeleter> geometry(
-        xcb_get_geometry_reply(c.get(), xcb_get_geometry(c.get(), window), nullptr));
+    const auto geometry = pimsel::xcb::reply<xcb_get_geometry_reply_t>(c.get(), xcb_get_geometry_reply,
+                                                                       xcb_get_geometry(c.get(), window));
     if (!geometry)
         return std::nullopt;
-    const std::unique_ptr<xcb_translate_coordinates_reply_t, FreeDeleter> origin(
-        xcb_translate_coordinates_reply(
-            c.get(), xcb_translate_coordinates(c.get(), window, geometry->root, 0, 0), nullptr));
+    const auto origin = pimsel::xcb::reply<xcb_translate_coordinates_reply_t>(
+        c.get(), xcb_translate_coordinates_reply,
+        xcb_translate_coordinates(c.get(), window, geometry->root, 0, 0));
     if (!origin)
         return std::nullopt;
     return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);

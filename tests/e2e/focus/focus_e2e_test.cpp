@@ -1,13 +1,14 @@
 // The focus questions and the frontmost application against real GTK, Qt and Chromium windows in
 // the test desktop.
 
-#include "focus_e2e_support.h"
 #include "platform/atspi_client.h"
 #include "platform/focus_context_provider.h"
 #include "platform/frontmost_application.h"
 #include "platform/permissions_controller.h"
+#include "tests/e2e/support/desktop.h"
+#include "tests/e2e/support/target_app.h"
+#include "tests/e2e/support/typist.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -20,103 +21,83 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <cstdio>
-
-// Readable failure messages.
-void PrintTo(const QUrl& url, std::ostream* os) {
-    *os << url.toString().toStdString();
-}
-void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 using namespace pimsel;
 using namespace pimsel::e2e;
 
 namespace {
 
-constexpr std::uint32_t keyHome = 0xff50;
-constexpr std::uint32_t keyRight = 0xff53;
-constexpr uint roleEntry = 79;
+using namespace std::chrono_literals;
+using Kind = TargetApp::Kind;
 
-enum class Toolkit { gtk, qt };
-
-std::unique_ptr<Target> startTarget(Toolkit toolkit, const QStringList& arguments) {
-    return toolkit == Toolkit::gtk ? startGtkTarget(arguments) : startQtTarget(arguments);
-}
-
-const char* toolkitName(Toolkit toolkit) {
-    return toolkit == Toolkit::gtk ? "GTK" : "Qt";
+std::unique_ptr<TargetApp> startTarget(Kind kind, const QStringList& arguments) {
+    auto target = std::make_unique<TargetApp>(kind, arguments);
+    EXPECT_TRUE(target->isReady()) << target->diagnostics().toStdString();
+    return target;
 }
 
 class FocusTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(frontmost.hasDisplay()) << "no X display"; }
+    void SetUp() override {
+        ASSERT_TRUE(frontmost.hasDisplay()) << "no X display";
+        ASSERT_TRUE(keys.isReady()) << keys.error();
+    }
 
     // The target's window is active and its focused field is visible on the accessibility bus.
-    void bringUp(const Target& target) {
-        ASSERT_TRUE(waitUntil([&] { return frontmost.activeProcessId() == target.pid(); }))
+    void bringUp(const TargetApp& target) {
+        ASSERT_TRUE(target.isReady());
+        ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == target.pid(); }, 10s))
             << "the target window never became active";
-        ASSERT_TRUE(waitUntil([&] { return focus.focusedElement().has_value(); }))
+        ASSERT_TRUE(pumpUntil([&] { return focus.focusedElement().has_value(); }, 10s))
             << "no focused element found for pid " << target.pid();
+    }
+    // Keys on the session's own keyboard, to whatever has its focus.
+    void press(const std::string& key, int count = 1) {
+        for (int i = 0; i < count; ++i)
+            keys.key(key);
+        keys.sync();
     }
 
     FrontmostApplication frontmost;
     FocusContextProvider focus{frontmost.activeWindowSource()};
+    Typist keys{nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core};
 };
 
 // ---------------------------------------------------------------------------------------------
 // Password fields
 
-struct SecureCase {
-    Toolkit toolkit;
-    bool password;
-};
+// An ordinary field is not secure: the caret test checks that on the same toolkits.
+class SecureFieldTest : public FocusTest, public ::testing::WithParamInterface<Kind> {};
 
-class SecureFieldTest : public FocusTest, public ::testing::WithParamInterface<SecureCase> {};
-
-TEST_P(SecureFieldTest, OnlyPasswordFieldsCountAsSecure) {
-    const SecureCase c = GetParam();
-    QStringList arguments{QStringLiteral("--text"), QStringLiteral("secret words")};
-    if (c.password)
-        arguments << QStringLiteral("--password");
-    const auto target = startTarget(c.toolkit, arguments);
-    ASSERT_NE(target, nullptr);
+TEST_P(SecureFieldTest, PasswordFieldsCountAsSecure) {
+    const auto target = startTarget(
+        GetParam(), {QStringLiteral("--text"), QStringLiteral("secret words"), QStringLiteral("--password")});
     bringUp(*target);
-    EXPECT_EQ(focus.isSecureFieldFocused(), c.password) << toolkitName(c.toolkit);
+    EXPECT_TRUE(focus.isSecureFieldFocused());
     // A password field still says where its caret is (the field itself at worst).
     EXPECT_TRUE(focus.caretRect().has_value());
 }
 
-INSTANTIATE_TEST_SUITE_P(Toolkits, SecureFieldTest,
-                         ::testing::Values(SecureCase{Toolkit::gtk, true}, SecureCase{Toolkit::gtk, false},
-                                           SecureCase{Toolkit::qt, true}, SecureCase{Toolkit::qt, false}),
-                         [](const auto& info) {
-                             return std::string(toolkitName(info.param.toolkit)) +
-                                    (info.param.password ? "Password" : "Plain");
-                         });
+INSTANTIATE_TEST_SUITE_P(Toolkits, SecureFieldTest, ::testing::Values(Kind::gtk, Kind::qt), targetName);
 
 // The answer follows the focus from a password field to an ordinary one and back, with nothing
 // asked twice from a stale element; and in a new window of another application at once.
 TEST_F(FocusTest, PasswordAnswerFollowsTheFocusAcrossFieldsAndWindows) {
-    constexpr std::uint32_t keyTab = 0xff09;
-    const auto login = startGtkTarget({QStringLiteral("--password"), QStringLiteral("--plain-after")});
-    ASSERT_NE(login, nullptr);
+    const auto login =
+        startTarget(Kind::gtk, {QStringLiteral("--password"), QStringLiteral("--plain-after")});
     bringUp(*login);
     ASSERT_TRUE(focus.isSecureFieldFocused());
     for (int round = 0; round < 2; ++round) {
-        pressKey(keyTab);
-        EXPECT_TRUE(waitUntil([&] { return focus.isFollowingFocus() && !focus.isSecureFieldFocused(); }))
+        press("Tab");
+        EXPECT_TRUE(pumpUntil([&] { return focus.isFollowingFocus() && !focus.isSecureFieldFocused(); }))
             << "round " << round << ": still silent in the ordinary entry";
         EXPECT_EQ(focus.textBeforeCaret(2), QString()) << "the ordinary entry is empty";
-        pressKey(keyTab, 2); // past the button, round to the first entry
-        EXPECT_TRUE(waitUntil([&] { return focus.isFollowingFocus() && focus.isSecureFieldFocused(); }))
+        press("Tab", 2); // past the button, round to the first entry
+        EXPECT_TRUE(pumpUntil([&] { return focus.isFollowingFocus() && focus.isSecureFieldFocused(); }))
             << "round " << round << ": the password entry was not recognised again";
     }
-    const auto plain = startGtkTarget({QStringLiteral("--text"), QStringLiteral("ab c")});
-    ASSERT_NE(plain, nullptr);
+    const auto plain = startTarget(Kind::gtk, {QStringLiteral("--text"), QStringLiteral("ab c")});
     bringUp(*plain);
     EXPECT_FALSE(focus.isSecureFieldFocused());
     EXPECT_EQ(focus.textBeforeCaret(2), QStringLiteral(" c"));
@@ -125,7 +106,7 @@ TEST_F(FocusTest, PasswordAnswerFollowsTheFocusAcrossFieldsAndWindows) {
 // ---------------------------------------------------------------------------------------------
 // Caret rectangle
 
-class CaretTest : public FocusTest, public ::testing::WithParamInterface<Toolkit> {
+class CaretTest : public FocusTest, public ::testing::WithParamInterface<Kind> {
 protected:
     void expectInside(const QRect& caret, const QRect& window, const char* where) {
         EXPECT_GT(caret.height(), 0) << where;
@@ -136,61 +117,58 @@ protected:
     }
 };
 
-TEST_P(CaretTest, CaretLiesInsideTheFieldsWindowAndFollowsTheText) {
+TEST_P(CaretTest, CaretLiesInsideTheFieldsWindowAndFollowsTheTextToAnEmptyField) {
     const auto target =
         startTarget(GetParam(), {QStringLiteral("--text"), QStringLiteral("hello caret world")});
-    ASSERT_NE(target, nullptr);
     bringUp(*target);
-    const std::optional<QRect> window = windowGeometry(target->window());
+    EXPECT_FALSE(focus.isSecureFieldFocused()) << "an ordinary field counts as secure";
+    const std::optional<QRect> window = XView().rootGeometry(target->window());
     ASSERT_TRUE(window.has_value());
 
     // Focusing a field with text leaves the caret at its end.
     std::optional<QRect> end;
-    ASSERT_TRUE(waitUntil([&] { return (end = focus.caretRect()).has_value(); }));
+    ASSERT_TRUE(pumpUntil([&] { return (end = focus.caretRect()).has_value(); }));
     expectInside(*end, *window, "end of text");
 
-    pressKey(keyHome);
+    press("Home");
     std::optional<QRect> start;
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(pumpUntil([&] {
         start = focus.caretRect();
         return start && start->x() < end->x();
     })) << "the caret did not move left after Home";
     expectInside(*start, *window, "start of text");
 
-    pressKey(keyRight, 5);
+    press("Right", 5);
     std::optional<QRect> middle;
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(pumpUntil([&] {
         middle = focus.caretRect();
         return middle && middle->x() > start->x();
     })) << "the caret did not follow Right";
     expectInside(*middle, *window, "mid-text");
     EXPECT_LT(middle->x(), end->x());
     EXPECT_EQ(middle->y(), start->y()); // one line
+
+    // An empty field has no character to take a box from: the caret is still inside the window.
+    press("ctrl+a");
+    press("BackSpace");
+    ASSERT_EQ(target->waitForText(QString()).toStdString(), "");
+    std::optional<QRect> empty;
+    ASSERT_TRUE(pumpUntil([&] {
+        return (empty = focus.caretRect()).has_value() && empty->x() < middle->x();
+    })) << "no caret at the start of the emptied field";
+    expectInside(*empty, *window, "empty field");
 }
 
-TEST_P(CaretTest, EmptyFieldGivesACaretInsideTheWindow) {
-    const auto target = startTarget(GetParam(), {});
-    ASSERT_NE(target, nullptr);
-    bringUp(*target);
-    const std::optional<QRect> window = windowGeometry(target->window());
-    ASSERT_TRUE(window.has_value());
-    std::optional<QRect> caret;
-    ASSERT_TRUE(waitUntil([&] { return (caret = focus.caretRect()).has_value(); }));
-    expectInside(*caret, *window, "empty field");
-}
-
-INSTANTIATE_TEST_SUITE_P(Toolkits, CaretTest, ::testing::Values(Toolkit::gtk, Toolkit::qt),
-                         [](const auto& info) { return std::string(toolkitName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Toolkits, CaretTest, ::testing::Values(Kind::gtk, Kind::qt), targetName);
 
 // ---------------------------------------------------------------------------------------------
 // Unresponsive application
 
 TEST_F(FocusTest, FrozenApplicationCostsOneBoundedWaitAndGivesNeutralAnswers) {
     const auto target =
-        startGtkTarget({QStringLiteral("--password"), QStringLiteral("--text"), QStringLiteral("x")});
-    ASSERT_NE(target, nullptr);
+        startTarget(Kind::gtk, {QStringLiteral("--password"), QStringLiteral("--text"), QStringLiteral("x")});
     bringUp(*target);
-    ASSERT_TRUE(waitUntil([&] { return focus.isSecureFieldFocused() && focus.isFollowingFocus(); }));
+    ASSERT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocused() && focus.isFollowingFocus(); }));
 
     target->stop();
     const auto timed = [](const std::function<void()>& query) {
@@ -217,7 +195,7 @@ TEST_F(FocusTest, FrozenApplicationCostsOneBoundedWaitAndGivesNeutralAnswers) {
     EXPECT_LT(urlMs, 1000);
 
     target->resume();
-    EXPECT_TRUE(waitUntil([&] { return focus.isSecureFieldFocused(); }))
+    EXPECT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocused(); }))
         << "answers did not come back after the application woke up";
 }
 
@@ -240,42 +218,37 @@ TEST(FrontmostApplicationTest, IdentifiesTheActiveWindowsApplicationAndAnnounces
     QObject::connect(&frontmost, &FrontmostApplication::frontmostApplicationChanged,
                      [&](const QString& id) { announced.append(id); });
 
-    const auto gtk = startGtkTarget({QStringLiteral("--title"), QStringLiteral("first")});
-    ASSERT_NE(gtk, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return frontmost.activeProcessId() == gtk->pid(); }));
+    const auto gtk = startTarget(Kind::gtk, {QStringLiteral("--title"), QStringLiteral("first")});
+    ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == gtk->pid(); }));
     EXPECT_EQ(frontmost.activeWindow(), gtk->window());
     // No desktop entry and no GTK application id: the lower-cased window class.
     EXPECT_EQ(frontmost.frontmostApplicationId(), QStringLiteral("gtk_entry.py"));
     EXPECT_EQ(frontmost.displayName(QStringLiteral("gtk_entry.py")), QStringLiteral("Gtk_entry.py"));
-    ASSERT_TRUE(waitUntil([&] { return announced.contains(QStringLiteral("gtk_entry.py")); }));
+    ASSERT_TRUE(pumpUntil([&] { return announced.contains(QStringLiteral("gtk_entry.py")); }));
 
-    const auto qt = startQtTarget({QStringLiteral("--title"), QStringLiteral("second")});
-    ASSERT_NE(qt, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return frontmost.activeProcessId() == qt->pid(); }));
+    const auto qt = startTarget(Kind::qt, {QStringLiteral("--title"), QStringLiteral("second")});
+    ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == qt->pid(); }));
     EXPECT_EQ(frontmost.frontmostApplicationId(), QStringLiteral("org.example.FieldTarget"));
     EXPECT_EQ(frontmost.displayName(QStringLiteral("org.example.FieldTarget")),
               QStringLiteral("Field Target"));
     EXPECT_EQ(frontmost.activeWindow(), qt->window());
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(pumpUntil([&] {
         return !announced.isEmpty() && announced.last() == QStringLiteral("org.example.FieldTarget");
     }));
 
     // Back to the first window the way the panels do it.
     announced.clear();
     frontmost.activateWindow(gtk->window());
-    ASSERT_TRUE(waitUntil([&] { return frontmost.activeProcessId() == gtk->pid(); }))
+    ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == gtk->pid(); }))
         << "activateWindow did not bring the first window back";
     EXPECT_EQ(frontmost.activeWindow(), gtk->window());
-    EXPECT_TRUE(waitUntil([&] { return announced == QStringList{QStringLiteral("gtk_entry.py")}; }))
+    EXPECT_TRUE(pumpUntil([&] { return announced == QStringList{QStringLiteral("gtk_entry.py")}; }))
         << announced.join(u',').toStdString();
 
     // A second window of the same application is no switch.
-    const auto gtk2 = startGtkTarget({QStringLiteral("--title"), QStringLiteral("third")});
-    ASSERT_NE(gtk2, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return frontmost.activeProcessId() == gtk2->pid(); }));
-    QElapsedTimer settle;
-    settle.start();
-    waitUntil([&] { return settle.elapsed() > 300; });
+    const auto gtk2 = startTarget(Kind::gtk, {QStringLiteral("--title"), QStringLiteral("third")});
+    ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == gtk2->pid(); }));
+    pump(300ms);
     EXPECT_EQ(announced, QStringList{QStringLiteral("gtk_entry.py")});
 }
 
@@ -317,10 +290,9 @@ TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
 // Without an accessibility bus (run with a broken or a bare session bus)
 
 TEST(NoAccessibilityBus, NeutralAnswersQuicklyAndNoCrash) {
-    const auto target = startGtkTarget({QStringLiteral("--password")});
-    ASSERT_NE(target, nullptr);
+    const auto target = startTarget(Kind::gtk, {QStringLiteral("--password")});
     FrontmostApplication frontmost;
-    ASSERT_TRUE(waitUntil([&] { return frontmost.activeProcessId() == target->pid(); }));
+    ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == target->pid(); }));
     FocusContextProvider focus(frontmost.activeWindowSource());
     for (int round = 0; round < 3; ++round) {
         QElapsedTimer clock;
@@ -335,9 +307,3 @@ TEST(NoAccessibilityBus, NeutralAnswersQuicklyAndNoCrash) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,7 +1,12 @@
 #pragma once
 
-// The clipboard as other applications see it, and another application that owns it.
+// The clipboard as other applications see it, another application that owns it, and the insertion
+// path that borrows it, built as the application builds it.
 
+#include "platform/clipboard_manager.h"
+#include "platform/event_tap_manager.h"
+#include "platform/insertion_controller.h"
+#include "platform/keyboard_synthesizer.h"
 #include "tests/e2e/support/input_fixture.h"
 
 #include <QBuffer>
@@ -15,6 +20,28 @@
 #include <csignal>
 
 namespace pimsel::e2e {
+
+// The hook, its synthesizer, the clipboard and the inserter on them; the hook started, handing the
+// user's keys to `handler`.
+struct InsertionPath {
+    explicit InsertionPath(InputEventHandler* handler = nullptr) {
+        tap.setHandler(handler);
+        started = tap.start();
+    }
+    // Runs one replacement and waits for its completion; true when it completed.
+    bool replace(int eraseCount, const QString& text) {
+        bool completed = false;
+        inserter->replaceToken(eraseCount, text, [&] { completed = true; });
+        return pumpUntil([&] { return completed; });
+    }
+
+    EventTapManager tap;
+    bool started = false;
+    KeyboardSynthesizer synthesizer{tap.ownEvents()};
+    ClipboardManager clipboard;
+    std::unique_ptr<InsertionController> inserter =
+        std::make_unique<InsertionController>(synthesizer, clipboard);
+};
 
 // The clipboard as another application sees it: format, size and digest of every format.
 inline QString dumpClipboard() {

@@ -1,20 +1,18 @@
 #pragma once
 
-// Shared pieces of the input-layer desktop tests: a scriptable handler, a log recorder and a way to
-// let the "user" type on a thread of its own while the main thread keeps serving the hook.
+// The input-layer desktop tests drive the hook inside this process: a scriptable handler and a log
+// recorder, on top of the desktop fixture.
 
 #include "engine/input_event.h"
+#include "tests/e2e/support/desktop.h"
 
-#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QThread>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace pimsel::e2e {
@@ -98,37 +96,5 @@ private:
     std::vector<Line> lines_;
     QtMessageHandler previous_ = nullptr;
 };
-
-// Runs `user` on a thread of its own and keeps the main thread's event loop going until it is done.
-inline void whileUserTypes(const std::function<void()>& user) {
-    std::atomic<bool> done{false};
-    std::thread thread([&] {
-        user();
-        done = true;
-    });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    thread.join();
-}
-
-// Keeps the event loop going for `duration`.
-inline void pump(std::chrono::milliseconds duration) {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
-
-// Keeps the event loop going until `condition` holds or `patience` ran out; returns the condition.
-inline bool pumpUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds patience = std::chrono::seconds(4)) {
-    const auto end = std::chrono::steady_clock::now() + patience;
-    while (!condition() && std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return condition();
-}
 
 } // namespace pimsel::e2e

@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QThread>
 
+#include <csignal>
+
 namespace pimsel::e2e {
 
-TargetApp::TargetApp(Kind kind, QStringList extraArgs)
+TargetApp::TargetApp(Kind kind, QStringList extraArgs, const QString& script)
     : kind_(kind)
     , process_(std::make_unique<QProcess>()) {
     outPath_ = dir_.filePath(QStringLiteral("field.txt"));
@@ -18,7 +20,8 @@ TargetApp::TargetApp(Kind kind, QStringList extraArgs)
         program = QStringLiteral(PIMSEL_E2E_QT_FIELD);
     } else if (kind == Kind::gtk) {
         program = QStringLiteral("/usr/bin/python3");
-        args << QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py");
+        // The system interpreter: the GTK bindings are a Debian package.
+        args << (script.isEmpty() ? gtkScript() : script);
     } else {
         program = QStringLiteral("/usr/bin/python3");
         args << QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/browser_page.py")
@@ -31,7 +34,7 @@ TargetApp::TargetApp(Kind kind, QStringList extraArgs)
         diagnostics_ = QStringLiteral("could not start ") + program;
         return;
     }
-    QDeadlineTimer deadline(isBrowser() ? 60000 : 10000);
+    QDeadlineTimer deadline(isBrowser() ? 60000 : 20000);
     QByteArray seen;
     while (!deadline.hasExpired() && process_->state() == QProcess::Running) {
         if (!process_->canReadLine())
@@ -50,6 +53,8 @@ TargetApp::TargetApp(Kind kind, QStringList extraArgs)
 }
 
 TargetApp::~TargetApp() {
+    if (stopped_)
+        resume();
     if (process_->state() != QProcess::NotRunning) {
         process_->terminate();
         if (!process_->waitForFinished(3000)) {
@@ -57,6 +62,16 @@ TargetApp::~TargetApp() {
             process_->waitForFinished(1000);
         }
     }
+}
+
+void TargetApp::stop() {
+    ::kill(pid_t(pid()), SIGSTOP);
+    stopped_ = true;
+}
+
+void TargetApp::resume() {
+    ::kill(pid_t(pid()), SIGCONT);
+    stopped_ = false;
 }
 
 namespace {

@@ -3,7 +3,8 @@
 // Starts one of the target applications (a GTK entry, a Qt line edit or a page's input in Chromium
 // or Firefox) and reads its field back from the file the application mirrors its text into,
 // independently of anything under test. With "--login" (GTK and the browsers) a password field
-// comes first and has the focus; the ordinary field follows it.
+// comes first and has the focus; the ordinary field follows it. `script` runs a copy of the GTK
+// target under a program name of its own.
 
 #include <QProcess>
 #include <QString>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace pimsel::e2e {
 
@@ -20,13 +22,17 @@ class TargetApp {
 public:
     enum class Kind { gtk, qt, chromium, firefox };
 
-    explicit TargetApp(Kind kind, QStringList extraArgs = {});
+    explicit TargetApp(Kind kind, QStringList extraArgs = {}, const QString& script = {});
     ~TargetApp();
     TargetApp(const TargetApp&) = delete;
     TargetApp& operator=(const TargetApp&) = delete;
 
     bool isReady() const { return window_ != 0; }
     std::uint32_t window() const { return window_; }
+    qint64 pid() const { return process_->processId(); }
+    // SIGSTOP and SIGCONT: a hung application, and one that answers again.
+    void stop();
+    void resume();
     Kind kind() const { return kind_; }
     bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
     QString name() const { return kindName(kind_); }
@@ -42,6 +48,7 @@ public:
     // Lets the field settle: returns once its text has not changed for `quiet`.
     QString settledText(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) const;
 
+    static QString gtkScript() { return QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py"); }
     static QString kindName(Kind kind) {
         switch (kind) {
         case Kind::gtk:
@@ -63,6 +70,12 @@ private:
     std::unique_ptr<QProcess> process_;
     std::uint32_t window_ = 0;
     QString diagnostics_;
+    bool stopped_ = false;
+};
+
+// Names the cases of a test over target kinds.
+inline constexpr auto targetName = [](const auto& info) {
+    return TargetApp::kindName(info.param).toStdString();
 };
 
 } // namespace pimsel::e2e

@@ -1,4 +1,4 @@
-#include "tests/e2e/typist.h"
+#include "tests/e2e/support/typist.h"
 
 #include "platform/xinput_devices.h"
 
@@ -407,21 +407,20 @@ bool Typist::type(const std::string& utf8) {
 }
 
 bool Typist::press(const std::string& keyName) {
-    KeyStroke stroke;
-    if (!ready_ || !findKeysym(keysymFromName(keyName), stroke)) {
-        error_ = "no key for " + keyName;
-        return false;
-    }
-    return fakeKey(stroke.keycode, true);
+    return pressOrRelease(keyName, true);
 }
 
 bool Typist::release(const std::string& keyName) {
+    return pressOrRelease(keyName, false);
+}
+
+bool Typist::pressOrRelease(const std::string& keyName, bool down) {
     KeyStroke stroke;
     if (!ready_ || !findKeysym(keysymFromName(keyName), stroke)) {
         error_ = "no key for " + keyName;
         return false;
     }
-    return fakeKey(stroke.keycode, false);
+    return fakeKey(stroke.keycode, down);
 }
 
 bool Typist::sendKey(const std::string& keyName, bool down) {

@@ -73,6 +73,7 @@ private:
         bool shift = false;
     };
     bool fakeKey(std::uint8_t keycode, bool down);
+    bool pressOrRelease(const std::string& keyName, bool down);
     bool loadKeymap();
     bool findKeysym(std::uint32_t keysym, KeyStroke& out) const;
     bool typeKeysym(std::uint32_t keysym);

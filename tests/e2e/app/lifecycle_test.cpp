@@ -1,0 +1,116 @@
+// The built application's lifecycle: no display, a test harness, one instance, the emoji browser's
+// window closed, the hook's connection broken, SIGTERM.
+#include "tests/e2e/support/typing_fixture.h"
+
+#include <QRegularExpression>
+
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace pimsel::e2e {
+namespace {
+
+// Breaks a connection of another process of ours from outside, the way the server ends it.
+bool shutDownSocketOf(qint64 pid, int descriptor) {
+    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (process < 0)
+        return false;
+    const int socket = static_cast<int>(::syscall(SYS_pidfd_getfd, process, descriptor, 0));
+    const bool done = socket >= 0 && ::shutdown(socket, SHUT_RDWR) == 0;
+    if (socket >= 0)
+        ::close(socket);
+    ::close(process);
+    return done;
+}
+
+TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
+    XView x;
+    ASSERT_TRUE(x.isOpen());
+    Profile profile;
+
+    // Without a display it says so and fails; under a test harness it starts nothing.
+    QProcess headless;
+    QProcessEnvironment env = profile.environment();
+    env.remove(QStringLiteral("DISPLAY"));
+    headless.setProcessEnvironment(env);
+    headless.start(QStringLiteral(PIMSEL_BINARY), {});
+    ASSERT_TRUE(headless.waitForFinished(10000));
+    EXPECT_EQ(headless.exitCode(), 2);
+    EXPECT_TRUE(headless.readAllStandardError().contains("X11"));
+    {
+        QProcessEnvironment harness;
+        harness.insert(QStringLiteral("PIMSEL_TEST_HARNESS"), QStringLiteral("1"));
+        PimselProcess idle(profile, harness);
+        pump(1500ms);
+        EXPECT_TRUE(idle.isRunning());
+        EXPECT_FALSE(idle.output().contains(QLatin1String("startEventTapIfPossible")))
+            << "the core was started";
+        EXPECT_GE(idle.terminate(), 0);
+    }
+
+    TargetApp app(TargetApp::Kind::gtk);
+    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    QProcessEnvironment debug;
+    debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
+    PimselProcess first(profile, debug);
+    ASSERT_TRUE(first.waitForHook()) << first.output().toStdString();
+
+    QProcess second;
+    second.setProcessEnvironment(profile.environment());
+    second.start(QStringLiteral(PIMSEL_BINARY), {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()).trimmed().toStdString(),
+              "Pimsel is already running.");
+    EXPECT_TRUE(first.isRunning());
+
+    // The emoji browser opens on a doubled trigger, stays open while it has the keyboard, and
+    // closing it from the window manager leaves Pimsel running.
+    Typist typist;
+    ASSERT_TRUE(typist.isReady()) << typist.error();
+    ASSERT_TRUE(typist.focus(app.window()));
+    // One finger strikes the same key twice: a lift and a press, 100 ms apart at the quickest.
+    typist.setKeyDelay(100ms);
+    whileUserTypes([&] { typist.type("::"); });
+    std::vector<xcb_window_t> windows;
+    ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
+        << "no emoji browser window";
+    pump(500ms);
+    ASSERT_FALSE(x.managedWindows(first.pid()).empty()) << "the browser closed by itself";
+    x.close(windows.front());
+    ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(first.pid()).empty(); }));
+    pump(1s);
+    EXPECT_TRUE(first.isRunning()) << "closing the last window ended Pimsel";
+
+    // The hook's connection to the server breaks, as when another client kills it: Pimsel says so,
+    // installs the hook again and completes as before.
+    const QRegularExpression hookConnection(QStringLiteral("input hook connections: descriptors (\\d+) and"));
+    const QRegularExpressionMatch hook = hookConnection.match(first.output());
+    ASSERT_TRUE(hook.hasMatch()) << first.output().toStdString();
+    ASSERT_TRUE(shutDownSocketOf(first.pid(), hook.captured(1).toInt()));
+    ASSERT_TRUE(pumpUntil([&] {
+        return first.output().contains(QLatin1String("lost its display connection"));
+    })) << first.output().toStdString();
+    ASSERT_TRUE(pumpUntil([&] { return first.output().count(QLatin1String("tapStarted=true")) == 2; }, 5s))
+        << first.output().toStdString();
+    typist.setKeyDelay(userKeyDelay);
+    whileUserTypes([&] { typist.type(" :smi\t"); });
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    EXPECT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" ") + smile); }))
+        << app.text().toStdString();
+
+    const double stopMs = first.terminate();
+    EXPECT_GE(stopMs, 0) << "SIGTERM did not end Pimsel";
+    EXPECT_LT(stopMs, 5000);
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    std::printf("SIGTERM to exit: %.0f ms\n", stopMs);
+
+    // The instance lock went with it.
+    PimselProcess again(profile);
+    EXPECT_TRUE(again.waitForHook()) << again.output().toStdString();
+}
+
+} // namespace
+} // namespace pimsel::e2e

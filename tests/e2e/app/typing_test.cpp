@@ -1,0 +1,303 @@
+// The built application typed into as a user would, in GTK and Qt fields: suggestions under the
+// caret and every way of accepting them, the keys it must take or leave, fields that are cleared or
+// new, a stalled Pimsel, a slow field; and silence in a password field ending at the next field.
+#include "tests/e2e/support/typing_fixture.h"
+#include "ui/suggestion_layout.h"
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QImage>
+
+#include <csignal>
+
+namespace pimsel::e2e {
+namespace {
+
+namespace layout = suggestion_layout;
+
+const QColor ink(11, 11, 11);
+const QColor accent(204, 247, 67);
+
+// The share of a row's background (left of the emoji) in the accent colour.
+double accentShare(const QImage& panel, int row) {
+    const QRect r = layout::rowRect(row);
+    int hits = 0;
+    int total = 0;
+    for (int y = r.top() + 4; y < r.bottom() - 4; ++y) {
+        for (int x = r.left() + 2; x < r.left() + 6; ++x) {
+            ++total;
+            hits += colourDistance(panel.pixel(x, y), accent) < 30;
+        }
+    }
+    return total ? double(hits) / total : 0;
+}
+
+// Saturated pixels that are neither ink nor accent: a colour glyph, not a monochrome one.
+int colourfulPixels(const QImage& panel, const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = QColor::fromRgb(panel.pixel(x, y));
+            count += c.hsvSaturation() > 120 && c.value() > 80 && colourDistance(c.rgb(), accent) > 80;
+        }
+    }
+    return count;
+}
+
+TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    const QStringList smiRows = profile.cli({QStringLiteral("search"), QStringLiteral("smi")});
+    ASSERT_EQ(smile, QStringLiteral("😄"));
+    ASSERT_EQ(smiRows.size(), 6);
+
+    // ":smi": six rows under the caret, the first highlighted, ink around, colour emoji.
+    type(":smi");
+    ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
+    const std::optional<QRect> popover = waitForPopover();
+    ASSERT_TRUE(popover) << pimsel->output().toStdString();
+    EXPECT_EQ(popover->size(), layout::panelSize(6, false));
+    const std::optional<QRect> caret = focus.caretRect();
+    ASSERT_TRUE(caret);
+    EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
+        << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
+    EXPECT_NEAR(popover->left(), caret->left(), 30);
+
+    QImage image;
+    EXPECT_TRUE(pumpUntil([&] {
+        image = grabScreen(*popover);
+        return accentShare(image, 0) > 0.9;
+    })) << "the first row is not highlighted";
+    EXPECT_LT(accentShare(image, 1), 0.1);
+    const QPoint padding(image.width() / 2, image.height() - layout::outerPadding / 2 - 1);
+    EXPECT_LT(colourDistance(image.pixel(padding), ink), 12) << "the panel's background is ink";
+    EXPECT_GT(colourfulPixels(image, layout::rowEmojiRect(2)), 20) << "the emoji are drawn in colour";
+
+    // Down moves the highlight, Up brings it back; neither reaches the field.
+    key("Down");
+    EXPECT_TRUE(pumpUntil([&] {
+        image = grabScreen(*popover);
+        return accentShare(image, 1) > 0.9;
+    })) << "Down did not move the highlight";
+    EXPECT_LT(accentShare(image, 0), 0.1);
+    key("Up");
+
+    // Tab accepts the top result; the use is counted.
+    key("Tab");
+    EXPECT_EQ(app->waitForText(smile).toStdString(), smile.toStdString());
+    EXPECT_TRUE(popoverGone());
+    EXPECT_TRUE(pumpUntil(
+        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(smile).toInt() == 1; }));
+    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), smile);
+    settle();
+
+    // The closing trigger right after an exact shortcode accepts it and never reaches the field.
+    QString expected = smile + QStringLiteral(" 🎉");
+    type(" :tada:");
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+
+    // Return, with acceptance by Return switched off, closes the popover and reaches the field.
+    type(" :smi");
+    expected += QStringLiteral(" :smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(waitForPopover());
+    key("Return");
+    EXPECT_TRUE(popoverGone());
+    EXPECT_TRUE(pumpUntil([&] { return x.presses(keyReturn) == 1; })) << "the Return never reached the field";
+
+    // Escape closes the popover and is taken; with no popover it reaches the field.
+    type(" :smi");
+    expected += QStringLiteral(" :smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(waitForPopover());
+    key("Escape");
+    EXPECT_TRUE(popoverGone());
+    pump(200ms);
+    EXPECT_EQ(x.presses(keyEscape), 0) << "the Escape that closed the popover reached the field";
+    key("Escape");
+    EXPECT_TRUE(pumpUntil([&] { return x.presses(keyEscape) == 1; }))
+        << "a plain Escape was kept from the field";
+    EXPECT_EQ(x.presses(keyTab), 0) << "the accepting Tab reached the field";
+
+    // A click on a row inserts that row's emoji.
+    type(" :smi");
+    const std::optional<QRect> shown = waitForPopover();
+    ASSERT_TRUE(shown);
+    const QPoint third = shown->topLeft() + layout::rowRect(2).center();
+    whileUserTypes([&] { typist->click(third.x(), third.y()); });
+    expected += QStringLiteral(" ") + smiRows.at(2).section(QLatin1Char('\t'), 0, 0);
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+
+    // A tone-capable emoji brings the tone strip; a chosen tone becomes the default.
+    type(" :wave");
+    std::optional<QRect> withTones;
+    pumpUntil([&] {
+        withTones = x.popover(pimsel->pid());
+        return withTones && withTones->size() == layout::panelSize(6, true);
+    });
+    ASSERT_TRUE(withTones);
+    ASSERT_EQ(withTones->size(), layout::panelSize(6, true));
+    pump(200ms); // the grown panel is placed and painted before the user aims at it
+    withTones = x.popover(pimsel->pid());
+    ASSERT_TRUE(withTones);
+    const QPoint medium = withTones->topLeft() + layout::toneCellRect(6, 6, 3).center();
+    whileUserTypes([&] { typist->click(medium.x(), medium.y()); });
+    expected += QStringLiteral(" 👋🏽");
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+    type(" :wave");
+    ASSERT_TRUE(waitForPopover());
+    key("Tab");
+    expected += QStringLiteral(" 👋🏽");
+    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    settle();
+
+    // A field cleared with BackSpace: only the field knows the caret is at its start.
+    type(" :smi");
+    ASSERT_TRUE(waitForPopover());
+    key("Escape");
+    EXPECT_TRUE(popoverGone());
+    key("ctrl+a");
+    key("BackSpace");
+    ASSERT_EQ(app->waitForText(QString()).toStdString(), "");
+    type(":smi");
+    expected = QStringLiteral(":smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(waitForPopover()) << "no popover in the cleared field";
+    key("Escape");
+    EXPECT_TRUE(popoverGone());
+
+    // A new window of the same application: the word typed in the last one does not count.
+    type(" word");
+    {
+        TargetApp next(GetParam());
+        ASSERT_TRUE(next.isReady()) << next.diagnostics().toStdString();
+        ASSERT_TRUE(typist->focus(next.window()));
+        ASSERT_TRUE(typist->activate(next.window()));
+        type(":smi");
+        EXPECT_EQ(next.waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
+        EXPECT_TRUE(waitForPopover()) << "no popover in the newly opened field";
+        key("Escape");
+        EXPECT_TRUE(popoverGone());
+    }
+    ASSERT_TRUE(typist->focus(app->window()));
+    ASSERT_TRUE(typist->activate(app->window()));
+    expected = app->settledText();
+
+    // Pimsel stopped for a second with the popover open, the user presses Tab and moves on to
+    // another window: once Pimsel runs again, the late Tab is the application's and nothing is
+    // erased or pasted anywhere.
+    type(" :smi");
+    expected += QStringLiteral(" :smi");
+    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(waitForPopover());
+    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGSTOP), 0);
+    typist->key("Tab");
+    TargetApp other(GetParam());
+    ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
+    ASSERT_TRUE(typist->focus(other.window()));
+    pump(1000ms);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGCONT), 0);
+    pump(1000ms);
+    EXPECT_EQ(other.settledText().toStdString(), "");
+    EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
+
+    // A field that takes 220 ms to say where a character is (only the Qt target can be slowed).
+    // The closing trigger of ":smi" has no match: Pimsel holds it, lets it through and opens the next
+    // token, whose most-used list wants the caret. The key reaches the field within the hook's
+    // bound; the popover comes when the caret is known.
+    if (GetParam() != TargetApp::Kind::qt)
+        return;
+    pimsel.reset();
+    profile.set(QStringLiteral("pimsel.showImmediatelyAfterColon"), true);
+    QProcessEnvironment debug; // its log says where the time went, should the step fail
+    debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
+    pimsel = std::make_unique<PimselProcess>(profile, debug);
+    ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
+    TargetApp slow(TargetApp::Kind::qt, {QStringLiteral("--slow-caret"), QStringLiteral("220")});
+    ASSERT_TRUE(slow.isReady()) << slow.diagnostics().toStdString();
+    ASSERT_TRUE(typist->focus(slow.window()));
+    x.watchKeys(slow.window(), false);
+    type(":smi");
+    ASSERT_EQ(slow.waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
+    ASSERT_TRUE(waitForPopover());
+    pump(500ms); // the field has answered everything asked so far
+    typist->press("Shift_L");
+    QElapsedTimer clock;
+    clock.start();
+    typist->sendKey("colon", true);
+    pumpUntil([&] { return x.presses(keyColon) + x.presses(keySemicolon) == 2; }, 2s);
+    const qint64 held = clock.elapsed();
+    typist->sendKey("colon", false);
+    typist->release("Shift_L");
+    EXPECT_LT(held, 200) << "the closing trigger was held " << held << " ms";
+    EXPECT_EQ(slow.waitForText(QStringLiteral(":smi:")).toStdString(), ":smi:");
+    EXPECT_TRUE(waitForPopover()) << "no most-used list after the slow caret query";
+}
+
+// Silence in a password field ends the moment the focus is on an ordinary field: the next field of
+// the same page or window, and a new window of the same program after two password windows, each
+// get the popover at the first ":smi".
+class AfterPassword : public Typing {
+protected:
+    QStringList targetArguments() const override { return {QStringLiteral("--login")}; }
+    void expectSilentPasswordField(const std::function<QString()>& password) {
+        type("pw :smi");
+        QString typed;
+        ASSERT_TRUE(pumpUntil([&] { return (typed = password()) == QStringLiteral("pw :smi"); }, 4s))
+            << "the password field got \"" << typed.toStdString() << '"';
+        EXPECT_FALSE(pumpUntil([&] { return x.popover(pimsel->pid()).has_value(); }, 800ms))
+            << "a popover in the password field";
+    }
+    // A window closing hands the activation to another one: the new window is made the active one,
+    // as the user's click would, and read for a moment before its keys are typed.
+    bool bringUp(xcb_window_t window) {
+        if (!typist->activate(window) || !typist->focus(window))
+            return false;
+        pump(300ms);
+        return true;
+    }
+    void expectPopoverAndInsertion(const TargetApp& field, const QString& smile) {
+        type(":smi");
+        ASSERT_EQ(field.waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
+        ASSERT_TRUE(waitForPopover()) << "silent in the ordinary field after the password field";
+        key("Tab");
+        EXPECT_EQ(field.waitForText(smile).toStdString(), smile.toStdString());
+        EXPECT_TRUE(popoverGone());
+        settle();
+    }
+};
+
+TEST_P(AfterPassword, TheNextOrdinaryFieldGetsThePopoverAtOnce) {
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    expectSilentPasswordField([&] { return app->passwordText(); });
+    // The Tab that leaves the password field is the application's.
+    key("Tab");
+    expectPopoverAndInsertion(*app, smile);
+    if (GetParam() != TargetApp::Kind::gtk)
+        return;
+
+    // Password windows of the same program come and go, then an ordinary one opens.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE("password window " + std::to_string(round));
+        TargetApp secret(TargetApp::Kind::gtk, {QStringLiteral("--password")});
+        ASSERT_TRUE(secret.isReady()) << secret.diagnostics().toStdString();
+        ASSERT_TRUE(bringUp(secret.window()));
+        expectSilentPasswordField([&] { return secret.text(); });
+    }
+    TargetApp plain(TargetApp::Kind::gtk);
+    ASSERT_TRUE(plain.isReady()) << plain.diagnostics().toStdString();
+    ASSERT_TRUE(bringUp(plain.window()));
+    expectPopoverAndInsertion(plain, smile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, Typing, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
+                         targetName);
+INSTANTIATE_TEST_SUITE_P(Targets, AfterPassword,
+                         testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::chromium,
+                                         TargetApp::Kind::firefox),
+                         targetName);
+
+} // namespace
+} // namespace pimsel::e2e

@@ -1,0 +1,309 @@
+#include "tests/e2e/support/desktop.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+#include <QThread>
+
+#include <xcb/xinput.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+namespace pimsel::e2e {
+
+using namespace std::chrono_literals;
+
+void pump(std::chrono::milliseconds duration) {
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience) {
+    const auto end = std::chrono::steady_clock::now() + patience;
+    while (!condition() && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return condition();
+}
+
+void whileUserTypes(const std::function<void()>& user) {
+    std::atomic<bool> done{false};
+    std::thread thread([&] {
+        user();
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    thread.join();
+}
+
+int colourDistance(QRgb a, QColor b) {
+    return std::abs(qRed(a) - b.red()) + std::abs(qGreen(a) - b.green()) + std::abs(qBlue(a) - b.blue());
+}
+
+QImage grabScreen(const QRect& area) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+QString Profile::settingsPath() const {
+    return dir_.filePath(QStringLiteral("pimsel/pimsel.conf"));
+}
+
+void Profile::set(const QString& key, const QVariant& value) {
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+QVariant Profile::read(const QString& key) const {
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    return settings.value(key);
+}
+
+QProcessEnvironment Profile::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    env.insert(QStringLiteral("PIMSEL_UPDATE_FEED_URL"), QString());
+    return env;
+}
+
+QStringList Profile::cli(const QStringList& arguments) const {
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(QStringLiteral(PIMSEL_BINARY), arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString Profile::topResult(const QString& query) const {
+    const QStringList lines = cli({QStringLiteral("search"), query});
+    return lines.isEmpty() ? QString() : lines.first().section(QLatin1Char('\t'), 0, 0);
+}
+
+PimselProcess::PimselProcess(const Profile& profile, const QProcessEnvironment& extra) {
+    QProcessEnvironment env = profile.environment();
+    for (const QString& key : extra.keys())
+        env.insert(key, extra.value(key));
+    process_.setProcessEnvironment(env);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    clock_.start();
+    process_.start(QStringLiteral(PIMSEL_BINARY), {});
+}
+
+bool PimselProcess::waitForHook() {
+    const bool running = waitForOutput(QStringLiteral("tapStarted=true"), 10s);
+    if (running && startupMs_ < 0)
+        startupMs_ = double(clock_.nsecsElapsed()) / 1e6;
+    return running;
+}
+
+bool PimselProcess::waitForOutput(const QString& fragment, std::chrono::milliseconds patience) {
+    // A process that is still starting is not running yet, and has not ended either.
+    pumpUntil([&] { return output().contains(fragment) || process_.state() == QProcess::NotRunning; },
+              patience);
+    return output().contains(fragment);
+}
+
+QString PimselProcess::output() {
+    output_ += QString::fromUtf8(process_.readAll());
+    return output_;
+}
+
+long PimselProcess::rssKiB() const {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const auto match =
+        QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)")).match(QString::fromLatin1(status.readAll()));
+    return match.hasMatch() ? match.captured(1).toLong() : -1;
+}
+
+double PimselProcess::terminate() {
+    if (process_.state() == QProcess::NotRunning)
+        return -1;
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(pid()), SIGTERM);
+    if (!process_.waitForFinished(10000))
+        return -1;
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+void PimselProcess::stop() {
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+}
+
+XView::XView()
+    : connection_(nullptr) {
+    if (!connection_)
+        return;
+    xcb_connection_t* c = connection_.get();
+    root_ = connection_.root();
+    netWmPid_ = atom("_NET_WM_PID");
+    clientList_ = atom("_NET_CLIENT_LIST");
+    xcb::reply<xcb_input_xi_query_version_reply_t>(c, xcb_input_xi_query_version_reply,
+                                                   xcb_input_xi_query_version(c, 2, 2));
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const int span = setup->max_keycode - setup->min_keycode + 1;
+    const auto mapping = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
+        c, xcb_get_keyboard_mapping_reply,
+        xcb_get_keyboard_mapping(c, setup->min_keycode, std::uint8_t(span)));
+    if (!mapping)
+        return;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    for (int i = 0; i < span; ++i)
+        keysymOf_[std::uint8_t(setup->min_keycode + i)] = syms[i * mapping->keysyms_per_keycode];
+}
+
+xcb_atom_t XView::atom(const char* name) const {
+    xcb_connection_t* c = connection_.get();
+    const auto reply = xcb::reply<xcb_intern_atom_reply_t>(
+        c, xcb_intern_atom_reply, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+std::optional<QRect> XView::popover(qint64 pid) {
+    xcb_connection_t* c = connection_.get();
+    const auto tree = xcb::reply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, xcb_query_tree(c, root_));
+    if (!tree)
+        return std::nullopt;
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+        bool overrideRedirect = false;
+        if (!isViewable(children[i], &overrideRedirect) || !overrideRedirect || windowPid(children[i]) != pid)
+            continue;
+        const auto geometry =
+            xcb::reply<xcb_get_geometry_reply_t>(c, xcb_get_geometry_reply, xcb_get_geometry(c, children[i]));
+        if (geometry)
+            return QRect(geometry->x, geometry->y, geometry->width, geometry->height);
+    }
+    return std::nullopt;
+}
+
+std::vector<xcb_window_t> XView::managedWindows(qint64 pid) {
+    xcb_connection_t* c = connection_.get();
+    std::vector<xcb_window_t> result;
+    const auto list = xcb::reply<xcb_get_property_reply_t>(
+        c, xcb_get_property_reply, xcb_get_property(c, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 1024));
+    if (!list)
+        return result;
+    const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
+    const int count = xcb_get_property_value_length(list.get()) / 4;
+    for (int i = 0; i < count; ++i)
+        if (isViewable(windows[i]) && windowPid(windows[i]) == pid)
+            result.push_back(windows[i]);
+    return result;
+}
+
+std::optional<QRect> XView::rootGeometry(xcb_window_t window) {
+    xcb_connection_t* c = connection_.get();
+    const auto geometry =
+        xcb::reply<xcb_get_geometry_reply_t>(c, xcb_get_geometry_reply, xcb_get_geometry(c, window));
+    const auto origin = xcb::reply<xcb_translate_coordinates_reply_t>(
+        c, xcb_translate_coordinates_reply, xcb_translate_coordinates(c, window, root_, 0, 0));
+    if (!geometry || !origin)
+        return std::nullopt;
+    return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+}
+
+bool XView::isViewable(xcb_window_t window, bool* overrideRedirect) {
+    xcb_connection_t* c = connection_.get();
+    const auto attributes = xcb::reply<xcb_get_window_attributes_reply_t>(
+        c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, window));
+    if (!attributes)
+        return false;
+    if (overrideRedirect)
+        *overrideRedirect = attributes->override_redirect != 0;
+    return attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+bool XView::focusIsWithClientOf(xcb_window_t window) {
+    xcb_connection_t* c = connection_.get();
+    const auto focus =
+        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+    const std::uint32_t mask = xcb_get_setup(c)->resource_id_mask;
+    return focus && focus->focus != XCB_WINDOW_NONE && (focus->focus & ~mask) == (window & ~mask);
+}
+
+void XView::close(xcb_window_t window) {
+    xcb_client_message_event_t message = {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom("_NET_CLOSE_WINDOW");
+    message.data.data32[0] = XCB_CURRENT_TIME;
+    message.data.data32[1] = 2;
+    xcb_send_event(connection_.get(), 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection_.get());
+}
+
+void XView::watchKeys(xcb_window_t window, bool xinput2) {
+    if (xinput2) {
+        struct {
+            xcb_input_event_mask_t head;
+            std::uint32_t mask;
+        } selection = {{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_KEY_PRESS};
+        xcb_input_xi_select_events(connection_.get(), window, 1, &selection.head);
+    } else {
+        const std::uint32_t mask = XCB_EVENT_MASK_KEY_PRESS;
+        xcb_change_window_attributes(connection_.get(), window, XCB_CW_EVENT_MASK, &mask);
+    }
+    xcb_flush(connection_.get());
+    drain();
+    pressed_.clear();
+}
+
+int XView::presses(std::uint32_t keysym) {
+    drain();
+    return pressed_[keysym];
+}
+
+qint64 XView::windowPid(xcb_window_t window) {
+    xcb_connection_t* c = connection_.get();
+    const auto reply = xcb::reply<xcb_get_property_reply_t>(
+        c, xcb_get_property_reply, xcb_get_property(c, 0, window, netWmPid_, XCB_ATOM_CARDINAL, 0, 1));
+    if (!reply || xcb_get_property_value_length(reply.get()) != 4)
+        return -1;
+    return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+}
+
+void XView::drain() {
+    while (xcb_generic_event_t* raw = xcb_poll_for_event(connection_.get())) {
+        const xcb::Event event(raw);
+        if ((event->response_type & 0x7f) == XCB_KEY_PRESS) {
+            const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event.get());
+            ++pressed_[keysymOf_[key->detail]];
+            continue;
+        }
+        if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
+            continue;
+        const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
+        if (generic->event_type != XCB_INPUT_KEY_PRESS)
+            continue;
+        const auto* key = reinterpret_cast<const xcb_input_key_press_event_t*>(event.get());
+        ++pressed_[keysymOf_[std::uint8_t(key->detail)]];
+    }
+}
+
+} // namespace pimsel::e2e

@@ -1,0 +1,122 @@
+#pragma once
+
+// The user's side of the application's desktop scenarios: Pimsel running on a profile of its own
+// (acceptance by Return off), a target application of the test's kind with the keyboard's focus,
+// the typist at a person's pace, the keys the target receives counted, and the accessibility view
+// of the focused field.
+
+#include "platform/atspi_client.h"
+#include "platform/focus_context_provider.h"
+#include "platform/frontmost_application.h"
+#include "tests/e2e/support/desktop.h"
+#include "tests/e2e/support/target_app.h"
+#include "tests/e2e/support/typist.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace pimsel::e2e {
+
+using namespace std::chrono_literals;
+
+// The test's user types a key every 30 ms, as fast as a person's quickest bursts. Pimsel can only
+// take a key through a grab it arms once the key before has been read: the grab for the closing
+// trigger of ":tada:" exists when the opening one has passed the field checks, which ask the
+// target over the accessibility bus and take tens of milliseconds while it draws the keys. A
+// typist that finishes ":tada:" sooner outruns every person; its keys then reach the field
+// untouched, as they should, and the test would check nothing a user meets.
+inline constexpr std::chrono::milliseconds userKeyDelay{30};
+
+class Typing : public testing::TestWithParam<TargetApp::Kind> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(x.isOpen());
+        profile.set(QStringLiteral("pimsel.acceptWithReturn"), false);
+        app = std::make_unique<TargetApp>(GetParam(), targetArguments());
+        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
+        pimsel = std::make_unique<PimselProcess>(profile);
+        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
+        // Chromium takes no more keys from the session's own keyboard once a second master keyboard
+        // has focused it, and Pimsel types on the session's keyboard: there the user does too.
+        const bool chromium = GetParam() == TargetApp::Kind::chromium;
+        typist = std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
+                                          chromium ? Typist::Keyboard::core : Typist::Keyboard::own);
+        ASSERT_TRUE(typist->isReady()) << typist->error();
+        typist->setKeyDelay(userKeyDelay);
+        ASSERT_TRUE(chromium ? typist->activate(app->window()) : typist->focus(app->window()));
+        // Firefox reads core key events, as Qt does: an XInput 2 watcher on its window would take
+        // its keys away.
+        x.watchKeys(app->window(),
+                    GetParam() != TargetApp::Kind::qt && GetParam() != TargetApp::Kind::firefox);
+        if (chromium) {
+            // The browser started without accessibility flags keeps its page to itself until Pimsel,
+            // starting with the browser in front, asks for it; a user's first shortcode comes after that.
+            ASSERT_TRUE(pumpUntil(
+                [&] {
+                    const std::optional<uint> role = focusedRole();
+                    return role == roleEntry || role == atspi::rolePasswordText;
+                },
+                10s))
+                << "Pimsel never had the browser expose its page\n"
+                << pimsel->output().toStdString();
+        }
+    }
+    std::optional<uint> focusedRole() {
+        const std::optional<AtspiRef> element = focus.focusedElement();
+        QueryDeadline deadline(250);
+        return element ? probe.role(deadline, *element) : std::nullopt;
+    }
+    virtual QStringList targetArguments() const { return {}; }
+    void TearDown() override {
+        // What Pimsel logged is the first thing to read when a step went wrong.
+        if (HasFailure() && pimsel)
+            std::printf("--- Pimsel's log\n%s\n---\n", pimsel->output().toUtf8().constData());
+    }
+
+    void type(const std::string& text) {
+        whileUserTypes([&] { typist->type(text); });
+    }
+    void key(const std::string& combo) {
+        whileUserTypes([&] { typist->key(combo); });
+    }
+    // The popover once it has come to rest. It follows the caret while the last keys are still
+    // being read, so its first position can be a few characters behind; a user reads it, and aims
+    // at it, where it stays.
+    std::optional<QRect> waitForPopover(std::chrono::milliseconds patience = 3s) {
+        std::optional<QRect> rect;
+        QElapsedTimer still;
+        still.start();
+        pumpUntil(
+            [&] {
+                const std::optional<QRect> now = x.popover(pimsel->pid());
+                if (now != rect) {
+                    rect = now;
+                    still.restart();
+                }
+                return rect.has_value() && still.elapsed() >= 150;
+            },
+            patience);
+        return rect;
+    }
+    // Keys typed while an insertion is still in flight (until the clipboard is back) pass untouched.
+    static void settle() { pump(500ms); }
+    bool popoverGone() {
+        return pumpUntil([&] { return !x.popover(pimsel->pid()); }, 3s);
+    }
+
+    XView x;
+    Profile profile;
+    std::unique_ptr<TargetApp> app;
+    std::unique_ptr<PimselProcess> pimsel;
+    std::unique_ptr<Typist> typist;
+    FrontmostApplication frontmost;
+    FocusContextProvider focus{frontmost.activeWindowSource()};
+    AtspiClient probe{QStringLiteral("typing-probe")};
+};
+
+} // namespace pimsel::e2e

@@ -1,0 +1,76 @@
+#include "tests/e2e/support/web.h"
+
+#include "tests/e2e/support/desktop.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace pimsel::e2e {
+
+PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
+    for (const auto& [name, html] : pages) {
+        QFile page(dir_.filePath(name));
+        if (page.open(QIODevice::WriteOnly))
+            page.write(html);
+    }
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                    QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
+                    dir_.path(), QStringLiteral("0")});
+    const QRegularExpression portLine(QStringLiteral("port (\\d+)"));
+    pumpUntil([&] {
+        log_ += process_.readAll();
+        const auto match = portLine.match(QString::fromUtf8(log_));
+        port_ = match.hasMatch() ? match.captured(1).toInt() : 0;
+        return port_ > 0 || process_.state() == QProcess::NotRunning;
+    });
+}
+
+PageServer::~PageServer() {
+    process_.kill();
+    process_.waitForFinished(2000);
+}
+
+QUrl PageServer::url(const QString& page, const QString& host) const {
+    return QUrl(QStringLiteral("http://%1:%2/%3").arg(host).arg(port_).arg(page));
+}
+
+bool PageServer::wasRequested(const QString& page) {
+    log_ += process_.readAll();
+    return log_.contains("GET /" + page.toUtf8());
+}
+
+ChromiumBrowser::ChromiumBrowser(const QUrl& page, QStringList wrapper,
+                                 const QProcessEnvironment& environment) {
+    wrapped_ = !wrapper.isEmpty();
+    wrapper << QStringLiteral("chromium") << QStringLiteral("--no-sandbox")
+            << QStringLiteral("--user-data-dir=") + profile_.path() << QStringLiteral("--no-first-run")
+            << QStringLiteral("--disable-background-networking")
+            << QStringLiteral("--disable-component-update") << QStringLiteral("--disable-sync")
+            << QStringLiteral("--disable-gpu") << QStringLiteral("--no-default-browser-check")
+            << QStringLiteral("--password-store=basic") << page.toString();
+    process_.setProcessEnvironment(environment);
+    // A wrapped browser gets a group of its own, so that it goes with its wrapper. A browser of its
+    // own is asked to quit and shuts its helpers down itself: with the whole group killed at once,
+    // the next browser's input inside a frame was never seen focused.
+    if (wrapped_)
+        process_.setChildProcessModifier([] { ::setsid(); });
+    process_.start(wrapper.takeFirst(), wrapper);
+    process_.waitForStarted(10000);
+}
+
+ChromiumBrowser::~ChromiumBrowser() {
+    const auto pid = static_cast<pid_t>(process_.processId());
+    if (pid <= 0)
+        return;
+    ::kill(wrapped_ ? -pid : pid, SIGTERM);
+    if (!process_.waitForFinished(10000))
+        ::kill(wrapped_ ? -pid : pid, SIGKILL);
+    process_.waitForFinished(2000);
+}
+
+} // namespace pimsel::e2e
