@@ -133,7 +133,7 @@ void PimselCore::start() {
     connect(m_frontmost.get(), &FrontmostApplication::frontmostApplicationChanged, this,
             &PimselCore::applicationActivated);
     // The application already in front is never announced: a browser there is asked for its page now.
-    m_focus->applicationActivated();
+    askForWebContent(m_frontmost->activeProcessId());
 
     startPermissionTimer();
     m_updates->start();
@@ -228,7 +228,18 @@ void PimselCore::applicationActivated() {
         m_unreachablePid.reset();
         m_permissions->setApplicationNeedingRestart(QString());
     }
-    m_focus->applicationActivated();
+    askForWebContent(pid);
+}
+
+void PimselCore::askForWebContent(std::optional<qint64> pid) {
+    // A browser's window shows before the browser has joined the accessibility bus: ask again until
+    // it has, or until it counts as started without accessibility, as long as it stays in front.
+    if (!m_focus->applicationActivated())
+        return;
+    QTimer::singleShot(webContentRetryMs, this, [this, pid] {
+        if (m_frontmost->activeProcessId() == pid)
+            askForWebContent(pid);
+    });
 }
 
 void PimselCore::applicationUnreachable(qint64 pid) {

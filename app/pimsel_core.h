@@ -42,6 +42,7 @@ class PimselCore : public QObject {
 
 public:
     static constexpr int permissionPollMs = 2000;
+    static constexpr int webContentRetryMs = 250;
     static constexpr const char* launchAtLoginDefaultAppliedKey = "pimsel.launchAtLoginDefaultApplied";
     static constexpr const char* setupCompletedKey = "pimsel.setupCompleted";
 
@@ -76,6 +77,7 @@ private:
     void markSetupCompletedIfGranted();
     void reportIncompleteSetup();
     void applicationActivated();
+    void askForWebContent(std::optional<qint64> pid);
     void applicationUnreachable(qint64 pid);
 
     // Declaration order is construction order (and the reverse is destruction order).

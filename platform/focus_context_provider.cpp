@@ -268,10 +268,12 @@ void FocusContextProvider::setUnreachableReporter(std::function<void(qint64 pid)
     m_reportUnreachable = std::move(report);
 }
 
-void FocusContextProvider::applicationActivated() {
+bool FocusContextProvider::applicationActivated() {
     QueryDeadline deadline(m_budgetMs);
     listenIfNeeded(deadline);
+    m_joining = false;
     webContentUnknown(deadline);
+    return m_joining;
 }
 
 bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
@@ -292,6 +294,7 @@ bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
     }
     if (lookedUp && m_reportUnreachable && !m_reportedUnreachable.contains(*pid)) {
         const std::optional<qint64> age = ChromiumAccessibility::runningForMs(*pid);
+        m_joining = age && *age < joinGraceMs;
         if (age && *age >= joinGraceMs) {
             m_reportedUnreachable.insert(*pid);
             m_reportUnreachable(*pid);

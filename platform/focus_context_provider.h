@@ -60,14 +60,16 @@ public:
     void focusEvent(const QDBusMessage& message);
 
     // Another application has come to the front: a Chromium-based one is asked to expose its web
-    // content now rather than at the first key.
-    void applicationActivated();
+    // content now rather than at the first key. True while such an application has just started and
+    // is not on the bus yet: ask again shortly, it is still joining.
+    bool applicationActivated();
     // Called once for each Chromium-based process (or known browser) that has the active window but
     // is not on the bus that answers: it started while accessibility was off, and only a restart
     // brings it onto the bus.
     void setUnreachableReporter(std::function<void(qint64 pid)> report);
 
 private:
+    bool m_joining = false;
     void listenIfNeeded(QueryDeadline& deadline);
     std::optional<AtspiRef> followedFocus(QueryDeadline& deadline, std::optional<qint64> pid,
                                           std::uint32_t window);
