@@ -52,7 +52,8 @@ PimselCore::PimselCore(QObject* parent)
     // Our own panels never hold the text being typed: the provider answers for them itself.
     m_focus = std::make_unique<FocusContextProvider>(m_frontmost->activeWindowSource(),
                                                      FocusContextProvider::defaultBudgetMs);
-    m_focus->setUnreachableReporter([this](qint64 pid) { applicationUnreachable(pid); });
+    m_focus->setUnreachableReporter(
+        [this](qint64 pid, bool reachable) { applicationUnreachable(pid, reachable); });
     m_suggestions = std::make_unique<SuggestionWindowController>();
     FrontmostApplication* frontmost = m_frontmost.get();
     m_browser = std::make_unique<EmojiBrowserWindowController>(
@@ -242,7 +243,14 @@ void PimselCore::askForWebContent(std::optional<qint64> pid) {
     });
 }
 
-void PimselCore::applicationUnreachable(qint64 pid) {
+void PimselCore::applicationUnreachable(qint64 pid, bool reachable) {
+    if (reachable) {
+        if (m_unreachablePid == pid) {
+            m_unreachablePid.reset();
+            m_permissions->setApplicationNeedingRestart(QString());
+        }
+        return;
+    }
     const std::optional<QString> id = m_frontmost->frontmostApplicationId();
     const QString name = id ? m_frontmost->displayName(*id).value_or(*id) : tr("the active application");
     qCInfo(permissionsLog).nospace() << name << " (process " << pid

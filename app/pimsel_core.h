@@ -78,7 +78,7 @@ private:
     void reportIncompleteSetup();
     void applicationActivated();
     void askForWebContent(std::optional<qint64> pid);
-    void applicationUnreachable(qint64 pid);
+    void applicationUnreachable(qint64 pid, bool reachable);
 
     // Declaration order is construction order (and the reverse is destruction order).
     std::unique_ptr<QSettings> m_defaults;

@@ -264,7 +264,7 @@ std::optional<AtspiRef> FocusContextProvider::focusedElement() {
     return focusedElement(deadline);
 }
 
-void FocusContextProvider::setUnreachableReporter(std::function<void(qint64 pid)> report) {
+void FocusContextProvider::setUnreachableReporter(std::function<void(qint64 pid, bool reachable)> report) {
     m_reportUnreachable = std::move(report);
 }
 
@@ -288,6 +288,8 @@ bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
     if (!m_chromium->isChromiumBased(deadline, *pid, applications) && !browser)
         return false;
     if (!applications.isEmpty()) {
+        if (m_reportedUnreachable.remove(*pid) && m_reportUnreachable)
+            m_reportUnreachable(*pid, true);
         // Its focus events and the targeted questions of the next keys pick the page up from here.
         m_chromium->exposeWebContent(deadline, applications);
         return true;
@@ -297,7 +299,7 @@ bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
         m_joining = age && *age < joinGraceMs;
         if (age && *age >= joinGraceMs) {
             m_reportedUnreachable.insert(*pid);
-            m_reportUnreachable(*pid);
+            m_reportUnreachable(*pid, false);
         }
     }
     return true;

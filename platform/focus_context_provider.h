@@ -65,8 +65,9 @@ public:
     bool applicationActivated();
     // Called once for each Chromium-based process (or known browser) that has the active window but
     // is not on the bus that answers: it started while accessibility was off, and only a restart
-    // brings it onto the bus.
-    void setUnreachableReporter(std::function<void(qint64 pid)> report);
+    // brings it onto the bus. Called with `reachable` true should such a process turn up on the bus
+    // after all (one that was only slow to join).
+    void setUnreachableReporter(std::function<void(qint64 pid, bool reachable)> report);
 
 private:
     bool m_joining = false;
@@ -113,7 +114,7 @@ private:
     std::function<void()> m_focusMoved;
     std::unique_ptr<FocusEventListener> m_listener;
     std::unique_ptr<ChromiumAccessibility> m_chromium;
-    std::function<void(qint64)> m_reportUnreachable;
+    std::function<void(qint64, bool)> m_reportUnreachable;
     QSet<qint64> m_reportedUnreachable;
     int m_listeningOn = 0; // the connection count the subscription was made on
 };
