@@ -132,6 +132,7 @@ private:
     // Callbacks from the presenters and completions of asynchronous work.
     std::optional<int> catchUpBeforeClick(EmojiEntry clicked);
     void pickRow(int row);
+    void acceptShownRow(int row, std::optional<int> tone);
     void hoverRow(int row);
     void pickTone(int variant);
     void browserPicked(const EmojiEntry& entry);

@@ -99,6 +99,11 @@ std::optional<int> AutocompleteCoordinator::catchUpBeforeClick(EmojiEntry clicke
 }
 
 void AutocompleteCoordinator::pickRow(int row) {
+    acceptShownRow(row, std::nullopt);
+}
+
+// A click names a row as it was on screen; the state may have moved on since it was drawn.
+void AutocompleteCoordinator::acceptShownRow(int row, std::optional<int> tone) {
     if (row < 0 || row >= m_shownResults.size())
         return;
     const std::optional<int> now = catchUpBeforeClick(m_shownResults.at(row));
@@ -106,6 +111,8 @@ void AutocompleteCoordinator::pickRow(int row) {
     if (!now)
         return;
     m_session.select(*now);
+    if (tone)
+        m_session.focusTone(*tone);
     accept();
 }
 
@@ -126,15 +133,7 @@ void AutocompleteCoordinator::pickTone(int variant) {
         return;
     const int row = m_toneStripRow && *m_toneStripRow < m_shownResults.size() ? *m_toneStripRow
                                                                               : m_session.selectedIndex();
-    if (row < 0 || row >= m_shownResults.size())
-        return;
-    const std::optional<int> now = catchUpBeforeClick(m_shownResults.at(row));
-    Transaction transaction(*this);
-    if (!now)
-        return;
-    m_session.select(*now);
-    m_session.focusTone(variant);
-    accept();
+    acceptShownRow(row, variant);
 }
 
 } // namespace pimsel
