@@ -181,10 +181,17 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
         return false;
     }
     if (m_silenced.isTokenOpen()) {
-        if (action == KeyAction::text)
-            m_silenced.feed(text);
-        else
+        if (action != KeyAction::text) {
             m_silenced.reset();
+        } else {
+            m_silenced.feed(text);
+            // The field that silenced the trigger is asked again on each key of the shortcode: the
+            // announcement that the focus moved on may be late, or never come at all for a browser
+            // that joined the bus while its field already had the focus.
+            if (text != trigger() && !m_tokenBuffer.isTokenOpen() && !isPanelActive() &&
+                takeUpSilencedToken(appId, false))
+                return false;
+        }
     }
     // Accessibility queries are slow; ordinary typing outside a token never makes them.
     const bool needsContext = isPanelActive() || m_tokenBuffer.isTokenOpen() || m_unsettledTrigger ||
@@ -258,19 +265,23 @@ bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& a
 // the password field never reach the popover.
 void AutocompleteCoordinator::focusMoved() {
     constexpr qint64 lateAnnouncementMs = 2000;
-    constexpr int fieldCatchUpMs = 100;
-    const std::optional<ColonToken> typed = m_silenced.currentToken();
-    if (!typed || m_silencedSince.elapsed() > lateAnnouncementMs)
+    if (!m_silenced.isTokenOpen() || m_silencedSince.elapsed() > lateAnnouncementMs)
         return;
     if (m_isInserting || m_isBrowserActive || m_isStickerSearchActive || m_tokenBuffer.isTokenOpen())
         return;
     const std::optional<QString> appId = m_frontmost.frontmostApplicationId();
-    if (m_activation.applicationVerdict(appId) != ActivationPolicy::Verdict::active ||
-        !passesContextCheck(appId))
-        return;
+    if (m_activation.applicationVerdict(appId) == ActivationPolicy::Verdict::active)
+        takeUpSilencedToken(appId, true);
+}
+
+bool AutocompleteCoordinator::takeUpSilencedToken(const std::optional<QString>& appId, bool retryLater) {
+    constexpr int fieldCatchUpMs = 100;
+    const std::optional<ColonToken> typed = m_silenced.currentToken();
+    if (!typed || !passesContextCheck(appId))
+        return false;
     const std::optional<QString> before = m_focus.textBeforeCaret(TokenBuffer::maxQueryLength + 2);
     if (!before)
-        return;
+        return false;
     // The field may not have caught up with every key yet: the trigger at least must be in it. Until
     // it is, the field is read again a little later.
     qsizetype shown = typed->raw.size();
@@ -278,12 +289,14 @@ void AutocompleteCoordinator::focusMoved() {
         --shown;
     if (shown == 0) {
         m_silenced.feed(typed->raw); // the check above forgot it
-        const QPointer<AutocompleteCoordinator> self(this);
-        QTimer::singleShot(fieldCatchUpMs, this, [self] {
-            if (self)
-                self->focusMoved();
-        });
-        return;
+        if (retryLater) {
+            const QPointer<AutocompleteCoordinator> self(this);
+            QTimer::singleShot(fieldCatchUpMs, this, [self] {
+                if (self)
+                    self->focusMoved();
+            });
+        }
+        return false;
     }
     Transaction transaction(*this);
     m_tokenBuffer.reset();
@@ -291,10 +304,11 @@ void AutocompleteCoordinator::focusMoved() {
     const std::optional<ColonToken> token = m_tokenBuffer.feed(typed->raw);
     if (!token) {
         m_tokenBuffer.reset();
-        return;
+        return false;
     }
     m_tokenWindow = m_frontmost.frontmostWindow();
     update(token);
+    return true;
 }
 
 bool AutocompleteCoordinator::handleTokenKey(KeyAction action, const QString& text, bool canSwallow) {

@@ -94,6 +94,9 @@ private:
     bool routeToPicker(KeyAction action, const QString& text);
     bool passesContextCheck(const std::optional<QString>& appId);
     void focusMoved();
+    // A shortcode silenced by a password check, taken up when the field now is an ordinary one that
+    // shows it; with retryLater, a field that does not show it yet is read again shortly.
+    bool takeUpSilencedToken(const std::optional<QString>& appId, bool retryLater);
     // nullopt: the key continues to the token logic; otherwise the swallow answer.
     std::optional<bool> handleCommandKey(KeyAction action, const QString& text,
                                          const std::optional<QString>& appId);

@@ -315,13 +315,16 @@ bool FocusContextProvider::isSecureFieldFocused() {
     const auto [role, attributes] = element ? m_client->roleAndAttributes(deadline, *element)
                                             : decltype(m_client->roleAndAttributes(deadline, *element)){};
     // A window that names itself focused hides which of its fields has the keys.
-    if (!role || *role == atspi::roleFrame || *role == atspi::roleApplication)
-        return webContentUnknown(deadline);
-    if (*role == atspi::rolePasswordText)
-        return true;
-    if (!attributes)
-        return webContentUnknown(deadline);
-    return attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+    const bool unknown = !role || *role == atspi::roleFrame || *role == atspi::roleApplication ||
+                         (*role != atspi::rolePasswordText && !attributes);
+    const bool secure =
+        unknown ? webContentUnknown(deadline)
+                : *role == atspi::rolePasswordText ||
+                      attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+    qCDebug(inputLog) << "field check: role" << (role ? int(*role) : -1)
+                      << (element ? "followed" : "no element") << (secure ? "silent" : "ordinary")
+                      << (deadline.expired() ? "(out of time)" : "");
+    return secure;
 }
 
 std::optional<QRect> FocusContextProvider::caretRect() {

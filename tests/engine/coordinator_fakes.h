@@ -510,7 +510,12 @@ private:
                  h.desktop.before = text;
                  h.run("<announce>");
              }},
-            {"field", [](Harness& h, auto& text) { h.desktop.before = text; }},
+            // The focus moved on to an ordinary field, and the application never says so.
+            {"unannounced",
+             [](Harness& h, auto& text) {
+                 h.desktop.secure = false;
+                 h.desktop.before = text;
+             }},
             {"announce",
              [](Harness& h, auto&) {
                  if (h.desktop.focusMoved)

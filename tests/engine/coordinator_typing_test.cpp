@@ -128,13 +128,16 @@ const QList<Script> typing{
      }},
     {"PasswordFieldGainsFocus", ":smi<secure>l", ".....", "", "idle"},
     // The focus left the password field before the application said so: the shortcode typed in the
-    // next field meanwhile is taken up from that field once it is announced, and only from there.
+    // next field meanwhile is taken up from that field once it is announced or its next key comes,
+    // and only from there.
     {"LateAnnouncedOrdinaryField", "<secure>:smi<moved:ab :s><tab>", "....S", "insert 4 😄 | record 😄",
      "inserting"},
     {"FieldCatchesUpAfterTheAnnouncement", "<secure>:smi<moved:ab><field:ab :smi><wait><tab>", "....S",
      "insert 4 😄 | record 😄", "inserting"},
     {"LateAnnouncedFieldWithoutTheShortcode", "<secure>:smi<moved:ab><secure>:sm<tab><moved::sm>", "........",
      "", "idle"},
+    {"UnannouncedOrdinaryField", "<secure>:s<unannounced:ab :s>mi<tab>", "....S", "insert 4 😄 | record 😄",
+     "inserting"},
     {"AnnouncedPasswordFieldStaysSilent", "<secure>:smi<announce>", "....", "", "idle", nullptr,
      [](Harness& h) { h.desktop.before = QStringLiteral(":smi"); }},
     // After a Backspace only the field knows what precedes the trigger.

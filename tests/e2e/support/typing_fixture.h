@@ -39,7 +39,9 @@ protected:
         profile.set(QStringLiteral("pimsel.acceptWithReturn"), false);
         app = std::make_unique<TargetApp>(GetParam(), targetArguments());
         ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
-        pimsel = std::make_unique<PimselProcess>(profile);
+        QProcessEnvironment debug; // its log says where the time went, should a step fail
+        debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
+        pimsel = std::make_unique<PimselProcess>(profile, debug);
         ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
         // Chromium takes no more keys from the session's own keyboard once a second master keyboard
         // has focused it, and Pimsel types on the session's keyboard: there the user does too.
@@ -53,9 +55,10 @@ protected:
         // its keys away.
         x.watchKeys(app->window(),
                     GetParam() != TargetApp::Kind::qt && GetParam() != TargetApp::Kind::firefox);
-        if (chromium) {
-            // The browser started without accessibility flags keeps its page to itself until Pimsel,
-            // starting with the browser in front, asks for it; a user's first shortcode comes after that.
+        if (chromium || GetParam() == TargetApp::Kind::firefox) {
+            // Chromium started without accessibility flags keeps its page to itself until Pimsel,
+            // starting with the browser in front, asks for it; Firefox on a cold machine joins the bus
+            // seconds after its window shows. A user's first shortcode comes after that.
             ASSERT_TRUE(pumpUntil(
                 [&] {
                     const std::optional<uint> role = focusedRole();
