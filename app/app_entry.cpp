@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLockFile>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -132,6 +133,9 @@ int runDesktopApplication(int& argc, char** argv) {
     // Pimsel has no main window: closing a preferences or browser window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setStyle(QStringLiteral("Fusion"));
+    // Installed, the theme has the icon; run from a build directory, the compiled-in copy stands in.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("pimsel"), QIcon(QStringLiteral(":/pimsel/desktop/pimsel.svg"))));
     QApplication::setPalette(palette::darkPalette());
 
     TerminationSignals terminationSignals;

@@ -153,6 +153,7 @@ QByteArray XdgAutostart::entryText() const {
                                         "Name=Pimsel\n"
                                         "Comment=Emoji shortcodes in every text field\n"
                                         "Exec=%1\n"
+                                        "Icon=pimsel\n"
                                         "Terminal=false\n"
                                         "NoDisplay=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
