@@ -10,7 +10,10 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 SOURCES     = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo fuzz
+PREFIX     ?= /usr/local
+
+.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo fuzz \
+        install uninstall package
 
 # Starts Pimsel in your X11 session (it lives in the tray; a second start says it already runs).
 run: build
@@ -33,6 +36,21 @@ test: deps format-check build build-asan
 
 deps:
 	@bash tools/install-deps.sh
+
+# Installs under $(PREFIX) (DESTDIR= stages it elsewhere). What was put where is kept beside the
+# build, apart from cmake's own manifest, which test and package runs rewrite.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt >> $(BUILD)/installed-files.txt
+
+uninstall:
+	@test -s $(BUILD)/installed-files.txt || { echo "make uninstall: nothing was installed from $(BUILD)"; exit 2; }
+	sort -u $(BUILD)/installed-files.txt | xargs -d '\n' rm -fv
+	rm -f $(BUILD)/installed-files.txt
+
+# A Debian package in $(BUILD), its library dependencies read from the binary.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -11,6 +11,8 @@ packages=(
   libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xkb-dev
   libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  # installing and packaging: what checks the installed tree, what computes the package's dependencies
+  desktop-file-utils appstream dpkg-dev
   # desktop under test: virtual display, window manager, buses, target apps
   xvfb openbox dbus dbus-x11 at-spi2-core
   python3 python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
