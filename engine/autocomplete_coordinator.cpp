@@ -353,6 +353,10 @@ bool AutocompleteCoordinator::handleTokenKey(KeyAction action, const QString& te
 void AutocompleteCoordinator::update(const std::optional<ColonToken>& token) {
     if (!m_session.update(token)) {
         hide();
+        // Nothing to show yet, but the caret is asked for once the keys at hand are read: the key
+        // that brings the first results then shows them at once, where the caret was a key ago.
+        if (token)
+            m_queue.schedulePresentation();
         return;
     }
     // Presented again on every update so that the popover follows the caret.

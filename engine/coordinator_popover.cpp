@@ -17,10 +17,14 @@ constexpr int toneCount = static_cast<int>(allSkinTones.size());
 
 void AutocompleteCoordinator::settle() {
     Transaction transaction(*this); // runs the pending work
-    if (m_queue.takePresentation() && isPanelActive()) {
+    if (!m_queue.takePresentation())
+        return;
+    if (isPanelActive()) {
         // Where the caret was a key ago is a few pixels off at most; the answer moves it there.
         if (m_isCaretKnown)
             showPanel();
+        askCaret();
+    } else if (m_tokenBuffer.isTokenOpen() && !m_isCaretKnown) {
         askCaret();
     }
 }

@@ -184,7 +184,10 @@ TEST(CoordinatorDesktop, IsAskedOnlyWhenATokenNeedsIt) {
     EXPECT_EQ(h.desktop.secureQueries, 1); // only for the ':' in "10:30"
     EXPECT_EQ(h.desktop.beforeQueries, 1); // the buffer could not take that ':' alone
     EXPECT_EQ(h.desktop.caretQueries, 0);
-    h.run(QStringLiteral(" :smi"));
+    h.run(QStringLiteral(" :"));
+    EXPECT_EQ(h.desktop.caretQueries,
+              1); // before there is anything to show, so the first results show at once
+    h.run(QStringLiteral("smi"));
     EXPECT_EQ(h.suggestions.anchor, QRect(10, 20, 2, 18));
     EXPECT_EQ(h.suggestions.trigger, QStringLiteral(":"));
     EXPECT_EQ(h.desktop.urlQueries, 0);
