@@ -88,6 +88,12 @@ AutocompleteCoordinator::AutocompleteCoordinator(
         if (self)
             self->focusMoved();
     });
+    // The answer a shortcode's letters were given was outdated: the field is a password field.
+    m_focus.setFieldTurnedSecureHandler([self] {
+        if (!self || !(self->isPanelActive() || self->m_tokenBuffer.isTokenOpen()))
+            return;
+        self->cancel();
+    });
     m_browser.setCallbacks(EmojiBrowserCallbacks{
         [self](const EmojiEntry& entry) {
             if (self)
@@ -196,7 +202,10 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
     // Accessibility queries are slow; ordinary typing outside a token never makes them.
     const bool needsContext = isPanelActive() || m_tokenBuffer.isTokenOpen() || m_unsettledTrigger ||
                               (action == KeyAction::text && text == trigger());
-    if (needsContext && !passesContextCheck(appId)) {
+    // A key that may insert (the closing trigger, Tab, Return) has the field asked afresh; the
+    // letters of a shortcode may take the answer learned before, which is checked behind them.
+    const bool mayRemember = action == KeyAction::text && (text != trigger() || !m_tokenBuffer.isTokenOpen());
+    if (needsContext && !passesContextCheck(appId, mayRemember)) {
         if (m_lastCheckFoundSecure && action == KeyAction::text && text == trigger()) {
             m_silenced.reset();
             m_silenced.feed(text);
@@ -248,11 +257,12 @@ bool AutocompleteCoordinator::handleKey(const InputEvent& event) {
     return taken;
 }
 
-bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& appId) {
+bool AutocompleteCoordinator::passesContextCheck(const std::optional<QString>& appId, bool mayRemember) {
     m_lastCheckFoundSecure = false;
     if (m_activation.isSiteDisabled(appId))
         return false;
-    m_lastCheckFoundSecure = m_focus.isSecureFieldFocused();
+    m_lastCheckFoundSecure =
+        mayRemember ? m_focus.isSecureFieldFocusedRemembered() : m_focus.isSecureFieldFocused();
     if (!m_lastCheckFoundSecure)
         m_silenced.reset();
     return !m_lastCheckFoundSecure;

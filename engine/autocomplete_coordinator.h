@@ -92,7 +92,7 @@ private:
     bool handleKey(const InputEvent& event);
     bool routeToBrowser(KeyAction action, const QString& text);
     bool routeToPicker(KeyAction action, const QString& text);
-    bool passesContextCheck(const std::optional<QString>& appId);
+    bool passesContextCheck(const std::optional<QString>& appId, bool mayRemember = false);
     void focusMoved();
     // A shortcode silenced by a password check, taken up when the field now is an ordinary one that
     // shows it; with retryLater, a field that does not show it yet is read again shortly.

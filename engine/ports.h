@@ -33,6 +33,11 @@ class FocusContextProviding {
 public:
     virtual ~FocusContextProviding() = default;
     virtual bool isSecureFieldFocused() = 0;
+    // The same question answered from what was learned about the same element before, where the
+    // platform remembers it, and asked again behind the key: should the field turn out to be a
+    // password field after all, the handler below runs. Never for a key that inserts.
+    virtual bool isSecureFieldFocusedRemembered() { return isSecureFieldFocused(); }
+    virtual void setFieldTurnedSecureHandler(std::function<void()> handler) { Q_UNUSED(handler); }
     // Global coordinates, origin top-left of the virtual desktop.
     virtual std::optional<QRect> caretRect() = 0;
     // The same answer without waiting for the application where the platform can: `done` comes

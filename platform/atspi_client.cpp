@@ -323,6 +323,34 @@ AtspiClient::roleAndAttributes(QueryDeadline& deadline, const AtspiRef& object) 
     return {roleFrom(roleReply), attributesFrom(attributesReply)};
 }
 
+void AtspiClient::roleAndAttributesLater(
+    const QueryDeadline& deadline, const AtspiRef& object,
+    std::function<void(std::optional<uint>, std::optional<QMap<QString, QString>>)> done) {
+    // Both questions go out at once; the answer is given when the second reply is in.
+    struct Answers {
+        std::optional<uint> role;
+        std::optional<QMap<QString, QString>> attributes;
+        int missing = 2;
+        std::function<void(std::optional<uint>, std::optional<QMap<QString, QString>>)> done;
+    };
+    const auto answers = std::make_shared<Answers>();
+    answers->done = std::move(done);
+    const auto arrived = [answers] {
+        if (--answers->missing == 0)
+            answers->done(answers->role, answers->attributes);
+    };
+    callLater(deadline, object, accessibleInterface, QStringLiteral("GetRole"), {},
+              [answers, arrived](const std::optional<QDBusMessage>& reply) {
+                  answers->role = roleFrom(reply);
+                  arrived();
+              });
+    callLater(deadline, object, accessibleInterface, QStringLiteral("GetAttributes"), {},
+              [answers, arrived](const std::optional<QDBusMessage>& reply) {
+                  answers->attributes = attributesFrom(reply);
+                  arrived();
+              });
+}
+
 std::optional<quint64> AtspiClient::states(QueryDeadline& deadline, const AtspiRef& object) {
     const std::optional<QDBusMessage> reply =
         call(deadline, object, accessibleInterface, QStringLiteral("GetState"));

@@ -77,6 +77,10 @@ public:
     // Both questions sent before either answer is awaited: one wait on the application, not two.
     std::pair<std::optional<uint>, std::optional<QMap<QString, QString>>>
     roleAndAttributes(QueryDeadline& deadline, const AtspiRef& object);
+    // The same without waiting: `done` comes later on this thread, as for the calls below.
+    void roleAndAttributesLater(
+        const QueryDeadline& deadline, const AtspiRef& object,
+        std::function<void(std::optional<uint>, std::optional<QMap<QString, QString>>)> done);
     std::optional<int> caretOffset(QueryDeadline& deadline, const AtspiRef& object);
     // The characters from `start` up to `end` (exclusive).
     std::optional<QString> text(QueryDeadline& deadline, const AtspiRef& object, int start, int end);

@@ -100,6 +100,10 @@ void FocusContextProvider::focusEvent(const QDBusMessage& message) {
     const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
     const bool moved = !m_followed || m_followed->element != element;
     m_followed = FollowedFocus{*pid, window, element};
+    // Whether it is a password field is known before its first key, where the application answers
+    // in time.
+    if (moved)
+        learnField(element, [] {});
     // Told once this signal is done with: the handler asks the bus again.
     if (moved && m_focusMoved)
         QMetaObject::invokeMethod(m_listener.get(), m_focusMoved, Qt::QueuedConnection);
@@ -321,10 +325,65 @@ bool FocusContextProvider::isSecureFieldFocused() {
         unknown ? webContentUnknown(deadline)
                 : *role == atspi::rolePasswordText ||
                       attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+    // Only a definite answer about a known element is remembered.
+    m_ordinaryField = element && !unknown && !secure ? element : std::nullopt;
     qCDebug(inputLog) << "field check: role" << (role ? int(*role) : -1)
                       << (element ? "followed" : "no element") << (secure ? "silent" : "ordinary")
                       << (deadline.expired() ? "(out of time)" : "");
     return secure;
+}
+
+bool FocusContextProvider::isSecureFieldFocusedRemembered() {
+    QueryDeadline deadline(m_budgetMs);
+    const std::optional<AtspiRef> element = focusedElement(deadline);
+    if (!element || element != m_ordinaryField)
+        return isSecureFieldFocused();
+    verifyOrdinaryField(*element);
+    return false;
+}
+
+void FocusContextProvider::setFieldTurnedSecureHandler(std::function<void()> handler) {
+    m_fieldTurnedSecure = std::move(handler);
+}
+
+// A "show password" toggle, or a page that turns an input into a password input, may change the
+// field without telling: the answer given on the key is checked behind it, one check at a time.
+void FocusContextProvider::verifyOrdinaryField(const AtspiRef& element) {
+    if (std::exchange(m_verifying, true)) {
+        m_verifyAgain = true;
+        return;
+    }
+    learnField(element, [this] {
+        m_verifying = false;
+        if (std::exchange(m_verifyAgain, false) && m_ordinaryField)
+            verifyOrdinaryField(*m_ordinaryField);
+    });
+}
+
+void FocusContextProvider::learnField(const AtspiRef& element, std::function<void()> then) {
+    m_client->roleAndAttributesLater(
+        QueryDeadline(m_budgetMs), element,
+        [this, element, then = std::move(then)](std::optional<uint> role,
+                                                std::optional<QMap<QString, QString>> attributes) {
+            const bool secure = role == atspi::rolePasswordText ||
+                                (attributes && attributes->value(QStringLiteral("text-input-type")) ==
+                                                   QLatin1String("password"));
+            // As on the key: a window that names itself focused, or a field without attributes, says
+            // nothing definite.
+            const bool definite = role && *role != atspi::roleFrame && *role != atspi::roleApplication &&
+                                  (secure || attributes);
+            if (definite && !secure && m_followed && m_followed->element == element) {
+                m_ordinaryField = element;
+            } else if (m_ordinaryField == element) {
+                m_ordinaryField.reset(); // the next key asks and waits
+                if (secure) {
+                    qCDebug(inputLog) << "field check: the focused field has turned into a password field";
+                    if (m_fieldTurnedSecure)
+                        m_fieldTurnedSecure();
+                }
+            }
+            then();
+        });
 }
 
 std::optional<QRect> FocusContextProvider::caretRect() {

@@ -43,6 +43,10 @@ public:
     // Also true while the focused element of a Chromium-based application (or a known browser) is
     // unknown: any of its inputs may be a password input, so it is treated as one.
     bool isSecureFieldFocused() override;
+    // An element found ordinary stays so on the key until its application says otherwise; it is
+    // asked again without waiting, and a password field found then is reported.
+    bool isSecureFieldFocusedRemembered() override;
+    void setFieldTurnedSecureHandler(std::function<void()> handler) override;
     // A one-pixel-wide line at the insertion point; the whole field when it reports no characters.
     std::optional<QRect> caretRect() override;
     // The focused element is looked up as for caretRect(); the application is asked without waiting.
@@ -82,6 +86,10 @@ private:
                                         std::optional<uint> role);
     std::optional<QUrl> documentAddress(QueryDeadline& deadline, const AtspiRef& document);
     bool webContentUnknown(QueryDeadline& deadline);
+    void verifyOrdinaryField(const AtspiRef& element);
+    // Asks whether `element` is a password field without waiting; remembers an ordinary focused
+    // one, and reports a remembered one found to be a password field. `then` follows the answer.
+    void learnField(const AtspiRef& element, std::function<void()> then);
 
     ActiveWindow m_activeWindow;
     int m_budgetMs;
@@ -112,6 +120,11 @@ private:
     // The connections that have announced a focus: applications that do follow their focus aloud.
     QSet<QString> m_announcing;
     std::function<void()> m_focusMoved;
+    // The focused element last found not to be a password field, and the check of it under way.
+    std::optional<AtspiRef> m_ordinaryField;
+    bool m_verifying = false;
+    bool m_verifyAgain = false;
+    std::function<void()> m_fieldTurnedSecure;
     std::unique_ptr<FocusEventListener> m_listener;
     std::unique_ptr<ChromiumAccessibility> m_chromium;
     std::function<void(qint64, bool)> m_reportUnreachable;

@@ -97,6 +97,12 @@ class FakeDesktop : public FocusContextProviding,
                     public SlowWork {
 public:
     bool isSecureFieldFocused() override { return ++secureQueries, secure; }
+    bool isSecureFieldFocusedRemembered() override {
+        return remembered ? ++secureQueries, *remembered : isSecureFieldFocused();
+    }
+    void setFieldTurnedSecureHandler(std::function<void()> handler) override {
+        turnedSecure = std::move(handler);
+    }
     std::optional<QRect> caretRect() override {
         slow("caret query");
         return ++caretQueries, caret;
@@ -124,7 +130,8 @@ public:
     std::optional<QRect> caret = QRect(400, 300, 2, 16);
     std::optional<QUrl> url;
     std::optional<QString> before; // the field's text before the caret
-    std::function<void()> focusMoved;
+    std::function<void()> focusMoved, turnedSecure;
+    std::optional<bool> remembered; // an earlier answer about the field, where the desktop keeps one
     std::optional<QString> appId = "org.example.Editor";
     std::optional<quint64> window = 1;
     QSet<QString> excludedApps, browsers, disabledHosts;
@@ -516,6 +523,10 @@ private:
                  h.desktop.secure = false;
                  h.desktop.before = text;
              }},
+            // The field turns into a password field without telling: the earlier answer stays
+            // until the check behind the keys finds out, at "found".
+            {"turns", [](Harness& h, auto&) { h.desktop.secure = true, h.desktop.remembered = false; }},
+            {"found", [](Harness& h, auto&) { h.desktop.turnedSecure(); }},
             {"announce",
              [](Harness& h, auto&) {
                  if (h.desktop.focusMoved)

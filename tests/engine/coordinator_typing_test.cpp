@@ -127,6 +127,8 @@ const QList<Script> typing{
          h.desktop.disabledHosts << QStringLiteral("www.example.com");
      }},
     {"PasswordFieldGainsFocus", ":smi<secure>l", ".....", "", "idle"},
+    {"FieldTurnsSecureBehindTheLetters", ":s<turns>mi", "....", "", "panel 😄 😃 😺 @0, token :smi"},
+    {"FieldTurnedSecureNeverInserts", ":s<turns>mi<tab> :s<turns>mi<found>", "..........", "", "idle"},
     // The focus left the password field before the application said so: the shortcode typed in the
     // next field meanwhile is taken up from that field once it is announced or its next key comes,
     // and only from there.
