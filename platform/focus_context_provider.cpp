@@ -29,6 +29,20 @@ private:
 
 namespace {
 
+// Whether the application's answer names a password field: browsers mark password inputs by
+// attribute as well. None for a window that names itself focused, which hides which of its
+// fields has the keys, and for a field that gives no attributes.
+std::optional<bool> passwordAnswer(std::optional<uint> role,
+                                   const std::optional<QMap<QString, QString>>& attributes) {
+    if (!role || *role == atspi::roleFrame || *role == atspi::roleApplication)
+        return std::nullopt;
+    if (*role == atspi::rolePasswordText)
+        return true;
+    if (!attributes)
+        return std::nullopt;
+    return attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+}
+
 constexpr int maxAncestorWalk = 25;
 // A pruned walk through a toolkit without the search call visits at most this many objects.
 constexpr int maxWalkedObjects = 600;
@@ -312,21 +326,15 @@ bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
 bool FocusContextProvider::isSecureFieldFocused() {
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
-    // The element comes from the followed focus, but whether it is a password field is read on
-    // every key: a field that a "show password" toggle turns back into one must fall silent at once.
-    // Browsers mark password inputs by attribute as well; both are asked at once, since the wait on
-    // the application is the price of every key of a shortcode.
+    // The element comes from the followed focus, but whether it is a password field is asked here
+    // (and on every key that may insert): a field that a "show password" toggle turns back into one
+    // must fall silent at once. Role and attributes are asked at once: one wait on the application.
     const auto [role, attributes] = element ? m_client->roleAndAttributes(deadline, *element)
                                             : decltype(m_client->roleAndAttributes(deadline, *element)){};
-    // A window that names itself focused hides which of its fields has the keys.
-    const bool unknown = !role || *role == atspi::roleFrame || *role == atspi::roleApplication ||
-                         (*role != atspi::rolePasswordText && !attributes);
-    const bool secure =
-        unknown ? webContentUnknown(deadline)
-                : *role == atspi::rolePasswordText ||
-                      attributes->value(QStringLiteral("text-input-type")) == QLatin1String("password");
+    const std::optional<bool> answer = passwordAnswer(role, attributes);
+    const bool secure = answer ? *answer : webContentUnknown(deadline);
     // Only a definite answer about a known element is remembered.
-    m_ordinaryField = element && !unknown && !secure ? element : std::nullopt;
+    m_ordinaryField = element && answer == false ? element : std::nullopt;
     qCDebug(inputLog) << "field check: role" << (role ? int(*role) : -1)
                       << (element ? "followed" : "no element") << (secure ? "silent" : "ordinary")
                       << (deadline.expired() ? "(out of time)" : "");
@@ -365,18 +373,12 @@ void FocusContextProvider::learnField(const AtspiRef& element, std::function<voi
         QueryDeadline(m_budgetMs), element,
         [this, element, then = std::move(then)](std::optional<uint> role,
                                                 std::optional<QMap<QString, QString>> attributes) {
-            const bool secure = role == atspi::rolePasswordText ||
-                                (attributes && attributes->value(QStringLiteral("text-input-type")) ==
-                                                   QLatin1String("password"));
-            // As on the key: a window that names itself focused, or a field without attributes, says
-            // nothing definite.
-            const bool definite = role && *role != atspi::roleFrame && *role != atspi::roleApplication &&
-                                  (secure || attributes);
-            if (definite && !secure && m_followed && m_followed->element == element) {
+            const std::optional<bool> answer = passwordAnswer(role, attributes);
+            if (answer == false && m_followed && m_followed->element == element) {
                 m_ordinaryField = element;
             } else if (m_ordinaryField == element) {
                 m_ordinaryField.reset(); // the next key asks and waits
-                if (secure) {
+                if (answer == true) {
                     qCDebug(inputLog) << "field check: the focused field has turned into a password field";
                     if (m_fieldTurnedSecure)
                         m_fieldTurnedSecure();
