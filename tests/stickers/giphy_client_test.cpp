@@ -113,6 +113,14 @@ TEST(GiphyClientConfig, ABlankKeyOrAnUnusableOriginMeansNoClient) {
     EXPECT_EQ(GiphyClient::fromConfig(config(" \n", "https://api.example")), nullptr);
     EXPECT_EQ(GiphyClient::fromConfig(config("k", "file:///tmp")), nullptr);
     EXPECT_EQ(GiphyClient::fromConfig(config("k", "https://api.example/v1?x")), nullptr);
+
+    qputenv("PIMSEL_GIPHY_API_KEY", "  ");
+    qputenv("PIMSEL_STICKER_CDN_BASE", "http://127.0.0.1:8/");
+    const StickerServiceConfig environment = StickerServiceConfig::fromBuildAndEnvironment();
+    qunsetenv("PIMSEL_GIPHY_API_KEY");
+    qunsetenv("PIMSEL_STICKER_CDN_BASE");
+    EXPECT_EQ(environment.giphyApiKey, "");
+    EXPECT_EQ(environment.cdnBase, QUrl("http://127.0.0.1:8/s/e/notoemoji/latest/"));
 }
 
 } // namespace
