@@ -18,7 +18,7 @@ struct Transfer {
     QPointer<QIODevice> sink;
     QByteArray body;
     qint64 received = 0;
-    bool overLimit = false;
+    bool overLimit = false; // or refused by the sink
     bool cancelled = false;
     bool finished = false;
 };
@@ -30,9 +30,11 @@ bool drain(QNetworkReply* reply, Transfer& transfer) {
     while (!transfer.overLimit && reply->bytesAvailable() > 0) {
         const QByteArray chunk = reply->read(chunkSize);
         transfer.received += chunk.size();
-        const bool refused = transfer.received > transfer.limits.maxBytes ||
-                             (transfer.sink ? transfer.sink->write(chunk) != chunk.size()
-                                            : (transfer.body.append(chunk), false));
+        bool refused = transfer.received > transfer.limits.maxBytes;
+        if (!refused && transfer.sink)
+            refused = transfer.sink->write(chunk) != chunk.size();
+        else if (!refused)
+            transfer.body.append(chunk);
         if (refused) {
             transfer.overLimit = true;
             reply->abort();
