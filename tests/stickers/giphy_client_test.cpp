@@ -1,0 +1,122 @@
+#include "stickers/giphy_client.h"
+#include "stickers/sticker_config.h"
+
+#include "http_test_server.h"
+
+#include <gtest/gtest.h>
+
+using namespace pimsel;
+using namespace pimsel::testing;
+using Mode = HttpTestServer::Mode;
+
+namespace {
+
+QByteArray answer(const QByteArray& gifs) {
+    return R"({"data":[)" + gifs + R"(],"meta":{"status":200}})";
+}
+
+class GiphyClientTest : public ::testing::Test {
+protected:
+    // The list the completion delivers; none may arrive inside the call.
+    std::optional<QList<StickerEntry>> search(const QString& query, int waitMs = 5000) {
+        std::optional<QList<StickerEntry>> result;
+        client.search(query, [&result](const QList<StickerEntry>& entries) { result = entries; });
+        EXPECT_FALSE(result.has_value());
+        waitUntil([&] { return result.has_value(); }, waitMs);
+        return result;
+    }
+
+    HttpTestServer server;
+    GiphyClient client{"KEY", server.origin()};
+};
+
+TEST_F(GiphyClientTest, AsksSearchForAQueryAndTrendingForNone) {
+    const QString common = "api_key=KEY&limit=30&rating=pg-13&bundle=messaging_non_clips";
+    const QList<std::pair<QString, QString>> cases = {
+        {"cats", "/v1/gifs/search?" + common + "&q=cats"},
+        {" \n\t ", "/v1/gifs/trending?" + common},
+        // A bare "+" would reach the service as a space.
+        {" c++ & dogs=1 ", "/v1/gifs/search?" + common + "&q=c%2B%2B%20%26%20dogs%3D1"},
+    };
+    for (const auto& [query, target] : cases) {
+        server.route(QUrl(target).path(), {Mode::answer, 200, answer("")});
+        EXPECT_EQ(search(query), QList<StickerEntry>());
+        EXPECT_EQ(server.targets.value(server.targets.size() - 1), target);
+    }
+}
+
+TEST_F(GiphyClientTest, PicksRenditionsAndNamesEachGif) {
+    const QByteArray gifs = R"(
+        {"id":"orig","title":"Happy Dance-Party","images":{"original":{"url":"https://m/o.gif"}}},
+        {"id":"small","title":"","images":{"fixed_width_small":{"url":"https://m/s.gif"},
+                                           "fixed_width":{"url":"https://m/w.gif"}}},
+        {"id":"onlysmall","images":{"fixed_width_small":{"url":"https://m/s.gif"}}},
+        {"id":"local","images":{"original":{"url":"file:///etc/passwd"}}},
+        {"id":"../up","images":{"original":{"url":"https://m/o.gif"}}},
+        {"id":"slug","title":null,"slug":"","images":{"original":{"url":"https://m/o.gif"},
+                                                    "downsized":{"url":"https://m/d.gif"},
+                                                    "fixed_width":{"url":"https://m/w.gif"}}},
+        {"id":"orig","title":"again","images":{"original":{"url":"https://m/o.gif"}}})";
+    const QList<StickerEntry> entries = GiphyClient::parseResponse({true, 200, answer(gifs)});
+    const auto gif = [](QString id, QString name, QStringList keywords, QString file, QString preview) {
+        return StickerEntry{"giphy-" + id,
+                            "giphy-" + id + ".gif",
+                            keywords,
+                            name,
+                            true,
+                            false,
+                            0,
+                            QUrl("https://m/" + file),
+                            QUrl("https://m/" + preview)};
+    };
+    EXPECT_EQ(entries, (QList<StickerEntry>{
+                           gif("orig", "Happy Dance-Party", {"Happy", "Dance", "Party"}, "o.gif", "o.gif"),
+                           gif("small", "GIF", {"GIF"}, "w.gif", "s.gif"),
+                           gif("slug", "", {"gif"}, "d.gif", "w.gif"),
+                       }));
+}
+
+TEST_F(GiphyClientTest, AnyFaultyAnswerGivesAnEmptyList) {
+    const QByteArray good = R"({"id":"a","images":{"original":{"url":"https://m/o.gif"}}})";
+    const QList<std::pair<const char*, HttpTestServer::Route>> cases = {
+        {"429", {Mode::answer, 429, answer(good)}},
+        {"201", {Mode::answer, 201, answer(good)}},
+        {"malformed JSON", {Mode::answer, 200, answer(good).chopped(1)}},
+        {"no data", {Mode::answer, 200, R"({"meta":{}})"}},
+        {"a GIF without id", {Mode::answer, 200, answer(good + R"(,{"images":{}})")}},
+        {"a rendition without url",
+         {Mode::answer, 200, answer(good + R"(,{"id":"b","images":{"original":{}}})")}},
+        {"a title that is no text",
+         {Mode::answer, 200, answer(good + R"(,{"id":"b","title":7,"images":{}})")}},
+        {"a server that never answers", {Mode::silent, 0, {}}},
+    };
+    client.setTransferTimeout(std::chrono::milliseconds(300));
+    for (const auto& [label, route] : cases) {
+        SCOPED_TRACE(label);
+        server.route("/v1/gifs/search", route);
+        EXPECT_EQ(search("x"), QList<StickerEntry>());
+    }
+}
+
+TEST_F(GiphyClientTest, AnAnswerWithoutEndIsCutOffAtTheCap) {
+    server.route("/v1/gifs/search", {Mode::endless, 200, {}});
+    EXPECT_EQ(search("x", 10000), QList<StickerEntry>()); // long before the 20 s time-out
+    EXPECT_TRUE(waitUntil([&] { return server.endlessDisconnects == 1; }));
+    EXPECT_LT(server.streamedBytes, 4 * GiphyClient::maxAnswerBytes);
+}
+
+TEST(GiphyClientConfig, TheEnvironmentDecidesWhetherThereIsAClient) {
+    const auto client = [](const char* key, const char* origin) {
+        qputenv("PIMSEL_GIPHY_API_KEY", key);
+        qputenv("PIMSEL_GIPHY_API_BASE", origin);
+        return GiphyClient::fromConfig(StickerServiceConfig::fromBuildAndEnvironment()) != nullptr;
+    };
+    EXPECT_TRUE(client(" k\n", "http://127.0.0.1:1/"));
+    EXPECT_FALSE(client(" \n", "http://127.0.0.1:1"));
+    EXPECT_FALSE(client("k", "file:///tmp"));
+    EXPECT_FALSE(client("k", "https://api.example/v1?x"));
+    qunsetenv("PIMSEL_GIPHY_API_KEY");
+    qunsetenv("PIMSEL_GIPHY_API_BASE");
+}
+
+} // namespace

@@ -1,0 +1,186 @@
+#include "stickers/sticker_catalog.h"
+#include "stickers/sticker_config.h"
+#include "stickers/sticker_store.h"
+
+#include "http_test_server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace pimsel;
+using namespace pimsel::testing;
+using Mode = HttpTestServer::Mode;
+using Urls = QList<std::optional<QUrl>>;
+
+namespace {
+
+const QByteArray catalogue =
+    R"([{"id":"a","fileName":"a.gif","keywords":["x"],"name":"A","isAnimated":true,"isBundled":false},
+        {"id":"b","fileName":"b.gif","keywords":[],"name":"B","isAnimated":false,"isBundled":true}])";
+
+void write(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+class StickerStoreTest : public ::testing::Test {
+protected:
+    StickerStore& makeStore(const QByteArray& catalogueJson = catalogue) {
+        write(dir.filePath("stickers.json"), catalogueJson);
+        StickerLocations locations{dir.filePath("stickers.json"), dir.filePath("res"), cache,
+                                   dir.filePath("staging")};
+        store.emplace(&settings, StickerServiceConfig::cdnBaseFromOrigin(server.origin().toString()),
+                      locations);
+        store->setTransferTimeout(std::chrono::milliseconds(300));
+        store->load();
+        return *store;
+    }
+    static QString cdnPath(const QString& id) { return "/s/e/notoemoji/latest/" + id + "/512.gif"; }
+    // Completions, which must come later and in the order of the calls.
+    Urls fetch(const QList<StickerEntry>& entries, bool thumbnail = false) {
+        auto results = std::make_shared<std::pair<Urls, QList<int>>>();
+        for (int i = 0; i < entries.size(); ++i) {
+            auto done = [results, i](std::optional<QUrl> url) {
+                results->first.append(url), results->second.append(i);
+            };
+            thumbnail ? store->fetchThumbnail(entries[i], done) : store->fetchFile(entries[i], done);
+        }
+        EXPECT_TRUE(results->first.isEmpty());
+        EXPECT_TRUE(waitUntil([&] { return results->first.size() == entries.size(); }));
+        EXPECT_TRUE(std::is_sorted(results->second.begin(), results->second.end()));
+        return results->first;
+    }
+    std::optional<QUrl> cached(const QString& name) const { return QUrl::fromLocalFile(cache + "/" + name); }
+
+    QTemporaryDir dir;
+    QString cache = dir.filePath("cache");
+    QSettings settings{dir.filePath("settings.ini"), QSettings::IniFormat};
+    HttpTestServer server;
+    std::optional<StickerStore> store;
+};
+
+TEST_F(StickerStoreTest, TwoRequestsShareOneDownloadThenCacheAndResourcesAnswer) {
+    makeStore();
+    server.route(cdnPath("a"), {Mode::answer, 200, gifBytes("a")});
+    const StickerEntry a = store->stickers().at(0);
+    EXPECT_EQ(fetch({a, a}), (Urls{cached("a.gif"), cached("a.gif")}));
+    EXPECT_EQ(read(cache + "/a.gif"), gifBytes("a"));
+    EXPECT_FALSE(store->isDownloading(cache + "/a.gif"));
+    // A catalogue sticker's preview is its file; the cache serves both without a second request.
+    EXPECT_EQ(fetch({a}, /*thumbnail=*/true), (Urls{cached("a.gif")}));
+    EXPECT_EQ(server.hits(cdnPath("a")), 1);
+    EXPECT_FALSE(QFile::exists(cache + "/thumb-a.gif"));
+
+    // Built-in files win over the cache and need no network.
+    write(dir.filePath("res/stickers/a.gif"), gifBytes());
+    write(dir.filePath("res/b.gif"), gifBytes());
+    EXPECT_EQ(fetch(store->stickers()), (Urls{QUrl::fromLocalFile(dir.filePath("res/stickers/a.gif")),
+                                              QUrl::fromLocalFile(dir.filePath("res/b.gif"))}));
+    EXPECT_EQ(server.targets.size(), 1);
+}
+
+// Whatever goes wrong, every waiting caller hears "no file", nothing is left in the cache, the key
+// is released, and the next request tries again.
+TEST_F(StickerStoreTest, AFailedDownloadLeavesNothingAndALaterRequestRetries) {
+    const QList<std::pair<const char*, HttpTestServer::Route>> failures = {
+        {"404", {Mode::answer, 404, gifBytes()}},
+        {"a page that is no image", {Mode::answer, 200, "<html>portal</html>"}},
+        {"a server that never answers", {Mode::silent, 0, {}}},
+        {"a body without end", {Mode::endless, 200, {}}},
+    };
+    makeStore();
+    const StickerEntry a = store->stickers().at(0);
+    for (const auto& [label, route] : failures) {
+        SCOPED_TRACE(label);
+        server.route(cdnPath("a"), route);
+        EXPECT_EQ(fetch({a, a}), (Urls{std::nullopt, std::nullopt}));
+        EXPECT_TRUE(QDir(cache).entryList(QDir::Files).isEmpty());
+        EXPECT_FALSE(store->isDownloading(cache + "/a.gif"));
+        server.route(cdnPath("a"), {Mode::answer, 200, gifBytes()});
+        EXPECT_EQ(fetch({a}), (Urls{cached("a.gif")}));
+        QFile::remove(cache + "/a.gif");
+    }
+    EXPECT_LT(server.streamedBytes, 3 * StickerStore::maxFileBytes);
+}
+
+TEST_F(StickerStoreTest, AnEmptyOrNonImageCachedFileIsFetchedAgain) {
+    makeStore();
+    server.route(cdnPath("a"), {Mode::answer, 200, gifBytes("fresh")});
+    for (const QByteArray& broken : {QByteArray(), QByteArray("<html>")}) {
+        write(cache + "/a.gif", broken);
+        EXPECT_EQ(fetch({store->stickers().at(0)}), (Urls{cached("a.gif")}));
+        EXPECT_EQ(read(cache + "/a.gif"), gifBytes("fresh"));
+    }
+    EXPECT_EQ(server.hits(cdnPath("a")), 2);
+}
+
+TEST_F(StickerStoreTest, AGifResultKeepsItsPreviewAndFileApart) {
+    makeStore();
+    server.route("/media/thumb.gif", {Mode::answer, 200, gifBytes("thumb")});
+    server.route("/media/file.gif", {Mode::answer, 200, gifBytes("file")});
+    const StickerEntry gif = sticker_catalog::makeGifEntry(
+        "k9", "Dog", {"Dog"}, server.url("/media/file.gif"), server.url("/media/thumb.gif"));
+    EXPECT_EQ(fetch({gif}, true), (Urls{cached("thumb-giphy-k9.gif")}));
+    EXPECT_EQ(fetch({gif}), (Urls{cached("giphy-k9.gif")}));
+    EXPECT_EQ(read(cache + "/thumb-giphy-k9.gif"), gifBytes("thumb"));
+    EXPECT_EQ(read(cache + "/giphy-k9.gif"), gifBytes("file"));
+}
+
+TEST_F(StickerStoreTest, CataloguesThatAreNotWholeLoadAsEmpty) {
+    const QList<QByteArray> broken = {
+        R"([{"id":"a","fileName":"a.gif","keywords":[],"name":"A","isAnimated":true}])",
+        R"([{"id":"a","fileName":"a.gif","keywords":[1],"name":"A","isAnimated":true,"isBundled":false}])",
+        R"([{"id":"a","fileName":"../a.gif","keywords":[],"name":"A","isAnimated":true,"isBundled":false}])",
+        catalogue.left(catalogue.size() - 1) + R"(,{"id":"a","fileName":"c.gif","keywords":[],"name":"C",
+                                                    "isAnimated":true,"isBundled":false}])",
+    };
+    for (const QByteArray& json : broken)
+        EXPECT_TRUE(makeStore(json).stickers().isEmpty()) << json.constData();
+}
+
+TEST_F(StickerStoreTest, UseCountsAreAppliedOnLoadAndStoredOnEveryPick) {
+    settings.setValue(StickerStore::useCountKey, QVariantMap{{"a", 3}, {"gone", 2}});
+    makeStore();
+    EXPECT_EQ(store->stickers().at(0).useCount, 3);
+    EXPECT_EQ(store->stickers().at(1).useCount, 0);
+    const QList<StickerEntry> before = store->stickers();
+    store->recordUse("giphy-unknown");
+    EXPECT_EQ(store->stickers(), before);
+    store->recordUse("b");
+    EXPECT_EQ(store->stickers().at(1).useCount, 1);
+    EXPECT_EQ(QSettings(settings.fileName(), QSettings::IniFormat).value(StickerStore::useCountKey).toMap(),
+              (QVariantMap{{"a", 3}, {"gone", 2}, {"giphy-unknown", 1}, {"b", 1}}));
+}
+
+TEST_F(StickerStoreTest, PasteCopiesAreStagedPrivatelyAndReplacedWhenCutShort) {
+    makeStore();
+    write(cache + "/a.gif", gifBytes("whole"));
+    const QUrl staged = QUrl::fromLocalFile(dir.filePath("staging/a.gif"));
+    write(staged.toLocalFile(), "GIF"); // a copy a full disk cut short
+    EXPECT_EQ(store->stagedForPaste(*cached("a.gif")), staged);
+    EXPECT_EQ(read(staged.toLocalFile()), gifBytes("whole"));
+    QFile::setPermissions(dir.filePath("staging"),
+                          QFile::permissions(dir.filePath("staging")) | QFile::WriteOther);
+    EXPECT_EQ(store->stagedForPaste(*cached("a.gif")), *cached("a.gif"));
+}
+
+TEST(StickerCatalogue, TheShippedCatalogueLoads) {
+    StickerStore store(nullptr, std::nullopt);
+    store.load();
+    ASSERT_GT(store.stickers().size(), 300);
+    for (const StickerEntry& entry : store.stickers())
+        ASSERT_EQ(entry.fileName, entry.id + ".gif");
+}
+
+} // namespace
