@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace pimsel;
@@ -101,6 +102,14 @@ TEST_F(FocusTest, PasswordAnswerFollowsTheFocusAcrossFieldsAndWindows) {
     bringUp(*plain);
     EXPECT_FALSE(focus.isSecureFieldFocused());
     EXPECT_EQ(focus.textBeforeCaret(2), QStringLiteral(" c"));
+    // The field hides its text without the focus moving: the answer remembered for the letters is
+    // checked behind them, the turn is reported, and the next answer is the new one.
+    bool turned = false;
+    focus.setFieldTurnedSecureHandler([&] { turned = true; });
+    EXPECT_FALSE(focus.isSecureFieldFocusedRemembered());
+    ASSERT_EQ(::kill(static_cast<pid_t>(plain->pid()), SIGUSR1), 0);
+    EXPECT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocusedRemembered() && turned; }))
+        << "the field that hid its text is still taken for an ordinary one";
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -83,6 +83,8 @@ def main():
 
     window.connect("notify::is-active", announce)
     GLib.timeout_add(50, poll)
+    # SIGUSR1 hides the entry's text, as a page's "hide password" toggle would.
+    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGUSR1, lambda *_: (entry.set_visibility(False), True)[1])
     GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGTERM, lambda *_: (Gtk.main_quit(), False)[1])
     GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGINT, lambda *_: (Gtk.main_quit(), False)[1])
 
