@@ -186,7 +186,7 @@ TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFl
     bare.checkForUpdatesItem()->trigger();
     bare.installUpdate();
     spin(50);
-    EXPECT_EQ(server.requestCount, 2);
+    EXPECT_EQ(server.requestCount.load(), 2);
 }
 
 } // namespace

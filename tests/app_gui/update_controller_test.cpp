@@ -3,89 +3,16 @@
 #include "tray_support.h"
 
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 using namespace pimsel;
 using namespace pimsel::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A feed server on a thread of its own, so that it pushes as fast as the client takes the bytes in,
-// whatever the event loop does: it answers each request on 127.0.0.1 with `header` and then
-// `total` bytes, `chunk` at a time with `pause` in between, until the client goes away or takes
-// nothing for two seconds. `sent` counts what the client side accepted, its socket buffers included.
-class StreamingFeed {
-public:
-    StreamingFeed(QByteArray header, qint64 total, qint64 chunk, std::chrono::milliseconds pause) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            ::listen(m_listener, 4) == 0 &&
-            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
-        m_thread = std::thread([=, this] {
-            while (!m_stop) {
-                if (!ready(m_listener, POLLIN, 50ms))
-                    continue;
-                const int client = ::accept(m_listener, nullptr, nullptr);
-                QByteArray request(4096, 0);
-                for (qsizetype got = 0;
-                     !m_stop && !request.left(got).contains("\r\n\r\n") && ready(client, POLLIN, 1s);) {
-                    const ssize_t n = ::recv(client, request.data() + got, size_t(request.size() - got), 0);
-                    if (n <= 0)
-                        break;
-                    got += n;
-                }
-                ::send(client, header.constData(), size_t(header.size()), MSG_NOSIGNAL);
-                const QByteArray body(chunk, 'x');
-                for (qint64 left = total; left > 0 && !m_stop && ready(client, POLLOUT, 2s);) {
-                    const ssize_t n =
-                        ::send(client, body.constData(), size_t(std::min(left, chunk)), MSG_NOSIGNAL);
-                    if (n <= 0)
-                        break;
-                    sent += n;
-                    left -= n;
-                    std::this_thread::sleep_for(pause);
-                }
-                ::close(client);
-            }
-        });
-    }
-    ~StreamingFeed() {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_port)); }
-
-    std::atomic<qint64> sent{0};
-
-private:
-    static bool ready(int fd, short events, std::chrono::milliseconds timeout) {
-        pollfd entry{fd, events, 0};
-        return ::poll(&entry, 1, int(timeout.count())) == 1;
-    }
-
-    const int m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
 
 TEST(Appcast, ReadsEachItemsVersionsAndAddressSkippingUnusableOnes) {
     QByteArray xml =
@@ -215,7 +142,8 @@ TEST_F(UpdateControllerTest, NoFeedNoServerOrNoAnswerEndsQuietly) {
 
 TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtTheSizeCap) {
     // A byte every 50 ms is never silent for long, but the check as a whole has 400 ms.
-    StreamingFeed trickle("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 600, 1, 50ms);
+    FeedServer trickle;
+    trickle.stream("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 600, 1, 50ms);
     UpdateController& u = make(trickle.url());
     u.checkInBackground();
     ASSERT_TRUE(waitForChecks(1)) << "the check is still open";
@@ -230,7 +158,8 @@ TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtT
     const QByteArray headers[] = {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
                                   "HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n"};
     for (const QByteArray& header : headers) {
-        StreamingFeed flood(header, qint64(64) << 20, qint64(64) << 10, 0ms);
+        FeedServer flood;
+        flood.stream(header, qint64(64) << 20, qint64(64) << 10, 0ms);
         const int checks = int(finished.size()) + 1;
         make(flood.url(), QStringLiteral("1.4.0"), 60 * 1000).checkInBackground();
         ASSERT_TRUE(waitUntil([&] { return flood.sent > 0; }));
@@ -249,7 +178,7 @@ TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsT
     u.start();
     EXPECT_FALSE(u.isScheduled());
     spin(300);
-    EXPECT_EQ(server.requestCount, 0);
+    EXPECT_EQ(server.requestCount.load(), 0);
 
     u.checkForUpdates();
     ASSERT_TRUE(waitForChecks(1));
@@ -271,7 +200,7 @@ TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsT
     u.checkInBackground();
     u.checkForUpdates();
     ASSERT_TRUE(waitForChecks(3));
-    EXPECT_EQ(server.requestCount, 3);
+    EXPECT_EQ(server.requestCount.load(), 3);
     EXPECT_TRUE(u.availableVersion().isEmpty());
     server.serve(404, "");
     u.checkForUpdates();
