@@ -113,7 +113,6 @@ TEST_F(SuggestionRendering, ColourEmojiAccentTriggerAndCreamAliasOrName) {
                   smileWidth + 2)
             << "row " << row;
     }
-    model.setResults({entry(QStringLiteral("😄"), QStringLiteral("smile")), unnamed});
     const int alias = countPixels(image, layout::rowLabelRect(0), isLightText);
     EXPECT_GT(alias, 20);
     EXPECT_GT(countPixels(image, layout::rowLabelRect(1), isLightText), 2 * alias);

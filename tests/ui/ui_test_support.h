@@ -34,12 +34,8 @@ namespace pimsel::testing {
 // Named "<alias> face", so that a row without an alias shows a longer label.
 inline EmojiEntry entry(const QString& emoji, const QString& alias, const QString& category = {},
                         int useCount = 0, bool tones = false) {
-    return EmojiEntry{emoji,
-                      alias + QStringLiteral(" face"),
-                      alias.isEmpty() ? QStringList{} : QStringList{alias},
-                      category,
-                      tones,
-                      useCount};
+    const QStringList aliases = alias.isEmpty() ? QStringList{} : QStringList{alias};
+    return EmojiEntry{emoji, alias + QStringLiteral(" face"), aliases, category, tones, useCount};
 }
 
 // `count` entries of `category`, aliases "<prefix>0", "<prefix>1", …
