@@ -143,20 +143,17 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{Scenario::inputLost, false, true},
                       StateCase{Scenario::restartNeeded, false, true}));
 
-TEST_F(StatusBarTest, TogglingEnabledFlipsTheSettingAndTheIconDimsOnceTheStatusIsPublished) {
+TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFlagFirst) {
     StatusBarController& c = make();
     for (const bool on : {false, true}) {
         c.enabledItem()->trigger();
         EXPECT_EQ(settings.enabled(), on);
         EXPECT_EQ(c.enabledItem()->isChecked(), on);
-        spin(20);
+        spin(20); // the icon dims once the status is published
         EXPECT_EQ(c.isIconDimmed(), !on);
         EXPECT_EQ(c.trayIcon()->toolTip(), QStringLiteral("Pimsel"));
     }
-}
 
-TEST_F(StatusBarTest, RowsReachTheirHooksAndQuitSetsTheFlagFirst) {
-    StatusBarController& c = make();
     c.preferencesItem()->trigger();
     c.finishSetupItem()->trigger();
     c.testItem()->trigger();
@@ -165,21 +162,14 @@ TEST_F(StatusBarTest, RowsReachTheirHooksAndQuitSetsTheFlagFirst) {
     EXPECT_TRUE(quitSawFlag.isEmpty());
     c.quitItem()->trigger();
     EXPECT_EQ(quitSawFlag, QList<bool>{true});
-    c.setHooks({}); // then the requests are only logged
-    c.preferencesItem()->trigger();
-    c.testItem()->trigger();
-    EXPECT_EQ(preferencesOpened + onboardingOpened, 3);
-}
 
-TEST_F(StatusBarTest, UpdateRowOpensTheReleaseAndTheBadgeGoes) {
-    StatusBarController& c = make();
+    // The update row opens the release and the badge goes.
     findUpdate();
     c.updateItem()->trigger();
     EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/pimsel/releases/1.5.0"))});
     spin(20);
     EXPECT_FALSE(c.isIconBadged() || c.updateItem()->isVisible() || c.updateSeparator()->isVisible());
     EXPECT_EQ(c.trayIcon()->toolTip(), QStringLiteral("Pimsel"));
-
     // Asked from the menu, the answer goes to the dialog and leaves no badge.
     c.checkForUpdatesItem()->trigger();
     ASSERT_TRUE(waitUntil([&] { return !presented.isEmpty(); }));
@@ -187,12 +177,16 @@ TEST_F(StatusBarTest, UpdateRowOpensTheReleaseAndTheBadgeGoes) {
     spin(20);
     EXPECT_FALSE(c.isIconBadged());
 
-    // Without an updater the update rows do nothing.
+    // Without hooks the requests are only logged; without an updater the update rows do nothing.
+    c.setHooks({});
+    c.preferencesItem()->trigger();
+    c.testItem()->trigger();
+    EXPECT_EQ(preferencesOpened + onboardingOpened, 3);
     StatusBarController& bare = make(false);
     bare.checkForUpdatesItem()->trigger();
     bare.installUpdate();
     spin(50);
-    EXPECT_EQ(server.requestCount, 2);
+    EXPECT_EQ(server.requestCount.load(), 2);
 }
 
 } // namespace

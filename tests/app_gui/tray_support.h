@@ -1,7 +1,6 @@
 #pragma once
 
-// For the tray and updater tests: a feed server on 127.0.0.1 that answers every GET with the status
-// and body it is told to (or never answers), a generated feed, stand-ins for the frontmost
+// For the tray and updater tests: a feed server, a generated feed, stand-ins for the frontmost
 // application and the focused field, and event-loop helpers.
 
 #include "platform/application_watching.h"
@@ -9,11 +8,20 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrl>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace pimsel::testing {
 
@@ -30,41 +38,100 @@ inline void spin(int ms) {
     waitUntil([] { return false; }, ms);
 }
 
-class FeedServer : public QObject {
+// A feed server on 127.0.0.1, on a thread of its own so that it answers and pushes whatever the
+// event loop does. Each request is answered with the status and body given to serve(), or with
+// the header given to stream() and then `total` bytes, `chunk` at a time with `pause` in between,
+// until the client goes away or takes nothing for two seconds; while `silent`, requests are read
+// and never answered. `sent` counts the streamed bytes the client side accepted, its socket
+// buffers included.
+class FeedServer {
 public:
     FeedServer() {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket* socket = m_server.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                while (socket->canReadLine()) {
-                    if (socket->readLine() != "\r\n")
-                        continue;
-                    ++requestCount;
-                    if (silent)
-                        return;
-                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " +
-                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-                    socket->disconnectFromHost();
-                }
-            });
-        });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::listen(m_listener, 8) == 0 &&
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+        serve(200, {});
+        m_thread = std::thread([this] { run(); });
     }
-    QUrl url() const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_server.serverPort()));
+    ~FeedServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
     }
-    void serve(int code, QByteArray content) {
-        status = code;
-        body = std::move(content);
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_port)); }
+    void serve(int status, const QByteArray& body) {
+        stream("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " +
+                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body,
+               0, 1, {});
+    }
+    void stream(const QByteArray& header, qint64 total, qint64 chunk, std::chrono::milliseconds pause) {
+        const std::lock_guard lock(m_mutex);
+        m_header = header, m_total = total, m_chunk = chunk, m_pause = pause;
     }
 
-    int status = 200;
-    QByteArray body;
-    bool silent = false; // reads requests but never answers them
-    int requestCount = 0;
+    std::atomic<bool> silent{false};
+    std::atomic<int> requestCount{0};
+    std::atomic<qint64> sent{0};
 
 private:
-    QTcpServer m_server;
+    static bool ready(int fd, short events, std::chrono::milliseconds timeout) {
+        pollfd entry{fd, events, 0};
+        return ::poll(&entry, 1, int(timeout.count())) == 1;
+    }
+    void run() {
+        using namespace std::chrono_literals;
+        std::vector<int> unanswered;
+        while (!m_stop) {
+            if (!ready(m_listener, POLLIN, 50ms))
+                continue;
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            QByteArray request(8192, 0);
+            for (qsizetype got = 0;
+                 !m_stop && !request.left(got).contains("\r\n\r\n") && ready(client, POLLIN, 1s);) {
+                const ssize_t n = ::recv(client, request.data() + got, size_t(request.size() - got), 0);
+                if (n <= 0)
+                    break;
+                got += n;
+            }
+            ++requestCount;
+            if (silent) {
+                unanswered.push_back(client);
+                continue;
+            }
+            std::unique_lock lock(m_mutex);
+            const QByteArray header = m_header, body(m_chunk, 'x');
+            const qint64 total = m_total, chunk = m_chunk;
+            const std::chrono::milliseconds pause = m_pause;
+            lock.unlock();
+            ::send(client, header.constData(), size_t(header.size()), MSG_NOSIGNAL);
+            for (qint64 left = total; left > 0 && !m_stop && ready(client, POLLOUT, 2s);) {
+                const ssize_t n =
+                    ::send(client, body.constData(), size_t(std::min(left, chunk)), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += n;
+                left -= n;
+                std::this_thread::sleep_for(pause);
+            }
+            ::close(client);
+        }
+        for (int client : unanswered)
+            ::close(client);
+    }
+
+    const int m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    quint16 m_port = 0;
+    std::mutex m_mutex;
+    QByteArray m_header;
+    qint64 m_total = 0, m_chunk = 1;
+    std::chrono::milliseconds m_pause{};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 // A feed with one item per (version, display version); an empty display version is left out.

@@ -3,113 +3,16 @@
 #include "tray_support.h"
 
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 using namespace pimsel;
 using namespace pimsel::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-class Socket {
-public:
-    explicit Socket(int fd = -1)
-        : m_fd(fd) {}
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int fd() const { return m_fd; }
-    bool waitFor(short events, std::chrono::milliseconds timeout) const {
-        pollfd entry{m_fd, events, 0};
-        return ::poll(&entry, 1, int(timeout.count())) == 1;
-    }
-
-private:
-    int m_fd;
-};
-
-// A feed server on a thread of its own, so that it pushes as fast as the client takes the bytes in,
-// whatever the event loop does: it answers each request on 127.0.0.1 with `header` and then
-// `total` bytes, `chunk` at a time with `pause` in between, until the client goes away or takes
-// nothing for two seconds. `sent` counts what the client side accepted, its socket buffers included.
-class StreamingFeed {
-public:
-    StreamingFeed(QByteArray header, qint64 total, qint64 chunk, std::chrono::milliseconds pause)
-        : m_header(std::move(header))
-        , m_total(total)
-        , m_chunk(chunk)
-        , m_pause(pause)
-        , m_listener(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener.fd(), reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            ::listen(m_listener.fd(), 4) == 0 &&
-            ::getsockname(m_listener.fd(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~StreamingFeed() {
-        m_stop = true;
-        m_thread.join();
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_port)); }
-
-    std::atomic<qint64> sent{0};
-
-private:
-    void serve() {
-        while (!m_stop) {
-            if (!m_listener.waitFor(POLLIN, 50ms))
-                continue;
-            const Socket client(::accept(m_listener.fd(), nullptr, nullptr));
-            QByteArray request;
-            char buffer[4096];
-            while (!m_stop && !request.contains("\r\n\r\n") && client.waitFor(POLLIN, 1s)) {
-                const ssize_t n = ::recv(client.fd(), buffer, sizeof buffer, 0);
-                if (n <= 0)
-                    break;
-                request.append(buffer, n);
-            }
-            const QByteArray body(m_chunk, 'x');
-            ::send(client.fd(), m_header.constData(), size_t(m_header.size()), MSG_NOSIGNAL);
-            for (qint64 left = m_total; left > 0 && !m_stop && client.waitFor(POLLOUT, 2s);) {
-                const ssize_t n =
-                    ::send(client.fd(), body.constData(), size_t(std::min(left, m_chunk)), MSG_NOSIGNAL);
-                if (n <= 0)
-                    break;
-                sent += n;
-                left -= n;
-                std::this_thread::sleep_for(m_pause);
-            }
-        }
-    }
-
-    const QByteArray m_header;
-    const qint64 m_total;
-    const qint64 m_chunk;
-    const std::chrono::milliseconds m_pause;
-    Socket m_listener;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
 
 TEST(Appcast, ReadsEachItemsVersionsAndAddressSkippingUnusableOnes) {
     QByteArray xml =
@@ -162,51 +65,60 @@ protected:
 };
 
 using Kind = UpdateCheckOutcome::Kind;
-struct FeedCase {
-    const char* name;
-    int status;
-    QByteArray body;
-    const char* current;
-    Kind kind;
-    const char* available; // what the reminder offers afterwards
-};
-class ScheduledCheck : public UpdateControllerTest, public ::testing::WithParamInterface<FeedCase> {};
 
-TEST_P(ScheduledCheck, OnlyANewerReleaseSetsTheReminderAndNothingIsShown) {
-    const FeedCase& c = GetParam();
-    server.serve(c.status, c.body);
-    UpdateController& u = make(server.url(), QString::fromUtf8(c.current));
-    u.start();
-    ASSERT_TRUE(waitForChecks(1));
-    EXPECT_EQ(finished[0].kind, c.kind);
-    EXPECT_EQ(u.availableVersion(), QString::fromUtf8(c.available));
-    EXPECT_EQ(announced, *c.available ? QList<QString>{c.available} : QList<QString>{});
+TEST_F(UpdateControllerTest, AScheduledCheckShowsNothingAndOnlyANewerReleaseSetsTheReminder) {
+    const QByteArray releases =
+        appcast({{"1.9.0", "1.9"}, {"1.10.0", "1.10"}, {"1.10.0-rc.1", "1.10 RC"}, {"1.2.0", ""}});
+    const struct {
+        const char* name;
+        int status;
+        QByteArray body;
+        const char* current;
+        Kind kind;
+        const char* available; // what the reminder offers afterwards
+    } feeds[] = {
+        {"newest by version", 200, releases, "1.4.0", Kind::updateAvailable, "1.10"},
+        {"without display version", 200, appcast({{"1.5.0", ""}}), "1.4", Kind::updateAvailable, "1.5.0"},
+        {"same", 200, appcast({{"1.4.0", "1.4"}}), "v1.4", Kind::upToDate, ""},
+        {"older", 200, releases, "1.11", Kind::upToDate, ""},
+        {"pre-release of ours", 200, appcast({{"1.5.0-rc.2", "1.5 RC2"}}), "1.5.0", Kind::upToDate, ""},
+        {"not found", 404, "<html>Not found</html>", "1.4.0", Kind::failed, ""},
+        {"newer behind an error", 500, releases, "1.4.0", Kind::failed, ""},
+        {"empty", 200, "", "1.4.0", Kind::failed, ""},
+        {"html", 200, "<html><body>hello</body></html>", "1.4.0", Kind::failed, ""},
+        {"truncated", 200, releases.left(150), "1.4.0", Kind::failed, ""},
+        {"binary", 200, QByteArray("\x00\x01\xff\xfe<rss", 8), "1.4.0", Kind::failed, ""}};
+    for (const auto& c : feeds) {
+        SCOPED_TRACE(c.name);
+        finished.clear();
+        announced.clear();
+        server.serve(c.status, c.body);
+        UpdateController& u = make(server.url(), QString::fromUtf8(c.current));
+        u.start();
+        ASSERT_TRUE(waitForChecks(1));
+        EXPECT_EQ(finished[0].kind, c.kind);
+        EXPECT_EQ(u.availableVersion(), QString::fromUtf8(c.available));
+        EXPECT_EQ(announced, *c.available ? QList<QString>{c.available} : QList<QString>{});
+        EXPECT_FALSE(u.isChecking());
+        EXPECT_TRUE(u.isScheduled()) << "the daily check stays scheduled";
+    }
     EXPECT_TRUE(presented.isEmpty()) << "a scheduled check must not put up a window";
-    EXPECT_FALSE(u.isChecking());
-    EXPECT_TRUE(u.isScheduled()) << "the daily check stays scheduled";
 }
 
-const QByteArray releases =
-    appcast({{"1.9.0", "1.9"}, {"1.10.0", "1.10"}, {"1.10.0-rc.1", "1.10 RC"}, {"1.2.0", ""}});
-INSTANTIATE_TEST_SUITE_P(
-    Feeds, ScheduledCheck,
-    ::testing::Values(FeedCase{"newest_by_version", 200, releases, "1.4.0", Kind::updateAvailable, "1.10"},
-                      FeedCase{"without_display_version", 200, appcast({{"1.5.0", ""}}), "1.4",
-                               Kind::updateAvailable, "1.5.0"},
-                      FeedCase{"same", 200, appcast({{"1.4.0", "1.4"}}), "v1.4", Kind::upToDate, ""},
-                      FeedCase{"older", 200, releases, "1.11", Kind::upToDate, ""},
-                      FeedCase{"pre_release_of_ours", 200, appcast({{"1.5.0-rc.2", "1.5 RC2"}}), "1.5.0",
-                               Kind::upToDate, ""},
-                      FeedCase{"not_found", 404, "<html>Not found</html>", "1.4.0", Kind::failed, ""},
-                      FeedCase{"newer_behind_an_error", 500, releases, "1.4.0", Kind::failed, ""},
-                      FeedCase{"empty", 200, "", "1.4.0", Kind::failed, ""},
-                      FeedCase{"html", 200, "<html><body>hello</body></html>", "1.4.0", Kind::failed, ""},
-                      FeedCase{"truncated", 200, releases.left(150), "1.4.0", Kind::failed, ""},
-                      FeedCase{"binary", 200, QByteArray("\x00\x01\xff\xfe<rss", 8), "1.4.0", Kind::failed,
-                               ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST_F(UpdateControllerTest, NoFeedNoServerOrNoAnswerEndsQuietly) {
+    // Without a feed nothing is scheduled, nothing is sent and a manual check says so.
+    qputenv("PIMSEL_UPDATE_FEED_URL", "");
+    make(UpdateController::configuredFeedUrl()).start();
+    qunsetenv("PIMSEL_UPDATE_FEED_URL");
+    updates->checkInBackground();
+    updates->checkForUpdates();
+    EXPECT_FALSE(updates->isScheduled());
+    EXPECT_EQ(updates->requestCount(), 0);
+    ASSERT_EQ(presented.size(), 1);
+    EXPECT_EQ(presented[0].kind, Kind::notConfigured);
+    presented.clear();
+    finished.clear();
 
-TEST_F(UpdateControllerTest, NoServerOrNoAnswerEndsQuietly) {
     QTcpServer probe; // a port nobody listens on
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     const QString closed = QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(probe.serverPort());
@@ -230,7 +142,8 @@ TEST_F(UpdateControllerTest, NoServerOrNoAnswerEndsQuietly) {
 
 TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtTheSizeCap) {
     // A byte every 50 ms is never silent for long, but the check as a whole has 400 ms.
-    StreamingFeed trickle("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 600, 1, 50ms);
+    FeedServer trickle;
+    trickle.stream("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 600, 1, 50ms);
     UpdateController& u = make(trickle.url());
     u.checkInBackground();
     ASSERT_TRUE(waitForChecks(1)) << "the check is still open";
@@ -245,7 +158,8 @@ TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtT
     const QByteArray headers[] = {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
                                   "HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n"};
     for (const QByteArray& header : headers) {
-        StreamingFeed flood(header, qint64(64) << 20, qint64(64) << 10, 0ms);
+        FeedServer flood;
+        flood.stream(header, qint64(64) << 20, qint64(64) << 10, 0ms);
         const int checks = int(finished.size()) + 1;
         make(flood.url(), QStringLiteral("1.4.0"), 60 * 1000).checkInBackground();
         ASSERT_TRUE(waitUntil([&] { return flood.sent > 0; }));
@@ -257,14 +171,14 @@ TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtT
     }
 }
 
-TEST_F(UpdateControllerTest, SwitchedOffNoScheduledRequestButAManualCheckAnswers) {
+TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsTheSwitchUntilActedOn) {
     server.serve(200, appcast({{"1.5.0", "1.5"}}));
     defaults.setValue(QLatin1String(UpdateController::automaticChecksKey), false);
     UpdateController& u = make(server.url());
     u.start();
     EXPECT_FALSE(u.isScheduled());
     spin(300);
-    EXPECT_EQ(server.requestCount, 0);
+    EXPECT_EQ(server.requestCount.load(), 0);
 
     u.checkForUpdates();
     ASSERT_TRUE(waitForChecks(1));
@@ -278,15 +192,6 @@ TEST_F(UpdateControllerTest, SwitchedOffNoScheduledRequestButAManualCheckAnswers
     EXPECT_TRUE(UpdateController(&defaults, {}).automaticallyChecksForUpdates());
     ASSERT_TRUE(waitForChecks(2));
     EXPECT_EQ(u.availableVersion(), QStringLiteral("1.5"));
-    u.setAutomaticallyChecksForUpdates(false);
-    EXPECT_FALSE(u.isScheduled());
-}
-
-TEST_F(UpdateControllerTest, ActingOnTheReminderOrCheckingByHandSettlesIt) {
-    server.serve(200, appcast({{"1.5.0", "1.5"}}));
-    UpdateController& u = make(server.url());
-    u.checkInBackground();
-    ASSERT_TRUE(waitForChecks(1));
     u.installUpdate();
     EXPECT_EQ(announced, (QList<QString>{"1.5", ""}));
     EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/pimsel/releases/1.5.0"))});
@@ -294,28 +199,17 @@ TEST_F(UpdateControllerTest, ActingOnTheReminderOrCheckingByHandSettlesIt) {
     // A manual check during a background one shares its request and leaves no reminder.
     u.checkInBackground();
     u.checkForUpdates();
-    ASSERT_TRUE(waitForChecks(2));
-    EXPECT_EQ(server.requestCount, 2);
+    ASSERT_TRUE(waitForChecks(3));
+    EXPECT_EQ(server.requestCount.load(), 3);
     EXPECT_TRUE(u.availableVersion().isEmpty());
     server.serve(404, "");
     u.checkForUpdates();
-    ASSERT_TRUE(waitForChecks(3));
-    ASSERT_EQ(presented.size(), 2);
-    EXPECT_EQ(presented[0].kind, Kind::updateAvailable);
-    EXPECT_EQ(presented[1].kind, Kind::failed);
-}
-
-TEST_F(UpdateControllerTest, WithoutAFeedNothingIsScheduledAndAManualCheckSaysSo) {
-    qputenv("PIMSEL_UPDATE_FEED_URL", "");
-    UpdateController& u = make(UpdateController::configuredFeedUrl());
-    qunsetenv("PIMSEL_UPDATE_FEED_URL");
-    u.start();
-    u.checkInBackground();
-    u.checkForUpdates();
+    ASSERT_TRUE(waitForChecks(4));
+    ASSERT_EQ(presented.size(), 3);
+    EXPECT_EQ(presented[1].kind, Kind::updateAvailable);
+    EXPECT_EQ(presented[2].kind, Kind::failed);
+    u.setAutomaticallyChecksForUpdates(false);
     EXPECT_FALSE(u.isScheduled());
-    EXPECT_EQ(u.requestCount(), 0);
-    ASSERT_EQ(presented.size(), 1);
-    EXPECT_EQ(presented[0].kind, Kind::notConfigured);
 }
 
 } // namespace

@@ -10,10 +10,6 @@
 #include <QRawFont>
 #include <QTextLayout>
 
-#include <gtest/gtest.h>
-
-#include <functional>
-
 namespace pimsel {
 namespace {
 
@@ -23,33 +19,10 @@ namespace layout = suggestion_layout;
 // The panel background drawn without a compositor: ink over a solid backdrop.
 const QColor ink(12, 12, 12);
 
-::testing::AssertionResult near(QColor actual, QColor expected, int tolerance) {
-    if (std::abs(actual.red() - expected.red()) <= tolerance &&
-        std::abs(actual.green() - expected.green()) <= tolerance &&
-        std::abs(actual.blue() - expected.blue()) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "rgba(" << actual.red() << "," << actual.green() << ","
-                                         << actual.blue() << "," << actual.alpha() << ")";
-}
-
-int countPixels(const QImage& image, const QRect& area, const std::function<bool(QColor)>& test) {
-    int count = 0;
-    const QRect clipped = area.intersected(image.rect());
-    for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
-        for (int x = clipped.left(); x <= clipped.right(); ++x)
-            count += test(image.pixelColor(x, y)) ? 1 : 0;
-    }
-    return count;
-}
-
-// A colour glyph has strongly saturated pixels; a monochrome fallback has none.
-bool isVivid(QColor c) {
-    return c.hsvSaturation() > 120 && c.value() > 70;
-}
-bool isAccentLike(QColor c) {
+bool isAccentLike(const QColor& c) {
     return c.green() > 120 && c.green() > c.blue() + 80 && c.red() > c.blue() + 50;
 }
-bool isLightText(QColor c) {
+bool isLightText(const QColor& c) {
     return c.value() > 170 && c.hsvSaturation() < 60;
 }
 
@@ -69,7 +42,7 @@ protected:
     SuggestionViewModel model;
 };
 
-TEST_F(SuggestionRendering, AccentFillsTheSelectedRowWithInkText) {
+TEST_F(SuggestionRendering, AccentFillsTheSelectedRowWithInkTextOnARoundedBackdrop) {
     model.setResults(sampleRows(3));
     // Right end of each row: no text reaches there with these short aliases.
     const auto rowEnd = [](int row) { return QPoint(258, layout::rowRect(row).center().y()); };
@@ -82,16 +55,30 @@ TEST_F(SuggestionRendering, AccentFillsTheSelectedRowWithInkText) {
             const QRect label = layout::rowLabelRect(row);
             if (row == selected) {
                 EXPECT_EQ(countPixels(image, label, isLightText), 0);
-                EXPECT_GT(countPixels(image, label, [](QColor c) { return c.value() < 60; }), 20);
+                EXPECT_GT(countPixels(image, label, [](const QColor& c) { return c.value() < 60; }), 20);
             } else {
                 EXPECT_GT(countPixels(image, label, isLightText), 20);
             }
         }
-        EXPECT_TRUE(near(image.pixelColor(136, 3), ink, 3)); // top padding
+        EXPECT_TRUE(near(image.pixelColor(136, 3), ink)); // top padding
     }
     // The highlight has rounded ends: its very corner stays background.
     model.setSelectedIndex(2);
-    EXPECT_TRUE(near(render().pixelColor(layout::rowRect(2).topLeft()), ink, 3));
+    EXPECT_TRUE(near(render().pixelColor(layout::rowRect(2).topLeft()), ink));
+
+    // See-through, with rounded corners and an accent border, only where a compositor blends it.
+    model.setResults(sampleRows(2));
+    model.setSelectedIndex(-1);
+    const QImage blended = render(true);
+    EXPECT_EQ(blended.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(blended.pixelColor(271, 71).alpha(), 0);
+    EXPECT_GT(blended.pixelColor(258, 36).alpha(), 200);
+    EXPECT_LT(blended.pixelColor(258, 36).alpha(), 255);
+    const QColor edge = blended.pixelColor(136, 0); // the border: accent at 0.28
+    EXPECT_GT(edge.green(), edge.blue() + 20);
+    const QImage solid = render(false);
+    EXPECT_EQ(solid.pixelColor(258, 36).alpha(), 255);
+    EXPECT_TRUE(near(solid.pixelColor(258, 36), ink));
 }
 
 TEST_F(SuggestionRendering, ColourEmojiAccentTriggerAndCreamAliasOrName) {
@@ -99,7 +86,7 @@ TEST_F(SuggestionRendering, ColourEmojiAccentTriggerAndCreamAliasOrName) {
     model.setSelectedIndex(-1);
     const QImage rows = render();
     for (int row = 0; row < 7; ++row)
-        EXPECT_GT(countPixels(rows, layout::rowEmojiRect(row), isVivid), 20) << "row " << row;
+        EXPECT_GT(countPixels(rows, layout::rowEmojiRect(row), isSaturated), 20) << "row " << row;
 
     EmojiEntry unnamed = entry(QStringLiteral("🙂"), QString());
     unnamed.name = QStringLiteral("slightly smiling face"); // no alias: the name is shown
@@ -121,12 +108,11 @@ TEST_F(SuggestionRendering, ColourEmojiAccentTriggerAndCreamAliasOrName) {
                       entry(QStringLiteral("❤️‍🔥"), QStringLiteral("heart_on_fire"))});
     const QImage gendered = render();
     for (int row = 0; row < 3; ++row) {
-        EXPECT_GT(countPixels(gendered, layout::rowEmojiRect(row), isVivid), 20) << "row " << row;
+        EXPECT_GT(countPixels(gendered, layout::rowEmojiRect(row), isSaturated), 20) << "row " << row;
         EXPECT_LE(paintedWidth(gendered, layout::rowEmojiRect(row).adjusted(-8, 0, 8, 0), ink),
                   smileWidth + 2)
             << "row " << row;
     }
-    model.setResults({entry(QStringLiteral("😄"), QStringLiteral("smile")), unnamed});
     const int alias = countPixels(image, layout::rowLabelRect(0), isLightText);
     EXPECT_GT(alias, 20);
     EXPECT_GT(countPixels(image, layout::rowLabelRect(1), isLightText), 2 * alias);
@@ -143,14 +129,15 @@ TEST_F(SuggestionRendering, ToneStripUnderTheRows) {
     // The hairline: cream at 0.1 over the ink, inset 4.
     const QRect hairline = layout::hairlineRect(3);
     EXPECT_TRUE(near(toned.pixelColor(hairline.center()), QColor(36, 36, 35), 4));
-    EXPECT_TRUE(near(toned.pixelColor(hairline.left() - 2, hairline.top()), ink, 3));
+    EXPECT_TRUE(near(toned.pixelColor(hairline.left() - 2, hairline.top()), ink));
 
     // Every cell holds a coloured hand, each in its own tone.
     QList<QColor> averages;
     for (int cell = 0; cell < 6; ++cell) {
         const QRect r = layout::toneCellRect(3, 6, cell);
-        EXPECT_GT(
-            countPixels(toned, r.adjusted(3, 3, -3, -3), [](QColor c) { return c.hsvSaturation() > 60; }), 20)
+        EXPECT_GT(countPixels(toned, r.adjusted(3, 3, -3, -3),
+                              [](const QColor& c) { return c.hsvSaturation() > 60; }),
+                  20)
             << cell;
         averages << toned.copy(r.adjusted(4, 4, -4, -4))
                         .scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
@@ -165,24 +152,8 @@ TEST_F(SuggestionRendering, ToneStripUnderTheRows) {
     const QRect selected = layout::toneCellRect(3, 6, 3);
     const QRect other = layout::toneCellRect(3, 6, 1);
     EXPECT_TRUE(near(toned.pixelColor(selected.left(), selected.center().y()), palette::accent, 30));
-    EXPECT_TRUE(near(toned.pixelColor(other.left(), other.center().y()), ink, 3));
+    EXPECT_TRUE(near(toned.pixelColor(other.left(), other.center().y()), ink));
     EXPECT_TRUE(near(toned.pixelColor(selected.left() + 3, selected.top() + 8), QColor(43, 50, 21), 5));
-}
-
-TEST_F(SuggestionRendering, BackdropRoundedAndSeeThroughOnlyWithACompositor) {
-    model.setResults(sampleRows(2));
-    model.setSelectedIndex(-1);
-    const QImage blended = render(true);
-    EXPECT_EQ(blended.pixelColor(0, 0).alpha(), 0);
-    EXPECT_EQ(blended.pixelColor(271, 71).alpha(), 0);
-    EXPECT_GT(blended.pixelColor(258, 36).alpha(), 200);
-    EXPECT_LT(blended.pixelColor(258, 36).alpha(), 255);
-    const QColor edge = blended.pixelColor(136, 0); // the border: accent at 0.28
-    EXPECT_GT(edge.green(), edge.blue() + 20);
-
-    const QImage solid = render(false);
-    EXPECT_EQ(solid.pixelColor(258, 36).alpha(), 255);
-    EXPECT_TRUE(near(solid.pixelColor(258, 36), ink, 3));
 }
 
 // Every emoji of the catalogue, and each of its skin tones, shapes to one visible glyph of the

@@ -32,7 +32,7 @@ TEST_P(TrayIconPixels, SlashExactlyWhenDimmedBadgeExactlyWhenUpdateKnownArtworkA
     renderer.setTint(tint);
     ASSERT_TRUE(renderer.hasArtwork());
     const QImage plain = renderer.render(size, false, false);
-    const QImage image = renderer.render(size, dimmed, badge);
+    const QImage image = renderer.render(size, dimmed, badge).convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(image.size(), QSize(size, size));
 
     // On the slash, away from the badge and where the artwork itself is empty.
@@ -65,11 +65,10 @@ TEST_P(TrayIconPixels, SlashExactlyWhenDimmedBadgeExactlyWhenUpdateKnownArtworkA
 
     // Every opaque pixel is in the tint; away from the slash and the badge, the artwork is drawn at
     // 40 % while dimmed.
-    const QImage tinted = renderer.render(size, dimmed, badge).convertToFormat(QImage::Format_ARGB32);
     int solid = 0;
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
-            const QRgb pixel = tinted.pixel(x, y);
+            const QRgb pixel = image.pixel(x, y);
             EXPECT_TRUE(qAlpha(pixel) < 255 || QColor(pixel) == tint) << "pixel " << x << "," << y;
             const QPointF p((x + 0.5) * TrayIconRenderer::designSize / size,
                             (y + 0.5) * TrayIconRenderer::designSize / size);
@@ -90,9 +89,8 @@ INSTANTIATE_TEST_SUITE_P(SizesAndStates, TrayIconPixels,
 
 TEST(TrayIconRenderer, NothingWithoutArtwork) {
     TrayIconRenderer missing(QStringLiteral(":/pimsel/no-such-artwork.svg"));
-    EXPECT_FALSE(missing.hasArtwork());
-    EXPECT_TRUE(missing.render(22, true, true).isNull());
-    EXPECT_TRUE(missing.icon(false, false).isNull());
+    EXPECT_FALSE(missing.hasArtwork() || !missing.render(22, true, true).isNull() ||
+                 !missing.icon(false, false).isNull());
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared pieces of the ui tests: readable geometry in failure messages, sample rows, and
-// synthetic pointer events.
+// Shared pieces of the ui tests: readable geometry in failure messages, sample rows, pixel counts
+// and synthetic pointer events.
 
 #include "engine/emoji_entry.h"
 #include "engine/emoji_store.h"
@@ -11,12 +11,12 @@
 #include <QFile>
 #include <QImage>
 #include <QMouseEvent>
-#include <QPoint>
-#include <QRect>
-#include <QSize>
 #include <QWidget>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+#include <functional>
 #include <ostream>
 
 inline void PrintTo(const QPoint& p, std::ostream* os) {
@@ -31,14 +31,27 @@ inline void PrintTo(const QRect& r, std::ostream* os) {
 
 namespace pimsel::testing {
 
-inline EmojiEntry entry(const QString& emoji, const QString& alias, bool tones = false) {
-    EmojiEntry e;
-    e.emoji = emoji;
-    e.name = alias + QStringLiteral(" face");
-    if (!alias.isEmpty())
-        e.aliases = QStringList{alias};
-    e.supportsSkinTones = tones;
-    return e;
+// Named "<alias> face", so that a row without an alias shows a longer label.
+inline EmojiEntry entry(const QString& emoji, const QString& alias, const QString& category = {},
+                        int useCount = 0, bool tones = false) {
+    const QStringList aliases = alias.isEmpty() ? QStringList{} : QStringList{alias};
+    return EmojiEntry{emoji, alias + QStringLiteral(" face"), aliases, category, tones, useCount};
+}
+
+// `count` entries of `category`, aliases "<prefix>0", "<prefix>1", …
+inline QList<EmojiEntry> numbered(int count, const QString& prefix = QStringLiteral("cell"),
+                                  const QString& category = QStringLiteral("Objects")) {
+    QList<EmojiEntry> entries;
+    for (int i = 0; i < count; ++i)
+        entries.append(entry(QString(QChar(0x2600 + i)), prefix + QString::number(i), category));
+    return entries;
+}
+
+inline QStringList aliasesOf(const QList<EmojiEntry>& entries) {
+    QStringList result;
+    for (const EmojiEntry& e : entries)
+        result.append(e.aliases.value(0));
+    return result;
 }
 
 // The catalogue the application compiles in.
@@ -47,6 +60,42 @@ inline QList<EmojiEntry> shippedCatalogue() {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return EmojiStore::decodeCatalog(file.readAll());
+}
+
+inline QList<EmojiEntry> sampleRows(int count) {
+    const QList<EmojiEntry> all{entry(QStringLiteral("😄"), QStringLiteral("smile")),
+                                entry(QStringLiteral("😃"), QStringLiteral("smiley")),
+                                entry(QStringLiteral("👋"), QStringLiteral("wave"), {}, 0, true),
+                                entry(QStringLiteral("🍕"), QStringLiteral("pizza")),
+                                entry(QStringLiteral("🎉"), QStringLiteral("tada")),
+                                entry(QStringLiteral("🔥"), QStringLiteral("fire")),
+                                entry(QStringLiteral("🌈"), QStringLiteral("rainbow"))};
+    return all.mid(0, count);
+}
+
+inline ::testing::AssertionResult near(const QColor& actual, const QColor& expected, int tolerance = 3) {
+    if (std::abs(actual.red() - expected.red()) <= tolerance &&
+        std::abs(actual.green() - expected.green()) <= tolerance &&
+        std::abs(actual.blue() - expected.blue()) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << actual.name(QColor::HexArgb).toStdString() << " is not " << expected.name().toStdString();
+}
+
+// A colour glyph has strongly saturated pixels; a monochrome fallback, text and ink have none.
+inline bool isSaturated(const QColor& c) {
+    return std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60;
+}
+
+inline int countPixels(const QImage& image, const QRect& area,
+                       const std::function<bool(const QColor&)>& test) {
+    int count = 0;
+    const QRect clipped = area.intersected(image.rect());
+    for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
+        for (int x = clipped.left(); x <= clipped.right(); ++x)
+            count += test(image.pixelColor(x, y)) ? 1 : 0;
+    }
+    return count;
 }
 
 // Width of the columns of `area` holding any pixel that differs from `background`: one emoji glyph
@@ -69,17 +118,6 @@ inline int paintedWidth(const QImage& image, const QRect& area, const QColor& ba
     return left < 0 ? 0 : right - left + 1;
 }
 
-inline QList<EmojiEntry> sampleRows(int count) {
-    const QList<EmojiEntry> all{entry(QStringLiteral("😄"), QStringLiteral("smile")),
-                                entry(QStringLiteral("😃"), QStringLiteral("smiley")),
-                                entry(QStringLiteral("👋"), QStringLiteral("wave"), true),
-                                entry(QStringLiteral("🍕"), QStringLiteral("pizza")),
-                                entry(QStringLiteral("🎉"), QStringLiteral("tada")),
-                                entry(QStringLiteral("🔥"), QStringLiteral("fire")),
-                                entry(QStringLiteral("🌈"), QStringLiteral("rainbow"))};
-    return all.mid(0, count);
-}
-
 inline void sendMouse(QWidget& widget, QEvent::Type type, const QPoint& local,
                       Qt::MouseButton button = Qt::LeftButton) {
     const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
@@ -92,9 +130,11 @@ inline void moveTo(QWidget& widget, const QPoint& local) {
     sendMouse(widget, QEvent::MouseMove, local);
 }
 
-inline void click(QWidget& widget, const QPoint& local, Qt::MouseButton button = Qt::LeftButton) {
-    sendMouse(widget, QEvent::MouseButtonPress, local, button);
-    sendMouse(widget, QEvent::MouseButtonRelease, local, button);
+// Pressed at `down`, released at `up` (by default the same place).
+inline void click(QWidget& widget, const QPoint& down, std::optional<QPoint> up = {},
+                  Qt::MouseButton button = Qt::LeftButton) {
+    sendMouse(widget, QEvent::MouseButtonPress, down, button);
+    sendMouse(widget, QEvent::MouseButtonRelease, up.value_or(down), button);
 }
 
 inline void enter(QWidget& widget, const QPoint& local) {

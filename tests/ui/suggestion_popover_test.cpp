@@ -1,4 +1,5 @@
 #include "ui/suggestion_compositor.h"
+#include "ui/suggestion_layout.h"
 #include "ui/suggestion_panel_view.h"
 #include "ui/suggestion_view_model.h"
 #include "ui/suggestion_window_controller.h"
@@ -6,8 +7,6 @@
 #include "ui_test_support.h"
 
 #include <QApplication>
-
-#include <gtest/gtest.h>
 
 namespace pimsel {
 namespace {
@@ -26,7 +25,7 @@ struct FakeDesktop {
     }
 };
 
-class SuggestionWindowControllerTest : public ::testing::Test {
+class SuggestionPopover : public ::testing::Test {
 protected:
     void show(int rows, std::optional<QRect> anchor = QRect(100, 200, 2, 18), const QString& trigger = ":") {
         controller.show(sampleRows(rows), 0, anchor, trigger);
@@ -38,58 +37,56 @@ protected:
     const QStringList tones = toneVariants(sampleRows(3)[2]);
 };
 
-TEST_F(SuggestionWindowControllerTest, CreatesOneWindowThatNeverTakesFocus) {
-    controller.hide(); // nothing to hide yet
+TEST_F(SuggestionPopover, OneReusedWindowThatNeverTakesFocusCoversItsRowsAndKeepsTheToneStrip) {
+    // Nothing to act on before the first show.
+    controller.hide();
     controller.updateSelection(1);
     controller.hideToneVariants();
     EXPECT_EQ(controller.panel(), nullptr);
-    show(3);
+    EXPECT_FALSE(controller.containsGlobalPoint(QPoint(150, 250)));
+
+    show(3); // frame (100, 224) – (371, 325)
     SuggestionPanelView* panel = controller.panel();
     ASSERT_NE(panel, nullptr);
-    EXPECT_TRUE(panel->isVisible());
-    controller.hide();
-    EXPECT_FALSE(panel->isVisible());
-    show(2);
-    EXPECT_EQ(controller.panel(), panel);
-    EXPECT_TRUE(panel->isVisible());
-
-    EXPECT_EQ(panel->windowType(), Qt::ToolTip);
-    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_EQ(panel->focusPolicy(), Qt::NoFocus);
     QCoreApplication::processEvents();
     EXPECT_EQ(QApplication::activeWindow(), nullptr);
-}
+    for (QPoint inside : {QPoint(100, 224), QPoint(371, 325)})
+        EXPECT_TRUE(controller.containsGlobalPoint(inside));
+    for (QPoint outside :
+         {QPoint(99, 250), QPoint(372, 250), QPoint(150, 223), QPoint(150, 326), QPoint(101, 209)})
+        EXPECT_FALSE(controller.containsGlobalPoint(outside));
 
-TEST_F(SuggestionWindowControllerTest, ShowFillsTheModelAndKeepsTheToneStrip) {
-    show(3);
     controller.showToneVariants(tones, 2);
+    EXPECT_TRUE(controller.containsGlobalPoint(QPoint(150, 360)));
     controller.updateSelection(2);
     EXPECT_EQ(controller.model().selectedIndex(), 2);
     controller.show(sampleRows(4), 1, QRect(100, 200, 2, 18), ";");
+    EXPECT_EQ(controller.panel(), panel);
     const SuggestionViewModel& model = controller.model();
     EXPECT_EQ(model.results(), sampleRows(4));
     EXPECT_EQ(model.selectedIndex(), 1);
     EXPECT_EQ(model.trigger(), ";");
     EXPECT_EQ(model.toneVariants(), tones);
     EXPECT_EQ(model.selectedToneIndex(), 2);
-}
+    controller.hide();
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(controller.containsGlobalPoint(QPoint(150, 250)));
 
-TEST_F(SuggestionWindowControllerTest, PanelSizeForEachRowCount) {
     // An empty list is sized as one row; the panel draws however many rows it is given.
     const int heights[][3] = {{0, 42, 82},   {1, 42, 82},   {2, 72, 112},  {3, 102, 142},
                               {4, 132, 172}, {5, 162, 202}, {6, 192, 232}, {7, 222, 262}};
     for (const auto& [rows, height, withTones] : heights) {
         controller.hideToneVariants();
         show(rows);
+        EXPECT_TRUE(panel->isVisible());
         EXPECT_EQ(geometry().size(), QSize(272, height)) << rows << " rows";
         controller.showToneVariants(tones, 0);
         EXPECT_EQ(geometry().size(), QSize(272, withTones)) << rows << " rows with tones";
     }
 }
 
-TEST_F(SuggestionWindowControllerTest, PlacedAtEachShowAndWhenTheToneStripComesOrGoes) {
+TEST_F(SuggestionPopover, PlacedAtEachShowAndWhenTheToneStripComesOrGoes) {
     show(3, QRect(1800, 980, 2, 18));
     EXPECT_EQ(geometry(), QRect(1644, 872, 272, 102));
     fake.pointer = QPoint(700, 300);
@@ -114,22 +111,9 @@ TEST_F(SuggestionWindowControllerTest, PlacedAtEachShowAndWhenTheToneStripComesO
     EXPECT_FALSE(controller.model().hasToneVariants());
 }
 
-TEST_F(SuggestionWindowControllerTest, ContainsGlobalPointOnlyWhileShown) {
-    EXPECT_FALSE(controller.containsGlobalPoint(QPoint(150, 250)));
-    show(3); // frame (100, 224) – (371, 325)
-    for (QPoint inside : {QPoint(100, 224), QPoint(371, 325)})
-        EXPECT_TRUE(controller.containsGlobalPoint(inside));
-    for (QPoint outside :
-         {QPoint(99, 250), QPoint(372, 250), QPoint(150, 223), QPoint(150, 326), QPoint(101, 209)})
-        EXPECT_FALSE(controller.containsGlobalPoint(outside));
-    controller.showToneVariants(tones, 0);
-    EXPECT_TRUE(controller.containsGlobalPoint(QPoint(150, 360)));
-    controller.hide();
-    EXPECT_FALSE(controller.containsGlobalPoint(QPoint(150, 250)));
-}
-
 // See-through with a compositor at the first show; otherwise cut by a mask, for good.
-TEST_F(SuggestionWindowControllerTest, RoundedByTranslucencyOrByAMask) {
+TEST(SuggestionPopoverShape, RoundedByTranslucencyOrByAMask) {
+    const QStringList tones = toneVariants(sampleRows(3)[2]);
     for (bool compositorAtFirstShow : {true, false}) {
         FakeDesktop desktop;
         desktop.compositor = compositorAtFirstShow;
@@ -155,39 +139,81 @@ TEST_F(SuggestionWindowControllerTest, RoundedByTranslucencyOrByAMask) {
     }
 }
 
-TEST_F(SuggestionWindowControllerTest, CallbacksReachTheViewAndCanBeReplaced) {
+TEST_F(SuggestionPopover, PointerReportsEachRowEnteredAndTheItemPressedAndReleasedOn) {
     QStringList log;
     controller.setCallbacks({[&](int row) { log << QStringLiteral("pick %1").arg(row); },
                              [&](int row) { log << QStringLiteral("hover %1").arg(row); },
                              [&](int variant) { log << QStringLiteral("tone %1").arg(variant); }});
+    // Three rows span x 6..265 and y 6+30i..35+30i; the strip under them begins at y 96, its cells
+    // are 28 px squares 4 px apart, centred, from x 42 and y 104. Under one row the cells start at y 44.
+    const struct {
+        int rows, variants;
+        QPoint point;
+        const char* reported;
+    } clicks[] = {
+        {3, 0, {6, 6}, "pick 0"},     {3, 0, {265, 35}, "pick 0"},  {3, 0, {100, 36}, "pick 1"},
+        {3, 0, {100, 95}, "pick 2"},  {3, 0, {5, 20}, ""},          {3, 0, {266, 20}, ""},
+        {3, 0, {100, 5}, ""},         {3, 0, {100, 96}, ""},        {3, 0, {50, 110}, ""},
+        {3, 6, {42, 104}, "tone 0"},  {3, 6, {69, 131}, "tone 0"},  {3, 6, {71, 110}, ""},
+        {3, 6, {74, 110}, "tone 1"},  {3, 6, {148, 110}, "tone 3"}, {3, 6, {202, 120}, "tone 5"},
+        {3, 6, {229, 131}, "tone 5"}, {3, 6, {230, 120}, ""},       {3, 6, {150, 99}, ""},
+        {3, 6, {150, 132}, ""},       {3, 6, {41, 110}, ""},        {3, 6, {3, 50}, ""},
+        {1, 6, {42, 44}, "tone 0"},   {1, 6, {42, 104}, ""},        {1, 6, {100, 40}, ""},
+        {1, 2, {106, 50}, "tone 0"},  {1, 2, {138, 50}, "tone 1"},  {1, 2, {42, 50}, ""},
+        {2, 0, {100, 50}, "pick 1"},  {2, 0, {100, 80}, ""},
+    };
+    for (const auto& c : clicks) {
+        show(c.rows);
+        if (c.variants)
+            controller.showToneVariants(tones.mid(0, c.variants), 0);
+        else
+            controller.hideToneVariants();
+        log.clear();
+        click(*controller.panel(), c.point);
+        EXPECT_EQ(log.join(u','), c.reported)
+            << c.point.x() << "," << c.point.y() << " rows " << c.rows << " variants " << c.variants;
+    }
+
+    SuggestionPanelView& panel = *controller.panel();
     show(3);
     controller.showToneVariants(tones, 0);
-    SuggestionPanelView& panel = *controller.panel();
-    moveTo(panel, {100, 50});
-    click(panel, {100, 50});
-    click(panel, {111, 110});
-    // A hidden panel forgets the hovered row: the same row is reported after the next show.
+    log.clear();
+    click(panel, {100, 20}, {}, Qt::RightButton);
+    click(panel, {100, 20}, QPoint(100, 50)); // dragged to another row
+    click(panel, {100, 80}, QPoint(50, 110)); // dragged onto a cell
+    for (QPoint p : {QPoint(20, 10), QPoint(200, 30), QPoint(100, 20), QPoint(100, 80), QPoint(100, 40)})
+        moveTo(panel, p);
+    // Padding and the tone strip report nothing, but leaving a row and coming back counts again.
+    for (QPoint p : {QPoint(2, 40), QPoint(50, 110), QPoint(100, 40)})
+        moveTo(panel, p);
+    // Leaving the window forgets the row; entering straight onto it reports it.
+    leave(panel);
+    enter(panel, {100, 40});
+    moveTo(panel, {110, 41});
+    // So does hiding the panel: the same row is reported after the next show.
     controller.hide();
     show(3);
     moveTo(panel, {100, 50});
-    EXPECT_EQ(log, QStringList({"hover 1", "pick 1", "tone 2", "hover 1"}));
+    EXPECT_EQ(log, QStringList({"hover 0", "hover 2", "hover 1", "hover 1", "hover 1", "hover 1"}));
 
-    controller.setCallbacks({[&](int row) { log << QStringLiteral("later %1").arg(row); }, nullptr, nullptr});
+    // Replaced callbacks are used from then on; missing ones are skipped.
+    controller.setCallbacks(
+        {nullptr, nullptr, [&](int variant) { log << QStringLiteral("later %1").arg(variant); }});
+    log.clear();
     click(panel, {100, 20});
     moveTo(panel, {100, 80});
     click(panel, {42, 104});
-    EXPECT_EQ(log.mid(4), QStringList{"later 0"});
-}
+    EXPECT_EQ(log, QStringList{"later 0"});
 
-TEST_F(SuggestionWindowControllerTest, ClickThatHidesThePanelIsSafe) {
     // The coordinator accepts on a pick and hides the popover from inside the callback.
-    int picked = -1;
-    controller.setCallbacks(
-        {[&](int row) { picked = row, controller.hide(), show(1), controller.hide(); }, nullptr, nullptr});
-    show(3);
-    click(*controller.panel(), {100, 80});
-    EXPECT_EQ(picked, 2);
-    EXPECT_FALSE(controller.panel()->isVisible());
+    controller.setCallbacks({[&](int row) {
+                                 log << QStringLiteral("pick %1").arg(row), controller.hide(), show(1),
+                                     controller.hide();
+                             },
+                             nullptr, nullptr});
+    click(panel, {100, 80});
+    EXPECT_EQ(log.last(), "pick 2");
+    EXPECT_FALSE(panel.isVisible());
 }
 
 TEST(CompositorSelection, NamesTheScreenOfTheDisplay) {
