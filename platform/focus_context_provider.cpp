@@ -374,8 +374,9 @@ void FocusContextProvider::learnField(const AtspiRef& element, std::function<voi
         [this, element, then = std::move(then)](std::optional<uint> role,
                                                 std::optional<QMap<QString, QString>> attributes) {
             const std::optional<bool> answer = passwordAnswer(role, attributes);
-            if (answer == false && m_followed && m_followed->element == element) {
-                m_ordinaryField = element;
+            if (answer == false) {
+                if (m_followed && m_followed->element == element)
+                    m_ordinaryField = element;
             } else if (m_ordinaryField == element) {
                 m_ordinaryField.reset(); // the next key asks and waits
                 if (answer == true) {
