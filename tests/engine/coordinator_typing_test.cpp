@@ -31,7 +31,6 @@ const QList<Script> typing{
     {"BackspaceFollowsTheToken", ":smiley<bs>", "........", "", "panel 😄 😃 😺 @0, token :smile"},
     {"BackspaceEndsTheToken", ":s<bs><bs>", "....", "", "idle", ""},
     // The closing and the double trigger.
-    {"ClosingTriggerReplaces", ":tada:", ".....S", "insert 5 🎉 | record 🎉", "inserting"},
     {"ClosingTriggerWithoutMatch", ":tad:", ".....", "", "token :"},
     {"ClosingTriggerRuleOff", ":tada:", "......", "",
      "token :", "tab ret esc up down :", [](Harness& h) { h.settings.setReplaceOnClosingColon(false); }},

@@ -1,15 +1,10 @@
 #include "engine/emoji_search_engine.h"
-#include "engine/emoji_store.h"
 
 #include <gtest/gtest.h>
 
 #include <QLocale>
 #include <QSet>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QUuid>
 
-#include <random>
 #include <tuple>
 
 using namespace pimsel;
@@ -211,59 +206,6 @@ TEST(StickerSearch, ranksByKeywordsNameAndUseCount) {
     EXPECT_EQ(engine.search("hi", stickers, SearchIndex::build(stickers), 200), reference);
     EXPECT_EQ(idsOf(engine.search(QString(), stickers, SearchIndex::build(stickers), 200)),
               QStringList({"cat", "hifive"}));
-}
-
-// Random texts of up to `maxPieces` pieces; the pieces mix cases, marks, spaces and symbols.
-QStringList randomTexts(std::mt19937& random, int count, int maxPieces) {
-    const QStringList pieces{"sm", "i", "le", "ca", "fé", "e\u0301", "_", " ", ":", "-", "+", "1",  "É",
-                             "ST", "ß", "x",  "o",  "ar", "ö",       "Z", "☃", "👍", "ı", "İ", "ha", "y"};
-    std::uniform_int_distribution<int> length(0, maxPieces);
-    std::uniform_int_distribution<qsizetype> pick(0, pieces.size() - 1);
-    QStringList texts;
-    for (int i = 0; i < count; ++i) {
-        QString text;
-        for (int n = length(random); n > 0; --n)
-            text += pieces[pick(random)];
-        texts.append(text);
-    }
-    return texts;
-}
-
-// The shipped catalogue, a third of it used, searched for every eighth of its short ASCII alias
-// prefixes and for random texts, with custom entries that repeat an alias so that equal keys occur.
-TEST(SearchForms, agreeOnTheShippedCatalogue) {
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("d.ini"), QSettings::IniFormat);
-    EmojiStore store(&settings);
-    store.reload({{QUuid::createUuid(), "smile", "🦄"}, {QUuid::createUuid(), "tada", "🐉"}});
-    QList<EmojiEntry> items = store.entries();
-    ASSERT_GT(items.size(), 1000);
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> count(0, 30);
-    QSet<QString> found;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        items[i].useCount = (i % 3 == 0) ? count(random) : 0;
-        for (const QString& alias : items[i].aliases)
-            for (int n = 1; n <= 3 && n <= alias.size(); ++n)
-                if (alias.left(n).toLatin1() == alias.left(n).toUtf8())
-                    found.insert(alias.left(n));
-    }
-    QStringList prefixes(found.begin(), found.end());
-    prefixes.sort();
-    QStringList queries{QString(), "s", "sm", "smi", "+", "-1", "thumbs_up", "fa"};
-    for (qsizetype i = 0; i < prefixes.size(); i += 8)
-        queries.append(prefixes[i]);
-    ASSERT_GT(queries.size(), 40);
-    const EmojiSearchEngine engine;
-    const SearchIndex index = SearchIndex::build(items);
-    for (const auto& [batch, limit] : {std::pair{queries, 6}, {randomTexts(random, 100, 5), 400}}) {
-        for (const QString& query : batch) {
-            ASSERT_EQ(engine.search(query, items, index, limit), engine.search(query, items, limit))
-                << "query '" << query.toStdString() << "' limit " << limit;
-            ASSERT_EQ(engine.exactMatch(query, items, index), engine.exactMatch(query, items))
-                << query.toStdString();
-        }
-    }
 }
 
 } // namespace

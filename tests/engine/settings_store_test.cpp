@@ -134,7 +134,9 @@ TEST_F(SettingsStoreTest, DefaultsAreNotWrittenAndWrongTypesGiveNeutralAnswers) 
     EXPECT_TRUE(storeFromDisk()->disabledWebsites().isEmpty());
 }
 
-TEST_F(SettingsStoreTest, StoredTriggerIsKeptOnlyWhenOneAllowedCharacter) {
+// A stored trigger that is not one allowed character is read as ':' but left in the file; a
+// rejected one is published, then replaced by ':', which is what gets written.
+TEST_F(SettingsStoreTest, TriggerIsKeptOnlyWhenOneAllowedCharacterAndTonesRoundTrip) {
     for (const QString& bad : {QStringLiteral("::"), QStringLiteral("a"), QString(), QStringLiteral(" ;"),
                                QStringLiteral(";\u0301")}) {
         storeRaw("pimsel.triggerKey", bad);
@@ -145,15 +147,6 @@ TEST_F(SettingsStoreTest, StoredTriggerIsKeptOnlyWhenOneAllowedCharacter) {
         openStore()->setTriggerKey(trigger);
         EXPECT_EQ(storeFromDisk()->triggerKey(), trigger);
     }
-    storeRaw("pimsel.skinTone", QStringLiteral("dark"));
-    for (SkinTone tone : allSkinTones) {
-        openStore()->setSkinTone(tone);
-        EXPECT_EQ(stored("pimsel.skinTone").toString(), rawValue(tone));
-        EXPECT_EQ(storeFromDisk()->skinTone(), tone);
-    }
-}
-
-TEST_F(SettingsStoreTest, RejectedTriggerIsPublishedThenReplaced) {
     storeRaw("pimsel.triggerKey", QStringLiteral("|"));
     SettingsStore* store = openStore();
     QStringList published;
@@ -161,12 +154,18 @@ TEST_F(SettingsStoreTest, RejectedTriggerIsPublishedThenReplaced) {
     QObject::connect(store, &SettingsStore::triggerKeyChanged, [&](const QString& v) { published << v; });
     QObject::connect(store, &SettingsStore::changed, [&] { ++changes; });
     store->setTriggerKey(QStringLiteral("~~"));
-    EXPECT_EQ(published, (QStringList{QStringLiteral("~~"), QStringLiteral(":")}));
-    EXPECT_EQ(changes, 2);
-    EXPECT_EQ(store->triggerKey(), QStringLiteral(":"));
     EXPECT_EQ(stored("pimsel.triggerKey").toString(), QStringLiteral(":"));
     store->setTriggerKey(QStringLiteral("/"));
-    EXPECT_EQ(published.last(), QStringLiteral("/"));
+    EXPECT_EQ(published.join(' '), QStringLiteral("~~ : /"));
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(stored("pimsel.triggerKey").toString(), QStringLiteral("/"));
+
+    storeRaw("pimsel.skinTone", QStringLiteral("dark"));
+    for (SkinTone tone : allSkinTones) {
+        openStore()->setSkinTone(tone);
+        EXPECT_EQ(stored("pimsel.skinTone").toString(), rawValue(tone));
+        EXPECT_EQ(storeFromDisk()->skinTone(), tone);
+    }
 }
 
 // The INI format flattens one-element and empty lists; sets of every size must come back whole.
