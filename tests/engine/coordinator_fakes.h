@@ -134,7 +134,6 @@ class FakeSuggestions : public SuggestionPresenting {
 public:
     void show(const QList<EmojiEntry>& results, int selectedIndex, const std::optional<QRect>& anchorRect,
               const QString& triggerText) override {
-        ++shows;
         shown = results;
         selected = selectedIndex;
         anchor = anchorRect;
@@ -152,7 +151,7 @@ public:
     void setCallbacks(SuggestionCallbacks c) override { callbacks = std::move(c); }
 
     bool visible = false;
-    int shows = 0, selected = -1, toneCount = 0, toneHighlight = -1;
+    int selected = -1, toneCount = 0, toneHighlight = -1;
     QList<EmojiEntry> shown;
     std::optional<QRect> anchor;
     QString trigger;
