@@ -25,31 +25,26 @@ struct Rig {
     SettingsStore settings{&defaults};
     EmojiStore store{&defaults};
     TokenBuffer tokenBuffer{[this] { return settings.triggerCharacter(); }};
-    FakeFocus focus;
-    FakeExclusions exclusions;
+    FakeDesktop desktop; // focus, exclusions and the frontmost application
     FakeSuggestions suggestions;
     FakeBrowser browser;
-    FakeInserter inserter;
-    FakeFrontmost frontmost;
-    FakeBackspaces backspaces;
+    FakeOutput output; // insertions and backspaces
     StickerCommandDetector stickerDetector{QStringLiteral("/sticker")};
     StickerCommandDetector giphyDetector{QStringLiteral("/gif")};
     FakeStickerStore stickers;
     FakePicker picker;
-    FakeStickerInserter stickerInserter;
     std::unique_ptr<AutocompleteCoordinator> coordinator;
 
     Rig() {
         store.reload({});
         // A typical set of exclusions, so the lookup is not of an empty set.
-        exclusions.excludedApps = {QStringLiteral("org.keepassxc.KeePassXC"),
-                                   QStringLiteral("org.gnome.Terminal"), QStringLiteral("org.kde.konsole"),
-                                   QStringLiteral("com.bitwarden.desktop")};
+        desktop.excludedApps = {QStringLiteral("org.keepassxc.KeePassXC"),
+                                QStringLiteral("org.gnome.Terminal"), QStringLiteral("org.kde.konsole"),
+                                QStringLiteral("com.bitwarden.desktop")};
         coordinator = std::make_unique<AutocompleteCoordinator>(
-            settings, store, tokenBuffer, focus, exclusions, suggestions, browser, inserter, frontmost,
-            backspaces, stickerDetector, giphyDetector, QSet<QString>{messagingApp},
-            StickerServices{&stickers, &picker, &stickerInserter,
-                            [](const QString&, GiphySearchCompletion) {}});
+            settings, store, tokenBuffer, desktop, desktop, suggestions, browser, output, desktop, output,
+            stickerDetector, giphyDetector, QSet<QString>{messagingApp},
+            StickerServices{&stickers, &picker, &output, [](const QString&, GiphySearchCompletion) {}});
     }
 };
 

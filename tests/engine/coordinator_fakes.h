@@ -28,19 +28,16 @@ namespace pimsel::fakes {
 
 inline const QString messagingApp = "org.signal.Signal";
 
-struct Noting {
+// Notes what a fake was asked to do, and flags slow work done while the hook still holds a key the
+// coordinator has claimed: that keeps the user's keyboard waiting, so the key is answered first.
+struct Recording {
     QStringList* out = nullptr;
+    const bool* keyClaimed = nullptr;
+    QStringList* violations = nullptr;
     void note(const QString& what) const {
         if (out)
             *out << what;
     }
-};
-
-// Work that keeps the user's keyboard waiting when done while the hook still holds a key the
-// coordinator has claimed: that key is answered first.
-struct SlowWork {
-    const bool* keyClaimed = nullptr;
-    QStringList* violations = nullptr;
     void slow(const QString& what) const {
         if (keyClaimed && *keyClaimed && violations)
             *violations << what + " while a claimed key was held";
@@ -67,7 +64,7 @@ inline QList<EmojiEntry> sampleCatalogue() {
             makeEntry("👨‍👩‍👧", "family", true), makeEntry("☕", "café")};
 }
 
-class FakeEmojiStore : public EmojiProviding, public Noting, public SlowWork {
+class FakeEmojiStore : public EmojiProviding, public Recording {
 public:
     explicit FakeEmojiStore(QList<EmojiEntry> entries)
         : m_entries(std::move(entries))
@@ -94,7 +91,7 @@ private:
 class FakeDesktop : public FocusContextProviding,
                     public AppExclusionChecking,
                     public FrontmostApplicationProviding,
-                    public SlowWork {
+                    public Recording {
 public:
     bool isSecureFieldFocused() override { return ++secureQueries, secure; }
     bool isSecureFieldFocusedRemembered() override {
@@ -138,16 +135,12 @@ public:
     mutable QStringList hostsAsked;
     int secureQueries = 0, caretQueries = 0, urlQueries = 0, beforeQueries = 0;
 };
-using FakeFocus = FakeDesktop;
-using FakeExclusions = FakeDesktop;
-using FakeFrontmost = FakeDesktop;
 
 // Holds what a user would see; like a real window it answers hit tests by its geometry, shown or not.
 class FakeSuggestions : public SuggestionPresenting {
 public:
     void show(const QList<EmojiEntry>& results, int selectedIndex, const std::optional<QRect>& anchorRect,
               const QString& triggerText) override {
-        ++shows;
         shown = results;
         selected = selectedIndex;
         anchor = anchorRect;
@@ -165,7 +158,7 @@ public:
     void setCallbacks(SuggestionCallbacks c) override { callbacks = std::move(c); }
 
     bool visible = false;
-    int shows = 0, selected = -1, toneCount = 0, toneHighlight = -1;
+    int selected = -1, toneCount = 0, toneHighlight = -1;
     QList<EmojiEntry> shown;
     std::optional<QRect> anchor;
     QString trigger;
@@ -176,7 +169,7 @@ public:
 // The browser and the picker are driven alike: each is its own model, keeps the query and notes
 // the rest. A close is reported as a dismissal at once, as the windows do.
 template <typename Presenting, typename Model, typename Callbacks, typename Entry, QString Entry::*name>
-class FakePanel : public Presenting, public Model, public Noting, public SlowWork {
+class FakePanel : public Presenting, public Model, public Recording {
 public:
     explicit FakePanel(QString prefix)
         : m_prefix(std::move(prefix)) {}
@@ -238,7 +231,7 @@ public:
 };
 
 // What reaches the application: insertions and backspaces. Each insertion completes on request.
-class FakeOutput : public TokenReplacing, public StickerInserting, public BackspacePosting, public Noting {
+class FakeOutput : public TokenReplacing, public StickerInserting, public BackspacePosting, public Recording {
 public:
     void replaceToken(int eraseCount, const QString& text, std::function<void()> completion) override {
         note(QString("insert %1 %2").arg(eraseCount).arg(text));
@@ -254,11 +247,8 @@ public:
     void pressBackspace(int count) override { note(QString("backspace %1").arg(count)); }
     std::function<void()> pending;
 };
-using FakeInserter = FakeOutput;
-using FakeBackspaces = FakeOutput;
-using FakeStickerInserter = FakeOutput;
 
-class FakeStickerStore : public StickerProviding, public Noting, public SlowWork {
+class FakeStickerStore : public StickerProviding, public Recording {
 public:
     QList<StickerEntry> stickers() const override { return catalogue; }
     void recordUse(const QString& id) override {
@@ -301,13 +291,9 @@ public:
         , settings(&defaults)
         , store(sampleCatalogue())
         , tokenBuffer([this] { return settings.triggerCharacter(); }) {
-        for (Noting* noting : std::initializer_list<Noting*>{&store, &browser, &picker, &stickers, &output})
-            noting->out = &effects;
-        for (SlowWork* slow :
-             std::initializer_list<SlowWork*>{&store, &desktop, &browser, &picker, &stickers}) {
-            slow->keyClaimed = &keyClaimed;
-            slow->violations = &violations;
-        }
+        for (Recording* r :
+             std::initializer_list<Recording*>{&store, &desktop, &browser, &picker, &stickers, &output})
+            *r = Recording{&effects, &keyClaimed, &violations};
         std::optional<StickerServices> services;
         if (options.stickerServices) {
             GiphySearch search;
@@ -510,19 +496,11 @@ private:
              }},
             {"off", [](Harness& h, auto&) { h.settings.setEnabled(false); }},
             {"secure", [](Harness& h, auto&) { h.desktop.secure = true; }},
-            // The application announces an ordinary field holding `text` before its caret.
-            {"moved",
-             [](Harness& h, auto& text) {
-                 h.desktop.secure = false;
-                 h.desktop.before = text;
-                 h.run("<announce>");
-             }},
-            // The focus moved on to an ordinary field, and the application never says so.
+            // The focus moved on to an ordinary field holding `text` before its caret, and the
+            // application says so (moved) or never does (unannounced).
+            {"moved", [](Harness& h, auto& text) { h.run("<unannounced:" + text + "><announce>"); }},
             {"unannounced",
-             [](Harness& h, auto& text) {
-                 h.desktop.secure = false;
-                 h.desktop.before = text;
-             }},
+             [](Harness& h, auto& text) { h.desktop.secure = false, h.desktop.before = text; }},
             // The field turns into a password field without telling: the earlier answer stays
             // until the check behind the keys finds out, at "found".
             {"turns", [](Harness& h, auto&) { h.desktop.secure = true, h.desktop.remembered = false; }},

@@ -19,6 +19,14 @@ CustomAlias custom(const QString& alias, const QString& emoji) {
     return CustomAlias{QUuid::createUuid(), alias, emoji};
 }
 
+// "emoji name: aliases (category[, tones][, N uses])"
+QString describe(const EmojiEntry& e) {
+    return QStringLiteral("%1 %2: %3 (%4%5%6)")
+        .arg(e.emoji, e.name, e.aliases.join(QLatin1Char(' ')), e.category,
+             e.supportsSkinTones ? QStringLiteral(", tones") : QString(),
+             e.useCount ? QStringLiteral(", %1 uses").arg(e.useCount) : QString());
+}
+
 const QString grinning = QStringLiteral("😀");
 const QString thumbsUp = QStringLiteral("👍");
 const QString party = QStringLiteral("🎉");
@@ -26,7 +34,6 @@ const QString unicorn = QStringLiteral("🦄");
 
 class EmojiStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { settings = openSettings(); }
     std::unique_ptr<QSettings> openSettings() const {
         return std::make_unique<QSettings>(dir.filePath("defaults.ini"), QSettings::IniFormat);
     }
@@ -41,108 +48,73 @@ protected:
     }
 
     QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<QSettings> settings = openSettings();
 };
 
-TEST_F(EmojiStoreTest, reloadDecodesTheFileInOrder) {
+TEST_F(EmojiStoreTest, ReloadDecodesTheFileInOrderAndMergesCustomAliases) {
     EmojiStore store = makeStore();
     EXPECT_TRUE(store.entries().isEmpty());
     store.reload({});
     ASSERT_EQ(store.entries().size(), 5);
     EXPECT_EQ(store.entries()[1],
               (EmojiEntry{thumbsUp, "thumbs up", {"+1", "thumbsup"}, "People & Body", true, 0}));
-    EXPECT_TRUE(store.entries()[4].aliases.isEmpty());
+    EXPECT_EQ(describe(store.entries()[4]), QStringLiteral("☕ hot beverage:  (Food & Drink)"));
     EXPECT_EQ(store.searchIndex().size(), 5);
-}
 
-struct MergeCase {
-    const char* name;
-    QList<CustomAlias> aliases;
-    int row; // of the entry checked
-    EmojiEntry expected;
-};
+    const struct {
+        QList<CustomAlias> aliases;
+        int row; // of the entry checked; 5 is a new one
+        const char* expected;
+    } cases[] = {
+        {{custom(" party ", party), custom("party", party)}, 2, "🎉 party popper: party tada (Activities)"},
+        {{custom("tada", party)}, 2, "🎉 party popper: tada (Activities)"},
+        {{custom("Tada", party)}, 2, "🎉 party popper: Tada tada (Activities)"},
+        {{custom("yay", party)}, 3, "🎉 party popper again: confetti (Activities)"},
+        {{custom("woo", "\t" + party + " ")}, 2, "🎉 party popper: woo tada (Activities)"},
+        {{custom("like", thumbsUp)}, 1, "👍 thumbs up: like +1 thumbsup (People & Body, tones)"},
+        {{custom("unicorn_face", unicorn), custom("uni", unicorn)},
+         5,
+         "🦄 unicorn_face: uni unicorn_face (Custom)"},
+        {{custom(" \t ", unicorn), custom("", party), custom("x", " \t")},
+         2,
+         "🎉 party popper: tada (Activities)"},
+    };
+    for (const auto& c : cases) {
+        store.reload(c.aliases);
+        ASSERT_EQ(store.entries().size(), c.row == 5 ? 6 : 5) << c.expected;
+        EXPECT_EQ(describe(store.entries()[c.row]), QString::fromUtf8(c.expected));
+    }
 
-class CustomAliasMerge : public EmojiStoreTest, public ::testing::WithParamInterface<MergeCase> {};
-
-TEST_P(CustomAliasMerge, producesTheExpectedEntry) {
-    EmojiStore store = makeStore();
-    store.reload(GetParam().aliases);
-    ASSERT_EQ(store.entries().size(), GetParam().row == 5 ? 6 : 5);
-    EXPECT_EQ(store.entries()[GetParam().row], GetParam().expected);
-}
-
-const EmojiEntry tada{party, "party popper", {"tada"}, "Activities", false, 0};
-EmojiEntry with(EmojiEntry e, const QStringList& aliases) {
-    e.aliases = aliases;
-    return e;
-}
-
-MergeCase merge(const char* name, QList<CustomAlias> aliases, int row, EmojiEntry expected) {
-    return MergeCase{name, std::move(aliases), row, std::move(expected)};
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CustomAliasMerge,
-    ::testing::Values(
-        merge("trimmedAliasGoesFirstOnce", {custom(" party ", party), custom("party", party)}, 2,
-              with(tada, {"party", "tada"})),
-        merge("existingAliasSkipped", {custom("tada", party)}, 2, tada),
-        merge("comparisonIsCaseSensitive", {custom("Tada", party)}, 2, with(tada, {"Tada", "tada"})),
-        merge("onlyTheFirstEntryWithThatEmoji", {custom("yay", party)}, 3,
-              EmojiEntry{party, "party popper again", {"confetti"}, "Activities", false, 0}),
-        merge("emojiTrimmedOfTabsToo", {custom("woo", "\t" + party + " ")}, 2, with(tada, {"woo", "tada"})),
-        merge("keepsSkinToneSupport", {custom("like", thumbsUp)}, 1,
-              EmojiEntry{thumbsUp, "thumbs up", {"like", "+1", "thumbsup"}, "People & Body", true, 0}),
-        merge("unknownEmojiAppendsCustomEntry", {custom("unicorn_face", unicorn), custom("uni", unicorn)}, 5,
-              EmojiEntry{unicorn, "unicorn_face", {"uni", "unicorn_face"}, "Custom", false, 0}),
-        merge("emptyAliasOrEmojiIgnored", {custom(" \t ", unicorn), custom("", party), custom("x", " \t")}, 2,
-              tada)),
-    [](const ::testing::TestParamInfo<MergeCase>& info) { return std::string(info.param.name); });
-
-TEST_F(EmojiStoreTest, reloadDropsRemovedCustomAliasesAndRebuildsTheIndex) {
-    EmojiStore store = makeStore();
     store.reload({custom("sparkly_horse", unicorn)});
     const EmojiSearchEngine engine;
     EXPECT_EQ(engine.search("sparkly", store.entries(), store.searchIndex(), 6).value(0).emoji, unicorn);
     store.reload({});
-    EXPECT_EQ(store.searchIndex().size(), 5);
+    EXPECT_EQ(store.searchIndex().size(), 5) << "a removed alias leaves the index";
     EXPECT_TRUE(engine.search("sparkly", store.entries(), store.searchIndex(), 6).isEmpty());
 }
 
-class MalformedCatalog : public EmojiStoreTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(MalformedCatalog, yieldsOnlyTheCustomEntries) {
-    EmojiStore store = makeStore(GetParam());
-    store.reload({});
-    EXPECT_TRUE(store.entries().isEmpty());
-    EXPECT_EQ(store.searchIndex().size(), 0);
-    store.reload({custom("grinning", grinning)});
-    ASSERT_EQ(store.entries().size(), 1);
-    EXPECT_EQ(store.entries()[0].category, QStringLiteral("Custom"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, MalformedCatalog,
-                         ::testing::Values("not_array.json", "missing_key.json", "wrong_type.json",
-                                           "alias_not_string.json", "element_not_object.json",
-                                           "truncated.json", "empty.json", "no_such_file.json"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             const std::string name(info.param);
-                             return name.substr(0, name.find('.'));
-                         });
-
-TEST(EmojiStoreDecode, nonObjectJsonValuesDecodeToNothing) {
+TEST_F(EmojiStoreTest, MalformedCatalogueYieldsOnlyTheCustomEntries) {
+    for (const char* file :
+         {"not_array.json", "missing_key.json", "wrong_type.json", "alias_not_string.json",
+          "element_not_object.json", "truncated.json", "empty.json", "no_such_file.json"}) {
+        EmojiStore store = makeStore(file);
+        store.reload({});
+        EXPECT_TRUE(store.entries().isEmpty()) << file;
+        EXPECT_EQ(store.searchIndex().size(), 0) << file;
+        store.reload({custom("grinning", grinning)});
+        ASSERT_EQ(store.entries().size(), 1) << file;
+        EXPECT_EQ(store.entries()[0].category, QStringLiteral("Custom"));
+    }
     for (const char* json : {"null", "42", "\"text\"", "[[]]", "[null]", "{}", "[]"})
         EXPECT_TRUE(EmojiStore::decodeCatalog(QByteArray(json)).isEmpty()) << json;
 }
 
-TEST_F(EmojiStoreTest, recordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
+TEST_F(EmojiStoreTest, RecordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
     {
         EmojiStore store = makeStore();
         store.reload({});
-        store.recordUse(party);
-        store.recordUse(party);
-        store.recordUse(thumbsUp);
-        store.recordUse(unicorn); // outside the catalogue, still counted
+        for (const QString& emoji : {party, party, thumbsUp, unicorn}) // the unicorn is outside the catalogue
+            store.recordUse(emoji);
         EXPECT_EQ(store.entries()[2].useCount, 2);
         EXPECT_EQ(store.entries()[3].useCount, 0) << "only the first entry with that emoji changes";
         EXPECT_EQ(store.entries()[1].useCount, 1);
@@ -162,45 +134,38 @@ TEST_F(EmojiStoreTest, recordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
     EXPECT_FALSE(reread().isValid());
 }
 
-struct StoredCounts {
-    const char* name;
-    QVariant stored;
-    QVariantMap afterOneMoreGrinning; // what the file holds after the next insertion
-};
-
-class StoredCountsOfTheWrongShape : public EmojiStoreTest,
-                                    public ::testing::WithParamInterface<StoredCounts> {};
-
-TEST_P(StoredCountsOfTheWrongShape, loseOnlyTheBadEntries) {
-    settings->setValue(QLatin1String(EmojiStore::useCountKey), GetParam().stored);
-    reread();
-    EmojiStore store = makeStore();
-    store.reload({});
-    const QVariantMap expected = GetParam().afterOneMoreGrinning;
-    EXPECT_EQ(store.entries()[1].useCount, expected.value(thumbsUp, 0).toInt()) << "the ranking survives";
-    store.recordUse(grinning);
-    EXPECT_EQ(reread().toMap(), expected);
+// Counts stored in the wrong shape lose only the bad entries; the file holds what is left, plus the
+// next insertion of 😀.
+TEST_F(EmojiStoreTest, StoredCountsOfTheWrongShapeLoseOnlyTheBadEntries) {
+    const struct {
+        QVariant stored;
+        QVariantMap afterOneMoreGrinning;
+    } cases[] = {
+        {QStringLiteral("lots"), {{grinning, 1}}},
+        {7, {{grinning, 1}}},
+        {QVariantList{1, 2}, {{grinning, 1}}},
+        {QVariantMap{{grinning, QStringLiteral("3")}}, {{grinning, 1}}},
+        {QVariantMap{{grinning, true}}, {{grinning, 1}}},
+        {QVariantMap{{thumbsUp, 41}, {party, 7}, {grinning, QStringLiteral("x")}},
+         {{thumbsUp, 41}, {party, 7}, {grinning, 1}}},
+        {QVariantMap{{grinning, 3},
+                     {party, 1.5},
+                     {thumbsUp, -2},
+                     {unicorn, 0},
+                     {QStringLiteral("☕"), qlonglong(1) << 40},
+                     {QString(), 5}},
+         {{grinning, 4}}},
+    };
+    for (const auto& c : cases) {
+        settings->setValue(QLatin1String(EmojiStore::useCountKey), c.stored);
+        reread();
+        EmojiStore store = makeStore();
+        store.reload({});
+        EXPECT_EQ(store.entries()[1].useCount, c.afterOneMoreGrinning.value(thumbsUp, 0).toInt())
+            << "the ranking survives";
+        store.recordUse(grinning);
+        EXPECT_EQ(reread().toMap(), c.afterOneMoreGrinning) << c.stored.toString().toStdString();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, StoredCountsOfTheWrongShape,
-    ::testing::Values(StoredCounts{"string", QStringLiteral("lots"), {{grinning, 1}}},
-                      StoredCounts{"number", 7, {{grinning, 1}}},
-                      StoredCounts{"list", QVariantList{1, 2}, {{grinning, 1}}},
-                      StoredCounts{
-                          "textCount", QVariantMap{{grinning, QStringLiteral("3")}}, {{grinning, 1}}},
-                      StoredCounts{"boolCount", QVariantMap{{grinning, true}}, {{grinning, 1}}},
-                      StoredCounts{"oneBadAmongGood",
-                                   QVariantMap{{thumbsUp, 41}, {party, 7}, {grinning, QStringLiteral("x")}},
-                                   {{thumbsUp, 41}, {party, 7}, {grinning, 1}}},
-                      StoredCounts{"fractionNegativeZeroHugeOrNoKey",
-                                   QVariantMap{{grinning, 3},
-                                               {party, 1.5},
-                                               {thumbsUp, -2},
-                                               {unicorn, 0},
-                                               {QStringLiteral("☕"), qlonglong(1) << 40},
-                                               {QString(), 5}},
-                                   {{grinning, 4}}}),
-    [](const ::testing::TestParamInfo<StoredCounts>& info) { return std::string(info.param.name); });
 
 } // namespace

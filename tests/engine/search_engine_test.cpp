@@ -1,14 +1,10 @@
 #include "engine/emoji_search_engine.h"
-#include "engine/emoji_store.h"
 
 #include <gtest/gtest.h>
 
 #include <QLocale>
 #include <QSet>
-#include <QSettings>
-#include <QTemporaryDir>
 
-#include <random>
 #include <tuple>
 
 using namespace pimsel;
@@ -84,10 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
         ScoreCase{"emptyQueryScoresNothing", entry("😄", "smile", {"smile"}), "::", 0}),
     [](const ::testing::TestParamInfo<ScoreCase>& info) { return std::string(info.param.name); });
 
-TEST(SearchNormalise, lowersTrimsColonsReplacesSpacesComposesAndIgnoresTheLocale) {
-    EXPECT_EQ(EmojiSearchEngine::normalise(":Thumbs Up:"), QStringLiteral("thumbs_up"));
+// The locale never changes the folding: a Turkish dotless i would break "INFO".
+TEST(SearchNormalise, lowersTrimsColonsAndIgnoresTheLocale) {
     EXPECT_EQ(EmojiSearchEngine::normalise("::a:b::"), QStringLiteral("a:b"));
-    EXPECT_EQ(EmojiSearchEngine::normalise("CAFE\u0301"), QStringLiteral("café"));
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
     const QString normalised = EmojiSearchEngine::normalise("INFO");
@@ -211,89 +206,6 @@ TEST(StickerSearch, ranksByKeywordsNameAndUseCount) {
     EXPECT_EQ(engine.search("hi", stickers, SearchIndex::build(stickers), 200), reference);
     EXPECT_EQ(idsOf(engine.search(QString(), stickers, SearchIndex::build(stickers), 200)),
               QStringList({"cat", "hifive"}));
-}
-
-// ---- the fast form equals the reference form ----
-
-void expectFormsAgree(const QList<EmojiEntry>& items, const QStringList& queries, int limit) {
-    const EmojiSearchEngine engine;
-    const SearchIndex index = SearchIndex::build(items);
-    for (const QString& query : queries) {
-        ASSERT_EQ(engine.search(query, items, index, limit), engine.search(query, items, limit))
-            << "query '" << query.toStdString() << "' limit " << limit;
-        ASSERT_EQ(engine.exactMatch(query, items, index), engine.exactMatch(query, items))
-            << query.toStdString();
-    }
-}
-
-// Random texts of up to `maxPieces` pieces; the pieces mix cases, marks, spaces and symbols.
-QStringList randomTexts(std::mt19937& random, int count, int maxPieces) {
-    const QStringList pieces{"sm", "i", "le", "ca", "fé", "e\u0301", "_", " ", ":", "-", "+", "1",  "É",
-                             "ST", "ß", "x",  "o",  "ar", "ö",       "Z", "☃", "👍", "ı", "İ", "ha", "y"};
-    std::uniform_int_distribution<int> length(0, maxPieces);
-    std::uniform_int_distribution<qsizetype> pick(0, pieces.size() - 1);
-    QStringList texts;
-    for (int i = 0; i < count; ++i) {
-        QString text;
-        for (int n = length(random); n > 0; --n)
-            text += pieces[pick(random)];
-        texts.append(text);
-    }
-    return texts;
-}
-
-// Every `step`-th of the sorted one- to three-character ASCII alias prefixes.
-QStringList prefixes(const QList<EmojiEntry>& items, int step) {
-    QSet<QString> found;
-    for (const EmojiEntry& e : items)
-        for (const QString& alias : e.aliases)
-            for (int n = 1; n <= 3 && n <= alias.size(); ++n)
-                if (alias.left(n).toLatin1() == alias.left(n).toUtf8())
-                    found.insert(alias.left(n));
-    QStringList sorted(found.begin(), found.end());
-    sorted.sort();
-    QStringList sampled;
-    for (qsizetype i = 0; i < sorted.size(); i += step)
-        sampled.append(sorted[i]);
-    return sampled;
-}
-
-void assignUseCounts(QList<EmojiEntry>& items, std::mt19937& random) {
-    std::uniform_int_distribution<int> count(0, 30);
-    for (qsizetype i = 0; i < items.size(); ++i)
-        items[i].useCount = (i % 3 == 0) ? count(random) : 0;
-}
-
-TEST(SearchForms, agreeOnASyntheticCatalogue) {
-    std::mt19937 random(20261206);
-    QList<EmojiEntry> items;
-    for (int i = 0; i < 600; ++i) {
-        const QStringList words = randomTexts(random, 5, 6);
-        // Some entries repeat an earlier one's aliases, so equal keys occur.
-        const QStringList aliases = i % 50 == 7 ? items[i / 2].aliases : words.mid(0, i % 4);
-        items.append(entry(QString::number(i), words[3] + " " + words[4], aliases));
-    }
-    assignUseCounts(items, random);
-    const QStringList all = prefixes(items, 2);
-    ASSERT_GT(all.size(), 100);
-    expectFormsAgree(items, all, 400);
-    expectFormsAgree(items, randomTexts(random, 300, 5) + QStringList{QString()}, 6);
-}
-
-TEST(SearchForms, agreeOnASampleOfTheShippedCatalogue) {
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("d.ini"), QSettings::IniFormat);
-    EmojiStore store(&settings);
-    store.reload({});
-    QList<EmojiEntry> items = store.entries();
-    ASSERT_GT(items.size(), 1000);
-    std::mt19937 random(7);
-    assignUseCounts(items, random);
-    const QStringList sample = prefixes(items, 8);
-    ASSERT_GT(sample.size(), 40);
-    expectFormsAgree(items, sample + QStringList{QString(), "s", "sm", "smi", "+", "-1", "thumbs_up", "fa"},
-                     6);
-    expectFormsAgree(items, randomTexts(random, 20, 5), 400);
 }
 
 } // namespace

@@ -40,20 +40,18 @@ TEST(SkinTone, tonesOnlySingleBaseShapesInCaseOrder) {
 
 TEST(SkinTone, entryFlagAndShapeDecideAcceptanceAndVariants) {
     EmojiEntry entry{thumbsUp, QStringLiteral("thumbs up"), {QStringLiteral("+1")}, {}, true, 0};
-    EXPECT_TRUE(acceptsSkinTone(entry));
     const QStringList variants = toneVariants(entry);
-    ASSERT_EQ(variants.size(), 6);
-    EXPECT_EQ(variants.first(), thumbsUp);
-    EXPECT_EQ(variants[5], scalars({0x1F44D, 0x1F3FF}));
+    EXPECT_TRUE(acceptsSkinTone(entry));
+    EXPECT_EQ(variants.size(), 6);
+    EXPECT_EQ(variants.value(0), thumbsUp);
+    EXPECT_EQ(variants.value(5), scalars({0x1F44D, 0x1F3FF}));
     EXPECT_EQ(applySkinTone(SkinTone::dark, thumbsUp, false), thumbsUp);
-    EXPECT_EQ(applySkinTone(SkinTone::dark, thumbsUp, true), variants[5]);
+    EXPECT_EQ(applySkinTone(SkinTone::dark, thumbsUp, true), variants.value(5));
     entry.supportsSkinTones = false;
     EXPECT_FALSE(acceptsSkinTone(entry));
-    entry.supportsSkinTones = true;
-    entry.emoji = untoneable[0];
+    entry.supportsSkinTones = true, entry.emoji = untoneable[0];
     EXPECT_FALSE(acceptsSkinTone(entry)) << "a ZWJ sequence is never toned";
-    EXPECT_EQ(preview(SkinTone::yellow), scalars({0x270B}));
-    EXPECT_EQ(preview(SkinTone::medium), scalars({0x270B, 0x1F3FD}));
+    EXPECT_EQ(preview(SkinTone::yellow) + preview(SkinTone::medium), scalars({0x270B, 0x270B, 0x1F3FD}));
 }
 
 } // namespace
