@@ -53,10 +53,12 @@ format-check:
 bench: build
 	$(BUILD)/bench/pimsel_bench
 
-# 200 token replacements in real GTK and Qt fields with a rich clipboard on loan (a few minutes).
+# The insertion scenario in real GTK and Qt fields, over and over (SOAK_ROUNDS times, a few minutes).
+SOAK_ROUNDS ?= 20
 soak: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS) --target insertion_soak
-	PIMSEL_SESSION_TIMEOUT=1200 tests/e2e/desktop-session.sh $(BUILD)/tests/e2e/insertion_soak
+	cmake --build $(BUILD) -j $(JOBS) --target insertion_e2e
+	PIMSEL_SESSION_TIMEOUT=3600 tests/e2e/desktop-session.sh $(BUILD)/tests/e2e/insertion_e2e \
+	  --gtest_filter='Targets/Insertion.*' --gtest_repeat=$(SOAK_ROUNDS) --gtest_break_on_failure
 
 # Each fuzz target for FUZZ_SECONDS, one after another (about 40 minutes by default), growing its
 # saved corpus in tests/fuzz/corpus/, which `make test` replays. Not part of `make test`.
