@@ -10,7 +10,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 SOURCES     = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo fuzz
+.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench bench-desktop soak demo fuzz
 
 # Starts Pimsel in your X11 session (it lives in the tray; a second start says it already runs).
 run: build
@@ -52,6 +52,10 @@ format-check:
 
 bench: build
 	$(BUILD)/bench/pimsel_bench
+
+# Key to popover, Tab to emoji and the focus questions in real applications on the test desktop.
+bench-desktop: build
+	tests/e2e/desktop-session.sh $(BUILD)/bench/pimsel_desktop_bench
 
 # The insertion scenario in real GTK and Qt fields, over and over (SOAK_ROUNDS times, a few minutes).
 SOAK_ROUNDS ?= 20
