@@ -50,17 +50,8 @@ public:
 
     static QString gtkScript() { return QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py"); }
     static QString kindName(Kind kind) {
-        switch (kind) {
-        case Kind::gtk:
-            return QStringLiteral("gtk");
-        case Kind::qt:
-            return QStringLiteral("qt");
-        case Kind::chromium:
-            return QStringLiteral("chromium");
-        case Kind::firefox:
-            break;
-        }
-        return QStringLiteral("firefox");
+        static const char* const names[] = {"gtk", "qt", "chromium", "firefox"};
+        return QString::fromLatin1(names[static_cast<int>(kind)]);
     }
 
 private:
