@@ -93,67 +93,59 @@ protected:
 
 PageServer* BrowserTest::server = nullptr;
 
-// A password input is secure on its page's address; once it has had the focus, the page's
-// ordinary input is ordinary again.
-TEST_F(BrowserTest, PasswordAnswerFollowsTheFocusWithinThePage) {
-    const QUrl page = server->url(QStringLiteral("login.html"));
-    ChromiumBrowser browser(page);
-    firstKeyIn(browser);
-    ASSERT_TRUE(pumpUntil([&] { return typingFinds(atspi::rolePasswordText); }, pageTimeout))
-        << "the autofocused password input was never seen";
-    EXPECT_TRUE(focus.isSecureFieldFocused());
-    EXPECT_EQ(focus.currentBrowserURL(), page);
-    press("Tab");
-    ASSERT_TRUE(pumpUntil([&] { return focusedRole() == roleEntry; }, 10s))
-        << "Tab did not reach the ordinary input";
-    EXPECT_FALSE(focus.isSecureFieldFocused());
-    EXPECT_EQ(focus.textBeforeCaret(2), QString());
-    EXPECT_EQ(focus.currentBrowserURL(), page);
-}
-
-TEST_F(BrowserTest, OrdinaryInputIsNotSecureAndTheAddressIsRead) {
-    const QUrl page = server->url(QStringLiteral("plain.html"));
-    ChromiumBrowser browser(page);
-    firstKeyIn(browser);
-    ASSERT_TRUE(pumpUntil([&] { return typingFinds(roleEntry); }, pageTimeout))
-        << "the autofocused input never had the focus";
-    EXPECT_FALSE(focus.isSecureFieldFocused());
-    EXPECT_EQ(focus.currentBrowserURL(), page);
-    EXPECT_TRUE(focus.caretRect().has_value());
-}
-
-TEST_F(BrowserTest, InputInsideAFrameGivesTheOuterPagesAddress) {
-    const QUrl page = server->url(QStringLiteral("framed.html"));
-    ChromiumBrowser browser(page);
-    firstKeyIn(browser);
-    ASSERT_TRUE(pumpUntil([&] { return typingFinds(roleEntry); }, pageTimeout))
-        << "the input in the frame never had the focus";
-    EXPECT_EQ(focus.currentBrowserURL(), page);
-    EXPECT_FALSE(focus.isSecureFieldFocused());
-}
-
-TEST_F(BrowserTest, AddressIsReadWithNothingFocusedInThePage) {
-    const QUrl page = server->url(QStringLiteral("nothing.html"));
-    ChromiumBrowser browser(page);
-    firstKeyIn(browser);
-    std::optional<QUrl> url;
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            keepTyping();
-            return (url = focus.currentBrowserURL()) == page;
-        },
-        pageTimeout))
-        << "read " << (url ? url->toString().toStdString() : "none");
-    const std::optional<uint> role = focusedRole();
-    EXPECT_NE(role, roleEntry);
-    EXPECT_FALSE(focus.isSecureFieldFocused());
-    EXPECT_EQ(frontmost.frontmostApplicationId(), QStringLiteral("chromium"));
-
-    // With the browser's own address bar focused, the page on screen still gives the address.
-    press("F6");
-    ASSERT_TRUE(pumpUntil([&] { return focusedRole() == roleEntry; }, 10s))
-        << "F6 did not focus the address bar";
-    EXPECT_EQ(focus.currentBrowserURL(), page);
+// Each page in a fresh browser: what the focused input is, and the page's address. A password input
+// is secure; once it has had the focus, the page's ordinary input is ordinary again. An input
+// inside a frame gives the outer page's address; with nothing focused in the page, or with the
+// browser's own address bar focused, the page on screen still gives it.
+TEST_F(BrowserTest, FocusedInputAndAddressOfEachKindOfPage) {
+    const struct {
+        const char* page;
+        std::optional<uint> role; // of the focused element, once the page is exposed
+        bool caret;
+        std::string then; // a key that moves the focus to an ordinary input: the page's, or the address bar
+    } pages[] = {
+        {"login.html", atspi::rolePasswordText, false, "Tab"},
+        {"plain.html", roleEntry, true, ""},
+        {"framed.html", roleEntry, false, ""},
+        {"nothing.html", std::nullopt, false, "F6"},
+    };
+    for (const auto& p : pages) {
+        SCOPED_TRACE(p.page);
+        const QUrl page = server->url(QLatin1String(p.page));
+        ChromiumBrowser browser(page);
+        firstKeyIn(browser);
+        if (p.role) {
+            ASSERT_TRUE(pumpUntil([&] { return typingFinds(*p.role); }, pageTimeout))
+                << "the autofocused input was never seen";
+            EXPECT_EQ(focus.isSecureFieldFocused(), p.role == atspi::rolePasswordText);
+            EXPECT_EQ(focus.currentBrowserURL(), page);
+            if (p.caret) {
+                EXPECT_TRUE(focus.caretRect().has_value());
+            }
+        } else {
+            std::optional<QUrl> url;
+            ASSERT_TRUE(pumpUntil(
+                [&] {
+                    keepTyping();
+                    return (url = focus.currentBrowserURL()) == page;
+                },
+                pageTimeout))
+                << "read " << (url ? url->toString().toStdString() : "none");
+            EXPECT_NE(focusedRole(), roleEntry);
+            EXPECT_FALSE(focus.isSecureFieldFocused());
+            EXPECT_EQ(frontmost.frontmostApplicationId(), QStringLiteral("chromium"));
+        }
+        if (p.then.empty())
+            continue;
+        press(p.then);
+        ASSERT_TRUE(pumpUntil([&] { return focusedRole() == roleEntry; }, 10s))
+            << p.then << " did not focus an ordinary input";
+        EXPECT_EQ(focus.currentBrowserURL(), page);
+        if (p.then == "Tab") {
+            EXPECT_FALSE(focus.isSecureFieldFocused());
+            EXPECT_EQ(focus.textBeforeCaret(2), QString());
+        }
+    }
 }
 
 } // namespace
