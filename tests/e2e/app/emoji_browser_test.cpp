@@ -1,9 +1,7 @@
 // The emoji browser of the built application, opened by the doubled trigger in a GTK entry and
-// driven by the user's keys and pointer: search, pick, dismissal, and how the open browser looks.
+// driven by the user's keys and pointer: search, pick, dismissal, and the kept window reopening.
 #include "engine/emoji_store.h"
-#include "tests/e2e/support/desktop.h"
-#include "tests/e2e/support/target_app.h"
-#include "tests/e2e/support/typist.h"
+#include "tests/e2e/support/typing_fixture.h"
 #include "ui/emoji_browser_grid.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/emoji_browser_view_model.h"
@@ -13,16 +11,12 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <memory>
 #include <thread>
 
 namespace pimsel::e2e {
 namespace {
-
-using namespace std::chrono_literals;
 
 QColor over(QColor top, QColor bottom) {
     const double a = top.alphaF();
@@ -77,32 +71,25 @@ bool allNear(const QImage& image, const QRect& area, QColor colour, int toleranc
     return true;
 }
 
-// A fresh field and a freshly started Pimsel.
-class Browser : public testing::Test {
+// A fresh field and a freshly started Pimsel, the user on the session's own keyboard, whose focus
+// the window manager moves: to the browser while it is open and back to the field when it closes.
+// A keyboard of its own held on the field would hide from the window manager that the field got
+// the focus back.
+class Browser : public Typing {
 protected:
     static void SetUpTestSuite() {
         // Laid out before any Pimsel runs: a window of this process appearing and going away later
         // would be another application taking and giving back the focus.
         layout = expectedLayout();
     }
-
+    bool onSessionKeyboard() const override { return true; }
     void SetUp() override {
-        ASSERT_TRUE(x.isOpen());
-        app = std::make_unique<TargetApp>(TargetApp::Kind::gtk);
-        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
-        pimsel = std::make_unique<PimselProcess>(profile);
-        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
+        Typing::SetUp();
+        if (HasFatalFailure())
+            return;
         // The idle-time preparation is over before the user first asks for the browser.
         ASSERT_TRUE(pimsel->waitForOutput(QStringLiteral("emoji browser prepared"), 20s))
             << pimsel->output().toStdString();
-        // The session's own keyboard, whose focus the window manager moves: to the browser while it
-        // is open and back to the field when it closes. A keyboard of its own held on the field
-        // would hide from the window manager that the field got the focus back.
-        typist = std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
-                                          Typist::Keyboard::core);
-        ASSERT_TRUE(typist->isReady()) << typist->error();
-        typist->setKeyDelay(30ms);
-        ASSERT_TRUE(typist->activate(app->window()));
         pump(2s);
     }
 
@@ -110,12 +97,6 @@ protected:
         bool ok = false;
         whileUserTypes([&] { ok = action(); });
         EXPECT_TRUE(ok) << typist->error();
-    }
-    void type(const std::string& text) {
-        user([&] { return typist->type(text); });
-    }
-    void key(const std::string& combo) {
-        user([&] { return typist->key(combo); });
     }
 
     std::optional<QRect> browserWindow() {
@@ -191,17 +172,12 @@ protected:
     static inline BrowserLayout layout;
     QString base; // the field's text before the trigger to come
     const QColor wash = over(palette::accentWash(), palette::ink);
-    XView x;
-    Profile profile;
-    std::unique_ptr<TargetApp> app;
-    std::unique_ptr<PimselProcess> pimsel;
-    std::unique_ptr<Typist> typist;
 };
 
 // One user's path: the first opening, how the open browser looks, a search picked with Return in
 // place of the trigger, then Escape and a click outside, each closing it once and leaving the
 // trigger, and later openings of the kept window.
-TEST_F(Browser, DoubledTriggerOpensItSearchPicksAndEscapeOrAClickOutsideCloseIt) {
+TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeOrAClickOutsideCloseIt) {
     ASSERT_TRUE(openBrowser());
     const QString trigger = base + QLatin1Char(':');
     EXPECT_EQ(app->settledText().toStdString(), trigger.toStdString())
@@ -210,9 +186,8 @@ TEST_F(Browser, DoubledTriggerOpensItSearchPicksAndEscapeOrAClickOutsideCloseIt)
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight));
 
-    // How the painted browser looks is the view's own test (ui_tests); here the selection's wash
-    // on the first cell alone says it is on screen and painted.
-    // A search keystroke shows in the search line.
+    // How the painted browser looks is the view's own test (ui_tests). A search keystroke shows in
+    // the search line.
     const QRect searchText = layout.searchText.translated(window->topLeft());
     const QImage before = grabScreen(searchText);
     type("t");
@@ -267,6 +242,8 @@ TEST_F(Browser, DoubledTriggerOpensItSearchPicksAndEscapeOrAClickOutsideCloseIt)
         startAfterSpace();
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Targets, Browser, testing::Values(TargetApp::Kind::gtk), targetName);
 
 } // namespace
 } // namespace pimsel::e2e
