@@ -33,9 +33,7 @@ public:
     // SIGSTOP and SIGCONT: a hung application, and one that answers again.
     void stop();
     void resume();
-    Kind kind() const { return kind_; }
     bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
-    QString name() const { return kindName(kind_); }
     QString diagnostics() const { return diagnostics_; }
 
     // The field's text as last written by the application.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <thread>
 
 namespace pimsel::e2e {
@@ -332,48 +333,24 @@ bool Typist::sendKey(const std::string& keyName, bool down) {
 }
 
 bool Typist::key(const std::string& combo) {
-    std::vector<std::string> parts;
+    static const std::map<std::string, std::string> modifierKeys = {
+        {"shift", "Shift_L"}, {"ctrl", "Control_L"}, {"alt", "Alt_L"}, {"super", "Super_L"}};
+    std::vector<std::string> held;
     std::size_t start = 0;
-    while (true) {
-        const std::size_t plus = combo.find('+', start);
-        // A trailing "+" names the plus key itself.
-        if (plus == std::string::npos || plus + 1 == combo.size() || plus == start) {
-            parts.push_back(combo.substr(start));
-            break;
-        }
-        parts.push_back(combo.substr(start, plus - start));
-        start = plus + 1;
-    }
-    std::vector<std::string> modifiers;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        std::string m = parts[i];
-        std::transform(m.begin(), m.end(), m.begin(), [](unsigned char ch) { return std::tolower(ch); });
-        if (m == "shift")
-            modifiers.push_back("Shift_L");
-        else if (m == "ctrl" || m == "control")
-            modifiers.push_back("Control_L");
-        else if (m == "alt")
-            modifiers.push_back("Alt_L");
-        else if (m == "super")
-            modifiers.push_back("Super_L");
-        else {
-            error_ = "unknown modifier " + parts[i];
+    for (std::size_t plus; (plus = combo.find('+', start)) != std::string::npos; start = plus + 1) {
+        const auto modifier = modifierKeys.find(combo.substr(start, plus - start));
+        if (modifier == modifierKeys.end()) {
+            error_ = "unknown modifier in " + combo;
             return false;
         }
+        held.push_back(modifier->second);
     }
+    const std::string name = combo.substr(start);
     bool ok = true;
-    for (const auto& m : modifiers)
+    for (const auto& m : held)
         ok = ok && press(m);
-    const std::uint32_t keysym = keysymFromName(parts.back());
-    KeyStroke stroke;
-    if (ok && keysym != XKB_KEY_NoSymbol && findKeysym(keysym, stroke)) {
-        ok &= fakeKey(stroke.keycode, true);
-        ok &= fakeKey(stroke.keycode, false);
-    } else {
-        error_ = "no key for " + parts.back();
-        ok = false;
-    }
-    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
+    ok = ok && press(name) && release(name);
+    for (auto it = held.rbegin(); it != held.rend(); ++it)
         ok &= release(*it);
     pause();
     return ok;
