@@ -82,10 +82,13 @@ TEST_P(InputHook, SwallowsExactlyWhatTheHandlerMaySwallowAndLosesNothing) {
         handler.decide = [this](const InputEvent& e) { return handler.keys.mayContain(e); };
         handler.stall = c.stall;
         tap.refreshGrabs();
+        const int undecided = log.count("input", "not decided");
         whileUserTypes([&] { c.user(typist); });
         EXPECT_EQ(field(QString::fromUtf8(c.field)), c.field);
+        if (c.stall > std::chrono::milliseconds(200)) { // past the hook's bound
+            EXPECT_TRUE(pumpUntil([&] { return log.count("input", "not decided") == undecided + 1; }));
+        }
     }
-    EXPECT_TRUE(pumpUntil([&] { return log.count("input", "not decided") == 1; }));
 }
 
 // Pimsel's own keys never reach the handler, the user's keys typed meanwhile do; a click comes
