@@ -12,8 +12,8 @@ SOURCES     = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 PREFIX     ?= /usr/local
 
-.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench soak demo fuzz \
-        install uninstall package
+.PHONY: run test deps build build-asan format-check unit-tests asan-tests bench bench-desktop soak demo \
+        fuzz install uninstall package
 
 # Starts Pimsel in your X11 session (it lives in the tray; a second start says it already runs).
 run: build
@@ -71,10 +71,16 @@ format-check:
 bench: build
 	$(BUILD)/bench/pimsel_bench
 
-# 200 token replacements in real GTK and Qt fields with a rich clipboard on loan (a few minutes).
+# Key to popover, Tab to emoji and the focus questions in real applications on the test desktop.
+bench-desktop: build
+	tests/e2e/desktop-session.sh $(BUILD)/bench/pimsel_desktop_bench
+
+# The insertion scenario in real GTK and Qt fields, over and over (SOAK_ROUNDS times, a few minutes).
+SOAK_ROUNDS ?= 20
 soak: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS) --target insertion_soak
-	PIMSEL_SESSION_TIMEOUT=1200 tests/e2e/desktop-session.sh $(BUILD)/tests/e2e/insertion_soak
+	cmake --build $(BUILD) -j $(JOBS) --target insertion_e2e
+	PIMSEL_SESSION_TIMEOUT=3600 tests/e2e/desktop-session.sh $(BUILD)/tests/e2e/insertion_e2e \
+	  --gtest_filter='Targets/Insertion.*' --gtest_repeat=$(SOAK_ROUNDS) --gtest_break_on_failure
 
 # Each fuzz target for FUZZ_SECONDS, one after another (about 40 minutes by default), growing its
 # saved corpus in tests/fuzz/corpus/, which `make test` replays. Not part of `make test`.

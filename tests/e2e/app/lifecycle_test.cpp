@@ -1,5 +1,7 @@
 // The built application's lifecycle: no display, a test harness, one instance, the emoji browser's
-// window closed, the hook's connection broken, SIGTERM.
+// window closed, the hook's connection broken, SIGTERM, and the user's clipboard handed to the
+// session's clipboard manager on the way out.
+#include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/typing_fixture.h"
 
 #include <QRegularExpression>
@@ -48,6 +50,14 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
             << "the core was started";
         EXPECT_GE(idle.terminate(), 0);
     }
+
+    // Another application's clipboard, and a clipboard manager to take it over when its owner quits.
+    const auto manager = clipboardManager();
+    ASSERT_TRUE(manager->ready);
+    auto owner = clipboardOwner();
+    ASSERT_TRUE(owner->ready);
+    const QString clipboard = dumpClipboard();
+    ASSERT_GE(clipboard.count('\n'), 2) << clipboard.toStdString();
 
     TargetApp app(TargetApp::Kind::gtk);
     ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
@@ -100,16 +110,34 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     EXPECT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" ") + smile); }))
         << app.text().toStdString();
 
+    // Quitting after an insertion, when Pimsel holds the restored clipboard.
+    pump(800ms);
     const double stopMs = first.terminate();
     EXPECT_GE(stopMs, 0) << "SIGTERM did not end Pimsel";
     EXPECT_LT(stopMs, 5000);
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first.exitCode(), 0);
-    std::printf("SIGTERM to exit: %.0f ms\n", stopMs);
+    QString now;
+    pumpUntil([&] { return (now = dumpClipboard()) == clipboard; });
+    EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << first.output().toStdString();
 
-    // The instance lock went with it.
+    // The instance lock went with it. Quitting during an insertion, when Pimsel still holds the
+    // emoji, hands the user's clipboard over too.
+    owner = clipboardOwner();
+    ASSERT_TRUE(owner->ready);
     PimselProcess again(profile);
-    EXPECT_TRUE(again.waitForHook()) << again.output().toStdString();
+    ASSERT_TRUE(again.waitForHook()) << again.output().toStdString();
+    pump(1s); // keys in the first moments after the hook reports may still go unseen
+    whileUserTypes([&] { typist.type(" :tada"); });
+    // The closing colon accepts once the popover is up.
+    ASSERT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" :tada")); }));
+    pump(700ms);
+    whileUserTypes([&] { typist.type(":"); });
+    ASSERT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" 🎉")); }))
+        << app.text().toStdString() << again.output().toStdString();
+    EXPECT_GE(again.terminate(), 0);
+    pumpUntil([&] { return (now = dumpClipboard()) == clipboard; });
+    EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << again.output().toStdString();
 }
 
 } // namespace

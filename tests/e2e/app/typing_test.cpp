@@ -15,7 +15,6 @@ namespace {
 
 namespace layout = suggestion_layout;
 
-const QColor ink(11, 11, 11);
 const QColor accent(204, 247, 67);
 
 // The share of a row's background (left of the emoji) in the accent colour.
@@ -32,25 +31,14 @@ double accentShare(const QImage& panel, int row) {
     return total ? double(hits) / total : 0;
 }
 
-// Saturated pixels that are neither ink nor accent: a colour glyph, not a monochrome one.
-int colourfulPixels(const QImage& panel, const QRect& area) {
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QColor c = QColor::fromRgb(panel.pixel(x, y));
-            count += c.hsvSaturation() > 120 && c.value() > 80 && colourDistance(c.rgb(), accent) > 80;
-        }
-    }
-    return count;
-}
-
 TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     const QString smile = profile.topResult(QStringLiteral("smi"));
     const QStringList smiRows = profile.cli({QStringLiteral("search"), QStringLiteral("smi")});
     ASSERT_EQ(smile, QStringLiteral("😄"));
     ASSERT_EQ(smiRows.size(), 6);
 
-    // ":smi": six rows under the caret, the first highlighted, ink around, colour emoji.
+    // ":smi": six rows under the caret, the first highlighted (how the rows are drawn is the
+    // panel's own test, in ui_tests).
     type(":smi");
     ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
     const std::optional<QRect> popover = waitForPopover();
@@ -68,9 +56,6 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
         return accentShare(image, 0) > 0.9;
     })) << "the first row is not highlighted";
     EXPECT_LT(accentShare(image, 1), 0.1);
-    const QPoint padding(image.width() / 2, image.height() - layout::outerPadding / 2 - 1);
-    EXPECT_LT(colourDistance(image.pixel(padding), ink), 12) << "the panel's background is ink";
-    EXPECT_GT(colourfulPixels(image, layout::rowEmojiRect(2)), 20) << "the emoji are drawn in colour";
 
     // Down moves the highlight, Up brings it back; neither reaches the field.
     key("Down");

@@ -1,5 +1,5 @@
 // The focus questions and the frontmost application against real GTK, Qt and Chromium windows in
-// the test desktop.
+// the test desktop; password inputs and the page address in Chromium.
 
 #include "platform/atspi_client.h"
 #include "platform/focus_context_provider.h"
@@ -8,6 +8,7 @@
 #include "tests/e2e/support/desktop.h"
 #include "tests/e2e/support/target_app.h"
 #include "tests/e2e/support/typist.h"
+#include "tests/e2e/support/web.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -16,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -68,23 +70,11 @@ protected:
 // ---------------------------------------------------------------------------------------------
 // Password fields
 
-// An ordinary field is not secure: the caret test checks that on the same toolkits.
-class SecureFieldTest : public FocusTest, public ::testing::WithParamInterface<Kind> {};
-
-TEST_P(SecureFieldTest, PasswordFieldsCountAsSecure) {
-    const auto target = startTarget(
-        GetParam(), {QStringLiteral("--text"), QStringLiteral("secret words"), QStringLiteral("--password")});
-    bringUp(*target);
-    EXPECT_TRUE(focus.isSecureFieldFocused());
-    // A password field still says where its caret is (the field itself at worst).
-    EXPECT_TRUE(focus.caretRect().has_value());
-}
-
-INSTANTIATE_TEST_SUITE_P(Toolkits, SecureFieldTest, ::testing::Values(Kind::gtk, Kind::qt), targetName);
-
 // The answer follows the focus from a password field to an ordinary one and back, with nothing
-// asked twice from a stale element; and in a new window of another application at once.
-TEST_F(FocusTest, PasswordAnswerFollowsTheFocusAcrossFieldsAndWindows) {
+// asked twice from a stale element; a frozen application costs each question one bounded wait and
+// gets neutral answers until it wakes up; and a new window of another application is answered for
+// at once.
+TEST_F(FocusTest, PasswordAnswerFollowsTheFocusThroughAFrozenApplicationAndToANewWindow) {
     const auto login =
         startTarget(Kind::gtk, {QStringLiteral("--password"), QStringLiteral("--plain-after")});
     bringUp(*login);
@@ -98,6 +88,24 @@ TEST_F(FocusTest, PasswordAnswerFollowsTheFocusAcrossFieldsAndWindows) {
         EXPECT_TRUE(pumpUntil([&] { return focus.isFollowingFocus() && focus.isSecureFieldFocused(); }))
             << "round " << round << ": the password entry was not recognised again";
     }
+
+    login->stop();
+    const std::pair<const char*, std::function<bool()>> questions[] = {
+        {"isSecureFieldFocused", [&] { return focus.isSecureFieldFocused(); }},
+        {"caretRect", [&] { return focus.caretRect().has_value(); }},
+        {"currentBrowserURL", [&] { return focus.currentBrowserURL().has_value(); }},
+    };
+    for (const auto& [name, answered] : questions) {
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(answered()) << name;
+        // A hang guard, not a speed target: the budget is 250 ms a question.
+        EXPECT_LT(clock.elapsed(), 1000) << name;
+    }
+    login->resume();
+    EXPECT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocused(); }))
+        << "answers did not come back after the application woke up";
+
     const auto plain = startTarget(Kind::gtk, {QStringLiteral("--text"), QStringLiteral("ab c")});
     bringUp(*plain);
     EXPECT_FALSE(focus.isSecureFieldFocused());
@@ -115,7 +123,7 @@ TEST_F(FocusTest, PasswordAnswerFollowsTheFocusAcrossFieldsAndWindows) {
 // ---------------------------------------------------------------------------------------------
 // Caret rectangle
 
-class CaretTest : public FocusTest, public ::testing::WithParamInterface<Kind> {
+class FieldTest : public FocusTest, public ::testing::WithParamInterface<Kind> {
 protected:
     void expectInside(const QRect& caret, const QRect& window, const char* where) {
         EXPECT_GT(caret.height(), 0) << where;
@@ -126,7 +134,17 @@ protected:
     }
 };
 
-TEST_P(CaretTest, CaretLiesInsideTheFieldsWindowAndFollowsTheTextToAnEmptyField) {
+// A password field counts as secure and still says where its caret is (the field itself at worst).
+// In an ordinary field the caret lies inside the field's window and follows the text to an empty
+// field.
+TEST_P(FieldTest, PasswordFieldsAreSecureAndTheCaretFollowsTheText) {
+    {
+        const auto secret = startTarget(GetParam(), {QStringLiteral("--text"), QStringLiteral("secret words"),
+                                                     QStringLiteral("--password")});
+        bringUp(*secret);
+        EXPECT_TRUE(focus.isSecureFieldFocused());
+        EXPECT_TRUE(focus.caretRect().has_value());
+    }
     const auto target =
         startTarget(GetParam(), {QStringLiteral("--text"), QStringLiteral("hello caret world")});
     bringUp(*target);
@@ -168,45 +186,7 @@ TEST_P(CaretTest, CaretLiesInsideTheFieldsWindowAndFollowsTheTextToAnEmptyField)
     expectInside(*empty, *window, "empty field");
 }
 
-INSTANTIATE_TEST_SUITE_P(Toolkits, CaretTest, ::testing::Values(Kind::gtk, Kind::qt), targetName);
-
-// ---------------------------------------------------------------------------------------------
-// Unresponsive application
-
-TEST_F(FocusTest, FrozenApplicationCostsOneBoundedWaitAndGivesNeutralAnswers) {
-    const auto target =
-        startTarget(Kind::gtk, {QStringLiteral("--password"), QStringLiteral("--text"), QStringLiteral("x")});
-    bringUp(*target);
-    ASSERT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocused() && focus.isFollowingFocus(); }));
-
-    target->stop();
-    const auto timed = [](const std::function<void()>& query) {
-        QElapsedTimer clock;
-        clock.start();
-        query();
-        return clock.elapsed();
-    };
-    bool secure = true;
-    std::optional<QRect> caret;
-    std::optional<QUrl> url;
-    const qint64 secureMs = timed([&] { secure = focus.isSecureFieldFocused(); });
-    const qint64 caretMs = timed([&] { caret = focus.caretRect(); });
-    const qint64 urlMs = timed([&] { url = focus.currentBrowserURL(); });
-    std::printf("frozen target: isSecureFieldFocused %lld ms, caretRect %lld ms, currentBrowserURL %lld ms\n",
-                static_cast<long long>(secureMs), static_cast<long long>(caretMs),
-                static_cast<long long>(urlMs));
-    EXPECT_FALSE(secure);
-    EXPECT_FALSE(caret.has_value());
-    EXPECT_FALSE(url.has_value());
-    // A hang guard, not a speed target: the budget is 250 ms per question.
-    EXPECT_LT(secureMs, 1000);
-    EXPECT_LT(caretMs, 1000);
-    EXPECT_LT(urlMs, 1000);
-
-    target->resume();
-    EXPECT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocused(); }))
-        << "answers did not come back after the application woke up";
-}
+INSTANTIATE_TEST_SUITE_P(Toolkits, FieldTest, ::testing::Values(Kind::gtk, Kind::qt), targetName);
 
 // ---------------------------------------------------------------------------------------------
 // Frontmost application
@@ -313,6 +293,131 @@ TEST(NoAccessibilityBus, NeutralAnswersQuicklyAndNoCrash) {
         EXPECT_LT(clock.elapsed(), 1000);
     }
     EXPECT_FALSE(PermissionsController::accessibilityBusEnabled());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Chromium pages served from 127.0.0.1 (a ctest entry of its own: focus_browser_e2e)
+
+constexpr auto pageTimeout = 45s;
+
+class BrowserTest : public FocusTest {
+protected:
+    static void SetUpTestSuite() {
+        server = new PageServer(
+            {{QStringLiteral("plain.html"), "<title>plain</title><input id='plain' autofocus>"},
+             {QStringLiteral("login.html"),
+              "<title>login</title><input type='password' autofocus><input id='name'>"},
+             {QStringLiteral("inner.html"),
+              "<title>inner</title><input id='inner' autofocus>"
+              "<script>onload = () => document.getElementById('inner').focus();</script>"},
+             {QStringLiteral("framed.html"),
+              "<title>framed</title><p>Outer page</p><iframe src='inner.html'></iframe>"},
+             {QStringLiteral("nothing.html"),
+              "<title>nothing</title><p>No field has the focus here.</p><input id='later'>"}});
+        ASSERT_TRUE(server->isReady()) << "the page server did not start";
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        FocusTest::SetUp();
+        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+            << "chromium missing";
+    }
+
+    // The browser's window is the active one. Nothing has asked the browser for its page yet: the
+    // first key's question must find the focused input unknown and answer as for a password field
+    // (silent rather than wrong); that question, or a later key's when the browser joined the bus
+    // only after the first, has the browser expose its page.
+    void firstKeyIn(const ChromiumBrowser& browser) {
+        ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == browser.pid(); }, pageTimeout))
+            << "the browser's window never became the active one";
+        EXPECT_TRUE(focus.isSecureFieldFocused()) << "the first key in a fresh browser was not kept silent";
+    }
+
+    // The user goes on typing, a key every 100 ms, each asking as the first did.
+    void keepTyping() {
+        if (!sinceKey.isValid() || sinceKey.elapsed() >= 100) {
+            sinceKey.start();
+            focus.isSecureFieldFocused();
+        }
+    }
+    bool typingFinds(uint role) {
+        keepTyping();
+        return focusedRole() == role;
+    }
+
+    std::optional<uint> focusedRole() {
+        const std::optional<AtspiRef> element = focus.focusedElement();
+        if (!element)
+            return std::nullopt;
+        QueryDeadline deadline(250);
+        return probe.role(deadline, *element);
+    }
+
+    static PageServer* server;
+    QElapsedTimer sinceKey;
+    AtspiClient probe{QStringLiteral("browser-test-probe")};
+};
+
+PageServer* BrowserTest::server = nullptr;
+
+// Each page in a fresh browser: what the focused input is, and the page's address. A password input
+// is secure; once it has had the focus, the page's ordinary input is ordinary again. An input
+// inside a frame gives the outer page's address; with nothing focused in the page, or with the
+// browser's own address bar focused, the page on screen still gives it.
+TEST_F(BrowserTest, FocusedInputAndAddressOfEachKindOfPage) {
+    const struct {
+        const char* page;
+        std::optional<uint> role; // of the focused element, once the page is exposed
+        bool caret;
+        std::string then; // a key that moves the focus to an ordinary input: the page's, or the address bar
+    } pages[] = {
+        {"login.html", atspi::rolePasswordText, false, "Tab"},
+        {"plain.html", roleEntry, true, ""},
+        {"framed.html", roleEntry, false, ""},
+        {"nothing.html", std::nullopt, false, "F6"},
+    };
+    for (const auto& p : pages) {
+        SCOPED_TRACE(p.page);
+        const QUrl page = server->url(QLatin1String(p.page));
+        ChromiumBrowser browser(page);
+        firstKeyIn(browser);
+        if (p.role) {
+            ASSERT_TRUE(pumpUntil([&] { return typingFinds(*p.role); }, pageTimeout))
+                << "the autofocused input was never seen";
+            EXPECT_EQ(focus.isSecureFieldFocused(), p.role == atspi::rolePasswordText);
+            // The document's address may come a moment after its focused input.
+            EXPECT_TRUE(pumpUntil([&] { return focus.currentBrowserURL() == page; }, 5s))
+                << "read " << focus.currentBrowserURL().value_or(QUrl()).toString().toStdString();
+            if (p.caret) {
+                EXPECT_TRUE(focus.caretRect().has_value());
+            }
+        } else {
+            std::optional<QUrl> url;
+            ASSERT_TRUE(pumpUntil(
+                [&] {
+                    keepTyping();
+                    return (url = focus.currentBrowserURL()) == page;
+                },
+                pageTimeout))
+                << "read " << (url ? url->toString().toStdString() : "none");
+            EXPECT_NE(focusedRole(), roleEntry);
+            EXPECT_FALSE(focus.isSecureFieldFocused());
+            EXPECT_EQ(frontmost.frontmostApplicationId(), QStringLiteral("chromium"));
+        }
+        if (p.then.empty())
+            continue;
+        press(p.then);
+        ASSERT_TRUE(pumpUntil([&] { return focusedRole() == roleEntry; }, 10s))
+            << p.then << " did not focus an ordinary input";
+        EXPECT_TRUE(pumpUntil([&] { return focus.currentBrowserURL() == page; }, 5s));
+        if (p.then == "Tab") {
+            EXPECT_FALSE(focus.isSecureFieldFocused());
+            EXPECT_EQ(focus.textBeforeCaret(2), QString());
+        }
+    }
 }
 
 } // namespace

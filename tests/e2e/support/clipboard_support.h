@@ -1,13 +1,8 @@
 #pragma once
 
-// The clipboard as other applications see it, another application that owns it, and the insertion
-// path that borrows it, built as the application builds it.
+// The clipboard as other applications see it, and other applications that own it.
 
-#include "platform/clipboard_manager.h"
-#include "platform/event_tap_manager.h"
-#include "platform/insertion_controller.h"
-#include "platform/keyboard_synthesizer.h"
-#include "tests/e2e/support/input_fixture.h"
+#include "tests/e2e/support/desktop.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -18,30 +13,10 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <memory>
+#include <utility>
 
 namespace pimsel::e2e {
-
-// The hook, its synthesizer, the clipboard and the inserter on them; the hook started, handing the
-// user's keys to `handler`.
-struct InsertionPath {
-    explicit InsertionPath(InputEventHandler* handler = nullptr) {
-        tap.setHandler(handler);
-        started = tap.start();
-    }
-    // Runs one replacement and waits for its completion; true when it completed.
-    bool replace(int eraseCount, const QString& text) {
-        bool completed = false;
-        inserter->replaceToken(eraseCount, text, [&] { completed = true; });
-        return pumpUntil([&] { return completed; });
-    }
-
-    EventTapManager tap;
-    bool started = false;
-    KeyboardSynthesizer synthesizer{tap.ownEvents()};
-    ClipboardManager clipboard;
-    std::unique_ptr<InsertionController> inserter =
-        std::make_unique<InsertionController>(synthesizer, clipboard);
-};
 
 // The clipboard as another application sees it: format, size and digest of every format.
 inline QString dumpClipboard() {
@@ -52,100 +27,32 @@ inline QString dumpClipboard() {
     return QString::fromUtf8(dump.readAllStandardOutput());
 }
 
-// Another application holding data on the clipboard: a Qt one with rich text and an image, or a
-// GTK one with a formatted text buffer copy or a picture.
-class ClipboardOwner {
+// A helper process that is ready once it printed `fragment`; SIGSTOP makes it a hung application.
+class Helper {
 public:
-    enum class Kind { qtRichTextAndImage, gtkRichText, gtkImage };
-
-    explicit ClipboardOwner(Kind kind = Kind::qtRichTextAndImage) {
-        if (kind != Kind::qtRichTextAndImage) {
-            process.start(QStringLiteral("/usr/bin/python3"),
-                          {QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_clip_owner.py"),
-                           kind == Kind::gtkImage ? QStringLiteral("image") : QStringLiteral("rich")});
-            ready = waitForReady();
-            return;
-        }
-        QImage image(24, 16, QImage::Format_ARGB32);
-        image.fill(QColor(204, 247, 67));
-        QPainter(&image).fillRect(4, 4, 8, 8, QColor(11, 11, 11, 128));
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        write("html", QByteArray("<meta charset=\"utf-8\"><b>bold</b> and <i>ünïcode</i>"));
-        write("plain", QByteArray("bold and ünïcode"));
-        write("png", png);
-        process.start(QStringLiteral(PIMSEL_E2E_CLIP_TOOL),
-                      {QStringLiteral("own"), "text/html=" + dir.filePath("html"),
-                       "text/plain=" + dir.filePath("plain"), "image/png=" + dir.filePath("png")});
-        ready = pumpUntil(
-            [&] { return process.canReadLine() || (process.waitForReadyRead(5) && process.canReadLine()); });
+    Helper(const QString& program, const QStringList& arguments, const QString& fragment) {
+        process_.start(program, arguments);
+        ready = waitForOutput(fragment);
     }
-    ~ClipboardOwner() {
+    ~Helper() {
         resume();
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    bool ready = false;
-
-    // SIGSTOP: the owner keeps the selection and answers nothing, as a hung application does.
-    void stop() { ::kill(pid_t(process.processId()), SIGSTOP); }
-    void resume() { ::kill(pid_t(process.processId()), SIGCONT); }
-
-    static const char* kindName(Kind kind) {
-        switch (kind) {
-        case Kind::qtRichTextAndImage:
-            return "qtRichTextAndImage";
-        case Kind::gtkRichText:
-            return "gtkRichText";
-        case Kind::gtkImage:
-            return "gtkImage";
-        }
-        return "";
-    }
-
-private:
-    bool waitForReady() {
-        return pumpUntil(
-            [&] { return process.canReadLine() || (process.waitForReadyRead(5) && process.canReadLine()); },
-            std::chrono::seconds(10));
-    }
-    void write(const char* name, const QByteArray& bytes) {
-        QFile f(dir.filePath(QString::fromLatin1(name)));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-    }
-    QTemporaryDir dir;
-    QProcess process;
-};
-
-// clip_tool started ahead and told to act with SIGUSR1, for a step that has to land inside a window
-// shorter than a process takes to start.
-class ClipToolOnSignal {
-public:
-    explicit ClipToolOnSignal(const QStringList& arguments) {
-        process_.start(QStringLiteral(PIMSEL_E2E_CLIP_TOOL),
-                       QStringList{QStringLiteral("--on-signal")} + arguments);
-        ready = waitForOutput(QStringLiteral("WAITING"));
-    }
-    ~ClipToolOnSignal() {
         process_.terminate();
         if (!process_.waitForFinished(3000))
             process_.kill();
         process_.waitForFinished(1000);
     }
-    void fire() { ::kill(pid_t(process_.processId()), SIGUSR1); }
+    void stop() { ::kill(pid_t(process_.processId()), SIGSTOP); }
+    void resume() { ::kill(pid_t(process_.processId()), SIGCONT); }
+    void signal() { ::kill(pid_t(process_.processId()), SIGUSR1); }
     bool waitForOutput(const QString& fragment) {
         pumpUntil([&] {
             output_ += QString::fromUtf8(process_.readAllStandardOutput());
             return output_.contains(fragment) || process_.state() == QProcess::NotRunning;
         });
-        output_ += QString::fromUtf8(process_.readAllStandardOutput());
         return output_.contains(fragment);
     }
     bool waitForExit() {
-        // This process may own the selection: keep serving it while the reader asks.
+        // This process may own the selection: keep serving it while the helper asks.
         pumpUntil([&] { return process_.state() == QProcess::NotRunning; });
         output_ += QString::fromUtf8(process_.readAllStandardOutput());
         return process_.state() == QProcess::NotRunning;
@@ -157,5 +64,52 @@ private:
     QProcess process_;
     QString output_;
 };
+
+// clip_tool started ahead and told to act with SIGUSR1, for a step that has to land inside a window
+// shorter than a process takes to start.
+inline std::unique_ptr<Helper> clipToolOnSignal(const QStringList& arguments) {
+    return std::make_unique<Helper>(QStringLiteral(PIMSEL_E2E_CLIP_TOOL),
+                                    QStringList{QStringLiteral("--on-signal")} + arguments,
+                                    QStringLiteral("WAITING"));
+}
+
+// The stand-in for the session's clipboard manager.
+inline std::unique_ptr<Helper> clipboardManager() {
+    return std::make_unique<Helper>(QStringLiteral(PIMSEL_E2E_CLIP_MANAGER), QStringList{},
+                                    QStringLiteral("READY"));
+}
+
+// Another application holding data on the clipboard: a Qt one with rich text and an image, or a
+// GTK one with a formatted text buffer copy or a picture.
+enum class OwnerKind { qtRichTextAndImage, gtkRichText, gtkImage };
+
+inline std::unique_ptr<Helper> clipboardOwner(OwnerKind kind = OwnerKind::qtRichTextAndImage) {
+    if (kind != OwnerKind::qtRichTextAndImage)
+        return std::make_unique<Helper>(
+            QStringLiteral("/usr/bin/python3"),
+            QStringList{QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_clip_owner.py"),
+                        kind == OwnerKind::gtkImage ? QStringLiteral("image") : QStringLiteral("rich")},
+            QStringLiteral("READY"));
+    QImage image(24, 16, QImage::Format_ARGB32);
+    image.fill(QColor(204, 247, 67));
+    QPainter(&image).fillRect(4, 4, 8, 8, QColor(11, 11, 11, 128));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    // clip_tool has read its files once it says it owns the clipboard.
+    QTemporaryDir dir;
+    QStringList arguments{QStringLiteral("own")};
+    for (const auto& [format, bytes] :
+         {std::pair{"text/html", QByteArray("<meta charset=\"utf-8\"><b>bold</b> and "
+                                            "<i>ünïcode</i>")},
+          std::pair{"text/plain", QByteArray("bold and ünïcode")}, std::pair{"image/png", png}}) {
+        QFile file(dir.filePath(QString::number(arguments.size())));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        arguments << QLatin1String(format) + QLatin1Char('=') + file.fileName();
+    }
+    return std::make_unique<Helper>(QStringLiteral(PIMSEL_E2E_CLIP_TOOL), arguments, QStringLiteral("READY"));
+}
 
 } // namespace pimsel::e2e

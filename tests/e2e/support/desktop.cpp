@@ -11,6 +11,7 @@
 
 #include <xcb/xinput.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -244,18 +245,28 @@ bool XView::focusIsWithClientOf(xcb_window_t window) {
     return focus && focus->focus != XCB_WINDOW_NONE && (focus->focus & ~mask) == (window & ~mask);
 }
 
-void XView::close(xcb_window_t window) {
+void XView::askWindowManager(xcb_window_t window, const char* type,
+                             std::initializer_list<std::uint32_t> data) {
     xcb_client_message_event_t message = {};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = window;
-    message.type = atom("_NET_CLOSE_WINDOW");
-    message.data.data32[0] = XCB_CURRENT_TIME;
-    message.data.data32[1] = 2;
+    message.type = atom(type);
+    std::copy(data.begin(), data.end(), message.data.data32);
     xcb_send_event(connection_.get(), 0, root_,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection_.get());
+}
+
+xcb_window_t XView::activeWindow() {
+    xcb_connection_t* c = connection_.get();
+    const auto reply = xcb::reply<xcb_get_property_reply_t>(
+        c, xcb_get_property_reply,
+        xcb_get_property(c, 0, root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1));
+    if (!reply || xcb_get_property_value_length(reply.get()) < 4)
+        return XCB_WINDOW_NONE;
+    return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
 }
 
 void XView::watchKeys(xcb_window_t window, bool xinput2) {

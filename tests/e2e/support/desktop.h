@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -129,7 +130,11 @@ public:
     // to a window of its own next to the toplevel; window ids carry their client's resource base.
     bool focusIsWithClientOf(xcb_window_t window);
     // Asks the window manager to close `window`, as its close button does.
-    void close(xcb_window_t window);
+    void close(xcb_window_t window) { askWindowManager(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2}); }
+    // Sends the window manager the client message `type` about `window`.
+    void askWindowManager(xcb_window_t window, const char* type, std::initializer_list<std::uint32_t> data);
+    // The session's active window (_NET_ACTIVE_WINDOW), or none.
+    xcb_window_t activeWindow();
 
     // From now on, counts the key presses `window` receives from any master keyboard. The server
     // hands a key to XInput 2 listeners of a window and, only when there are none, to core ones: so a

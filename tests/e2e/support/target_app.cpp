@@ -1,10 +1,10 @@
 #include "tests/e2e/support/target_app.h"
 
-#include <QCoreApplication>
+#include "tests/e2e/support/desktop.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 
 #include <csignal>
 
@@ -92,13 +92,8 @@ QString TargetApp::passwordText() const {
 }
 
 QString TargetApp::waitForText(const QString& expected, std::chrono::milliseconds patience) const {
-    QDeadlineTimer deadline(patience);
-    QString current = text();
-    while (current != expected && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-        current = text();
-    }
+    QString current;
+    pumpUntil([&] { return (current = text()) == expected; }, patience);
     return current;
 }
 
@@ -106,16 +101,15 @@ QString TargetApp::settledText(std::chrono::milliseconds quiet) const {
     QString last = text();
     QElapsedTimer stable;
     stable.start();
-    QDeadlineTimer deadline(std::chrono::seconds(5));
-    while (stable.elapsed() < quiet.count() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-        const QString now = text();
-        if (now != last) {
-            last = now;
-            stable.restart();
-        }
-    }
+    pumpUntil(
+        [&] {
+            if (const QString now = text(); now != last) {
+                last = now;
+                stable.restart();
+            }
+            return stable.elapsed() >= quiet.count();
+        },
+        std::chrono::seconds(5));
     return last;
 }
 

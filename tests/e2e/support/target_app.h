@@ -33,9 +33,7 @@ public:
     // SIGSTOP and SIGCONT: a hung application, and one that answers again.
     void stop();
     void resume();
-    Kind kind() const { return kind_; }
     bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
-    QString name() const { return kindName(kind_); }
     QString diagnostics() const { return diagnostics_; }
 
     // The field's text as last written by the application.
@@ -50,17 +48,8 @@ public:
 
     static QString gtkScript() { return QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py"); }
     static QString kindName(Kind kind) {
-        switch (kind) {
-        case Kind::gtk:
-            return QStringLiteral("gtk");
-        case Kind::qt:
-            return QStringLiteral("qt");
-        case Kind::chromium:
-            return QStringLiteral("chromium");
-        case Kind::firefox:
-            break;
-        }
-        return QStringLiteral("firefox");
+        static const char* const names[] = {"gtk", "qt", "chromium", "firefox"};
+        return QString::fromLatin1(names[static_cast<int>(kind)]);
     }
 
 private:

@@ -43,14 +43,13 @@ protected:
         debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
         pimsel = std::make_unique<PimselProcess>(profile, debug);
         ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
-        // Chromium takes no more keys from the session's own keyboard once a second master keyboard
-        // has focused it, and Pimsel types on the session's keyboard: there the user does too.
         const bool chromium = GetParam() == TargetApp::Kind::chromium;
-        typist = std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
-                                          chromium ? Typist::Keyboard::core : Typist::Keyboard::own);
+        typist =
+            std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
+                                     onSessionKeyboard() ? Typist::Keyboard::core : Typist::Keyboard::own);
         ASSERT_TRUE(typist->isReady()) << typist->error();
         typist->setKeyDelay(userKeyDelay);
-        ASSERT_TRUE(chromium ? typist->activate(app->window()) : typist->focus(app->window()));
+        ASSERT_TRUE(onSessionKeyboard() ? typist->activate(app->window()) : typist->focus(app->window()));
         // Firefox reads core key events, as Qt does: an XInput 2 watcher on its window would take
         // its keys away.
         x.watchKeys(app->window(),
@@ -75,6 +74,9 @@ protected:
         return element ? probe.role(deadline, *element) : std::nullopt;
     }
     virtual QStringList targetArguments() const { return {}; }
+    // Chromium takes no more keys from the session's own keyboard once a second master keyboard
+    // has focused it, and Pimsel types on the session's keyboard: there the user does too.
+    virtual bool onSessionKeyboard() const { return GetParam() == TargetApp::Kind::chromium; }
     void TearDown() override {
         // What Pimsel logged is the first thing to read when a step went wrong.
         if (HasFailure() && pimsel)

@@ -1,6 +1,9 @@
 #include "tests/e2e/support/typist.h"
 
 #include "platform/xinput_devices.h"
+#include "tests/e2e/support/desktop.h"
+
+#include <QString>
 
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
@@ -8,13 +11,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <thread>
 
 namespace pimsel::e2e {
 namespace {
 
 constexpr const char* masterName = "pimsel-typist";
-constexpr std::uint32_t noSymbol = 0;
 
 std::string deviceName(const xcb_input_xi_device_info_t* info) {
     return std::string(xcb_input_xi_device_info_name(info), xcb_input_xi_device_info_name_length(info));
@@ -74,37 +77,11 @@ bool removeMasterDevice(xcb_connection_t* c, int masterKeyboard) {
                              c, 1, reinterpret_cast<const xcb_input_hierarchy_change_t*>(&change)));
 }
 
-} // namespace
-
-std::vector<std::uint32_t> utf8ToCodepoints(const std::string& utf8) {
-    std::vector<std::uint32_t> out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        int extra = 0;
-        std::uint32_t cp = 0;
-        if (b < 0x80) {
-            cp = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            cp = b & 0x1F;
-            extra = 1;
-        } else if ((b & 0xF0) == 0xE0) {
-            cp = b & 0x0F;
-            extra = 2;
-        } else {
-            cp = b & 0x07;
-            extra = 3;
-        }
-        ++i;
-        for (int k = 0; k < extra && i < utf8.size(); ++k, ++i)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
-        out.push_back(cp);
-    }
-    return out;
-}
-
 std::uint32_t keysymFromName(const std::string& name) {
     return xkb_keysym_from_name(name.c_str(), XKB_KEYSYM_NO_FLAGS);
 }
+
+} // namespace
 
 Typist::Typist(const char* display, MasterLifetime lifetime, Keyboard keyboard)
     : connection_(display)
@@ -127,7 +104,6 @@ Typist::Typist(const char* display, MasterLifetime lifetime, Keyboard keyboard)
     }
     if (keyboard == Keyboard::core) {
         // The virtual core devices and their XTEST slaves; no hierarchy change, no client pointer.
-        masterPointer_ = virtualCorePointer;
         masterKeyboard_ = virtualCoreKeyboard;
         if (!loadKeymap()) {
             error_ = "cannot read the keyboard mapping";
@@ -150,12 +126,11 @@ Typist::Typist(const char* display, MasterLifetime lifetime, Keyboard keyboard)
         return;
     }
     masterKeyboard_ = d.masterKeyboard;
-    masterPointer_ = d.masterPointer;
     xtestKeyboard_ = d.xtestKeyboard;
     xtestPointer_ = d.xtestPointer;
     // Core requests from this connection (XTest key events among them) now act on the typist's master.
     if (!xcb::check(c, xcb_input_xi_set_client_pointer_checked(
-                           c, XCB_WINDOW_NONE, static_cast<xcb_input_device_id_t>(masterPointer_)))) {
+                           c, XCB_WINDOW_NONE, static_cast<xcb_input_device_id_t>(d.masterPointer)))) {
         error_ = "XISetClientPointer failed";
         return;
     }
@@ -182,17 +157,10 @@ bool Typist::removeMaster(const char* display) {
 
 int Typist::coreXtestKeyboard(const char* display) {
     xcb::Connection c(display);
-    if (!c)
-        return 0;
-    auto r = xcb::reply<xcb_input_xi_query_device_reply_t>(
-        c.get(), xcb_input_xi_query_device_reply, xcb_input_xi_query_device(c.get(), XCB_INPUT_DEVICE_ALL));
-    if (!r)
-        return 0;
-    for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
-         xcb_input_xi_device_info_next(&it)) {
-        if (deviceName(it.data) == "Virtual core XTEST keyboard")
-            return it.data->deviceid;
-    }
+    for (const xcb::SlaveKeyboard& keyboard :
+         c ? xcb::slaveKeyboards(c.get()) : std::vector<xcb::SlaveKeyboard>{})
+        if (keyboard.name == "Virtual core XTEST keyboard")
+            return keyboard.id;
     return 0;
 }
 
@@ -213,21 +181,8 @@ std::vector<std::pair<int, int>> Typist::keysHeldOnXtestKeyboards(const char* di
     return held;
 }
 
-xcb_window_t Typist::activeWindow(const char* display) {
-    xcb::Connection c(display);
-    if (!c)
-        return XCB_WINDOW_NONE;
-    const char name[] = "_NET_ACTIVE_WINDOW";
-    auto atom = xcb::reply<xcb_intern_atom_reply_t>(c.get(), xcb_intern_atom_reply,
-                                                    xcb_intern_atom(c.get(), 0, sizeof name - 1, name));
-    if (!atom)
-        return XCB_WINDOW_NONE;
-    auto property = xcb::reply<xcb_get_property_reply_t>(
-        c.get(), xcb_get_property_reply,
-        xcb_get_property(c.get(), 0, c.root(), atom->atom, XCB_ATOM_WINDOW, 0, 1));
-    if (!property || xcb_get_property_value_length(property.get()) < 4)
-        return XCB_WINDOW_NONE;
-    return *static_cast<const xcb_window_t*>(xcb_get_property_value(property.get()));
+xcb_window_t Typist::activeWindow() {
+    return XView().activeWindow();
 }
 
 void Typist::sync() {
@@ -243,7 +198,6 @@ void Typist::pause() const {
 bool Typist::focus(xcb_window_t window) {
     if (!ready_)
         return false;
-    focusWindow_ = window;
     return xcb::check(connection_.get(),
                       xcb_input_xi_set_focus_checked(connection_.get(), window, XCB_CURRENT_TIME,
                                                      static_cast<xcb_input_device_id_t>(masterKeyboard_)));
@@ -253,22 +207,8 @@ bool Typist::activate(xcb_window_t window) {
     if (!plain_)
         return false;
     xcb_connection_t* c = plain_.get();
-    const char name[] = "_NET_ACTIVE_WINDOW";
-    auto atom = xcb::reply<xcb_intern_atom_reply_t>(c, xcb_intern_atom_reply,
-                                                    xcb_intern_atom(c, 0, sizeof name - 1, name));
-    if (!atom)
-        return false;
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = window;
-    message.type = atom->atom;
-    message.data.data32[0] = 2; // from a pager: the window manager obeys without second-guessing
-    message.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(c, 0, plain_.root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(c);
+    // From a pager (source 2): the window manager obeys without second-guessing.
+    XView().askWindowManager(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME});
     for (int attempt = 0; attempt < 200; ++attempt) {
         auto focus =
             xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
@@ -326,39 +266,6 @@ bool Typist::fakeKey(std::uint8_t keycode, bool down) {
     return !xcb_connection_has_error(connection_.get());
 }
 
-bool Typist::remapSpare(std::uint32_t keysym, std::uint8_t& keycode) {
-    const std::size_t per = static_cast<std::size_t>(keysymsPerKeycode_);
-    for (std::size_t i = keysyms_.size(); i >= per; i -= per) {
-        const std::size_t start = i - per;
-        if (std::all_of(keysyms_.begin() + static_cast<long>(start), keysyms_.begin() + static_cast<long>(i),
-                        [](std::uint32_t s) { return s == noSymbol; })) {
-            keycode = static_cast<std::uint8_t>(minKeycode_ + start / per);
-            std::vector<xcb_keysym_t> row(per, noSymbol);
-            row[0] = keysym;
-            if (per > 1)
-                row[1] = keysym;
-            // Both the applications' core keymap and the typist's own master must agree on the key.
-            for (xcb_connection_t* c : {plain_.get(), connection_.get()}) {
-                xcb_change_keyboard_mapping(c, 1, keycode, static_cast<std::uint8_t>(per), row.data());
-                xcb::sync(c);
-            }
-            // Clients re-read the keymap on MappingNotify; give them a moment.
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            return true;
-        }
-    }
-    return false;
-}
-
-void Typist::unmapSpare(std::uint8_t keycode) {
-    std::vector<xcb_keysym_t> row(static_cast<std::size_t>(keysymsPerKeycode_), noSymbol);
-    for (xcb_connection_t* c : {plain_.get(), connection_.get()}) {
-        xcb_change_keyboard_mapping(c, 1, keycode, static_cast<std::uint8_t>(keysymsPerKeycode_), row.data());
-        xcb::sync(c);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-}
-
 bool Typist::typeKeysym(std::uint32_t keysym) {
     KeyStroke stroke;
     if (findKeysym(keysym, stroke)) {
@@ -375,20 +282,13 @@ bool Typist::typeKeysym(std::uint32_t keysym) {
         pause();
         return ok;
     }
-    std::uint8_t spare = 0;
-    if (!remapSpare(keysym, spare))
-        return false;
-    bool ok = fakeKey(spare, true);
-    ok &= fakeKey(spare, false);
-    pause();
-    unmapSpare(spare);
-    return ok;
+    return false;
 }
 
 bool Typist::type(const std::string& utf8) {
     if (!ready_)
         return false;
-    for (std::uint32_t cp : utf8ToCodepoints(utf8)) {
+    for (const char32_t cp : QString::fromStdString(utf8).toUcs4()) {
         std::uint32_t keysym = 0;
         if (cp == '\n')
             keysym = keysymFromName("Return");
@@ -399,7 +299,7 @@ bool Typist::type(const std::string& utf8) {
         else
             keysym = xkb_utf32_to_keysym(cp);
         if (keysym == XKB_KEY_NoSymbol || !typeKeysym(keysym)) {
-            error_ = "cannot type U+" + std::to_string(cp);
+            error_ = "no key for U+" + std::to_string(std::uint32_t(cp));
             return false;
         }
     }
@@ -433,48 +333,24 @@ bool Typist::sendKey(const std::string& keyName, bool down) {
 }
 
 bool Typist::key(const std::string& combo) {
-    std::vector<std::string> parts;
+    static const std::map<std::string, std::string> modifierKeys = {
+        {"shift", "Shift_L"}, {"ctrl", "Control_L"}, {"alt", "Alt_L"}, {"super", "Super_L"}};
+    std::vector<std::string> held;
     std::size_t start = 0;
-    while (true) {
-        const std::size_t plus = combo.find('+', start);
-        // A trailing "+" names the plus key itself.
-        if (plus == std::string::npos || plus + 1 == combo.size() || plus == start) {
-            parts.push_back(combo.substr(start));
-            break;
-        }
-        parts.push_back(combo.substr(start, plus - start));
-        start = plus + 1;
-    }
-    std::vector<std::string> modifiers;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        std::string m = parts[i];
-        std::transform(m.begin(), m.end(), m.begin(), [](unsigned char ch) { return std::tolower(ch); });
-        if (m == "shift")
-            modifiers.push_back("Shift_L");
-        else if (m == "ctrl" || m == "control")
-            modifiers.push_back("Control_L");
-        else if (m == "alt")
-            modifiers.push_back("Alt_L");
-        else if (m == "super")
-            modifiers.push_back("Super_L");
-        else {
-            error_ = "unknown modifier " + parts[i];
+    for (std::size_t plus; (plus = combo.find('+', start)) != std::string::npos; start = plus + 1) {
+        const auto modifier = modifierKeys.find(combo.substr(start, plus - start));
+        if (modifier == modifierKeys.end()) {
+            error_ = "unknown modifier in " + combo;
             return false;
         }
+        held.push_back(modifier->second);
     }
+    const std::string name = combo.substr(start);
     bool ok = true;
-    for (const auto& m : modifiers)
+    for (const auto& m : held)
         ok = ok && press(m);
-    const std::uint32_t keysym = keysymFromName(parts.back());
-    KeyStroke stroke;
-    if (ok && keysym != XKB_KEY_NoSymbol && findKeysym(keysym, stroke)) {
-        ok &= fakeKey(stroke.keycode, true);
-        ok &= fakeKey(stroke.keycode, false);
-    } else {
-        error_ = "no key for " + parts.back();
-        ok = false;
-    }
-    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
+    ok = ok && press(name) && release(name);
+    for (auto it = held.rbegin(); it != held.rend(); ++it)
         ok &= release(*it);
     pause();
     return ok;

@@ -21,7 +21,6 @@ public:
     // `core` types through the session's own keyboard (the core XTEST device), as a user's physical
     // keyboard would, instead of a master of its own.
     enum class Keyboard { own, core };
-    static constexpr int virtualCorePointer = 2;
     static constexpr int virtualCoreKeyboard = 3;
 
     // Connects to `display` (nullptr: $DISPLAY) and adds the master "pimsel-typist", or reuses it.
@@ -35,17 +34,12 @@ public:
     bool isReady() const { return ready_; }
     const std::string& error() const { return error_; }
 
-    int masterKeyboard() const { return masterKeyboard_; }
-    int masterPointer() const { return masterPointer_; }
-    int xtestKeyboard() const { return xtestKeyboard_; }
-
     // Keyboard focus of the typist's master; every later key goes to this window.
     bool focus(xcb_window_t window);
     // Makes `window` the active window of the session (the core keyboard's focus, where synthesised
     // keys go) through the window manager, and waits until it is.
     bool activate(xcb_window_t window);
-    // UTF-8 text; "\n" is Return, "\t" is Tab. Characters missing from the keymap are typed through a
-    // spare keycode mapped for the occasion.
+    // UTF-8 text of characters on the keymap; "\n" is Return, "\t" is Tab, "\b" is BackSpace.
     bool type(const std::string& utf8);
     // A named key with optional modifiers: "Tab", "shift+Tab", "ctrl+BackSpace", "Down".
     bool key(const std::string& combo);
@@ -65,7 +59,7 @@ public:
     // (device, keycode) of every key held down on an XTEST keyboard of the session.
     static std::vector<std::pair<int, int>> keysHeldOnXtestKeyboards(const char* display = nullptr);
     // The session's active window (_NET_ACTIVE_WINDOW), or none.
-    static xcb_window_t activeWindow(const char* display = nullptr);
+    static xcb_window_t activeWindow();
 
 private:
     struct KeyStroke {
@@ -77,28 +71,21 @@ private:
     bool loadKeymap();
     bool findKeysym(std::uint32_t keysym, KeyStroke& out) const;
     bool typeKeysym(std::uint32_t keysym);
-    bool remapSpare(std::uint32_t keysym, std::uint8_t& keycode);
-    void unmapSpare(std::uint8_t keycode);
     void pause() const;
 
     xcb::Connection connection_;
-    xcb::Connection plain_; // default client pointer: changes the core keymap the applications read
+    xcb::Connection plain_; // default client pointer: reads the core keyboard's focus
     MasterLifetime lifetime_;
     bool ready_ = false;
     bool createdMaster_ = false;
     std::string error_;
     int masterKeyboard_ = 0;
-    int masterPointer_ = 0;
     int xtestKeyboard_ = 0;
     int xtestPointer_ = 0;
-    xcb_window_t focusWindow_ = XCB_WINDOW_NONE;
     std::uint8_t minKeycode_ = 8;
     int keysymsPerKeycode_ = 0;
     std::vector<std::uint32_t> keysyms_;
     std::chrono::milliseconds keyDelay_{6};
 };
-
-std::uint32_t keysymFromName(const std::string& name);
-std::vector<std::uint32_t> utf8ToCodepoints(const std::string& utf8);
 
 } // namespace pimsel::e2e

@@ -123,18 +123,10 @@ TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
     EXPECT_EQ(toolTip(), QStringLiteral("Pimsel"));
     const QString menuPath = property("Menu").value<QDBusObjectPath>().path();
     ASSERT_FALSE(menuPath.isEmpty());
-    QList<MenuRow> rows = menuRows(service, menuPath);
+    const QList<MenuRow> rows = menuRows(service, menuPath);
     EXPECT_EQ(rows.size(), 13);
     EXPECT_EQ(visibleLabels(rows), QStringLiteral("Enabled|---|Finish Setup…|Preferences…|Test Pimsel…|"
                                                   "Check for Updates…|---|Privacy: Local Only|Quit Pimsel"));
-
-    // Another application comes to the front: the host sees the new tooltip and header.
-    apps.bringToFront(QStringLiteral("org.gnome.Terminal"));
-    EXPECT_TRUE(waitUntil([&] { return toolTip() == QLatin1String("Disabled in Terminal"); }));
-    EXPECT_TRUE(waitUntil([&] {
-        return visibleLabels(rows = menuRows(service, menuPath))
-            .startsWith("Disabled in Terminal|---|Enabled|");
-    }));
 
     // The host clicks "Enabled": autocomplete goes off and the row loses its check mark.
     const MenuRow enabled = rows.value(4);

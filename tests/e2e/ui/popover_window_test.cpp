@@ -13,9 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <vector>
-
 namespace pimsel {
 namespace {
 
@@ -35,79 +32,34 @@ using namespace std::chrono_literals;
 using e2e::pump;
 using e2e::pumpUntil;
 
-class PopoverWindow : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(x11.isOpen()) << "no X display";
-        ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
-        target = app.window();
-        ASSERT_TRUE(pumpUntil([&] { return e2e::Typist::activeWindow() == target; }))
-            << "target is not active";
-        ASSERT_TRUE(x11.focusIsWithClientOf(target));
-        controller.setCallbacks({[this](int row) { picks.push_back(row); },
-                                 [this](int row) { hovers.push_back(row); },
-                                 [this](int variant) { tonePicks.push_back(variant); }});
-    }
-
-    // The X window on screen. QWidget::winId() can name a window Qt replaced while showing a
-    // tooltip-type window; the QWindow knows the current one.
-    xcb_window_t nativeWindow() const {
-        return static_cast<xcb_window_t>(controller.panel()->windowHandle()->winId());
-    }
-
-    QPoint rowCentre(int row) const {
-        return controller.panel()->mapToGlobal(QPoint(136, 6 + 30 * row + 15));
-    }
-
-    // The keyboard stays with the application being typed in.
-    void expectTargetKeepsTheKeyboard() {
+// Shown, and shown again after a hide, the popover leaves the keyboard with the application being
+// typed in. Its rows and tone cells take the user's clicks in the application's scenarios (app_e2e).
+TEST(PopoverWindow, ShowingLeavesTheKeyboardWithTheTarget) {
+    e2e::XView x11;
+    ASSERT_TRUE(x11.isOpen()) << "no X display";
+    e2e::TargetApp app(e2e::TargetApp::Kind::gtk);
+    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    const xcb_window_t target = app.window();
+    ASSERT_TRUE(pumpUntil([&] { return e2e::Typist::activeWindow() == target; })) << "target is not active";
+    ASSERT_TRUE(x11.focusIsWithClientOf(target));
+    SuggestionWindowController controller;
+    const auto expectTargetKeepsTheKeyboard = [&] {
         EXPECT_EQ(e2e::Typist::activeWindow(), target);
         EXPECT_TRUE(x11.focusIsWithClientOf(target));
         EXPECT_FALSE(controller.panel()->isActiveWindow());
-    }
+    };
 
-    e2e::XView x11;
-    e2e::TargetApp app{e2e::TargetApp::Kind::gtk};
-    xcb_window_t target = XCB_WINDOW_NONE;
-    SuggestionWindowController controller;
-    std::vector<int> picks, hovers, tonePicks;
-};
-
-TEST_F(PopoverWindow, ShowingLeavesTheKeyboardWithTheTargetAndTakesClicks) {
     controller.show(rows(), 0, QRect(40, 60, 2, 18), QStringLiteral(":"));
     controller.showToneVariants(toneVariants(rows()[0]), 0);
-    const xcb_window_t panelWindow = nativeWindow();
+    // QWidget::winId() can name a window Qt replaced while showing a tooltip-type window; the
+    // QWindow knows the current one.
+    const auto panelWindow = static_cast<xcb_window_t>(controller.panel()->windowHandle()->winId());
     bool overrideRedirect = false;
     ASSERT_TRUE(pumpUntil([&] { return x11.isViewable(panelWindow, &overrideRedirect); }));
     EXPECT_TRUE(overrideRedirect);
     pump(400ms);
     expectTargetKeepsTheKeyboard();
-    EXPECT_EQ(controller.panel()->geometry(), QRect(40, 84, 272, 142));
 
-    // The user's keys still land in the entry while the panel is up.
-    e2e::Typist typist;
-    ASSERT_TRUE(typist.isReady()) << typist.error();
-    ASSERT_TRUE(typist.focus(target));
-    ASSERT_TRUE(typist.type(":smi"));
-    EXPECT_EQ(app.waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
-
-    // A click on a row picks it.
-    const QPoint row = rowCentre(2);
-    ASSERT_TRUE(typist.click(row.x(), row.y()));
-    EXPECT_TRUE(pumpUntil([&] { return !picks.empty(); })) << "no pick";
-    EXPECT_EQ(picks, (std::vector<int>{2}));
-    EXPECT_NE(std::find(hovers.begin(), hovers.end(), 2), hovers.end());
-    EXPECT_TRUE(controller.containsGlobalPoint(row));
-
-    // A tone cell: the strip under three rows has its cells from x 42, y 104.
-    const QPoint cell = controller.panel()->mapToGlobal(QPoint(42 + 4 * 32 + 14, 104 + 14));
-    ASSERT_TRUE(typist.click(cell.x(), cell.y()));
-    EXPECT_TRUE(pumpUntil([&] { return !tonePicks.empty(); })) << "no tone pick";
-    EXPECT_EQ(tonePicks, (std::vector<int>{4}));
-    pump(200ms);
-    expectTargetKeepsTheKeyboard();
-
-    // Hiding and showing again does not take the focus either.
     controller.hide();
     controller.show(rows().mid(0, 2), 0, QRect(40, 60, 2, 18), QStringLiteral(":"));
     pump(300ms);
