@@ -74,7 +74,9 @@ StickerPickerViewModel::ImageLoader makeStickerImageLoader(PreviewFileFetch fetc
                                              StickerPickerViewModel::ImageCompletion done) {
         const bool isGifResult = entry.remoteURLOverride.has_value();
         const int maxSide = isGifResult ? sizes.gif : sizes.sticker;
-        fetch(entry, [done, maxSide](std::optional<QUrl> file) {
+        fetch(entry, [done = std::move(done), maxSide](std::optional<QUrl> file) mutable {
+            if (!done)
+                return; // answered before
             const std::optional<QString> path = file ? localPathOf(*file) : std::nullopt;
             if (!path) {
                 done(QVariant());
@@ -83,11 +85,13 @@ StickerPickerViewModel::ImageLoader makeStickerImageLoader(PreviewFileFetch fetc
             // Decoding a 512-pixel animation takes tens of milliseconds: never on the GUI thread.
             // The answer goes through the application object, which outlives every pool task; the
             // model's own completion drops it if the model is gone by then.
-            QThreadPool::globalInstance()->start([done, maxSide, path = *path] {
+            QThreadPool::globalInstance()->start([done = std::move(done), maxSide, path = *path]() mutable {
                 StickerPreview preview = StickerPreview::decode(path, maxSide);
+                // `done` is moved, never copied, here: it holds the model's guard, which only the GUI
+                // thread may touch while the model could be going away.
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
-                    [done, preview = std::move(preview)] {
+                    [done = std::move(done), preview = std::move(preview)] {
                         done(preview.isNull() ? QVariant() : QVariant::fromValue(preview));
                     },
                     Qt::QueuedConnection);

@@ -6,7 +6,9 @@
 #include "ui/sticker_preview.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -147,6 +149,28 @@ TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
     EXPECT_EQ(&preview.frameAt(150), &preview.frames[1]);
     EXPECT_EQ(&preview.frameAt(450), &preview.frames[0]); // loops
     EXPECT_TRUE(StickerPreview::decode(QStringLiteral("/nonexistent.gif"), 60).isNull());
+
+    // The loader decodes off the GUI thread and answers on it, scaled to the cell; a file that is
+    // missing or no image gives nothing.
+    QTemporaryDir dir;
+    QImage big(300, 150, QImage::Format_ARGB32);
+    big.fill(Qt::blue);
+    ASSERT_TRUE(big.save(dir.filePath("big.png")));
+    QHash<QString, QVariant> answers;
+    const auto loader = makeStickerImageLoader(
+        [&](const StickerEntry& e, std::function<void(std::optional<QUrl>)> done) {
+            done(QUrl::fromLocalFile(dir.filePath(e.fileName)));
+        },
+        PreviewSizes{60, 128});
+    for (const char* name : {"big.png", "missing.png"}) {
+        loader(StickerEntry{name, name, {}, {}, false, false, 0, {}, {}}, [&, name](const QVariant& image) {
+            EXPECT_EQ(QThread::currentThread(), qApp->thread());
+            answers.insert(QString::fromLatin1(name), image);
+        });
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }, 5000));
+    EXPECT_EQ(answers["big.png"].value<StickerPreview>().frames.value(0).size(), QSize(60, 30));
+    EXPECT_FALSE(answers["missing.png"].isValid());
 }
 
 // ---- Window controller ---------------------------------------------------------------------
