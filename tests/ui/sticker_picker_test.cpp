@@ -6,6 +6,7 @@
 #include "ui/sticker_preview.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -141,17 +142,26 @@ TEST(StickerPickerViewTest, EmptyStateSaysWhatIsMissing) {
 }
 
 TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
-    StickerPreview preview;
-    QImage a(4, 4, QImage::Format_ARGB32), b = a;
-    preview = StickerPreview{{a, b}, {100, 300}, 400};
-    EXPECT_EQ(&preview.frameAt(0), &preview.frames[0]);
-    EXPECT_EQ(&preview.frameAt(150), &preview.frames[1]);
-    EXPECT_EQ(&preview.frameAt(450), &preview.frames[0]); // loops
-    EXPECT_TRUE(StickerPreview::decode(QStringLiteral("/nonexistent.gif"), 60).isNull());
+    // Ten one-pixel frames of 50, 60, … 140 ms.
+    QByteArray gif = QByteArray("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\xff\x00", 19);
+    for (int i = 0; i < 10; ++i) {
+        gif += QByteArray("!\xf9\x04\x00", 4) + char(5 + i) + QByteArray("\x00\x00\x00", 3);
+        gif += QByteArray(",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02", 12) + char(i % 2 ? 0x4c : 0x44) +
+               QByteArray("\x01\x00", 2);
+    }
+    QTemporaryDir dir;
+    QFile file(dir.filePath("anim.gif"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(gif + ";") > 0);
+    file.close();
+    const StickerPreview preview = StickerPreview::decode(file.fileName(), 60, 4);
+    EXPECT_EQ(preview.delaysMs, (QList<int>{180, 270, 360, 140})); // every third frame, none cut off
+    EXPECT_EQ(preview.durationMs, 950);
+    EXPECT_EQ(&preview.frameAt(200), &preview.frames[1]);
+    EXPECT_EQ(&preview.frameAt(950 + 10), &preview.frames[0]); // loops
+    EXPECT_EQ(StickerPreview::decode(file.fileName(), 60).frames.size(), 10);
 
     // The loader decodes off the GUI thread and answers on it, scaled to the cell; a file that is
     // missing or no image gives nothing.
-    QTemporaryDir dir;
     QImage big(300, 150, QImage::Format_ARGB32);
     big.fill(Qt::blue);
     ASSERT_TRUE(big.save(dir.filePath("big.png")));
