@@ -18,13 +18,20 @@
 #include "platform/keyboard_synthesizer.h"
 #include "platform/permissions_controller.h"
 #include "platform/status_monitor.h"
+#include "platform/sticker_insertion_controller.h"
 #include "platform/xdg_autostart.h"
+#include "stickers/giphy_client.h"
+#include "stickers/sticker_config.h"
+#include "stickers/sticker_store.h"
 #include "ui/emoji_browser_window_controller.h"
+#include "ui/sticker_picker_window_controller.h"
+#include "ui/sticker_preview.h"
 #include "ui/suggestion_window_controller.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
@@ -62,8 +69,11 @@ PimselCore::PimselCore(QObject* parent)
     m_clipboard = std::make_unique<ClipboardManager>();
     m_eventTap = std::make_unique<EventTapManager>();
     m_synthesizer = std::make_unique<KeyboardSynthesizer>(m_eventTap->ownEvents());
+    const StickerServiceConfig stickerConfig = StickerServiceConfig::fromBuildAndEnvironment();
+    m_stickerStore = std::make_unique<StickerStore>(m_defaults.get(), stickerConfig.cdnBase);
     m_stickerDetector = std::make_unique<StickerCommandDetector>(QStringLiteral("/sticker"));
     m_giphyDetector = std::make_unique<StickerCommandDetector>(QStringLiteral("/gif"));
+    m_giphyClient = GiphyClient::fromConfig(stickerConfig);
     m_updates = std::make_unique<UpdateController>(m_defaults.get(), UpdateController::defaultOptions());
     SettingsStore* settings = m_settings.get();
     m_tokenBuffer = std::make_unique<TokenBuffer>([settings] { return settings->triggerCharacter(); });
@@ -72,11 +82,37 @@ PimselCore::PimselCore(QObject* parent)
     m_inserter = std::make_unique<InsertionController>(*m_synthesizer, *m_clipboard);
     static_assert(InsertionController::clipboardRestoreDelay == std::chrono::milliseconds(400));
     m_status = std::make_unique<StatusMonitor>(*m_settings, *m_exclusions, *m_focus, *m_frontmost);
-    // The sticker and GIF services do not exist yet: the coordinator is built without them.
+    QPointer<StickerStore> stickerStore(m_stickerStore.get());
+    PreviewFileFetch fetchPreview = [stickerStore](const StickerEntry& entry,
+                                                   std::function<void(std::optional<QUrl>)> done) {
+        if (stickerStore)
+            stickerStore->fetchThumbnail(entry, std::move(done));
+    };
+    // Previews are decoded at the size the grid paints them on this screen, no larger.
+    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    m_stickerPicker = std::make_unique<StickerPickerWindowController>(
+        makeStickerImageLoader(std::move(fetchPreview), PreviewSizes::forDevicePixelRatio(dpr)),
+        WindowActivation{[frontmost] { return quint32(frontmost->activeWindow()); },
+                         [frontmost](quint32 window) { frontmost->activateWindow(window); }});
+    m_stickerInserter = std::make_unique<StickerInsertionController>(
+        *m_synthesizer, *m_clipboard, [stickerStore](const QUrl& file) {
+            return stickerStore ? stickerStore->stagedForPaste(file) : file;
+        });
+    static_assert(StickerInsertionController::clipboardRestoreDelay == std::chrono::milliseconds(600));
+    GiphySearch giphySearch;
+    if (m_giphyClient) {
+        QPointer<GiphyClient> client(m_giphyClient.get());
+        giphySearch = [client](const QString& query, GiphySearchCompletion completion) {
+            if (client)
+                client->search(query, std::move(completion));
+        };
+    }
     m_coordinator = std::make_unique<AutocompleteCoordinator>(
         *m_settings, *m_store, *m_tokenBuffer, *m_focus, *m_exclusions, *m_suggestions, *m_browser,
         *m_inserter, *m_frontmost, *m_synthesizer, *m_stickerDetector, *m_giphyDetector,
-        AppExclusionManager::messagingAppIds());
+        AppExclusionManager::messagingAppIds(),
+        StickerServices{m_stickerStore.get(), m_stickerPicker.get(), m_stickerInserter.get(),
+                        std::move(giphySearch)});
 }
 
 PimselCore::~PimselCore() {
@@ -96,6 +132,7 @@ void PimselCore::start() {
     m_hasStarted = true;
 
     m_store->reload(m_settings->customAliases());
+    m_stickerStore->load();
     connect(m_settings.get(), &SettingsStore::customAliasesChanged, this,
             [this] { m_store->reload(m_settings->customAliases()); });
 

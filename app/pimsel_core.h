@@ -24,6 +24,7 @@ class EmojiStore;
 class EventTapManager;
 class FocusContextProvider;
 class FrontmostApplication;
+class GiphyClient;
 class InsertionController;
 class KeyboardSynthesizer;
 class PermissionsController;
@@ -31,6 +32,9 @@ class SettingsStore;
 class StatusBarController;
 class StatusMonitor;
 class StickerCommandDetector;
+class StickerInsertionController;
+class StickerPickerWindowController;
+class StickerStore;
 class SuggestionWindowController;
 class TokenBuffer;
 class UpdateController;
@@ -62,6 +66,8 @@ public:
     EmojiStore& store() const { return *m_store; }
     FrontmostApplication& frontmost() const { return *m_frontmost; }
     AutocompleteCoordinator& coordinator() const { return *m_coordinator; }
+    StickerStore& stickerStore() const { return *m_stickerStore; }
+    StickerPickerWindowController& stickerPicker() const { return *m_stickerPicker; }
     EventTapManager& eventTap() const { return *m_eventTap; }
     StatusMonitor& status() const { return *m_status; }
     UpdateController& updates() const { return *m_updates; }
@@ -94,13 +100,18 @@ private:
     // Before the synthesiser: its keys are entered in the hook's ledger of own events.
     std::unique_ptr<EventTapManager> m_eventTap;
     std::unique_ptr<KeyboardSynthesizer> m_synthesizer;
+    std::unique_ptr<StickerStore> m_stickerStore;
     std::unique_ptr<StickerCommandDetector> m_stickerDetector;
     std::unique_ptr<StickerCommandDetector> m_giphyDetector;
+    // None without a configured key: "/gif" then never opens.
+    std::unique_ptr<GiphyClient> m_giphyClient;
     std::unique_ptr<UpdateController> m_updates;
     std::unique_ptr<TokenBuffer> m_tokenBuffer;
     std::unique_ptr<AppExclusionManager> m_exclusions;
     std::unique_ptr<InsertionController> m_inserter;
     std::unique_ptr<StatusMonitor> m_status;
+    std::unique_ptr<StickerPickerWindowController> m_stickerPicker;
+    std::unique_ptr<StickerInsertionController> m_stickerInserter;
     std::unique_ptr<AutocompleteCoordinator> m_coordinator;
     std::unique_ptr<StatusBarController> m_statusBar;
     QTimer* m_permissionTimer = nullptr;

@@ -1,8 +1,12 @@
 #include "engine/emoji_store.h"
+#include "stickers/sticker_catalog.h"
 #include "ui/emoji_browser_grid.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/emoji_browser_view_model.h"
 #include "ui/emoji_browser_window_controller.h"
+#include "ui/sticker_picker_grid.h"
+#include "ui/sticker_picker_view.h"
+#include "ui/sticker_picker_window_controller.h"
 
 #include <benchmark/benchmark.h>
 
@@ -259,5 +263,74 @@ void BM_BrowserScrollPageUncached(benchmark::State& state) {
     controller.cancel();
 }
 BENCHMARK(BM_BrowserScrollPageUncached)->Unit(benchmark::kMillisecond);
+
+// ---- Sticker picker ----------------------------------------------------------------------------
+
+// The shipped sticker catalogue. Previews are never loaded here (no loader): every cell paints its
+// emoji, which is what the user sees before the first animations arrive.
+const QList<StickerEntry>& stickerCatalogue() {
+    static const QList<StickerEntry> entries = [] {
+        QFile file(QStringLiteral(":/pimsel/stickers.json"));
+        return file.open(QIODevice::ReadOnly) ? sticker_catalog::decode(file.readAll())
+                                              : QList<StickerEntry>();
+    }();
+    return entries;
+}
+
+void openPicker(StickerPickerWindowController& controller) {
+    controller.model().loadStickers(stickerCatalogue());
+    controller.show();
+    QCoreApplication::processEvents();
+    controller.panel()->repaint();
+}
+
+// A new controller each time: the window is made, laid out and painted for the first time.
+void BM_PickerFirstOpen(benchmark::State& state) {
+    for (auto _ : state) {
+        StickerPickerWindowController controller({}, noActivation());
+        openPicker(controller);
+        state.PauseTiming();
+        controller.finish(std::nullopt);
+        state.ResumeTiming();
+    }
+    state.SetLabel(std::to_string(stickerCatalogue().size()) + " stickers");
+}
+BENCHMARK(BM_PickerFirstOpen)->Unit(benchmark::kMillisecond);
+
+// "/sticker" again: the model reloaded and the kept window shown and painted.
+void BM_PickerLaterOpen(benchmark::State& state) {
+    StickerPickerWindowController controller({}, noActivation());
+    openPicker(controller);
+    controller.finish(std::nullopt);
+    for (auto _ : state) {
+        openPicker(controller);
+        state.PauseTiming();
+        controller.finish(std::nullopt);
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PickerLaterOpen)->Unit(benchmark::kMillisecond);
+
+// One typed key of the picker's query: the model re-ranks the catalogue, the search row and the
+// grid repaint. Cycles through typing "party", deleting it, and a one-letter query.
+void BM_PickerSearchKeystroke(benchmark::State& state) {
+    StickerPickerWindowController controller({}, noActivation());
+    openPicker(controller);
+    StickerPickerModelDriving& model = controller.model();
+    StickerPickerView* view = controller.panel()->view();
+    const QStringList keys = {"p", "a", "r", "t", "y", "", "", "", "", "", "f", ""};
+    qsizetype step = 0;
+    for (auto _ : state) {
+        const QString& key = keys[step++ % keys.size()];
+        if (key.isEmpty())
+            model.deleteBackward();
+        else
+            model.appendToQuery(key);
+        view->repaint();
+    }
+    controller.finish(std::nullopt);
+}
+BENCHMARK(BM_PickerSearchKeystroke)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -100,11 +100,15 @@ void ClipboardManager::finishRead(const SelectionContents& contents) {
 }
 
 void ClipboardManager::lend(const QString& text) {
-    auto* data = new QMimeData;
+    auto data = std::make_unique<QMimeData>();
     data->setText(text);
+    lend(std::move(data));
+}
+
+void ClipboardManager::lend(std::unique_ptr<QMimeData> data) {
     data->setData(QLatin1String(transientHintFormat), QByteArrayLiteral("secret"));
-    m_lent = data;
-    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+    m_lent = data.get();
+    QGuiApplication::clipboard()->setMimeData(data.release(), QClipboard::Clipboard);
 }
 
 void ClipboardManager::restore() {

@@ -38,6 +38,8 @@ public:
     void save(std::function<void()> done);
     // Puts `text` on the clipboard for a paste, marked for clipboard managers as not worth keeping.
     void lend(const QString& text);
+    // The same for any formats: a sticker's file or image.
+    void lend(std::unique_ptr<QMimeData> data);
     // Puts the snapshot back (or clears the clipboard when there is none) while the clipboard still
     // holds what lend() put there; a copy made by anyone since stays. Forgets the snapshot.
     void restore();

@@ -95,6 +95,21 @@ bool isPlainFileName(const QString& name) {
            !name.contains(QChar(u'\0'));
 }
 
+QString emojiOf(const StickerEntry& entry) {
+    const QStringList parts = entry.id.split(QLatin1Char('_'));
+    QString emoji;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint scalar = part.toUInt(&ok, 16);
+        // A surrogate or an out-of-range value would make a malformed string, not an emoji.
+        if (!ok || part.size() > 6 || scalar == 0 || scalar > 0x10FFFF || QChar::isSurrogate(scalar))
+            return {};
+        const char32_t codePoint = scalar;
+        emoji += QString::fromUcs4(&codePoint, 1);
+    }
+    return emoji;
+}
+
 bool looksLikeImage(const QByteArray& head) {
     return head.startsWith("GIF87a") || head.startsWith("GIF89a") || head.startsWith("\x89PNG\r\n\x1a\n") ||
            head.startsWith("\xff\xd8\xff") || (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP");

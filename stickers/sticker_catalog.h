@@ -28,6 +28,10 @@ std::optional<QUrl> remoteURL(const StickerEntry& entry, const std::optional<QUr
 // The preview address: the thumbnail override, else the remote override, else the CDN address.
 std::optional<QUrl> thumbnailURL(const StickerEntry& entry, const std::optional<QUrl>& cdnBase);
 
+// The emoji a catalogue sticker animates: its id is the emoji's code points in hexadecimal joined
+// by "_" ("1f636_200d_1f32b_fe0f"). Empty for any other id, a GIF result's among them.
+QString emojiOf(const StickerEntry& entry);
+
 // A single path component usable as a file name in the cache: no separators, not "." or "..".
 bool isPlainFileName(const QString& name);
 

@@ -162,6 +162,13 @@ void StickerPickerViewModel::moveSelection(MoveDirection direction) {
     Q_EMIT selectedIndexChanged();
 }
 
+void StickerPickerViewModel::setSelectedIndex(int index) {
+    if (index < 0 || index >= displayedItems().size() || index == m_selectedIndex)
+        return;
+    m_selectedIndex = index;
+    Q_EMIT selectedIndexChanged();
+}
+
 std::optional<StickerEntry> StickerPickerViewModel::selectedEntry() const {
     const QList<StickerEntry> items = displayedItems();
     if (m_selectedIndex < 0 || m_selectedIndex >= items.size())

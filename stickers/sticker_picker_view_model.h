@@ -62,6 +62,8 @@ public:
     void setQuery(const QString& query) override;
     void pick(const StickerEntry& entry) override;
     void close() override;
+    // A clicked cell; an index outside the displayed items changes nothing.
+    void setSelectedIndex(int index);
 
     // The grid's cells in index order.
     QList<StickerEntry> displayedItems() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ports.h"
+#include "ui/window_activation.h"
 
 #include <QObject>
 #include <QWidget>
@@ -13,13 +14,6 @@ namespace pimsel {
 
 class EmojiBrowserView;
 class EmojiBrowserViewModel;
-
-// The desktop's window focus as the browser needs it: which window has the keyboard now, and
-// giving the keyboard to a window. Window ids are X11 window ids; 0 means none.
-struct WindowActivation {
-    std::function<quint32()> activeWindow;
-    std::function<void(quint32)> activate;
-};
 
 // The browser's top-level window. It takes the keyboard while open, yet never applies a key
 // itself: the keys reach the model through the input hook, which sees them whatever window has

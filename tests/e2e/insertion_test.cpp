@@ -1,5 +1,6 @@
 // Token replacement end to end: Backspaces and a paste into real GTK and Qt fields, and the user's
 // clipboard (owned by another process) back byte for byte afterwards.
+#include "platform/sticker_insertion_controller.h"
 #include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/input_fixture.h"
 
@@ -7,7 +8,9 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -150,6 +153,78 @@ TEST_P(Insertion, TokensBecomeEmojiAndTheUsersClipboardSurvivesEveryWay) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, Insertion, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
                          targetName);
+
+// A picked sticker replaces the typed "/gif": an animated file goes on the clipboard as the staged
+// file, a still one as its PNG bytes, and the owner's clipboard comes back after the paste. A still
+// file that cannot be read leaves both the command and the clipboard alone.
+TEST(StickerPaste, TheCommandBecomesTheFileOnTheClipboardAndTheOwnersClipboardComesBack) {
+    QTemporaryDir dir;
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(Qt::green);
+    ASSERT_TRUE(image.save(dir.filePath("still.png")));
+    ASSERT_TRUE(image.save(dir.filePath("moving.gif"), "PNG"));
+    ASSERT_TRUE(image.save(dir.filePath("staged.gif"), "PNG"));
+    auto bytes = [&](const char* name) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QUrl staged = QUrl::fromLocalFile(dir.filePath("staged.gif"));
+    struct Case {
+        const char* file;
+        bool isAnimated;
+        QString format; // empty: nothing is offered
+        QByteArray offered;
+        QString fieldAfter;
+    };
+    const QList<Case> cases{
+        // A GTK entry takes a pasted file as its address.
+        {"moving.gif", true, "text/uri-list", staged.toEncoded() + "\r\n", staged.toString()},
+        {"still.png", false, "image/png", bytes("still.png"), ""},
+        {"missing.png", false, "", {}, "/gif"},
+    };
+    TargetApp app(TargetApp::Kind::gtk);
+    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    Typist typist;
+    ASSERT_TRUE(typist.isReady()) << typist.error();
+    ASSERT_TRUE(typist.focus(app.window()));
+    InsertionPath path;
+    ASSERT_TRUE(path.started);
+    StickerInsertionController inserter(path.synthesizer, path.clipboard,
+                                        [&](const QUrl&) { return staged; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto owner = clipboardOwner();
+        ASSERT_TRUE(owner->ready);
+        const QString before = dumpClipboard();
+        whileUserTypes([&] { typist.type("/gif"); });
+        ASSERT_EQ(app.waitForText("/gif").toStdString(), "/gif");
+
+        bool completed = false;
+        QByteArray seen;
+        QByteArray gnome;
+        inserter.insert(QUrl::fromLocalFile(dir.filePath(QString::fromLatin1(c.file))), c.isAnimated, 4,
+                        [&] { completed = true; });
+        ASSERT_TRUE(pumpUntil([&] {
+            // The loan is this process's own data, read without a round trip, and marked transient;
+            // the owner's clipboard may hold the same format.
+            const QMimeData* now = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+            if (now && now->hasFormat(QStringLiteral("x-kde-passwordManagerHint")) && !c.format.isEmpty()) {
+                seen = now->data(c.format);
+                gnome = now->data(QStringLiteral("x-special/gnome-copied-files"));
+            }
+            return completed;
+        }));
+        EXPECT_EQ(seen, c.offered);
+        if (c.isAnimated) {
+            EXPECT_EQ(gnome, "copy\n" + staged.toEncoded());
+        }
+        EXPECT_EQ(app.waitForText(c.fieldAfter).toStdString(), c.fieldAfter.toStdString());
+        EXPECT_EQ(dumpClipboard().toStdString(), before.toStdString());
+        if (!c.fieldAfter.isEmpty())
+            path.synthesizer.pressBackspace(int(c.fieldAfter.size()));
+        ASSERT_EQ(app.waitForText("").toStdString(), "");
+    }
+}
 
 TEST(ClipboardSnapshot, TheSecondOfTwoSavesIsWhatComesBack) {
     QClipboard* board = QGuiApplication::clipboard();

@@ -179,8 +179,23 @@ TEST(StickerCatalogue, TheShippedCatalogueLoads) {
     StickerStore store(nullptr, std::nullopt);
     store.load();
     ASSERT_GT(store.stickers().size(), 300);
-    for (const StickerEntry& entry : store.stickers())
+    for (const StickerEntry& entry : store.stickers()) {
         ASSERT_EQ(entry.fileName, entry.id + ".gif");
+        // The picker draws this emoji until the animation has arrived.
+        ASSERT_FALSE(sticker_catalog::emojiOf(entry).isEmpty()) << entry.id.toStdString();
+    }
+    const QList<std::pair<QString, QString>> ids{
+        {"1f636_200d_1f32b_fe0f", QStringLiteral("\U0001F636\u200D\U0001F32B\uFE0F")},
+        {"giphy-abc", ""}, // a GIF result
+        {"d83d", ""},      // half a surrogate pair is no character
+        {"110000", ""},
+        {"1f600_", ""},
+    };
+    for (const auto& [id, emoji] : ids) {
+        StickerEntry entry;
+        entry.id = id;
+        EXPECT_EQ(sticker_catalog::emojiOf(entry), emoji) << id.toStdString();
+    }
 }
 
 } // namespace

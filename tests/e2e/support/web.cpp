@@ -2,7 +2,9 @@
 
 #include "tests/e2e/support/desktop.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <csignal>
@@ -12,6 +14,8 @@ namespace pimsel::e2e {
 
 PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
     for (const auto& [name, html] : pages) {
+        // A name may hold folders, as a CDN's paths do.
+        QDir().mkpath(QFileInfo(dir_.filePath(name)).path());
         QFile page(dir_.filePath(name));
         if (page.open(QIODevice::WriteOnly))
             page.write(html);
