@@ -218,14 +218,6 @@ void PimselCore::startPermissionTimer() {
 }
 
 void PimselCore::permissionTick() {
-    // A hook that loses its display connection is installed again by the permission poll; until
-    // then the tray must not claim that Pimsel is at work.
-    connect(m_eventTap.get(), &EventTapManager::isRunningChanged, this, [this](bool running) {
-        m_status->setInputLost(!running);
-        if (!running && !isPermissionPollRunning())
-            startPermissionTimer();
-    });
-
     m_permissions->refresh();
     startEventTapIfPossible();
     markSetupCompletedIfGranted();
