@@ -290,11 +290,9 @@ bool AutocompleteCoordinator::takeUpSilencedToken(const std::optional<QString>& 
     if (!typed || !passesContextCheck(appId))
         return false;
     const std::optional<QString> before = m_focus.textBeforeCaret(TokenBuffer::maxQueryLength + 2);
-    if (!before)
-        return false;
-    // The field may not have caught up with every key yet: the trigger at least must be in it. Until
-    // it is, the field is read again a little later.
-    qsizetype shown = typed->raw.size();
+    // The field may not have caught up with every key yet, nor be able to say what it holds: the
+    // trigger at least must be in it. Until it is, the field is read again a little later.
+    qsizetype shown = before ? typed->raw.size() : 0;
     while (shown > 0 && !before->endsWith(typed->raw.left(shown)))
         --shown;
     if (shown == 0) {

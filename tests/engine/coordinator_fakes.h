@@ -505,6 +505,7 @@ private:
             // until the check behind the keys finds out, at "found".
             {"turns", [](Harness& h, auto&) { h.desktop.secure = true, h.desktop.remembered = false; }},
             {"found", [](Harness& h, auto&) { h.desktop.turnedSecure(); }},
+            {"mute", [](Harness& h, auto&) { h.desktop.before.reset(); }}, // the field cannot say yet
             {"announce",
              [](Harness& h, auto&) {
                  if (h.desktop.focusMoved)

@@ -135,6 +135,9 @@ const QList<Script> typing{
     // and only from there.
     {"LateAnnouncedOrdinaryField", "<secure>:smi<moved:ab :s><tab>", "....S", "insert 4 😄 | record 😄",
      "inserting"},
+    {"FieldSaysNothingAtTheAnnouncement",
+     "<secure>:smi<unannounced:><mute><announce><field:ab :smi><wait><tab>", "....S", "insert 4 😄 | record 😄",
+     "inserting"},
     {"FieldCatchesUpAfterTheAnnouncement", "<secure>:smi<moved:ab><field:ab :smi><wait><tab>", "....S",
      "insert 4 😄 | record 😄", "inserting"},
     {"LateAnnouncedFieldWithoutTheShortcode", "<secure>:smi<moved:ab><secure>:sm<tab><moved::sm>", "........",
