@@ -5,54 +5,20 @@
 #include "ui/emoji_browser_view_model.h"
 #include "ui/palette.h"
 
-#include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace pimsel {
 
 // ---- Panel ------------------------------------------------------------------------------------
 
 EmojiBrowserPanel::EmojiBrowserPanel(EmojiBrowserViewModel* model, QWidget* parent)
-    : QWidget(parent)
+    : KeyPanel(parent)
     , view_(new EmojiBrowserView(model, this)) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(view_);
-    setFixedSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight);
-    setFocusPolicy(Qt::NoFocus);
-    palette::applyDarkAppearance(this);
-    setAutoFillBackground(true);
-}
-
-bool EmojiBrowserPanel::event(QEvent* event) {
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::InputMethod:
-        // Already applied through the input hook.
-        event->accept();
-        return true;
-    case QEvent::WindowDeactivate:
-        if (isVisible())
-            Q_EMIT resignedKey();
-        break;
-    default:
-        break;
-    }
-    return QWidget::event(event);
-}
-
-void EmojiBrowserPanel::closeEvent(QCloseEvent* event) {
-    // The window is kept for the next opening; closing it is a dismissal.
-    event->ignore();
-    Q_EMIT closeRequested();
+    setContent(view_, QSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight));
 }
 
 // ---- Controller -------------------------------------------------------------------------------

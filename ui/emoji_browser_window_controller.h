@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ports.h"
+#include "ui/key_panel.h"
 #include "ui/window_activation.h"
 
 #include <QObject>
@@ -15,24 +16,11 @@ namespace pimsel {
 class EmojiBrowserView;
 class EmojiBrowserViewModel;
 
-// The browser's top-level window. It takes the keyboard while open, yet never applies a key
-// itself: the keys reach the model through the input hook, which sees them whatever window has
-// the focus, so handling them here too would apply every key twice.
-class EmojiBrowserPanel : public QWidget {
-    Q_OBJECT
-
+// The browser's top-level window.
+class EmojiBrowserPanel : public KeyPanel {
 public:
     explicit EmojiBrowserPanel(EmojiBrowserViewModel* model, QWidget* parent = nullptr);
     EmojiBrowserView* view() const { return view_; }
-
-Q_SIGNALS:
-    // The panel lost the keyboard, or the window manager asked to close it.
-    void resignedKey();
-    void closeRequested();
-
-protected:
-    bool event(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     EmojiBrowserView* view_;

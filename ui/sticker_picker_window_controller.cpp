@@ -3,53 +3,19 @@
 #include "ui/palette.h"
 #include "ui/sticker_picker_view.h"
 
-#include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace pimsel {
 
 // ---- Panel ------------------------------------------------------------------------------------
 
 StickerPickerPanel::StickerPickerPanel(StickerPickerViewModel* model, QWidget* parent)
-    : QWidget(parent)
+    : KeyPanel(parent)
     , view_(new StickerPickerView(model, this)) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(view_);
-    setFixedSize(StickerPickerView::panelWidth, StickerPickerView::panelHeight);
-    setFocusPolicy(Qt::NoFocus);
-    palette::applyDarkAppearance(this);
-    setAutoFillBackground(true);
-}
-
-bool StickerPickerPanel::event(QEvent* event) {
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::InputMethod:
-        // Already applied through the input hook.
-        event->accept();
-        return true;
-    case QEvent::WindowDeactivate:
-        if (isVisible())
-            Q_EMIT resignedKey();
-        break;
-    default:
-        break;
-    }
-    return QWidget::event(event);
-}
-
-void StickerPickerPanel::closeEvent(QCloseEvent* event) {
-    // The window is kept for the next opening; closing it is a dismissal.
-    event->ignore();
-    Q_EMIT closeRequested();
+    setContent(view_, QSize(StickerPickerView::panelWidth, StickerPickerView::panelHeight));
 }
 
 // ---- Controller -------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include "engine/ports.h"
 #include "stickers/sticker_picker_view_model.h"
+#include "ui/key_panel.h"
 #include "ui/window_activation.h"
 
 #include <QObject>
@@ -14,23 +15,11 @@ namespace pimsel {
 
 class StickerPickerView;
 
-// The picker's top-level window. Like the emoji browser it takes the keyboard while open yet
-// applies no key itself: the input hook already hands every key to the model.
-class StickerPickerPanel : public QWidget {
-    Q_OBJECT
-
+// The picker's top-level window.
+class StickerPickerPanel : public KeyPanel {
 public:
     explicit StickerPickerPanel(StickerPickerViewModel* model, QWidget* parent = nullptr);
     StickerPickerView* view() const { return view_; }
-
-Q_SIGNALS:
-    // The panel lost the keyboard, or the window manager asked to close it.
-    void resignedKey();
-    void closeRequested();
-
-protected:
-    bool event(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     StickerPickerView* view_;

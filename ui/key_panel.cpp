@@ -1,0 +1,49 @@
+#include "ui/key_panel.h"
+
+#include "ui/palette.h"
+
+#include <QCloseEvent>
+#include <QVBoxLayout>
+
+namespace pimsel {
+
+KeyPanel::KeyPanel(QWidget* parent)
+    : QWidget(parent) {}
+
+void KeyPanel::setContent(QWidget* content, QSize size) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(content);
+    setFixedSize(size);
+    setFocusPolicy(Qt::NoFocus);
+    palette::applyDarkAppearance(this);
+    setAutoFillBackground(true);
+}
+
+bool KeyPanel::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+        // Already applied through the input hook.
+        event->accept();
+        return true;
+    case QEvent::WindowDeactivate:
+        if (isVisible())
+            Q_EMIT resignedKey();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+void KeyPanel::closeEvent(QCloseEvent* event) {
+    // The window is kept for the next opening; closing it is a dismissal.
+    event->ignore();
+    Q_EMIT closeRequested();
+}
+
+} // namespace pimsel

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+namespace pimsel {
+
+// A panel's top-level window. It takes the keyboard while open, yet never applies a key itself:
+// the keys reach its model through the input hook, which sees them whatever window has the focus,
+// so handling them here too would apply every key twice.
+class KeyPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit KeyPanel(QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    // The panel lost the keyboard, or the window manager asked to close it.
+    void resignedKey();
+    void closeRequested();
+
+protected:
+    // `content` fills the panel, which takes `size`.
+    void setContent(QWidget* content, QSize size);
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+};
+
+} // namespace pimsel
