@@ -2,10 +2,10 @@
 
 #include "platform/clipboard_manager.h"
 #include "platform/keyboard_synthesizer.h"
+#include "platform/paste_on_loan.h"
 
 #include <QFile>
 #include <QMimeData>
-#include <QPointer>
 #include <QTimer>
 
 namespace pimsel {
@@ -56,7 +56,6 @@ void StickerInsertionController::insert(const QUrl& file, bool isAnimated, int e
     // Another application reads an animated file by its path, so it gets a copy it can reach.
     const QUrl offered = isAnimated && m_stage ? m_stage(file) : file;
     std::shared_ptr<QMimeData> offer = offerFor(offered, isAnimated);
-    QPointer<StickerInsertionController> self(this);
     if (!offer) {
         // Nothing to paste: the command stays typed, as when the file could not be fetched, and
         // the user's clipboard is never touched; the insertion still ends.
@@ -67,28 +66,16 @@ void StickerInsertionController::insert(const QUrl& file, bool isAnimated, int e
         return;
     }
     m_synthesizer.pressBackspace(eraseCount);
-    // The paste waits for the snapshot: once the file is on the clipboard the owner loses it.
-    m_clipboard.save([self, offer, completion = std::move(completion)]() mutable {
-        if (!self)
-            return;
-        auto data = std::make_unique<QMimeData>();
-        for (const QString& format : offer->formats())
-            data->setData(format, offer->data(format));
-        self->m_clipboard.lend(std::move(data));
-        QTimer::singleShot(pasteDelay, self.data(), [self, completion = std::move(completion)]() mutable {
-            if (!self)
-                return;
-            self->m_synthesizer.pressPaste();
-            QTimer::singleShot(clipboardRestoreDelay, self.data(),
-                               [self, completion = std::move(completion)] {
-                                   if (!self)
-                                       return;
-                                   self->m_clipboard.restore();
-                                   if (completion)
-                                       completion();
-                               });
-        });
-    });
+    ClipboardManager& clipboard = m_clipboard;
+    pasteOnLoan(
+        this, m_clipboard, m_synthesizer,
+        [&clipboard, offer] {
+            auto data = std::make_unique<QMimeData>();
+            for (const QString& format : offer->formats())
+                data->setData(format, offer->data(format));
+            clipboard.lend(std::move(data));
+        },
+        pasteDelay, clipboardRestoreDelay, std::move(completion));
 }
 
 } // namespace pimsel
