@@ -1,5 +1,6 @@
 #include "engine/emoji_store.h"
 
+#include "engine/resources.h"
 #include "engine/settings_file.h"
 
 #include <QFile>
@@ -11,19 +12,9 @@
 #include <limits>
 #include <mutex>
 
-// The resource lives in a static library: without an explicit reference the linker may drop it.
-static void initialisePimselResources() {
-    Q_INIT_RESOURCE(pimsel_data);
-}
-
 namespace pimsel {
 
 namespace {
-
-void ensureResources() {
-    static std::once_flag once;
-    std::call_once(once, initialisePimselResources);
-}
 
 QString trimSpacesAndTabs(const QString& text) {
     qsizetype begin = 0;

@@ -1,5 +1,6 @@
 #include "stickers/sticker_store.h"
 
+#include "engine/resources.h"
 #include "engine/settings_file.h"
 #include "stickers/sticker_catalog.h"
 
@@ -18,19 +19,9 @@
 
 #include <unistd.h>
 
-// The resources live in a static library: without an explicit reference the linker may drop them.
-static void initialisePimselResources() {
-    Q_INIT_RESOURCE(pimsel_data);
-}
-
 namespace pimsel {
 
 namespace {
-
-void ensureResources() {
-    static std::once_flag once;
-    std::call_once(once, initialisePimselResources);
-}
 
 QUrl urlOfPath(const QString& path) {
     if (path.startsWith(QLatin1Char(':')))
