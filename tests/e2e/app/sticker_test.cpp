@@ -1,6 +1,7 @@
-// "/sticker" in a messaging application, typed as a user would, against the built application
-// with its sticker CDN on a local server: the picker opens, filters, and Return pastes the
-// downloaded file in place of the command while the user's clipboard comes back afterwards.
+// "/sticker" and "/gif" in a messaging application, typed as a user would, against the built
+// application with its sticker CDN and its GIF service on a local server: the picker opens,
+// filters, and a pick pastes the downloaded file in place of the command while the user's
+// clipboard comes back afterwards.
 #include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/typing_fixture.h"
 #include "tests/e2e/support/web.h"
@@ -12,11 +13,12 @@
 namespace pimsel::e2e {
 namespace {
 
-// A whole one-pixel GIF: what the CDN serves for every sticker of the test.
+// A whole one-pixel GIF: what the servers hand out for every sticker and GIF of the test.
 const QByteArray
     servedGif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00,"
               "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;",
               43);
+const QString cdnPath = QStringLiteral("s/e/notoemoji/latest/");
 
 QString dumpLineOf(const QString& format, const QByteArray& bytes) {
     return QStringLiteral("%1 %2 %3")
@@ -25,87 +27,171 @@ QString dumpLineOf(const QString& format, const QByteArray& bytes) {
         .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
 }
 
-TEST(StickerCommand, PickingAFilteredStickerPastesTheDownloadedFileInPlaceOfTheCommand) {
+// The GIF service's answer: every GIF served by `server` under m/<id>.gif.
+QByteArray gifAnswer(const PageServer& server, const QStringList& ids) {
+    QByteArray data;
+    for (const QString& id : ids) {
+        const QByteArray url = server.url(QStringLiteral("m/%1.gif").arg(id)).toEncoded();
+        data += QByteArray(data.isEmpty() ? "" : ",") + R"({"id":")" + id.toUtf8() + R"(","title":"A )" +
+                id.toUtf8() + R"(","images":{"fixed_width_small":{"url":")" + url +
+                R"("},"downsized":{"url":")" + url + R"("}}})";
+    }
+    return R"({"data":[)" + data + "]}";
+}
+
+class Messaging : public testing::Test {
+protected:
+    // Pimsel with both services on `server`, and a GTK entry named as a messaging application
+    // in front of it.
+    void start(const QString& gifKey) {
+        ASSERT_TRUE(x.isOpen());
+        ASSERT_TRUE(server.isReady());
+        const QString script = scratch.filePath(QStringLiteral("signal"));
+        ASSERT_TRUE(QFile::copy(TargetApp::gtkScript(), script));
+        app = std::make_unique<TargetApp>(TargetApp::Kind::gtk, QStringList{}, script);
+        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
+        ASSERT_TRUE(
+            pumpUntil([&] { return frontmost.frontmostApplicationId() == QStringLiteral("signal"); }));
+        ASSERT_TRUE(owner->ready);
+        clipboardBefore = dumpClipboard();
+        ASSERT_TRUE(typist.isReady()) << typist.error();
+        QProcessEnvironment env;
+        const QString origin = server.url(QString()).adjusted(QUrl::StripTrailingSlash).toString();
+        env.insert(QStringLiteral("PIMSEL_STICKER_CDN_BASE"), origin);
+        env.insert(QStringLiteral("PIMSEL_GIPHY_API_BASE"), origin);
+        env.insert(QStringLiteral("PIMSEL_GIPHY_API_KEY"), gifKey);
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), scratch.filePath(QStringLiteral("cache")));
+        env.insert(QStringLiteral("TMPDIR"), scratch.path());
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
+        pimsel = std::make_unique<PimselProcess>(profile, env);
+        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
+        pump(1s);
+        typist.setKeyDelay(userKeyDelay);
+        focusOn(app->window());
+    }
+    void focusOn(xcb_window_t window) {
+        ASSERT_TRUE(typist.activate(window));
+        ASSERT_TRUE(typist.focus(window));
+    }
+    void TearDown() override {
+        if (HasFailure() && pimsel)
+            std::printf("--- Pimsel's log\n%s\n---\n", pimsel->output().toUtf8().constData());
+    }
+    // The picker's window once it is on screen, within `patience`.
+    xcb_window_t picker(std::chrono::milliseconds patience = 5s) {
+        xcb_window_t found = XCB_WINDOW_NONE;
+        pumpUntil(
+            [&] {
+                for (xcb_window_t w : x.managedWindows(pimsel->pid())) {
+                    if (x.rootGeometry(w).value_or(QRect()).size() == QSize(420, 480) && x.isViewable(w))
+                        found = w;
+                }
+                return found != XCB_WINDOW_NONE;
+            },
+            patience);
+        return found;
+    }
+    // Waits for a staged file to be pasted and returns it; the field shows its address.
+    QString pastedFile(const QString& name) {
+        const QString file = scratch.filePath(QStringLiteral("PimselStickers/") + name);
+        const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
+        const QString line = dumpLineOf(QStringLiteral("text/uri-list"), uri + "\r\n");
+        QString during;
+        EXPECT_TRUE(pumpUntil([&] { return (during = dumpClipboard()).contains(line); }, 5s))
+            << name.toStdString() << " was not pasted: " << during.toStdString();
+        return file;
+    }
+    void clipboardComesBack() {
+        QString after;
+        EXPECT_TRUE(pumpUntil([&] { return (after = dumpClipboard()) == clipboardBefore; }, 3s))
+            << after.toStdString();
+    }
+
     XView x;
-    ASSERT_TRUE(x.isOpen());
-    const QString cdnPath = QStringLiteral("s/e/notoemoji/latest/");
-    PageServer cdn({{cdnPath + "1f973/512.gif", servedGif}, {cdnPath + "1f389/512.gif", servedGif}});
-    ASSERT_TRUE(cdn.isReady());
-
-    // A GTK entry under the name of a messaging application stands in for one.
+    PageServer server{{{cdnPath + "1f973/512.gif", servedGif}, {cdnPath + "1f389/512.gif", servedGif}}};
     QTemporaryDir scratch;
-    const QString script = scratch.filePath(QStringLiteral("signal"));
-    ASSERT_TRUE(QFile::copy(TargetApp::gtkScript(), script));
-    TargetApp app(TargetApp::Kind::gtk, {}, script);
-    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    std::unique_ptr<TargetApp> app;
     FrontmostApplication frontmost;
-    ASSERT_TRUE(pumpUntil([&] { return frontmost.frontmostApplicationId() == QStringLiteral("signal"); }))
-        << frontmost.frontmostApplicationId().value_or(QStringLiteral("(none)")).toStdString();
-
-    const auto owner = clipboardOwner();
-    ASSERT_TRUE(owner->ready);
-    const QString before = dumpClipboard();
-
+    std::unique_ptr<Helper> owner = clipboardOwner();
+    QString clipboardBefore;
     Typist typist;
-    ASSERT_TRUE(typist.isReady()) << typist.error();
     Profile profile;
-    QProcessEnvironment env;
-    const QString origin = cdn.url(QString()).adjusted(QUrl::StripTrailingSlash).toString();
-    env.insert(QStringLiteral("PIMSEL_STICKER_CDN_BASE"), origin);
-    env.insert(QStringLiteral("PIMSEL_GIPHY_API_BASE"), origin);
-    env.insert(QStringLiteral("PIMSEL_GIPHY_API_KEY"), QString());
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), scratch.filePath(QStringLiteral("cache")));
-    env.insert(QStringLiteral("TMPDIR"), scratch.path());
-    PimselProcess pimsel(profile, env);
-    ASSERT_TRUE(pimsel.waitForHook()) << pimsel.output().toStdString();
-    pump(1s);
-    typist.setKeyDelay(userKeyDelay);
-    ASSERT_TRUE(typist.activate(app.window()));
-    ASSERT_TRUE(typist.focus(app.window()));
+    std::unique_ptr<PimselProcess> pimsel;
+};
 
+TEST_F(Messaging, StickerCommandPastesTheFilteredPickAndWithoutAGifKeyGifOpensNothing) {
+    ASSERT_NO_FATAL_FAILURE(start(QString()));
     whileUserTypes([&] { typist.type("/sticker "); });
-    ASSERT_EQ(app.waitForText(QStringLiteral("/sticker")).toStdString(), "/sticker") << "the Space was typed";
-    xcb_window_t picker = XCB_WINDOW_NONE;
-    ASSERT_TRUE(pumpUntil([&] {
-        for (xcb_window_t w : x.managedWindows(pimsel.pid())) {
-            if (x.rootGeometry(w).value_or(QRect()).size() == QSize(420, 480) && x.isViewable(w))
-                picker = w;
-        }
-        return picker != XCB_WINDOW_NONE;
-    })) << pimsel.output().toStdString();
+    ASSERT_EQ(app->waitForText(QStringLiteral("/sticker")).toStdString(), "/sticker")
+        << "the Space was typed";
+    const xcb_window_t window = picker();
+    ASSERT_NE(window, XCB_WINDOW_NONE);
 
     whileUserTypes([&] { typist.type("party"); });
     pump(300ms);
-    EXPECT_EQ(app.settledText().toStdString(), "/sticker") << "the query reached the field";
+    EXPECT_EQ(app->settledText().toStdString(), "/sticker") << "the query reached the field";
     whileUserTypes([&] { typist.key("Return"); });
 
-    // The pick is the first sticker for "party"; both candidates are staged under their file name.
-    const QString staging = scratch.filePath(QStringLiteral("PimselStickers"));
-    QStringList offered;
-    for (const char* name : {"1f973.gif", "1f389.gif"}) {
-        const QByteArray uri = QUrl::fromLocalFile(staging + "/" + QLatin1String(name)).toEncoded();
-        offered << dumpLineOf(QStringLiteral("text/uri-list"), uri + "\r\n");
-    }
-    QString during;
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            during = dumpClipboard();
-            return during.contains(offered[0]) || during.contains(offered[1]);
-        },
-        5s))
-        << during.toStdString() << pimsel.output().toStdString();
-    const QStringList staged = QDir(staging).entryList(QDir::Files);
-    ASSERT_EQ(staged.size(), 1) << staged.join(' ').toStdString();
-    QFile file(staging + "/" + staged.first());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), servedGif);
-
+    // The pick is the first sticker for "party", whichever of the two the ranking puts first.
+    QString file;
+    ASSERT_TRUE(pumpUntil([&] {
+        const QStringList staged = QDir(scratch.filePath("PimselStickers")).entryList(QDir::Files);
+        file = staged.size() == 1 ? staged.first() : QString();
+        return !file.isEmpty();
+    })) << pimsel->output().toStdString();
+    file = pastedFile(file);
+    QFile staged(file);
+    ASSERT_TRUE(staged.open(QIODevice::ReadOnly));
+    EXPECT_EQ(staged.readAll(), servedGif);
     // A GTK entry takes a pasted file as its address: the command gave way to exactly that.
-    const QString address = QUrl::fromLocalFile(file.fileName()).toString();
-    EXPECT_EQ(app.waitForText(address).toStdString(), address.toStdString());
-    EXPECT_FALSE(x.isViewable(picker));
-    QString after;
-    EXPECT_TRUE(pumpUntil([&] { return (after = dumpClipboard()) == before; }, 3s)) << after.toStdString();
+    const QString address = QUrl::fromLocalFile(file).toString();
+    EXPECT_EQ(app->waitForText(address).toStdString(), address.toStdString());
+    EXPECT_FALSE(x.isViewable(window));
+    clipboardComesBack();
+
+    whileUserTypes([&] { typist.type(" /gif "); });
+    EXPECT_EQ(app->waitForText(address + " /gif ").toStdString(), (address + " /gif ").toStdString());
+    EXPECT_EQ(picker(1500ms), XCB_WINDOW_NONE) << "no GIF key, yet the GIF picker opened";
+}
+
+TEST_F(Messaging, GifCommandShowsTrendingThenSearchesAndAClickPastesOnlyInAMessagingApp) {
+    server.put(QStringLiteral("v1/gifs/trending"), gifAnswer(server, {"t1", "t2", "t3", "t4"}));
+    server.put(QStringLiteral("v1/gifs/search"), gifAnswer(server, {"cat1", "cat2"}));
+    for (const char* id : {"t1", "t2", "t3", "t4", "cat1", "cat2"})
+        server.put(QStringLiteral("m/%1.gif").arg(QLatin1String(id)), servedGif);
+    ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("test-key")));
+
+    whileUserTypes([&] { typist.type("/gif "); });
+    xcb_window_t window = picker();
+    ASSERT_NE(window, XCB_WINDOW_NONE) << pimsel->output().toStdString();
+    EXPECT_TRUE(pumpUntil([&] { return server.wasRequested("v1/gifs/trending?api_key=test-key&"); }));
+    whileUserTypes([&] { typist.type("cats"); });
+    EXPECT_TRUE(pumpUntil([&] { return server.wasRequested("v1/gifs/search?api_key=test-key&"); }));
+    EXPECT_TRUE(server.wasRequested("v1/gifs/search?api_key=test-key&limit=30&rating=pg-13&bundle="
+                                    "messaging_non_clips&q=cats"));
+    pump(500ms); // the answer replaces the trending cells
+    // The first cell sits at the grid's top left, under the search row.
+    const QRect frame = x.rootGeometry(window).value_or(QRect());
+    ASSERT_TRUE(typist.click(frame.left() + 76, frame.top() + 100));
+    const QString address = QUrl::fromLocalFile(pastedFile(QStringLiteral("giphy-cat1.gif"))).toString();
+    EXPECT_EQ(app->waitForText(address).toStdString(), address.toStdString());
+    clipboardComesBack();
+
+    // Escape closes the picker and takes the command back out: the Space never reached the field.
+    focusOn(app->window());
+    whileUserTypes([&] { typist.type(" /gif "); });
+    ASSERT_NE(window = picker(), XCB_WINDOW_NONE);
+    whileUserTypes([&] { typist.key("Escape"); });
+    EXPECT_TRUE(pumpUntil([&] { return !x.isViewable(window); }));
+    EXPECT_EQ(app->waitForText(address + " ").toStdString(), (address + " ").toStdString());
+
+    // Outside a messaging application the command is only text.
+    TargetApp other(TargetApp::Kind::gtk);
+    ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
+    focusOn(other.window());
+    whileUserTypes([&] { typist.type("/gif "); });
+    EXPECT_EQ(other.waitForText(QStringLiteral("/gif ")).toStdString(), "/gif ");
+    EXPECT_EQ(picker(1500ms), XCB_WINDOW_NONE) << "the picker opened outside a messaging application";
 }
 
 } // namespace

@@ -13,13 +13,8 @@
 namespace pimsel::e2e {
 
 PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
-    for (const auto& [name, html] : pages) {
-        // A name may hold folders, as a CDN's paths do.
-        QDir().mkpath(QFileInfo(dir_.filePath(name)).path());
-        QFile page(dir_.filePath(name));
-        if (page.open(QIODevice::WriteOnly))
-            page.write(html);
-    }
+    for (const auto& [name, html] : pages)
+        put(name, html);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(QStringLiteral("/usr/bin/python3"),
                    {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
@@ -32,6 +27,14 @@ PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
         port_ = match.hasMatch() ? match.captured(1).toInt() : 0;
         return port_ > 0 || process_.state() == QProcess::NotRunning;
     });
+}
+
+void PageServer::put(const QString& name, const QByteArray& content) {
+    // A name may hold folders, as a CDN's paths do.
+    QDir().mkpath(QFileInfo(dir_.filePath(name)).path());
+    QFile page(dir_.filePath(name));
+    if (page.open(QIODevice::WriteOnly))
+        page.write(content);
 }
 
 PageServer::~PageServer() {
