@@ -7,6 +7,7 @@
 #include "ui/sticker_picker_grid.h"
 #include "ui/sticker_picker_view.h"
 #include "ui/sticker_picker_window_controller.h"
+#include "ui/sticker_preview.h"
 
 #include <benchmark/benchmark.h>
 
@@ -332,5 +333,32 @@ void BM_PickerSearchKeystroke(benchmark::State& state) {
     controller.finish(std::nullopt);
 }
 BENCHMARK(BM_PickerSearchKeystroke)->Unit(benchmark::kMicrosecond);
+
+// A user who scrolls through the whole catalogue: every sticker's preview loaded, each a full
+// 48-frame animation at the cell's size. The pool keeps what was painted last within its budget.
+void BM_PickerWholeCataloguePreviews(benchmark::State& state) {
+    const double before = residentMb();
+    for (auto _ : state) {
+        const auto pool = std::make_shared<PreviewFramePool>(PreviewSizes{}.animationBudgetBytes);
+        QList<StickerPreview> previews;
+        for (const StickerEntry& entry : stickerCatalogue()) {
+            StickerPreview preview;
+            QImage frame(60, 60, QImage::Format_ARGB32_Premultiplied);
+            frame.fill(Qt::transparent);
+            for (int i = 0; i < StickerPreview::defaultMaxFrames; ++i) {
+                preview.frames.append(frame.copy());
+                preview.delaysMs.append(40);
+            }
+            preview.durationMs = 40 * StickerPreview::defaultMaxFrames;
+            preview.path = entry.fileName;
+            preview.maxSide = 60;
+            pool->adopt(preview);
+            previews.append(preview);
+        }
+        state.counters["held_mb"] = pool->heldBytes() / 1048576.0;
+        state.counters["rss_mb_growth"] = residentMb() - before;
+    }
+}
+BENCHMARK(BM_PickerWholeCataloguePreviews)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

@@ -12,16 +12,36 @@
 
 namespace pimsel {
 
+namespace {
+
+// Decoding a 512-pixel animation takes tens of milliseconds: never on the GUI thread. The answer
+// goes through the application object, which outlives every pool task.
+template <typename Then> void decodeElsewhere(const QString& path, int maxSide, Then then) {
+    QThreadPool::globalInstance()->start([then = std::move(then), path, maxSide]() mutable {
+        StickerPreview preview = StickerPreview::decode(path, maxSide);
+        preview.path = path;
+        preview.maxSide = maxSide;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [then = std::move(then), preview = std::move(preview)]() mutable { then(std::move(preview)); },
+            Qt::QueuedConnection);
+    });
+}
+
+} // namespace
+
 const QImage& StickerPreview::frameAt(qint64 elapsedMs) const {
     if (!isAnimated())
         return frames.first();
     qint64 t = elapsedMs % durationMs;
-    for (qsizetype i = 0; i < frames.size(); ++i) {
-        if (t < delaysMs[i])
-            return frames[i];
-        t -= delaysMs[i];
+    qsizetype index = 0;
+    while (index < delaysMs.size() - 1 && t >= delaysMs[index])
+        t -= delaysMs[index++];
+    if (pool) {
+        const QImage* pooled = pool->frame(*this, index);
+        return pooled ? *pooled : frames.first();
     }
-    return frames.last();
+    return index < frames.size() ? frames[index] : frames.first();
 }
 
 StickerPreview StickerPreview::decode(const QString& path, int maxSide, int maxFrames) {
@@ -56,6 +76,41 @@ StickerPreview StickerPreview::decode(const QString& path, int maxSide, int maxF
     return preview;
 }
 
+PreviewFramePool::PreviewFramePool(qint64 budgetBytes) {
+    frames_.setMaxCost(budgetBytes);
+}
+
+QString PreviewFramePool::keyOf(const StickerPreview& preview) {
+    return QString::number(preview.maxSide) + QLatin1Char(' ') + preview.path;
+}
+
+void PreviewFramePool::adopt(StickerPreview& preview) {
+    if (!preview.isAnimated() || preview.path.isEmpty())
+        return;
+    qint64 bytes = 0;
+    for (const QImage& frame : std::as_const(preview.frames))
+        bytes += frame.sizeInBytes();
+    const QString key = keyOf(preview);
+    decoding_.remove(key);
+    frames_.insert(key, new QList<QImage>(preview.frames), bytes);
+    preview.frames.resize(1);
+    preview.pool = shared_from_this();
+}
+
+const QImage* PreviewFramePool::frame(const StickerPreview& preview, qsizetype index) {
+    const QString key = keyOf(preview);
+    if (const QList<QImage>* frames = frames_.object(key))
+        return index < frames->size() ? &frames->at(index) : nullptr;
+    if (decoding_.contains(key))
+        return nullptr;
+    decoding_.insert(key);
+    decodeElsewhere(preview.path, preview.maxSide, [self = weak_from_this()](StickerPreview decoded) {
+        if (const std::shared_ptr<PreviewFramePool> pool = self.lock())
+            pool->adopt(decoded);
+    });
+    return nullptr;
+}
+
 std::optional<QString> localPathOf(const QUrl& url) {
     if (url.isLocalFile())
         return url.toLocalFile();
@@ -66,15 +121,18 @@ std::optional<QString> localPathOf(const QUrl& url) {
 
 PreviewSizes PreviewSizes::forDevicePixelRatio(qreal dpr) {
     // A GIF cell is about 128 wide in a 420-wide picker; its preview fills the cell.
-    return {int(std::ceil(StickerGridLayout::stickerPreviewSide * dpr)), int(std::ceil(128 * dpr))};
+    const qreal area = std::max(1.0, dpr * dpr);
+    return {int(std::ceil(StickerGridLayout::stickerPreviewSide * dpr)), int(std::ceil(128 * dpr)),
+            qint64((qint64(40) << 20) * area)};
 }
 
 StickerPickerViewModel::ImageLoader makeStickerImageLoader(PreviewFileFetch fetch, PreviewSizes sizes) {
-    return [fetch = std::move(fetch), sizes](const StickerEntry& entry,
-                                             StickerPickerViewModel::ImageCompletion done) {
+    auto pool = std::make_shared<PreviewFramePool>(sizes.animationBudgetBytes);
+    return [fetch = std::move(fetch), sizes, pool](const StickerEntry& entry,
+                                                   StickerPickerViewModel::ImageCompletion done) {
         const bool isGifResult = entry.remoteURLOverride.has_value();
         const int maxSide = isGifResult ? sizes.gif : sizes.sticker;
-        fetch(entry, [done = std::move(done), maxSide](std::optional<QUrl> file) mutable {
+        fetch(entry, [done = std::move(done), maxSide, pool](std::optional<QUrl> file) mutable {
             if (!done)
                 return; // answered before
             const std::optional<QString> path = file ? localPathOf(*file) : std::nullopt;
@@ -82,19 +140,11 @@ StickerPickerViewModel::ImageLoader makeStickerImageLoader(PreviewFileFetch fetc
                 done(QVariant());
                 return;
             }
-            // Decoding a 512-pixel animation takes tens of milliseconds: never on the GUI thread.
-            // The answer goes through the application object, which outlives every pool task; the
-            // model's own completion drops it if the model is gone by then.
-            QThreadPool::globalInstance()->start([done = std::move(done), maxSide, path = *path]() mutable {
-                StickerPreview preview = StickerPreview::decode(path, maxSide);
-                // `done` is moved, never copied, here: it holds the model's guard, which only the GUI
-                // thread may touch while the model could be going away.
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(),
-                    [done = std::move(done), preview = std::move(preview)] {
-                        done(preview.isNull() ? QVariant() : QVariant::fromValue(preview));
-                    },
-                    Qt::QueuedConnection);
+            // `done` is moved, never copied: it holds the model's guard, which only the GUI thread
+            // may touch while the model could be going away.
+            decodeElsewhere(*path, maxSide, [done = std::move(done), pool](StickerPreview preview) mutable {
+                pool->adopt(preview);
+                done(preview.isNull() ? QVariant() : QVariant::fromValue(preview));
             });
         });
     };

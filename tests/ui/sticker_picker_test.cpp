@@ -57,7 +57,7 @@ StickerPickerViewModel::ImageLoader redLoader() {
     return [](const StickerEntry&, StickerPickerViewModel::ImageCompletion done) {
         QImage red(40, 40, QImage::Format_ARGB32_Premultiplied);
         red.fill(Qt::red);
-        done(QVariant::fromValue(StickerPreview{{red}, {100}, 0}));
+        done(QVariant::fromValue(StickerPreview{{red}, {100}, 0, {}, {}, 0}));
     };
 }
 
@@ -154,6 +154,24 @@ TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
     EXPECT_EQ(&preview.frameAt(200), &preview.frames[1]);
     EXPECT_EQ(&preview.frameAt(950 + 10), &preview.frames[0]); // loops
     EXPECT_EQ(StickerPreview::decode(file.fileName(), 60).frames.size(), 10);
+
+    // Past the pool's budget the least recently painted animation drops its frames, shows its first
+    // one, and comes back from its file when painted again.
+    const auto pool = std::make_shared<PreviewFramePool>(60); // one ten-frame animation: 40 bytes
+    StickerPreview a = StickerPreview::decode(file.fileName(), 60);
+    a.path = file.fileName();
+    a.maxSide = 60;
+    StickerPreview b = a;
+    b.maxSide = 59; // another size of the same file: another animation
+    pool->adopt(a);
+    pool->adopt(b);
+    EXPECT_EQ(a.frames.size(), 1);
+    EXPECT_EQ(pool->heldBytes(), 40);
+    ASSERT_NE(pool->frame(b, 1), nullptr);
+    EXPECT_EQ(&a.frameAt(200), &a.frames[0]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pool->frame(a, 1) != nullptr; }, 5000));
+    EXPECT_NE(pool->frame(a, 1)->pixel(0, 0), a.frames[0].pixel(0, 0));
+    EXPECT_EQ(pool->heldBytes(), 40);
 
     // The loader decodes off the GUI thread and answers on it, scaled to the cell; a file that is
     // missing or no image gives nothing.
