@@ -8,7 +8,14 @@
 namespace pimsel {
 
 KeyPanel::KeyPanel(QWidget* parent)
-    : QWidget(parent) {}
+    : QWidget(parent) {
+    resignCheck_.setSingleShot(true);
+    resignCheck_.setInterval(resignGraceMs);
+    connect(&resignCheck_, &QTimer::timeout, this, [this] {
+        if (isVisible() && !isActiveWindow())
+            Q_EMIT resignedKey();
+    });
+}
 
 void KeyPanel::setContent(QWidget* content, QSize size) {
     auto* layout = new QVBoxLayout(this);
@@ -32,7 +39,7 @@ bool KeyPanel::event(QEvent* event) {
         return true;
     case QEvent::WindowDeactivate:
         if (isVisible())
-            Q_EMIT resignedKey();
+            resignCheck_.start();
         break;
     default:
         break;

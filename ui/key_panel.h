@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 namespace pimsel {
@@ -12,6 +13,10 @@ class KeyPanel : public QWidget {
 
 public:
     explicit KeyPanel(QWidget* parent = nullptr);
+    // How long the panel may be without the keyboard before it counts as lost. The key that
+    // opened the panel is often still held under the input hook's grab as the window takes the
+    // keyboard; its release moves the focus away and straight back.
+    static constexpr int resignGraceMs = 60;
 
 Q_SIGNALS:
     // The panel lost the keyboard, or the window manager asked to close it.
@@ -23,6 +28,9 @@ protected:
     void setContent(QWidget* content, QSize size);
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+
+private:
+    QTimer resignCheck_;
 };
 
 } // namespace pimsel
