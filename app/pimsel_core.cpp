@@ -1,6 +1,6 @@
 #include "app/pimsel_core.h"
 
-#include "app/settings_location.h"
+#include "engine/settings_location.h"
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
 #include "engine/autocomplete_coordinator.h"

@@ -11,6 +11,8 @@ packages=(
   libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xkb-dev
   libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the input-method module: fcitx5's development files, and the daemon its tests and users load it into
+  libfcitx5core-dev libfcitx5utils-dev libfcitx5config-dev fcitx5-modules-dev fcitx5
   # installing and packaging: what checks the installed tree, what computes the package's dependencies
   desktop-file-utils appstream dpkg-dev
   # desktop under test: virtual display, window manager, buses, target apps

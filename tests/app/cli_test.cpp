@@ -1,5 +1,5 @@
 #include "app/cli.h"
-#include "app/settings_location.h"
+#include "engine/settings_location.h"
 #include "engine/emoji_store.h"
 #include "engine/settings_store.h"
 

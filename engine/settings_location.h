@@ -8,7 +8,8 @@ class QSettings;
 
 namespace pimsel {
 
-// The one settings file shared by the desktop application and the command line:
+// The one settings file shared by the desktop application, the command line and the input-method
+// module:
 // $XDG_CONFIG_HOME/pimsel/pimsel.conf (~/.config/pimsel/pimsel.conf when unset).
 QString settingsFilePath();
 

@@ -1,4 +1,4 @@
-#include "app/settings_location.h"
+#include "engine/settings_location.h"
 
 #include <QSettings>
 #include <QStandardPaths>
