@@ -1,0 +1,59 @@
+#include "fcitx5/field_context.h"
+
+#include <fcitx/inputcontext.h>
+#include <fcitx/surroundingtext.h>
+
+#include <QStringView>
+
+namespace pimsel::fcitx5 {
+
+namespace {
+
+bool isMaskCharacter(char32_t scalar) {
+    return scalar == U'\u2022' || scalar == U'\u2219' || scalar == U'\u25CF' || scalar == U'\u2981';
+}
+
+bool allMasked(const QString& text) {
+    if (text.isEmpty())
+        return false;
+    for (char32_t scalar : QStringView(text).toUcs4()) {
+        if (!isMaskCharacter(scalar))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FieldContext::isSecureFieldFocused() {
+    if (m_ic.capabilityFlags().test(fcitx::CapabilityFlag::Password))
+        return true;
+    const fcitx::SurroundingText& surrounding = m_ic.surroundingText();
+    return surrounding.isValid() && allMasked(QString::fromStdString(surrounding.text()));
+}
+
+std::optional<QRect> FieldContext::caretRect() {
+    const fcitx::Rect& rect = m_ic.cursorRect();
+    if (rect.width() == 0 && rect.height() == 0)
+        return std::nullopt;
+    return QRect(rect.left(), rect.top(), rect.width(), rect.height());
+}
+
+std::optional<QString> FieldContext::textBeforeCaret(int count) {
+    const fcitx::SurroundingText& surrounding = m_ic.surroundingText();
+    if (!surrounding.isValid())
+        return std::nullopt;
+    // The caret is counted in code points, as the frontends report it.
+    const QList<uint> scalars = QString::fromStdString(surrounding.text()).toUcs4();
+    const qsizetype caret = std::min<qsizetype>(surrounding.cursor(), scalars.size());
+    const qsizetype from = std::max<qsizetype>(0, caret - count);
+    return QString::fromUcs4(reinterpret_cast<const char32_t*>(scalars.constData() + from), caret - from);
+}
+
+std::optional<QString> FieldContext::applicationId() const {
+    if (m_ic.program().empty())
+        return std::nullopt;
+    return QString::fromStdString(m_ic.program());
+}
+
+} // namespace pimsel::fcitx5

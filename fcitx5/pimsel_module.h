@@ -1,0 +1,45 @@
+#pragma once
+
+#include "fcitx5/shortcode_editor.h"
+
+#include <fcitx-utils/handlertable.h>
+#include <fcitx/addoninstance.h>
+#include <fcitx/event.h>
+#include <fcitx/inputcontextproperty.h>
+#include <fcitx/instance.h>
+
+#include <memory>
+#include <vector>
+
+namespace pimsel::fcitx5 {
+
+class Profile;
+
+// Colon shortcodes in every input context, whatever input method is active: each key reaches this
+// module before the input method does.
+class PimselModule : public fcitx::AddonInstance {
+public:
+    explicit PimselModule(fcitx::Instance* instance);
+    ~PimselModule() override;
+
+private:
+    struct EditorSlot : fcitx::InputContextProperty {
+        std::unique_ptr<ShortcodeEditor> editor;
+    };
+
+    void keyEvent(fcitx::KeyEvent& event);
+    // The focus left the field or the client reset it: an open shortcode ends there.
+    void fieldLeft(fcitx::InputContext& ic);
+    void pick(fcitx::InputContext& ic, int row);
+    // The editor of `ic`, made anew for the current profile unless a shortcode is open in it.
+    ShortcodeEditor& editorFor(fcitx::InputContext& ic);
+    // Reads the settings file again when it changed: cheap enough for every focus change.
+    void refreshProfile();
+
+    fcitx::Instance* m_instance;
+    std::shared_ptr<Profile> m_profile;
+    fcitx::FactoryFor<EditorSlot> m_slots;
+    std::vector<std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>>> m_watchers;
+};
+
+} // namespace pimsel::fcitx5
