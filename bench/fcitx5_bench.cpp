@@ -50,7 +50,6 @@ void BM_ShortcodeKey(benchmark::State& state) {
     fcitx::InputContext& ic = session().open("gedit");
     session().type(ic, " :sm");
     timeKeys(state, ic, {fcitx::Key("i"), fcitx::Key("BackSpace")});
-    session().close(ic);
 }
 BENCHMARK(BM_ShortcodeKey);
 
@@ -59,7 +58,6 @@ BENCHMARK(BM_ShortcodeKey);
 void BM_PlainKey(benchmark::State& state) {
     fcitx::InputContext& ic = session().open("gedit");
     timeKeys(state, ic, {fcitx::Key("a"), fcitx::Key("BackSpace")});
-    session().close(ic);
 }
 BENCHMARK(BM_PlainKey);
 
