@@ -20,6 +20,7 @@ struct ModuleCase {
     bool touched;      // a preedit or candidates showed on the way
     const char* program = "gedit";
     bool password = false;
+    bool masked = false;
     const char* settings = ""; // lines of the settings file
 };
 
@@ -45,7 +46,7 @@ TEST_P(ModuleTest, TypesIntoAField) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(QByteArray("[General]\n") + c.settings);
     file.close();
-    fcitx::InputContext& ic = session().open(c.program, c.password);
+    fcitx::InputContext& ic = session().open(c.program, c.password, c.masked);
     session().type(ic, c.keys);
     EXPECT_EQ(session().field(ic).text, c.field);
     EXPECT_EQ(ic.inputPanel().clientPreedit().toString(), "");
@@ -64,10 +65,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // The field says what precedes the caret once the keys no longer can.
                       ModuleCase{"triggerAfterDeletedWord", "ab{BackSpace}{BackSpace}:tada:", "🎉", true},
                       ModuleCase{"passwordField", ":tada:", ":tada:", false, "gedit", true},
+                      ModuleCase{"maskedField", "ab :tada:", "ab :tada:", false, "gedit", false, true},
                       ModuleCase{"excludedProgram", ":tada:", ":tada:", false, "keepassxc"},
-                      ModuleCase{"userExcludedProgram", ":tada:", ":tada:", false, "gedit", false,
+                      ModuleCase{"userExcludedProgram", ":tada:", ":tada:", false, "gedit", false, false,
                                  "pimsel.disabledApps=gedit"},
-                      ModuleCase{"tabSwitchedOff", ":smi{Tab}x", ":smix", true, "gedit", false,
+                      ModuleCase{"tabSwitchedOff", ":smi{Tab}x", ":smix", true, "gedit", false, false,
                                  "pimsel.acceptWithTab=false"}),
     [](const ::testing::TestParamInfo<ModuleCase>& info) { return std::string(info.param.name); });
 

@@ -24,6 +24,7 @@ public:
         fcitx::ICUUID uuid;
         std::string text;
         bool touched = false; // the module showed a preedit or candidates at some point
+        bool masked = false;  // reports bullets for its text, as some password fields do
     };
 
     // `configHome` becomes XDG_CONFIG_HOME, where the module finds the settings file.
@@ -59,13 +60,14 @@ public:
     }
 
     // A new field of `program`, focused on its first key.
-    fcitx::InputContext& open(const std::string& program, bool password = false) {
+    fcitx::InputContext& open(const std::string& program, bool password = false, bool masked = false) {
         const fcitx::ICUUID uuid = m_frontend->call<fcitx::ITestFrontend::createInputContext>(program);
         fcitx::InputContext& ic = *m_instance->inputContextManager().findByUUID(uuid);
         fcitx::CapabilityFlags flags{fcitx::CapabilityFlag::Preedit};
         flags |= fcitx::CapabilityFlag::SurroundingText;
         ic.setCapabilityFlags(password ? flags | fcitx::CapabilityFlag::Password : flags);
         m_fields[&ic].uuid = uuid;
+        m_fields[&ic].masked = masked;
         return ic;
     }
 
@@ -96,9 +98,12 @@ private:
 
     // The caret stays at the end of the field.
     void report(fcitx::InputContext& ic) {
-        const std::string& text = m_fields[&ic].text;
-        const auto length = static_cast<unsigned int>(fcitx::utf8::length(text));
-        ic.surroundingText().setText(text, length, length);
+        const Field& field = m_fields[&ic];
+        const auto length = static_cast<unsigned int>(fcitx::utf8::length(field.text));
+        std::string bullets;
+        for (unsigned int i = 0; i < length; ++i)
+            bullets += "\u25CF";
+        ic.surroundingText().setText(field.masked ? bullets : field.text, length, length);
         ic.updateSurroundingText();
     }
 
