@@ -1,8 +1,8 @@
 #include "app/cli.h"
 
-#include "engine/settings_location.h"
 #include "engine/emoji_search_engine.h"
 #include "engine/emoji_store.h"
+#include "engine/settings_location.h"
 #include "engine/settings_store.h"
 
 #include <QIODevice>

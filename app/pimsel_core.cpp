@@ -1,12 +1,12 @@
 #include "app/pimsel_core.h"
 
-#include "engine/settings_location.h"
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
 #include "engine/autocomplete_coordinator.h"
 #include "engine/command_detector.h"
 #include "engine/emoji_store.h"
 #include "engine/settings_file.h"
+#include "engine/settings_location.h"
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 #include "platform/app_exclusion_manager.h"

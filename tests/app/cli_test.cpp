@@ -1,6 +1,6 @@
 #include "app/cli.h"
-#include "engine/settings_location.h"
 #include "engine/emoji_store.h"
+#include "engine/settings_location.h"
 #include "engine/settings_store.h"
 
 #include <QFile>
