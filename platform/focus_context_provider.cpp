@@ -85,6 +85,7 @@ void FocusContextProvider::listenIfNeeded(QueryDeadline& deadline) {
         return;
     // A new connection starts with nothing known: focus announced before it was missed.
     m_followed.reset();
+    m_found.reset();
     m_announcing.clear();
     if (m_client->subscribe(deadline, QStringLiteral("org.a11y.atspi.Event.Object"),
                             QStringLiteral("StateChanged"), QStringLiteral("object:state-changed:focused"),
@@ -263,6 +264,12 @@ std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& dead
     const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
     if (std::optional<AtspiRef> element = followedFocus(deadline, pid, window))
         return element; // the frame is looked up only by those who need it
+    if (m_found && pid && m_found->pid == *pid && m_found->window == window && window != 0) {
+        const std::optional<quint64> states = m_client->states(deadline, m_found->element);
+        if (states && has(*states, atspi::stateFocused) && has(*states, atspi::stateShowing))
+            return m_found->element;
+        m_found.reset();
+    }
     const std::optional<AtspiRef> frame = activeFrame(deadline);
     if (frameOut)
         *frameOut = frame;
@@ -274,6 +281,8 @@ std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& dead
     // where its focus goes next.
     if (found && window != 0 && m_announcing.contains(found->service))
         m_followed = FollowedFocus{*pid, window, *found};
+    else if (found && window != 0)
+        m_found = FollowedFocus{*pid, window, *found};
     return found;
 }
 

@@ -117,6 +117,10 @@ private:
         AtspiRef element;
     };
     std::optional<FollowedFocus> m_followed;
+    // The focused element a search found in an application that has announced no focus yet (it
+    // took the focus before Pimsel listened). Asked on the next key whether it still holds the
+    // focus: one question instead of a search of the window.
+    std::optional<FollowedFocus> m_found;
     // The connections that have announced a focus: applications that do follow their focus aloud.
     QSet<QString> m_announcing;
     std::function<void()> m_focusMoved;
