@@ -14,7 +14,7 @@ namespace pimsel {
 namespace {
 
 constexpr int cardPadding = 12;
-constexpr int artworkHeight = 44;
+constexpr int artworkHeight = 36;
 
 // The whole card is the link.
 class ProjectCard : public QAbstractButton {
@@ -27,7 +27,7 @@ public:
         setToolTip(project.url);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        setFixedHeight(artworkHeight + 2 * cardPadding + 9 + 20 + 6 + 30);
+        setFixedHeight(artworkHeight + 2 * cardPadding + 9 + 20 + 6 + 46); // three lines of summary
     }
 
 protected:
@@ -44,7 +44,7 @@ protected:
         p.setPen(Qt::NoPen);
         p.setBrush(palette::withOpacity(palette::cream, 0.05));
         p.drawRoundedRect(art, palette::cornerSmall, palette::cornerSmall);
-        p.setFont(palette::emojiFont(30));
+        p.setFont(palette::emojiFont(26));
         p.setPen(palette::cream);
         p.drawText(art, Qt::AlignCenter, m_project.artwork);
 

@@ -30,15 +30,23 @@ QLabel* caption(const QString& text, QWidget* parent) {
     label->setWordWrap(true);
     label->setFont(palette::textFont(11));
     label->setTextInteractionFlags(Qt::NoTextInteraction);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, palette::creamSecondary());
-    label->setPalette(p);
+    label->setProperty("role", QStringLiteral("caption"));
     return label;
 }
 
 QString controlStyle() {
     using namespace palette;
+    // Colours are given here rather than by palette: a style sheet on an ancestor would otherwise
+    // hand some widgets the desktop's light palette back.
     return QStringLiteral(
+               "QLabel { color: %2; background: transparent; }"
+               "QLabel[role=\"caption\"] { color: %10; }"
+               "QScrollArea, QScrollArea > QWidget, QWidget#formContent { background: %11; border: none; }"
+               "QFrame#card { background: %8; border-radius: %12px; }"
+               "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
+               "QScrollBar::handle:vertical { background: %3; border-radius: 2px; min-height: 24px; }"
+               "QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page"
+               " { height: 0; background: none; }"
                "QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
                " padding: 4px 6px; font-size: 13px; selection-background-color: %4; }"
                "QLineEdit:focus { border-color: %4; }"
@@ -54,7 +62,9 @@ QString controlStyle() {
                "QMenu::item { padding: 4px 18px; } QMenu::item:selected { background: %9; }")
         .arg(css(inkHigh), css(cream), css(hairline()), css(accent), css(withOpacity(cream, 0.22)))
         .arg(cornerSmall)
-        .arg(css(withOpacity(inkHigh, 0.6)), css(inkRaised), css(accentWash()));
+        .arg(css(withOpacity(inkHigh, 0.6)), css(inkRaised), css(accentWash()), css(creamSecondary()),
+             css(ink))
+        .arg(cornerMedium);
 }
 
 Switch::Switch(const QString& text, QWidget* parent)
@@ -111,17 +121,12 @@ Form::Form(QWidget* parent)
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget;
-    content->setAutoFillBackground(false);
+    content->setObjectName(QStringLiteral("formContent"));
     m_sections = new QVBoxLayout(content);
     m_sections->setContentsMargins(20, 18, 20, 18);
     m_sections->setSpacing(6);
     m_sections->addStretch(1);
     setWidget(content);
-    // The window's ink shows through.
-    viewport()->setAutoFillBackground(false);
-    content->setStyleSheet(QStringLiteral("QFrame#card { background: %1; border-radius: %2px; }")
-                               .arg(palette::css(palette::inkRaised))
-                               .arg(palette::cornerMedium));
 }
 
 QVBoxLayout* Form::addSection(const QString& title) {

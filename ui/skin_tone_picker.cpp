@@ -61,9 +61,7 @@ SkinTonePicker::SkinTonePicker(SettingsStore& settings, QWidget* parent)
     }
     row->addStretch(1);
     m_name->setFont(palette::textFont(12));
-    QPalette secondary = m_name->palette();
-    secondary.setColor(QPalette::WindowText, palette::creamSecondary());
-    m_name->setPalette(secondary);
+    m_name->setProperty("role", QStringLiteral("caption"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 2, 0, 0);
