@@ -187,9 +187,12 @@ void PrivacyPreferencesPane::addWebsite() {
 void PrivacyPreferencesPane::rebuildApps() {
     clear(m_appList);
     QList<DisableableApp> apps;
-    for (const QString& id : m_settings.disabledAppsList())
-        apps.append(m_apps.find(id).value_or(
-            DisableableApp{id, id, symbol(QStringLiteral("application-x-executable"))}));
+    for (const QString& id : m_settings.disabledAppsList()) {
+        DisableableApp app = m_apps.find(id).value_or(DisableableApp{id, id, {}});
+        if (app.icon.isNull())
+            app.icon = symbol(QStringLiteral("application-x-executable"));
+        apps.append(app);
+    }
     sortByName(apps);
     for (const DisableableApp& app : apps) {
         m_appList->addWidget(
