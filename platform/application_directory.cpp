@@ -27,14 +27,8 @@ QByteArray propertyBytes(xcb_connection_t* c, xcb_get_property_cookie_t cookie) 
                       xcb_get_property_value_length(r.get()));
 }
 
-QIcon iconNamed(const QString& name) {
-    if (name.isEmpty())
-        return {};
-    return name.startsWith(u'/') ? QIcon(name) : QIcon::fromTheme(name);
-}
-
 DisableableApp fromEntry(const DesktopEntry& entry) {
-    return {entry.id, entry.name.isEmpty() ? entry.id : entry.name, iconNamed(entry.icon)};
+    return {entry.id, entry.name.isEmpty() ? entry.id : entry.name, entry.icon};
 }
 
 } // namespace
@@ -83,7 +77,7 @@ QList<DisableableApp> DesktopApplicationDirectory::running() const {
         if (const std::optional<DisableableApp> known = find(*id))
             apps.append(*known);
         else
-            apps.append({*id, windowClass.isEmpty() ? *id : windowClass, iconNamed(windowClass.toLower())});
+            apps.append({*id, windowClass.isEmpty() ? *id : windowClass, windowClass.toLower()});
     }
     return apps;
 }

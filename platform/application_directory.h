@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -16,7 +15,7 @@ class DesktopEntryIndex;
 struct DisableableApp {
     QString id; // the identifier the frontmost-application lookup yields
     QString name;
-    QIcon icon; // null when the application names none
+    QString iconName; // a theme icon name or a file path; empty when the application names none
 };
 
 // Where the preferences learn which applications exist and what they are called.

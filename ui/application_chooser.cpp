@@ -26,7 +26,7 @@ ApplicationChooser::ApplicationChooser(const QList<DisableableApp>& apps, QWidge
     sortByName(sorted);
     m_list->setIconSize(QSize(20, 20));
     for (const DisableableApp& app : sorted) {
-        auto* item = new QListWidgetItem(app.icon, app.name, m_list);
+        auto* item = new QListWidgetItem(preferences::applicationIcon(app.iconName), app.name, m_list);
         item->setData(Qt::UserRole, app.id);
         item->setToolTip(app.id);
     }

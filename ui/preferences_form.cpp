@@ -25,6 +25,11 @@ QIcon symbol(const QString& name) {
     return QIcon::fromTheme(name, QFile::exists(shipped) ? QIcon(shipped) : QIcon());
 }
 
+QIcon applicationIcon(const QString& iconName) {
+    const QIcon icon = iconName.startsWith(u'/') ? QIcon(iconName) : QIcon::fromTheme(iconName);
+    return icon.isNull() ? symbol(QStringLiteral("application-x-executable")) : icon;
+}
+
 QLabel* caption(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setWordWrap(true);

@@ -16,6 +16,9 @@ namespace pimsel::preferences {
 // A symbol by its freedesktop icon name; the copy shipped with Pimsel where the theme has none.
 QIcon symbol(const QString& name);
 
+// An application's icon by the name or path its desktop entry gives; a generic one without.
+QIcon applicationIcon(const QString& iconName);
+
 // Secondary text under a control, wrapped to the card's width.
 QLabel* caption(const QString& text, QWidget* parent = nullptr);
 

@@ -142,7 +142,8 @@ void PrivacyPreferencesPane::fillAddAppMenu() {
     m_addAppMenu->clear();
     const QList<DisableableApp> offered = appsToOffer(m_apps.running(), m_settings.disabledApps());
     for (const DisableableApp& app : offered)
-        m_addAppMenu->addAction(app.icon, app.name, this, [this, id = app.id] { addApp(id); });
+        m_addAppMenu->addAction(preferences::applicationIcon(app.iconName), app.name, this,
+                                [this, id = app.id] { addApp(id); });
     if (offered.isEmpty())
         m_addAppMenu->addAction(tr("No other running apps"))->setEnabled(false);
     m_addAppMenu->addSeparator();
@@ -188,19 +189,16 @@ void PrivacyPreferencesPane::rebuildApps() {
     clear(m_appList);
     QList<DisableableApp> apps;
     for (const QString& id : m_settings.disabledAppsList()) {
-        DisableableApp app = m_apps.find(id).value_or(DisableableApp{id, id, {}});
-        if (app.icon.isNull())
-            app.icon = symbol(QStringLiteral("application-x-executable"));
-        apps.append(app);
+        apps.append(m_apps.find(id).value_or(DisableableApp{id, id, {}}));
     }
     sortByName(apps);
     for (const DisableableApp& app : apps) {
-        m_appList->addWidget(
-            listRow(app.icon, app.name, tr("Re-enable Pimsel in %1").arg(app.name), [this, id = app.id] {
-                QSet<QString> kept = m_settings.disabledApps();
-                kept.remove(id);
-                m_settings.setDisabledApps(kept);
-            }));
+        m_appList->addWidget(listRow(preferences::applicationIcon(app.iconName), app.name,
+                                     tr("Re-enable Pimsel in %1").arg(app.name), [this, id = app.id] {
+                                         QSet<QString> kept = m_settings.disabledApps();
+                                         kept.remove(id);
+                                         m_settings.setDisabledApps(kept);
+                                     }));
     }
     if (apps.isEmpty())
         m_appList->addWidget(emptyNote(tr("No apps added yet.")));
