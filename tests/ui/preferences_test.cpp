@@ -8,6 +8,7 @@
 #include "ui/application_chooser.h"
 #include "ui/custom_alias_preferences_pane.h"
 #include "ui/general_preferences_pane.h"
+#include "ui/other_projects_pane.h"
 #include "ui/preferences_view.h"
 #include "ui/privacy_preferences_pane.h"
 #include "ui/shortcuts_preferences_pane.h"
@@ -77,7 +78,9 @@ struct Preferences {
     PermissionsController permissions{{[this] { return accessibility; }, [] { return false; }, {}, {}, {}}};
     EmojiStore emoji{&ini};
     FakeApplications apps;
-    PreferencesView view{{settings, permissions, emoji, apps, nullptr, false, {}}};
+    QList<QUrl> opened;
+    PreferencesView view{{settings, permissions, emoji, apps, nullptr, false,
+                          [this](const QUrl& url) { opened.append(url); }}};
 };
 
 } // namespace
@@ -135,6 +138,15 @@ TEST(PreferencesPanes, EverySwitchTheTriggerAndTheToneReachTheFileAndShowWhatItH
         EXPECT_TRUE(text.contains(u';') && !text.contains(u':')) << text.toStdString();
     EXPECT_EQ(texts.filter(QStringLiteral("browser")),
               QStringList{QStringLiteral("Open the emoji browser on “;;”")});
+
+    // A project card opens its page with the campaign items after the page's own query.
+    p.view.otherProjects()->openProject(QStringLiteral("Qt"));
+    EXPECT_EQ(p.opened,
+              QList<QUrl>{QUrl(QStringLiteral(
+                  "https://www.qt.io?utm_source=pimsel&utm_medium=app&utm_campaign=other-projects"))});
+    EXPECT_EQ(OtherProjectsPane::campaignUrl(QStringLiteral("https://example.org/p?a=1")).query(),
+              QStringLiteral("a=1&utm_source=pimsel&utm_medium=app&utm_campaign=other-projects"));
+    EXPECT_TRUE(OtherProjectsPane::campaignUrl(QStringLiteral("not an address")).isEmpty());
 
     // Permissions follow the controller.
     EXPECT_EQ(p.view.general()->accessibilityState(), QStringLiteral("Not granted"));
