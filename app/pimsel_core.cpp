@@ -1,5 +1,6 @@
 #include "app/pimsel_core.h"
 
+#include "app/preferences_window_controller.h"
 #include "app/settings_location.h"
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
@@ -142,7 +143,7 @@ void PimselCore::start() {
     }
 
     StatusBarController::Hooks hooks;
-    hooks.openPreferences = [] { qCInfo(startupLog) << "Preferences window is not available yet"; };
+    hooks.openPreferences = [this] { preferences().show(); };
     hooks.openOnboarding = [] { qCInfo(startupLog) << "Setup window is not available yet"; };
     QPointer<PimselCore> self(this);
     hooks.terminate = [self] {
@@ -194,6 +195,18 @@ void PimselCore::start() {
     }
     if (!m_defaults->value(QLatin1String(setupCompletedKey), false).toBool())
         reportIncompleteSetup();
+}
+
+PreferencesWindowController& PimselCore::preferences() {
+    if (!m_preferences) {
+        m_preferences = std::make_unique<PreferencesWindowController>(*m_settings, *m_permissions, *m_store,
+                                                                      m_updates.get());
+        connect(m_preferences.get(), &PreferencesWindowController::openSetupRequested, this, [this] {
+            if (m_statusBar)
+                m_statusBar->openOnboarding();
+        });
+    }
+    return *m_preferences;
 }
 
 void PimselCore::startEventTapIfPossible() {

@@ -28,6 +28,7 @@ class GiphyClient;
 class InsertionController;
 class KeyboardSynthesizer;
 class PermissionsController;
+class PreferencesWindowController;
 class SettingsStore;
 class StatusBarController;
 class StatusMonitor;
@@ -72,6 +73,8 @@ public:
     StatusMonitor& status() const { return *m_status; }
     UpdateController& updates() const { return *m_updates; }
     StatusBarController* statusBar() const { return m_statusBar.get(); }
+    // Made on first use, then kept.
+    PreferencesWindowController& preferences();
 
 Q_SIGNALS:
     void started();
@@ -114,6 +117,7 @@ private:
     std::unique_ptr<StickerInsertionController> m_stickerInserter;
     std::unique_ptr<AutocompleteCoordinator> m_coordinator;
     std::unique_ptr<StatusBarController> m_statusBar;
+    std::unique_ptr<PreferencesWindowController> m_preferences;
     QTimer* m_permissionTimer = nullptr;
     // The process named as needing a restart, until it is gone.
     std::optional<qint64> m_unreachablePid;

@@ -2,7 +2,10 @@
 // window closed, the hook's connection broken, SIGTERM, and the user's clipboard handed to the
 // session's clipboard manager on the way out.
 #include "tests/e2e/support/clipboard_support.h"
+#include "tests/e2e/support/tray_host.h"
 #include "tests/e2e/support/typing_fixture.h"
+
+#include <QDBusObjectPath>
 
 #include <QRegularExpression>
 
@@ -24,6 +27,76 @@ bool shutDownSocketOf(qint64 pid, int descriptor) {
         ::close(socket);
     ::close(process);
     return done;
+}
+
+// The tray's "Preferences…" opens an ordinary window of 680 × 540 on ink; each pane is shown with
+// the wash behind its sidebar row (and saved as a PNG into $PIMSEL_E2E_SHOTS when set), and a click
+// on "Accept with Tab" turns Tab acceptance off in the file. Closes the window and makes `target`
+// the active window again.
+void preferencesTurnTabAcceptanceOff(XView& x, Typist& typist, PimselProcess& pimsel, TrayHost& host,
+                                     const Profile& profile, xcb_window_t target) {
+    ASSERT_TRUE(host.says("registered ")) << host.output().toStdString();
+    const QString item = host.itemService();
+    const QString menuPath = itemProperty(item, "Menu").value<QDBusObjectPath>().path();
+    const QList<MenuRow> rows = menuRows(item, menuPath);
+    const auto preferences = std::find_if(rows.begin(), rows.end(), [](const MenuRow& row) {
+        return row.second.value(QStringLiteral("label")) == QStringLiteral("Preferences…");
+    });
+    ASSERT_NE(preferences, rows.end()) << visibleLabels(rows).toStdString();
+    clickMenuRow(item, menuPath, preferences->first);
+    std::vector<xcb_window_t> windows;
+    std::optional<QRect> frame;
+    ASSERT_TRUE(pumpUntil([&] {
+        windows = x.managedWindows(pimsel.pid());
+        frame = windows.empty() ? std::nullopt : x.rootGeometry(windows.front());
+        return frame && frame->size() == QSize(680, 540);
+    })) << pimsel.output().toStdString();
+    pump(500ms);
+
+    // Sidebar rows: 12 from the top, 32 high, 4 apart.
+    const auto rowCentre = [&](int row) { return QPoint(98, 12 + 36 * row + 16); };
+    const QColor wash(42, 49, 20); // accent at 0.16 over ink
+    const QString shots = qEnvironmentVariable("PIMSEL_E2E_SHOTS");
+    const char* panes[] = {"general", "shortcuts", "custom", "privacy", "other-projects"};
+    for (int row = 0; row < 5; ++row) {
+        SCOPED_TRACE(panes[row]);
+        ASSERT_TRUE(typist.click(frame->x() + rowCentre(row).x(), frame->y() + rowCentre(row).y()));
+        pump(400ms);
+        const QImage shot = grabScreen(*frame);
+        // Ink under the pane's margin and the sidebar.
+        EXPECT_LT(colourDistance(shot.pixel(205, frame->height() - 8), QColor(11, 11, 11)), 9);
+        EXPECT_LT(colourDistance(shot.pixel(16, rowCentre(row).y()), wash), 15);
+        EXPECT_GT(colourDistance(shot.pixel(16, rowCentre((row + 1) % 5).y()), wash), 40);
+        if (row == 0) {
+            // The tone swatches, between the switches above and the permissions below.
+            int coloured = 0;
+            for (int py = 100; py < 220; ++py) {
+                for (int px = 200; px < 500; ++px) {
+                    const QColor c = shot.pixelColor(px, py);
+                    coloured +=
+                        std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) >
+                        60;
+                }
+            }
+            EXPECT_GT(coloured, 600) << "the tone picker shows no colour emoji";
+        }
+        if (!shots.isEmpty())
+            shot.save(QStringLiteral("%1/preferences-%2.png").arg(shots, QLatin1String(panes[row])));
+    }
+
+    // The first switch of Shortcuts: its row lies under the "Acceptance" heading.
+    ASSERT_TRUE(typist.click(frame->x() + rowCentre(1).x(), frame->y() + rowCentre(1).y()));
+    pump(300ms);
+    ASSERT_TRUE(typist.click(frame->x() + 197 + 20 + 200, frame->y() + 65));
+    EXPECT_TRUE(pumpUntil([&] {
+        const QVariant stored = profile.read(QStringLiteral("pimsel.acceptWithTab"));
+        return stored.isValid() && !stored.toBool();
+    })) << "Tab acceptance is not off in the file";
+
+    x.close(windows.front());
+    ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(pimsel.pid()).empty(); }));
+    ASSERT_TRUE(typist.activate(target));
+    ASSERT_TRUE(typist.focus(target));
 }
 
 TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
@@ -122,12 +195,23 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << first.output().toStdString();
 
     // The instance lock went with it. Quitting during an insertion, when Pimsel still holds the
-    // emoji, hands the user's clipboard over too.
+    // emoji, hands the user's clipboard over too. A panel's tray host is up this time.
     owner = clipboardOwner();
     ASSERT_TRUE(owner->ready);
+    TrayHost host(QStringLiteral(PIMSEL_SNI_WATCHER));
+    ASSERT_TRUE(host.says("ready\n")) << host.output().toStdString();
     PimselProcess again(profile);
     ASSERT_TRUE(again.waitForHook()) << again.output().toStdString();
     pump(1s); // keys in the first moments after the hook reports may still go unseen
+    preferencesTurnTabAcceptanceOff(x, typist, again, host, profile, app.window());
+    whileUserTypes([&] { typist.type(" :smi\t"); });
+    EXPECT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" :smi")); }, 2s))
+        << "Tab still accepts: " << app.text().toStdString();
+    // The Tab moved on to the next widget; back to the end of the entry.
+    whileUserTypes([&] {
+        typist.key("shift+Tab");
+        typist.key("End");
+    });
     whileUserTypes([&] { typist.type(" :tada"); });
     // The closing colon accepts once the popover is up.
     ASSERT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" :tada")); }));
