@@ -64,7 +64,6 @@ void OnboardingWindowController::createWindow() {
     layout->setContentsMargins(0, 0, 0, 0);
     m_view = new OnboardingView(m_model);
     layout->addWidget(m_view);
-    m_window->setFocusProxy(m_view);
     // Ctrl+W and Ctrl+Q in a Pimsel window put it away; Pimsel itself keeps running.
     for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_Q)})
         connect(new QShortcut(keys, m_window.get()), &QShortcut::activated, m_window.get(), &QWidget::hide);
@@ -86,6 +85,8 @@ void OnboardingWindowController::show() {
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+    // The first thing the user can do here without any setup is try Pimsel. (Not a focus proxy:
+    // the window and the view would then count as focused for assistive technology as well.)
     m_view->tryField()->setFocus(Qt::ActiveWindowFocusReason);
 }
 

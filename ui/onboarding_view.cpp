@@ -205,8 +205,6 @@ OnboardingView::OnboardingView(OnboardingViewModel& model, QWidget* parent)
 
     connect(&m_model, &OnboardingViewModel::changed, this, &OnboardingView::refresh);
     refresh();
-    // The first thing the user can do here without any setup is try it.
-    setFocusProxy(m_tryField);
 }
 
 QWidget* OnboardingView::makeRow(Step step, const QString& title, const QString& caption) {
