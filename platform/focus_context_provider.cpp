@@ -332,7 +332,16 @@ bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
     return true;
 }
 
+FocusContextProviding* FocusContextProvider::ownAnswers() const {
+    if (!m_own)
+        return nullptr;
+    const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
+    return pid == QCoreApplication::applicationPid() ? m_own : nullptr;
+}
+
 bool FocusContextProvider::isSecureFieldFocused() {
+    if (FocusContextProviding* own = ownAnswers())
+        return own->isSecureFieldFocused();
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     // The element comes from the followed focus, but whether it is a password field is asked here
@@ -351,6 +360,8 @@ bool FocusContextProvider::isSecureFieldFocused() {
 }
 
 bool FocusContextProvider::isSecureFieldFocusedRemembered() {
+    if (FocusContextProviding* own = ownAnswers())
+        return own->isSecureFieldFocused();
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element || element != m_ordinaryField)
@@ -407,6 +418,8 @@ std::optional<QRect> FocusContextProvider::caretRect() {
                                  .count()
                           << "us";
     });
+    if (FocusContextProviding* own = ownAnswers())
+        return own->caretRect();
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element)
@@ -437,6 +450,10 @@ std::optional<QRect> FocusContextProvider::caretRect() {
 }
 
 void FocusContextProvider::requestCaretRect(std::function<void(const std::optional<QRect>&)> done) {
+    if (FocusContextProviding* own = ownAnswers()) {
+        own->requestCaretRect(std::move(done));
+        return;
+    }
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = std::make_shared<QueryDeadline>(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(*deadline);
@@ -490,6 +507,8 @@ void FocusContextProvider::requestCaretRect(std::function<void(const std::option
 }
 
 std::optional<QString> FocusContextProvider::textBeforeCaret(int count) {
+    if (FocusContextProviding* own = ownAnswers())
+        return own->textBeforeCaret(count);
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element)

@@ -79,7 +79,7 @@ TEST_F(CliTest, AnswersEachCommandLineWithItsStatusOutputAndErrors) {
         {{"search", "-1"}, 2, "", "pimsel: .*"}, // an option-like word needs --
         {{"exact"}, 2, "", "pimsel: .*"},
         {{"exact", "--limit", "2", "tada"}, 2, "", "pimsel: .*"},
-        {{"--help"}, 0, "Usage: pimsel.*", ""},
+        {{"--help"}, 0, "Usage: pimsel.*--preferences .*--setup .*", ""},
         {{"-h"}, 0, "Usage: pimsel.*", ""},
         {{"search", "--help"}, 0, "Usage: pimsel.*", ""},
         {{"--version"}, 0, "pimsel \\d+\\.\\d+\\.\\d+\n", ""},
@@ -119,6 +119,18 @@ TEST_F(CliTest, AnswersEachCommandLineWithItsStatusOutputAndErrors) {
     EXPECT_TRUE(std::get<1>(run({"--help"})).contains(settingsFilePath()));
     EXPECT_EQ(std::get<1>(run({"search", "--limit", "1", "face"})),
               std::get<1>(run({"search", "face"})).section('\n', 0, 0) + '\n');
+
+    // No arguments, or one window's option alone, start (or reach) the desktop application instead.
+    const std::pair<QStringList, std::optional<ShellRequest>> starts[] = {
+        {{}, ShellRequest::reopen},
+        {{"--preferences"}, ShellRequest::preferences},
+        {{"--setup"}, ShellRequest::setup},
+        {{"--setup", "--preferences"}, std::nullopt},
+        {{"--preferences", "smi"}, std::nullopt},
+        {{"search"}, std::nullopt},
+        {{"--help"}, std::nullopt}};
+    for (const auto& [arguments, request] : starts)
+        EXPECT_EQ(shellRequestFor(arguments), request) << arguments.join(' ').toStdString();
 
     // Output that cannot be written fails with a message, unless there was nothing to write.
     QFile full(QStringLiteral("/dev/full"));

@@ -1,9 +1,12 @@
-// The built application's lifecycle: no display, a test harness, one instance, the emoji browser's
-// window closed, the hook's connection broken, SIGTERM, and the user's clipboard handed to the
-// session's clipboard manager on the way out.
+// The built application's lifecycle: no display, a test harness, one instance that a second start
+// hands over to (its onboarding window, where Pimsel works too), the emoji browser's window closed,
+// the hook's connection broken, SIGTERM, the user's clipboard handed to the session's clipboard
+// manager on the way out, and onboarding at a start with setup incomplete.
+#include "platform/permissions_controller.h"
 #include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/tray_host.h"
 #include "tests/e2e/support/typing_fixture.h"
+#include "ui/palette.h"
 
 #include <QDBusObjectPath>
 
@@ -99,6 +102,22 @@ void preferencesTurnTabAcceptanceOff(XView& x, Typist& typist, PimselProcess& pi
     ASSERT_TRUE(typist.focus(target));
 }
 
+// Where to click the first button filled with accent below the onboarding window's header: the
+// "Request Access" of a missing permission. None when no such button shows.
+std::optional<QPoint> accentButton(const QRect& window) {
+    constexpr int headerBottom = 140, widest = 60;
+    const QImage image = grabScreen(window);
+    for (int y = headerBottom; y < image.height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < image.width(); ++x) {
+            run = colourDistance(image.pixel(x, y), palette::accent) < 40 ? run + 1 : 0;
+            if (run == widest)
+                return window.topLeft() + QPoint(x - widest / 2, y + 12);
+        }
+    }
+    return std::nullopt;
+}
+
 TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     XView x;
     ASSERT_TRUE(x.isOpen());
@@ -139,6 +158,9 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     PimselProcess first(profile, debug);
     ASSERT_TRUE(first.waitForHook()) << first.output().toStdString();
 
+    // A second start hands over to the running one, which shows onboarding, and is gone before it
+    // ever made an application of its own (so no second tray icon either).
+    ASSERT_TRUE(x.managedWindows(first.pid()).empty());
     QProcess second;
     second.setProcessEnvironment(profile.environment());
     second.start(QStringLiteral(PIMSEL_BINARY), {});
@@ -146,17 +168,50 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()).trimmed().toStdString(),
               "Pimsel is already running.");
+    EXPECT_TRUE(second.readAllStandardError().isEmpty());
     EXPECT_TRUE(first.isRunning());
+    std::vector<xcb_window_t> windows;
+    ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
+        << "no onboarding window";
+    const xcb_window_t onboarding = windows.front();
+    ASSERT_EQ(x.rootGeometry(onboarding).value_or(QRect()).size(), QSize(460, 656));
+    ASSERT_TRUE(pumpUntil([&] { return x.activeWindow() == onboarding; })) << "onboarding is not in front";
+
+    // Its "Try it out" field is Pimsel's own, and Pimsel works there as anywhere: the popover under
+    // the caret, Tab inserts.
+    Typist typist;
+    ASSERT_TRUE(typist.isReady()) << typist.error();
+    ASSERT_TRUE(typist.focus(onboarding));
+    pump(500ms); // a window that has just come to the front is read before it is typed in
+    FrontmostApplication frontmost;
+    FocusContextProvider field(frontmost.activeWindowSource());
+    typist.setKeyDelay(userKeyDelay);
+    whileUserTypes([&] { typist.type(":smi"); });
+    std::optional<QRect> popover, caret;
+    ASSERT_TRUE(pumpUntil([&] { return (popover = x.popover(first.pid())) && (caret = field.caretRect()); }))
+        << first.output().toStdString();
+    pump(300ms); // the popover follows the caret while the last keys are read
+    popover = x.popover(first.pid());
+    ASSERT_TRUE(popover && (caret = field.caretRect()));
+    // Under the field's cursor rectangle, which reaches a little below the glyph box the bus reports.
+    EXPECT_GE(popover->top(), caret->bottom() + 1 + 6) << "caret at " << caret->y();
+    EXPECT_LE(popover->top(), caret->bottom() + 1 + 6 + 16) << "caret at " << caret->y();
+    EXPECT_NEAR(popover->left(), caret->left(), 30);
+    whileUserTypes([&] { typist.type("\t"); });
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    EXPECT_TRUE(pumpUntil([&] { return field.textBeforeCaret(8) == smile; }))
+        << field.textBeforeCaret(8).value_or(QStringLiteral("(none)")).toStdString();
+    x.close(onboarding);
+    ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(first.pid()).empty(); }));
 
     // The emoji browser opens on a doubled trigger, stays open while it has the keyboard, and
     // closing it from the window manager leaves Pimsel running.
-    Typist typist;
-    ASSERT_TRUE(typist.isReady()) << typist.error();
+    ASSERT_TRUE(typist.activate(app.window()));
     ASSERT_TRUE(typist.focus(app.window()));
+    pump(500ms);
     // One finger strikes the same key twice: a lift and a press, 100 ms apart at the quickest.
     typist.setKeyDelay(100ms);
     whileUserTypes([&] { typist.type("::"); });
-    std::vector<xcb_window_t> windows;
     ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
         << "no emoji browser window";
     pump(500ms);
@@ -179,7 +234,6 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
         << first.output().toStdString();
     typist.setKeyDelay(userKeyDelay);
     whileUserTypes([&] { typist.type(" :smi\t"); });
-    const QString smile = profile.topResult(QStringLiteral("smi"));
     EXPECT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" ") + smile); }))
         << app.text().toStdString();
 
@@ -222,6 +276,26 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     EXPECT_GE(again.terminate(), 0);
     pumpUntil([&] { return (now = dumpClipboard()) == clipboard; });
     EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << again.output().toStdString();
+
+    // A start with setup incomplete (the accessibility bus off) opens onboarding; "Request Access"
+    // switches the bus on and the row turns to "Granted", its buttons gone.
+    PermissionsController::setAccessibilityBusEnabled(false);
+    ASSERT_FALSE(PermissionsController::accessibilityBusEnabled());
+    profile.set(QStringLiteral("pimsel.setupCompleted"), false);
+    PimselProcess setup(profile);
+    ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(setup.pid())).empty(); }))
+        << setup.output().toStdString();
+    std::optional<QRect> frame;
+    std::optional<QPoint> request;
+    ASSERT_TRUE(pumpUntil([&] {
+        return (frame = x.rootGeometry(windows.front())) && (request = accentButton(*frame));
+    })) << "no Request Access button";
+    ASSERT_TRUE(typist.click(request->x(), request->y()));
+    EXPECT_TRUE(pumpUntil([&] { return PermissionsController::accessibilityBusEnabled(); }));
+    EXPECT_TRUE(pumpUntil([&] { return !accentButton(*frame); })) << "the row still asks";
+    EXPECT_FALSE(x.managedWindows(setup.pid()).empty());
+    EXPECT_GE(setup.terminate(), 0);
+    PermissionsController::setAccessibilityBusEnabled(true);
 }
 
 } // namespace

@@ -10,9 +10,6 @@
 #include "tests/e2e/support/typist.h"
 #include "tests/e2e/support/web.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -244,15 +241,6 @@ TEST(FrontmostApplicationTest, IdentifiesTheActiveWindowsApplicationAndAnnounces
 // ---------------------------------------------------------------------------------------------
 // Permissions as the test desktop grants them
 
-void setAccessibilitySwitch(bool on) {
-    QDBusMessage set = QDBusMessage::createMethodCall(
-        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
-    set << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
-        << QVariant::fromValue(QDBusVariant(on));
-    QDBusConnection::sessionBus().call(set, QDBus::Block, 2000);
-}
-
 TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
     PermissionsController permissions;
     QList<bool> accessibility;
@@ -262,7 +250,7 @@ TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
     EXPECT_TRUE(permissions.accessibilityGranted());
     EXPECT_TRUE(permissions.inputMonitoringGranted());
 
-    setAccessibilitySwitch(false);
+    PermissionsController::setAccessibilityBusEnabled(false);
     permissions.refresh();
     EXPECT_FALSE(permissions.accessibilityGranted());
     EXPECT_TRUE(permissions.inputMonitoringGranted());
@@ -272,7 +260,8 @@ TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
     permissions.refresh();
     EXPECT_TRUE(permissions.accessibilityGranted());
     EXPECT_EQ(accessibility, (QList<bool>{true, false, true}));
-    setAccessibilitySwitch(true); // whatever happened above, later tests need it on
+    PermissionsController::setAccessibilityBusEnabled(
+        true); // whatever happened above, later tests need it on
 }
 
 // ---------------------------------------------------------------------------------------------
