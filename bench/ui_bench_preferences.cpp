@@ -23,7 +23,7 @@ struct Services {
     QTemporaryDir dir;
     QSettings ini{dir.filePath(QStringLiteral("pimsel.ini")), QSettings::IniFormat};
     SettingsStore settings{&ini};
-    PermissionsController permissions{{[] { return true; }, [] { return true; }, {}, {}, {}}};
+    PermissionsController permissions{{[] { return true; }, [] { return true; }, {}, {}, {}, {}}};
     EmojiStore emoji{&ini};
 };
 

@@ -42,7 +42,7 @@ TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
     FakeApplications apps;
     FakeFocus focus;
     StatusMonitor monitor(settings, exclusions, focus, apps);
-    PermissionsController permissions({[] { return true; }, [] { return false; }, {}, {}, {}});
+    PermissionsController permissions({[] { return true; }, [] { return false; }, {}, {}, {}, {}});
     permissions.refresh();
     StatusBarController controller(monitor, settings, permissions, nullptr);
 
