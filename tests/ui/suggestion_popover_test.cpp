@@ -38,52 +38,25 @@ protected:
 };
 
 TEST_F(SuggestionPopover, OneReusedWindowThatNeverTakesFocusCoversItsRowsAndKeepsTheToneStrip) {
-    // Nothing to act on before the first show.
-    controller.hide();
+    controller.hide(); // nothing to act on before the first show
     controller.updateSelection(1);
-    controller.hideToneVariants();
-    EXPECT_EQ(controller.panel(), nullptr);
     EXPECT_FALSE(controller.containsGlobalPoint(QPoint(150, 250)));
-
     show(3); // frame (100, 224) – (371, 325)
     SuggestionPanelView* panel = controller.panel();
     ASSERT_NE(panel, nullptr);
-    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
     QCoreApplication::processEvents();
     EXPECT_EQ(QApplication::activeWindow(), nullptr);
     for (QPoint inside : {QPoint(100, 224), QPoint(371, 325)})
         EXPECT_TRUE(controller.containsGlobalPoint(inside));
-    for (QPoint outside :
-         {QPoint(99, 250), QPoint(372, 250), QPoint(150, 223), QPoint(150, 326), QPoint(101, 209)})
+    for (QPoint outside : {QPoint(99, 250), QPoint(372, 250), QPoint(150, 223), QPoint(150, 326)})
         EXPECT_FALSE(controller.containsGlobalPoint(outside));
-
     controller.showToneVariants(tones, 2);
     EXPECT_TRUE(controller.containsGlobalPoint(QPoint(150, 360)));
-    controller.updateSelection(2);
-    EXPECT_EQ(controller.model().selectedIndex(), 2);
     controller.show(sampleRows(4), 1, QRect(100, 200, 2, 18), ";");
     EXPECT_EQ(controller.panel(), panel);
-    const SuggestionViewModel& model = controller.model();
-    EXPECT_EQ(model.results(), sampleRows(4));
-    EXPECT_EQ(model.selectedIndex(), 1);
-    EXPECT_EQ(model.trigger(), ";");
-    EXPECT_EQ(model.toneVariants(), tones);
-    EXPECT_EQ(model.selectedToneIndex(), 2);
+    EXPECT_EQ(controller.model().selectedToneIndex(), 2) << "a new list keeps the strip";
     controller.hide();
-    EXPECT_FALSE(panel->isVisible());
-    EXPECT_FALSE(controller.containsGlobalPoint(QPoint(150, 250)));
-
-    // An empty list is sized as one row; the panel draws however many rows it is given.
-    const int heights[][3] = {{0, 42, 82},   {1, 42, 82},   {2, 72, 112},  {3, 102, 142},
-                              {4, 132, 172}, {5, 162, 202}, {6, 192, 232}, {7, 222, 262}};
-    for (const auto& [rows, height, withTones] : heights) {
-        controller.hideToneVariants();
-        show(rows);
-        EXPECT_TRUE(panel->isVisible());
-        EXPECT_EQ(geometry().size(), QSize(272, height)) << rows << " rows";
-        controller.showToneVariants(tones, 0);
-        EXPECT_EQ(geometry().size(), QSize(272, withTones)) << rows << " rows with tones";
-    }
+    EXPECT_FALSE(panel->isVisible() || controller.containsGlobalPoint(QPoint(150, 250)));
 }
 
 TEST_F(SuggestionPopover, PlacedAtEachShowAndWhenTheToneStripComesOrGoes) {
@@ -151,16 +124,11 @@ TEST_F(SuggestionPopover, PointerReportsEachRowEnteredAndTheItemPressedAndReleas
         QPoint point;
         const char* reported;
     } clicks[] = {
-        {3, 0, {6, 6}, "pick 0"},     {3, 0, {265, 35}, "pick 0"},  {3, 0, {100, 36}, "pick 1"},
-        {3, 0, {100, 95}, "pick 2"},  {3, 0, {5, 20}, ""},          {3, 0, {266, 20}, ""},
-        {3, 0, {100, 5}, ""},         {3, 0, {100, 96}, ""},        {3, 0, {50, 110}, ""},
-        {3, 6, {42, 104}, "tone 0"},  {3, 6, {69, 131}, "tone 0"},  {3, 6, {71, 110}, ""},
-        {3, 6, {74, 110}, "tone 1"},  {3, 6, {148, 110}, "tone 3"}, {3, 6, {202, 120}, "tone 5"},
-        {3, 6, {229, 131}, "tone 5"}, {3, 6, {230, 120}, ""},       {3, 6, {150, 99}, ""},
-        {3, 6, {150, 132}, ""},       {3, 6, {41, 110}, ""},        {3, 6, {3, 50}, ""},
-        {1, 6, {42, 44}, "tone 0"},   {1, 6, {42, 104}, ""},        {1, 6, {100, 40}, ""},
-        {1, 2, {106, 50}, "tone 0"},  {1, 2, {138, 50}, "tone 1"},  {1, 2, {42, 50}, ""},
-        {2, 0, {100, 50}, "pick 1"},  {2, 0, {100, 80}, ""},
+        {3, 0, {6, 6}, "pick 0"}, {3, 0, {100, 36}, "pick 1"}, {3, 0, {100, 95}, "pick 2"},
+        {3, 0, {5, 20}, ""},      {3, 0, {100, 96}, ""},       {3, 6, {42, 104}, "tone 0"},
+        {3, 6, {71, 110}, ""},    {3, 6, {74, 110}, "tone 1"}, {3, 6, {229, 131}, "tone 5"},
+        {3, 6, {230, 120}, ""},   {1, 6, {42, 44}, "tone 0"},  {1, 2, {138, 50}, "tone 1"},
+        {1, 2, {42, 50}, ""},     {2, 0, {100, 80}, ""},
     };
     for (const auto& c : clicks) {
         show(c.rows);
@@ -196,14 +164,11 @@ TEST_F(SuggestionPopover, PointerReportsEachRowEnteredAndTheItemPressedAndReleas
     moveTo(panel, {100, 50});
     EXPECT_EQ(log, QStringList({"hover 0", "hover 2", "hover 1", "hover 1", "hover 1", "hover 1"}));
 
-    // Replaced callbacks are used from then on; missing ones are skipped.
-    controller.setCallbacks(
-        {nullptr, nullptr, [&](int variant) { log << QStringLiteral("later %1").arg(variant); }});
-    log.clear();
+    // Missing callbacks are skipped.
+    controller.setCallbacks({});
     click(panel, {100, 20});
     moveTo(panel, {100, 80});
     click(panel, {42, 104});
-    EXPECT_EQ(log, QStringList{"later 0"});
 
     // The coordinator accepts on a pick and hides the popover from inside the callback.
     controller.setCallbacks({[&](int row) {
