@@ -1,20 +1,17 @@
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
-#include "engine/settings_store.h"
-#include "platform/app_exclusion_manager.h"
 #include "platform/permissions_controller.h"
 
 #include "tray_support.h"
 
 #include <QAction>
 #include <QMenu>
-#include <QSettings>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 using namespace pimsel::testing;
 
 namespace {
@@ -29,7 +26,7 @@ QString visibleRows(const QMenu& menu) {
     return titles.join(u'|');
 }
 
-class StatusBarTest : public ::testing::Test {
+class StatusBarTest : public ::testing::Test, public StatusSurroundings {
 protected:
     StatusBarController& make(bool withUpdates = true) {
         apps.names.insert(QStringLiteral("org.gnome.Terminal"), QStringLiteral("Terminal"));
@@ -58,12 +55,6 @@ protected:
         spin(20);
     }
 
-    QTemporaryDir dir;
-    QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
-    SettingsStore settings{&defaults};
-    AppExclusionManager exclusions{settings};
-    FakeApplications apps;
-    FakeFocus focus;
     StatusMonitor monitor{settings, exclusions, focus, apps};
     bool inputMonitoringGranted = true;
     PermissionsController permissions{

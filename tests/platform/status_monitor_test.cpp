@@ -1,15 +1,5 @@
-#include "engine/settings_store.h"
-#include "platform/app_exclusion_manager.h"
-#include "platform/application_watching.h"
 #include "platform/permissions_controller.h"
 #include "platform/status_monitor.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QHash>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QUrl>
 
 #include "support/event_loop.h"
 #include "support/status_fakes.h"
@@ -28,7 +18,7 @@ const auto onSite = [](const char* host) {
     return ActivationStatus::disabledOnSite(QString::fromUtf8(host));
 };
 
-class StatusMonitorTest : public ::testing::Test {
+class StatusMonitorTest : public ::testing::Test, public StatusSurroundings {
 protected:
     StatusMonitor& makeMonitor(int pollMs = StatusMonitor::defaultSitePollIntervalMs) {
         monitor = std::make_unique<StatusMonitor>(settings, exclusions, focus, apps, nullptr, pollMs);
@@ -44,12 +34,6 @@ protected:
         return makeMonitor(pollMs);
     }
 
-    QTemporaryDir dir;
-    QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
-    SettingsStore settings{&defaults};
-    AppExclusionManager exclusions{settings};
-    FakeApplications apps;
-    FakeFocus focus;
     std::unique_ptr<StatusMonitor> monitor;
     QList<ActivationStatus> published;
 };

@@ -1,11 +1,16 @@
 #pragma once
 
-// Stand-ins for the frontmost application and the focused field behind the activation status.
+// What an activation status is judged from: the settings, the exclusion rules, and stand-ins for the
+// frontmost application and the focused field.
 
 #include "engine/ports.h"
+#include "engine/settings_store.h"
+#include "platform/app_exclusion_manager.h"
 #include "platform/application_watching.h"
 
 #include <QHash>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QUrl>
 
 namespace pimsel::testing {
@@ -31,6 +36,15 @@ public:
     std::optional<QUrl> currentBrowserURL() override { return ++urlReads, url; }
     std::optional<QUrl> url;
     int urlReads = 0;
+};
+
+struct StatusSurroundings {
+    QTemporaryDir dir;
+    QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
+    SettingsStore settings{&defaults};
+    AppExclusionManager exclusions{settings};
+    FakeApplications apps;
+    FakeFocus focus;
 };
 
 } // namespace pimsel::testing
