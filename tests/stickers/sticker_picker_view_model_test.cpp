@@ -2,7 +2,7 @@
 
 #include "engine/panel_keys.h"
 
-#include "support/http_server.h"
+#include "support/event_loop.h"
 
 #include <gtest/gtest.h>
 
