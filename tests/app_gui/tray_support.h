@@ -4,8 +4,8 @@
 
 #include "platform/status_monitor.h"
 
-#include "support/http_server.h"
-#include "support/status_fakes.h"
+#include "../support/http_server.h"
+#include "../support/status_fakes.h"
 
 #include <QUrl>
 

@@ -4,7 +4,7 @@
 // holds up the event loop. Each path (else the default route) answers, stays silent, or streams
 // `total` bytes after its head, `chunk` at a time with `pause` between, until the client goes.
 
-#include "support/event_loop.h"
+#include "event_loop.h"
 
 #include <QByteArray>
 #include <QHash>
