@@ -1,8 +1,6 @@
 #include "app/onboarding_window_controller.h"
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
-#include "engine/settings_store.h"
-#include "platform/app_exclusion_manager.h"
 #include "platform/permissions_controller.h"
 #include "ui/onboarding_view.h"
 #include "ui/own_focus_context.h"
@@ -16,13 +14,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QSettings>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 using namespace pimsel::testing;
 
 namespace {
@@ -37,9 +34,10 @@ QString visibleRows(const QMenu& menu) {
     return titles.join(u'|');
 }
 
-class StatusBarTest : public ::testing::Test {
+class StatusBarTest : public ::testing::Test, public StatusSurroundings {
 protected:
     StatusBarController& make(bool withUpdates = true) {
+        apps.names.insert(QStringLiteral("org.gnome.Terminal"), QStringLiteral("Terminal"));
         controller.reset();
         updates.reset();
         if (withUpdates) {
@@ -65,12 +63,6 @@ protected:
         spin(20);
     }
 
-    QTemporaryDir dir;
-    QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
-    SettingsStore settings{&defaults};
-    AppExclusionManager exclusions{settings};
-    FakeApplications apps;
-    FakeFocus focus;
     StatusMonitor monitor{settings, exclusions, focus, apps};
     bool accessibilityGranted = true, inputMonitoringGranted = true;
     int accessibilityRequests = 0;
@@ -83,7 +75,7 @@ protected:
              ++accessibilityRequests;
              accessibilityGranted = true;
          }}};
-    FeedServer server;
+    HttpServer server;
     std::unique_ptr<UpdateController> updates;
     std::unique_ptr<StatusBarController> controller;
     QList<UpdateCheckOutcome> presented;
@@ -202,7 +194,7 @@ TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFl
     bare.checkForUpdatesItem()->trigger();
     bare.installUpdate();
     spin(50);
-    EXPECT_EQ(server.requestCount.load(), 4);
+    EXPECT_EQ(server.targets().size(), 4);
 }
 
 // "Finish Setup…" and "Test Pimsel…" open one onboarding window, kept and reused. Its rows follow the

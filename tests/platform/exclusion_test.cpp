@@ -1,27 +1,20 @@
-#include "engine/settings_store.h"
-#include "platform/app_exclusion_manager.h"
 #include "platform/application_directory.h"
 #include "platform/desktop_entries.h"
 #include "platform/normalized_domain.h"
 
+#include "support/status_fakes.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
 
-class ExclusionTest : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
-    SettingsStore settings{&defaults};
-    AppExclusionManager exclusions{settings};
-};
+class ExclusionTest : public ::testing::Test, public StatusSurroundings {};
 
 TEST_F(ExclusionTest, BuiltInAndUserListedAppsAreExcludedByExactIdentifierAndTheListIsReadLive) {
     // One of each built-in group: password managers, terminals, remote desktops, own completion.
