@@ -32,14 +32,12 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     Profile profile;
 
     // Without a display it says so and fails; under a test harness it starts nothing.
-    QProcess headless;
     QProcessEnvironment env = profile.environment();
     env.remove(QStringLiteral("DISPLAY"));
-    headless.setProcessEnvironment(env);
-    headless.start(QStringLiteral(PIMSEL_BINARY), {});
-    ASSERT_TRUE(headless.waitForFinished(10000));
+    Process headless(QStringLiteral(PIMSEL_BINARY), {}, {}, env);
+    ASSERT_TRUE(headless.waitForExit());
     EXPECT_EQ(headless.exitCode(), 2);
-    EXPECT_TRUE(headless.readAllStandardError().contains("X11"));
+    EXPECT_TRUE(headless.output().contains(QLatin1String("X11")));
     {
         QProcessEnvironment harness;
         harness.insert(QStringLiteral("PIMSEL_TEST_HARNESS"), QStringLiteral("1"));
@@ -66,13 +64,11 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     PimselProcess first(profile, debug);
     ASSERT_TRUE(first.waitForHook()) << first.output().toStdString();
 
-    QProcess second;
-    second.setProcessEnvironment(profile.environment());
-    second.start(QStringLiteral(PIMSEL_BINARY), {});
-    ASSERT_TRUE(second.waitForFinished(10000));
+    Process second(QStringLiteral(PIMSEL_BINARY), {}, {}, profile.environment());
+    ASSERT_TRUE(second.waitForExit());
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()).trimmed().toStdString(),
-              "Pimsel is already running.");
+    EXPECT_TRUE(second.output().contains(QLatin1String("Pimsel is already running.")))
+        << second.output().toStdString();
     EXPECT_TRUE(first.isRunning());
 
     // The emoji browser opens on a doubled trigger, stays open while it has the keyboard, and
