@@ -7,6 +7,7 @@
 #include "platform/permissions_controller.h"
 
 #include "../../app_gui/tray_support.h"
+#include "tests/e2e/support/desktop.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -15,7 +16,6 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDateTime>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -61,14 +61,8 @@ QList<MenuRow> menuRows(const QString& service, const QString& menuPath) {
 TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
         << "no session bus; run under desktop-session.sh";
-    QProcess watcher;
-    watcher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    watcher.start(QStringLiteral(PIMSEL_SNI_WATCHER), {});
-    QByteArray said;
-    const auto watcherSays = [&](const QByteArray& what) {
-        return waitUntil([&] { return (said += watcher.readAllStandardOutput()).contains(what); }, 10000);
-    };
-    ASSERT_TRUE(watcherSays("ready\n")) << said.constData();
+    e2e::Process watcher(QStringLiteral(PIMSEL_SNI_WATCHER), {}, QStringLiteral("ready\n"));
+    ASSERT_TRUE(watcher.ready) << watcher.output().toStdString();
 
     QTemporaryDir dir;
     QSettings defaults(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
@@ -82,10 +76,11 @@ TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
     StatusBarController controller(monitor, settings, permissions, nullptr);
 
     // The registration reaches the watcher; an item registering by object path is its sender.
-    ASSERT_TRUE(watcherSays("registered ")) << said.constData();
-    const QList<QByteArray> fields = said.mid(said.indexOf("registered ")).split('\n')[0].split(' ');
-    ASSERT_GE(fields.size(), 3);
-    const QString service = QString::fromUtf8(fields[1].startsWith('/') ? fields[2] : fields[1]);
+    ASSERT_TRUE(watcher.waitForOutput(QStringLiteral("registered "))) << watcher.output().toStdString();
+    const QStringList fields =
+        watcher.output().section(QStringLiteral("registered "), 1).section(u'\n', 0, 0).split(u' ');
+    ASSERT_EQ(fields.size(), 2);
+    const QString service = fields[0].startsWith(u'/') ? fields[1] : fields[0];
     EXPECT_TRUE(QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value());
 
     const auto property = [&](const char* name) {
@@ -124,8 +119,6 @@ TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
         return menuRows(service, menuPath).value(4).second.value(QStringLiteral("toggle-state")) == 0;
     }));
     EXPECT_TRUE(waitUntil([&] { return toolTip() == QLatin1String("Pimsel"); }));
-    watcher.terminate();
-    watcher.waitForFinished(3000);
 }
 
 } // namespace
