@@ -2,7 +2,7 @@
 //   screenshot FILE [--window XID [--below PIXELS]]
 // With --window, the picture takes the window with a small margin and PIXELS more below it, where
 // a popover under the caret shows.
-#include "platform/xcb_handles.h"
+#include "tests/e2e/support/desktop.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -15,27 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-
-namespace {
-
-// The window's rectangle on the root window, without the window manager's frame.
-std::optional<QRect> windowRect(xcb_window_t window) {
-    const pimsel::xcb::Connection c(nullptr);
-    if (!c)
-        return std::nullopt;
-    const auto geometry = pimsel::xcb::reply<xcb_get_geometry_reply_t>(c.get(), xcb_get_geometry_reply,
-                                                                       xcb_get_geometry(c.get(), window));
-    if (!geometry)
-        return std::nullopt;
-    const auto origin = pimsel::xcb::reply<xcb_translate_coordinates_reply_t>(
-        c.get(), xcb_translate_coordinates_reply,
-        xcb_translate_coordinates(c.get(), window, geometry->root, 0, 0));
-    if (!origin)
-        return std::nullopt;
-    return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
@@ -59,7 +38,7 @@ int main(int argc, char** argv) {
     QRect area = screen->geometry();
     if (window != 0) {
         // Room above for the title bar.
-        if (const std::optional<QRect> rect = windowRect(window))
+        if (const std::optional<QRect> rect = pimsel::e2e::XView().rootGeometry(window))
             area = rect->adjusted(-24, -48, 24, 24 + below).intersected(screen->geometry());
     }
     const QImage image = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
