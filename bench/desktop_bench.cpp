@@ -12,7 +12,6 @@
 #include "platform/focus_context_provider.h"
 #include "platform/frontmost_application.h"
 #include "tests/e2e/support/desktop.h"
-#include "tests/e2e/support/target_app.h"
 #include "tests/e2e/support/typist.h"
 #include "tests/e2e/support/web.h"
 

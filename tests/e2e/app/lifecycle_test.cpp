@@ -1,7 +1,7 @@
 // The built application's lifecycle: no display, a test harness, one instance that a second start
-// hands over to (its onboarding window, where Pimsel works too), the emoji browser's window closed,
-// the hook's connection broken, SIGTERM, the user's clipboard handed to the session's clipboard
-// manager on the way out, and onboarding at a start with setup incomplete.
+// hands over to (its onboarding window, where Pimsel works too), preferences from the tray, the
+// hook's connection broken, SIGTERM, the user's clipboard handed to the session's clipboard manager
+// on the way out, and onboarding at a start with setup incomplete.
 #include "platform/permissions_controller.h"
 #include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/tray_host.h"
@@ -124,14 +124,12 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     Profile profile;
 
     // Without a display it says so and fails; under a test harness it starts nothing.
-    QProcess headless;
     QProcessEnvironment env = profile.environment();
     env.remove(QStringLiteral("DISPLAY"));
-    headless.setProcessEnvironment(env);
-    headless.start(QStringLiteral(PIMSEL_BINARY), {});
-    ASSERT_TRUE(headless.waitForFinished(10000));
+    Process headless(QStringLiteral(PIMSEL_BINARY), {}, {}, env);
+    ASSERT_TRUE(headless.waitForExit());
     EXPECT_EQ(headless.exitCode(), 2);
-    EXPECT_TRUE(headless.readAllStandardError().contains("X11"));
+    EXPECT_TRUE(headless.output().contains(QLatin1String("X11")));
     {
         QProcessEnvironment harness;
         harness.insert(QStringLiteral("PIMSEL_TEST_HARNESS"), QStringLiteral("1"));
@@ -158,17 +156,11 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     PimselProcess first(profile, debug);
     ASSERT_TRUE(first.waitForHook()) << first.output().toStdString();
 
-    // A second start hands over to the running one, which shows onboarding, and is gone before it
-    // ever made an application of its own (so no second tray icon either).
-    ASSERT_TRUE(x.managedWindows(first.pid()).empty());
-    QProcess second;
-    second.setProcessEnvironment(profile.environment());
-    second.start(QStringLiteral(PIMSEL_BINARY), {});
-    ASSERT_TRUE(second.waitForFinished(10000));
+    Process second(QStringLiteral(PIMSEL_BINARY), {}, {}, profile.environment());
+    ASSERT_TRUE(second.waitForExit());
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()).trimmed().toStdString(),
-              "Pimsel is already running.");
-    EXPECT_TRUE(second.readAllStandardError().isEmpty());
+    EXPECT_TRUE(second.output().contains(QLatin1String("Pimsel is already running.")))
+        << second.output().toStdString();
     EXPECT_TRUE(first.isRunning());
     std::vector<xcb_window_t> windows;
     ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
@@ -204,22 +196,9 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     x.close(onboarding);
     ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(first.pid()).empty(); }));
 
-    // The emoji browser opens on a doubled trigger, stays open while it has the keyboard, and
-    // closing it from the window manager leaves Pimsel running.
     ASSERT_TRUE(typist.activate(app.window()));
     ASSERT_TRUE(typist.focus(app.window()));
     pump(500ms);
-    // One finger strikes the same key twice: a lift and a press, 100 ms apart at the quickest.
-    typist.setKeyDelay(100ms);
-    whileUserTypes([&] { typist.type("::"); });
-    ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
-        << "no emoji browser window";
-    pump(500ms);
-    ASSERT_FALSE(x.managedWindows(first.pid()).empty()) << "the browser closed by itself";
-    x.close(windows.front());
-    ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(first.pid()).empty(); }));
-    pump(1s);
-    EXPECT_TRUE(first.isRunning()) << "closing the last window ended Pimsel";
 
     // The hook's connection to the server breaks, as when another client kills it: Pimsel says so,
     // installs the hook again and completes as before.

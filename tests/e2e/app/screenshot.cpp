@@ -5,6 +5,7 @@
 //   screenshot --find TITLE
 // prints the id of the managed window titled TITLE, or fails when there is none.
 #include "platform/xcb_handles.h"
+#include "tests/e2e/support/desktop.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -19,23 +20,6 @@
 #include <optional>
 
 namespace {
-
-// The window's rectangle on the root window, without the window manager's frame.
-std::optional<QRect> windowRect(xcb_window_t window) {
-    const pimsel::xcb::Connection c(nullptr);
-    if (!c)
-        return std::nullopt;
-    const auto geometry = pimsel::xcb::reply<xcb_get_geometry_reply_t>(c.get(), xcb_get_geometry_reply,
-                                                                       xcb_get_geometry(c.get(), window));
-    if (!geometry)
-        return std::nullopt;
-    const auto origin = pimsel::xcb::reply<xcb_translate_coordinates_reply_t>(
-        c.get(), xcb_translate_coordinates_reply,
-        xcb_translate_coordinates(c.get(), window, geometry->root, 0, 0));
-    if (!origin)
-        return std::nullopt;
-    return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-}
 
 // The managed window whose _NET_WM_NAME is `title`.
 std::optional<xcb_window_t> findWindow(const QByteArray& title) {
@@ -96,7 +80,7 @@ int main(int argc, char** argv) {
     QRect area = screen->geometry();
     if (window != 0) {
         // Room above for the title bar.
-        if (const std::optional<QRect> rect = windowRect(window))
+        if (const std::optional<QRect> rect = pimsel::e2e::XView().rootGeometry(window))
             area = rect->adjusted(-24, -48, 24, 24 + below).intersected(screen->geometry());
     }
     const QImage image = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
