@@ -75,7 +75,8 @@ struct Preferences {
     XdgAutostart autostart{QStringLiteral("/usr/bin/pimsel")};
     SettingsStore settings{&ini, &autostart};
     bool accessibility = true;
-    PermissionsController permissions{{[this] { return accessibility; }, [] { return false; }, {}, {}, {}, {}}};
+    PermissionsController permissions{
+        {[this] { return accessibility; }, [] { return false; }, {}, {}, {}, {}}};
     EmojiStore emoji{&ini};
     FakeApplications apps;
     QList<QUrl> opened;
