@@ -1,5 +1,6 @@
 #include "app/app_entry.h"
 
+#include "app/instance_channel.h"
 #include "app/pimsel_core.h"
 #include "platform/xcb_handles.h"
 #include "ui/palette.h"
@@ -102,7 +103,13 @@ QString instanceLockPath() {
     return QDir(dir).filePath(name);
 }
 
-int runDesktopApplication(int& argc, char** argv) {
+QString instanceSocketPath() {
+    QString path = instanceLockPath();
+    path.chop(qsizetype(sizeof(".lock") - 1));
+    return path + QStringLiteral(".socket");
+}
+
+int runDesktopApplication(int& argc, char** argv, ShellRequest request) {
     const QString problem = x11DisplayProblem();
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "pimsel: %s\n", qPrintable(problem));
@@ -117,7 +124,13 @@ int runDesktopApplication(int& argc, char** argv) {
     if (!instanceLock.tryLock(0)) {
         if (instanceLock.error() == QLockFile::LockFailedError) {
             std::puts("Pimsel is already running.");
-            return desktopSuccess;
+            // The running one may have just started and not listen yet.
+            constexpr int handOverTimeoutMs = 5000;
+            if (handOver(instanceSocketPath(), request, handOverTimeoutMs))
+                return desktopSuccess;
+            std::fprintf(stderr, "pimsel: the running instance did not answer at %s\n",
+                         qPrintable(instanceSocketPath()));
+            return desktopFailed;
         }
         std::fprintf(stderr, "pimsel: cannot create the instance lock %s\n", qPrintable(instanceLockPath()));
         return desktopFailed;
@@ -145,11 +158,23 @@ int runDesktopApplication(int& argc, char** argv) {
         Qt::QueuedConnection);
 
     std::unique_ptr<PimselCore> core;
+    std::unique_ptr<InstanceServer> channel;
     if (qEnvironmentVariableIsEmpty("PIMSEL_TEST_HARNESS")) {
         core = std::make_unique<PimselCore>();
-        QTimer::singleShot(0, core.get(), &PimselCore::start);
+        PimselCore* started = core.get();
+        QTimer::singleShot(0, started, [started, request] {
+            started->start();
+            if (request != ShellRequest::reopen)
+                started->handle(request);
+        });
+        channel = std::make_unique<InstanceServer>(instanceSocketPath());
+        QObject::connect(channel.get(), &InstanceServer::requested, started, &PimselCore::handle);
+        if (!channel->listen())
+            std::fprintf(stderr, "pimsel: later starts cannot reach this one at %s\n",
+                         qPrintable(instanceSocketPath()));
     }
     const int status = QApplication::exec();
+    channel.reset();
     core.reset();
     return status;
 }

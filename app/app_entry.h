@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/cli.h"
+
 #include <QString>
 
 namespace pimsel {
@@ -13,8 +15,12 @@ QString x11DisplayProblem();
 // Where the lock that keeps one instance per user and display lives.
 QString instanceLockPath();
 
-// Runs the tray application until it is asked to quit. Prints to stderr and returns
-// desktopNoDisplay without an X11 display; returns 0 at once when another instance already runs.
-int runDesktopApplication(int& argc, char** argv);
+// Where the running instance listens for the requests of later starts.
+QString instanceSocketPath();
+
+// Runs the tray application until it is asked to quit, then opens the window `request` names.
+// Prints to stderr and returns desktopNoDisplay without an X11 display. When another instance
+// already runs, hands `request` over to it and returns at once: 0 once it has taken it.
+int runDesktopApplication(int& argc, char** argv, ShellRequest request = ShellRequest::reopen);
 
 } // namespace pimsel

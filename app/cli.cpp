@@ -23,11 +23,15 @@ namespace {
 constexpr int defaultLimit = 6;
 
 QString helpText() {
-    return QStringLiteral("Usage: pimsel [COMMAND [ARGUMENTS]]\n"
+    return QStringLiteral("Usage: pimsel [--preferences | --setup | COMMAND [ARGUMENTS]]\n"
                           "\n"
                           "Colon emoji shortcodes in every text field. Without a command, starts the\n"
                           "desktop application in the tray of your X11 session (one per session;\n"
-                          "exit status 2 when there is no X11 display).\n"
+                          "exit status 2 when there is no X11 display). When it already runs, the\n"
+                          "running one shows its setup window, or brings its open windows to the front.\n"
+                          "\n"
+                          "  --preferences  open the preferences window (starting Pimsel if needed)\n"
+                          "  --setup        open the setup window (starting Pimsel if needed)\n"
                           "\n"
                           "Commands:\n"
                           "  search [--limit N] QUERY...  print the best matches for the words of QUERY,\n"
@@ -180,6 +184,18 @@ int runCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
 }
 
 } // namespace
+
+std::optional<ShellRequest> shellRequestFor(const QStringList& arguments) {
+    if (arguments.isEmpty())
+        return ShellRequest::reopen;
+    if (arguments.size() > 1)
+        return std::nullopt;
+    if (arguments.constFirst() == QLatin1String("--preferences"))
+        return ShellRequest::preferences;
+    if (arguments.constFirst() == QLatin1String("--setup"))
+        return ShellRequest::setup;
+    return std::nullopt;
+}
 
 int runCli(const QStringList& arguments, QTextStream& out, QTextStream& err, const CliOptions& options) {
     const int status = runCommand(arguments, out, err, options);

@@ -1,5 +1,7 @@
 #include "app/pimsel_core.h"
 
+#include "app/onboarding_window_controller.h"
+#include "app/preferences_window_controller.h"
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
 #include "engine/autocomplete_coordinator.h"
@@ -24,18 +26,21 @@
 #include "stickers/sticker_config.h"
 #include "stickers/sticker_store.h"
 #include "ui/emoji_browser_window_controller.h"
+#include "ui/own_focus_context.h"
 #include "ui/sticker_picker_window_controller.h"
 #include "ui/sticker_preview.h"
 #include "ui/suggestion_window_controller.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 
+#include <algorithm>
 #include <memory>
 
 namespace pimsel {
@@ -43,7 +48,22 @@ namespace pimsel {
 Q_LOGGING_CATEGORY(startupLog, "pimsel.startup", QtInfoMsg)
 
 namespace {
+
 constexpr int browserPrepareDelayMs = 500;
+
+bool isOrdinary(Qt::WindowType type) {
+    return type == Qt::Window || type == Qt::Dialog;
+}
+
+// Whether `window` is one of our titled windows (onboarding, preferences, a dialog) rather than a
+// panel (the popover, the emoji browser, the sticker picker).
+bool isOrdinaryOwnWindow(quint32 window) {
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    return std::any_of(windows.cbegin(), windows.cend(), [window](const QWindow* w) {
+        return w->handle() != nullptr && w->winId() == window && isOrdinary(w->type());
+    });
+}
+
 } // namespace
 
 PimselCore::PimselCore(QObject* parent)
@@ -56,9 +76,12 @@ PimselCore::PimselCore(QObject* parent)
     // The focus queries find the focused element through the active window, so the watcher of the
     // active window comes first.
     m_frontmost = std::make_unique<FrontmostApplication>();
-    // Our own panels never hold the text being typed: the provider answers for them itself.
+    // Our own windows are answered for from their widgets: asked over the bus, this thread would
+    // wait on itself.
+    m_ownFocus = std::make_unique<OwnFocusContext>();
     m_focus = std::make_unique<FocusContextProvider>(m_frontmost->activeWindowSource(),
                                                      FocusContextProvider::defaultBudgetMs);
+    m_focus->setOwnWindowAnswers(m_ownFocus.get());
     m_focus->setUnreachableReporter(
         [this](qint64 pid, bool reachable) { applicationUnreachable(pid, reachable); });
     m_suggestions = std::make_unique<SuggestionWindowController>();
@@ -122,6 +145,7 @@ PimselCore::~PimselCore() {
     if (m_permissionTimer)
         m_permissionTimer->stop();
     m_statusBar.reset();
+    m_onboarding.reset();
     if (m_defaults)
         m_defaults->sync();
 }
@@ -142,9 +166,15 @@ void PimselCore::start() {
     }
 
     StatusBarController::Hooks hooks;
-    hooks.openPreferences = [] { qCInfo(startupLog) << "Preferences window is not available yet"; };
-    hooks.openOnboarding = [] { qCInfo(startupLog) << "Setup window is not available yet"; };
     QPointer<PimselCore> self(this);
+    hooks.openPreferences = [self] {
+        if (self)
+            self->openPreferences();
+    };
+    hooks.openOnboarding = [self] {
+        if (self)
+            self->showOnboarding();
+    };
     hooks.terminate = [self] {
         if (self)
             self->m_isQuitting = true;
@@ -196,6 +226,16 @@ void PimselCore::start() {
         reportIncompleteSetup();
 }
 
+PreferencesWindowController& PimselCore::preferences() {
+    if (!m_preferences) {
+        m_preferences = std::make_unique<PreferencesWindowController>(*m_settings, *m_permissions, *m_store,
+                                                                      m_updates.get());
+        connect(m_preferences.get(), &PreferencesWindowController::openSetupRequested, this,
+                &PimselCore::showOnboarding);
+    }
+    return *m_preferences;
+}
+
 void PimselCore::startEventTapIfPossible() {
     if (!m_permissions->inputMonitoringGranted() || m_eventTap->isRunning())
         return;
@@ -244,14 +284,57 @@ void PimselCore::reportIncompleteSetup() {
                                      << (m_permissions->accessibilityGranted() ? "granted" : "missing")
                                      << ", input monitoring "
                                      << (m_permissions->inputMonitoringGranted() ? "granted" : "missing")
-                                     << "); the setup window is not available yet";
+                                     << "): showing the setup window";
+    showOnboarding();
+}
+
+void PimselCore::showOnboarding() {
+    if (!m_onboarding) {
+        m_onboarding = std::make_unique<OnboardingWindowController>(*m_permissions, m_updates.get());
+        connect(m_onboarding.get(), &OnboardingWindowController::preferencesRequested, this,
+                &PimselCore::openPreferences);
+    }
+    m_onboarding->show();
+}
+
+void PimselCore::reopen() {
+    bool raised = false;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || !isOrdinary(window->windowType()))
+            continue;
+        window->raise();
+        window->activateWindow();
+        raised = true;
+    }
+    if (!raised)
+        showOnboarding();
+}
+
+void PimselCore::handle(ShellRequest request) {
+    switch (request) {
+    case ShellRequest::reopen:
+        reopen();
+        return;
+    case ShellRequest::preferences:
+        openPreferences();
+        return;
+    case ShellRequest::setup:
+        showOnboarding();
+        return;
+    }
+}
+
+void PimselCore::openPreferences() {
+    preferences().show();
 }
 
 void PimselCore::applicationActivated() {
     // Our own panels (the emoji browser takes the keyboard) are not another application: cancelling
-    // here would close the browser the moment it opened.
+    // here would close the browser the moment it opened. Our titled windows are: a shortcode typed
+    // elsewhere must not be completed in the onboarding field.
     const std::optional<qint64> pid = m_frontmost->activeProcessId();
-    if (pid && *pid == QCoreApplication::applicationPid())
+    if (pid && *pid == QCoreApplication::applicationPid() &&
+        !isOrdinaryOwnWindow(m_frontmost->activeWindow()))
         return;
     m_coordinator->cancel();
     if (m_unreachablePid && !QFileInfo::exists(QStringLiteral("/proc/%1").arg(*m_unreachablePid))) {

@@ -3,6 +3,8 @@
 // Owns every long-lived service of the desktop application, builds them once in a fixed order and
 // wires them together; start() brings autocomplete up.
 
+#include "app/cli.h"
+
 #include <QLoggingCategory>
 #include <QObject>
 
@@ -27,7 +29,10 @@ class FrontmostApplication;
 class GiphyClient;
 class InsertionController;
 class KeyboardSynthesizer;
+class OnboardingWindowController;
+class OwnFocusContext;
 class PermissionsController;
+class PreferencesWindowController;
 class SettingsStore;
 class StatusBarController;
 class StatusMonitor;
@@ -72,6 +77,18 @@ public:
     StatusMonitor& status() const { return *m_status; }
     UpdateController& updates() const { return *m_updates; }
     StatusBarController* statusBar() const { return m_statusBar.get(); }
+    // Made on first use, then kept.
+    PreferencesWindowController& preferences();
+    // None until the window is first asked for.
+    OnboardingWindowController* onboarding() const { return m_onboarding.get(); }
+
+public Q_SLOTS:
+    // The shell's actions: what the tray, a later start of `pimsel` and the windows ask for.
+    void showOnboarding();
+    void openPreferences();
+    // A later start of `pimsel`: the open windows come to the front, or onboarding when none is open.
+    void reopen();
+    void handle(pimsel::ShellRequest request);
 
 Q_SIGNALS:
     void started();
@@ -93,6 +110,7 @@ private:
     std::unique_ptr<PermissionsController> m_permissions;
     std::unique_ptr<EmojiStore> m_store;
     std::unique_ptr<FrontmostApplication> m_frontmost;
+    std::unique_ptr<OwnFocusContext> m_ownFocus;
     std::unique_ptr<FocusContextProvider> m_focus;
     std::unique_ptr<SuggestionWindowController> m_suggestions;
     std::unique_ptr<EmojiBrowserWindowController> m_browser;
@@ -114,6 +132,8 @@ private:
     std::unique_ptr<StickerInsertionController> m_stickerInserter;
     std::unique_ptr<AutocompleteCoordinator> m_coordinator;
     std::unique_ptr<StatusBarController> m_statusBar;
+    std::unique_ptr<PreferencesWindowController> m_preferences;
+    std::unique_ptr<OnboardingWindowController> m_onboarding;
     QTimer* m_permissionTimer = nullptr;
     // The process named as needing a restart, until it is gone.
     std::optional<qint64> m_unreachablePid;

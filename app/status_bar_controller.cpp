@@ -156,8 +156,9 @@ void StatusBarController::menuWillOpen() {
 }
 
 void StatusBarController::installUpdate() {
-    if (m_updates)
-        m_updates->installUpdate();
+    // The reminder leads to the update dialog, as the menu's own check does; the dialog offers the
+    // download, and once it has shown the release the badge goes.
+    checkForUpdates();
 }
 
 void StatusBarController::toggleEnabled() {

@@ -147,16 +147,6 @@ void UpdateController::checkInBackground() {
     sendRequest();
 }
 
-void UpdateController::installUpdate() {
-    if (!m_availableItem) {
-        checkForUpdates();
-        return;
-    }
-    const QUrl url = m_availableItem->downloadUrl;
-    setAvailable(std::nullopt);
-    openUrl(url);
-}
-
 void UpdateController::sendRequest() {
     QNetworkRequest request(m_options.feedUrl);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -233,7 +223,6 @@ void UpdateController::complete(const UpdateCheckOutcome& outcome) {
 }
 
 void UpdateController::setAvailable(const std::optional<AppcastItem>& item) {
-    m_availableItem = item;
     const QString version = item ? item->displayVersion : QString();
     if (version == m_availableVersion)
         return;

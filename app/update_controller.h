@@ -85,8 +85,6 @@ public Q_SLOTS:
     void checkForUpdates();
     // A background check: a newer release only sets availableVersion.
     void checkInBackground();
-    // The user acted on the reminder: forget it and open the release's download page.
-    void installUpdate();
 
 Q_SIGNALS:
     void availableVersionChanged(const QString& version);
@@ -117,7 +115,6 @@ private:
     bool m_manualPending = false;
     int m_requestCount = 0;
     QString m_availableVersion;
-    std::optional<AppcastItem> m_availableItem;
     UpdateDialog* m_dialog = nullptr; // owned; created on the first manual check
 };
 

@@ -12,7 +12,6 @@
 #include "platform/focus_context_provider.h"
 #include "platform/frontmost_application.h"
 #include "tests/e2e/support/desktop.h"
-#include "tests/e2e/support/target_app.h"
 #include "tests/e2e/support/typist.h"
 #include "tests/e2e/support/web.h"
 
@@ -126,6 +125,7 @@ void openings(TargetApp::Kind kind, int rounds) {
         }
     }
     const QString log = pimsel.output();
+    std::printf("TEMPLOG %s\n", qPrintable(log));
     const std::vector<double> grabs = loggedMs(log, QStringLiteral("opening grabs held after (\\d+) us"));
     std::printf("[%s] %d openings (%d not accepted); start to hook %.0f ms; RSS %ld KiB; key to popover "
                 "mapped %s; trigger to grabs held %s (%zu); Tab to emoji in field %s\n",
@@ -327,7 +327,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     if (only.isEmpty() || only == QLatin1String("openings")) {
-        for (const auto kind : {TargetApp::Kind::gtk, TargetApp::Kind::qt, TargetApp::Kind::chromium})
+        for (const auto kind : {TargetApp::Kind::qt})
             openings(kind, rounds);
     }
     if (only.isEmpty() || only == QLatin1String("focus"))

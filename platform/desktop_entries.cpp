@@ -63,6 +63,8 @@ std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const 
             hidden = value == QLatin1String("true");
         else if (key == QLatin1String("Type"))
             type = value;
+        else if (key == QLatin1String("NoDisplay"))
+            entry.noDisplay = value == QLatin1String("true");
     }
     if (hidden || !(type.isEmpty() || type == QLatin1String("Application")))
         return std::nullopt;

@@ -15,6 +15,8 @@ struct DesktopEntry {
     QString name;
     QString icon;
     QString startupWmClass;
+    // Installed for other programs to start, not for the user to pick from a list.
+    bool noDisplay = false;
     bool operator==(const DesktopEntry&) const = default;
 };
 
@@ -38,6 +40,7 @@ public:
     std::optional<DesktopEntry> entryForWindowClass(const QString& instance,
                                                     const QString& windowClass) const;
     qsizetype size() const { return m_entries.size(); }
+    const QList<DesktopEntry>& entries() const { return m_entries; }
 
 private:
     void addFolder(const QString& folder, const QString& prefix);

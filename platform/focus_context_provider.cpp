@@ -85,6 +85,7 @@ void FocusContextProvider::listenIfNeeded(QueryDeadline& deadline) {
         return;
     // A new connection starts with nothing known: focus announced before it was missed.
     m_followed.reset();
+    m_found.reset();
     m_announcing.clear();
     if (m_client->subscribe(deadline, QStringLiteral("org.a11y.atspi.Event.Object"),
                             QStringLiteral("StateChanged"), QStringLiteral("object:state-changed:focused"),
@@ -263,6 +264,12 @@ std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& dead
     const std::uint32_t window = m_activeWindow.windowId ? m_activeWindow.windowId() : 0;
     if (std::optional<AtspiRef> element = followedFocus(deadline, pid, window))
         return element; // the frame is looked up only by those who need it
+    if (m_found && pid && m_found->pid == *pid && m_found->window == window && window != 0) {
+        const std::optional<quint64> states = m_client->states(deadline, m_found->element);
+        if (states && has(*states, atspi::stateFocused) && has(*states, atspi::stateShowing))
+            return m_found->element;
+        m_found.reset();
+    }
     const std::optional<AtspiRef> frame = activeFrame(deadline);
     if (frameOut)
         *frameOut = frame;
@@ -274,6 +281,8 @@ std::optional<AtspiRef> FocusContextProvider::focusedElement(QueryDeadline& dead
     // where its focus goes next.
     if (found && window != 0 && m_announcing.contains(found->service))
         m_followed = FollowedFocus{*pid, window, *found};
+    else if (found && window != 0)
+        m_found = FollowedFocus{*pid, window, *found};
     return found;
 }
 
@@ -323,7 +332,16 @@ bool FocusContextProvider::webContentUnknown(QueryDeadline& deadline) {
     return true;
 }
 
+FocusContextProviding* FocusContextProvider::ownAnswers() const {
+    if (!m_own)
+        return nullptr;
+    const std::optional<qint64> pid = m_activeWindow.processId ? m_activeWindow.processId() : std::nullopt;
+    return pid == QCoreApplication::applicationPid() ? m_own : nullptr;
+}
+
 bool FocusContextProvider::isSecureFieldFocused() {
+    if (FocusContextProviding* own = ownAnswers())
+        return own->isSecureFieldFocused();
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     // The element comes from the followed focus, but whether it is a password field is asked here
@@ -342,6 +360,8 @@ bool FocusContextProvider::isSecureFieldFocused() {
 }
 
 bool FocusContextProvider::isSecureFieldFocusedRemembered() {
+    if (FocusContextProviding* own = ownAnswers())
+        return own->isSecureFieldFocused();
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element || element != m_ordinaryField)
@@ -398,6 +418,8 @@ std::optional<QRect> FocusContextProvider::caretRect() {
                                  .count()
                           << "us";
     });
+    if (FocusContextProviding* own = ownAnswers())
+        return own->caretRect();
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element)
@@ -428,6 +450,10 @@ std::optional<QRect> FocusContextProvider::caretRect() {
 }
 
 void FocusContextProvider::requestCaretRect(std::function<void(const std::optional<QRect>&)> done) {
+    if (FocusContextProviding* own = ownAnswers()) {
+        own->requestCaretRect(std::move(done));
+        return;
+    }
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = std::make_shared<QueryDeadline>(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(*deadline);
@@ -481,6 +507,8 @@ void FocusContextProvider::requestCaretRect(std::function<void(const std::option
 }
 
 std::optional<QString> FocusContextProvider::textBeforeCaret(int count) {
+    if (FocusContextProviding* own = ownAnswers())
+        return own->textBeforeCaret(count);
     QueryDeadline deadline(m_budgetMs);
     const std::optional<AtspiRef> element = focusedElement(deadline);
     if (!element)

@@ -72,8 +72,14 @@ public:
     // brings it onto the bus. Called with `reachable` true should such a process turn up on the bus
     // after all (one that was only slow to join).
     void setUnreachableReporter(std::function<void(qint64 pid, bool reachable)> report);
+    // Answers for Pimsel's own windows (the onboarding field, the preferences), taken in-process:
+    // asked over the bus, this thread would wait on itself. Not owned; null: such windows hold
+    // no field.
+    void setOwnWindowAnswers(FocusContextProviding* own) { m_own = own; }
 
 private:
+    // The in-process answers while one of Pimsel's own windows is active, else null.
+    FocusContextProviding* ownAnswers() const;
     bool m_joining = false;
     void listenIfNeeded(QueryDeadline& deadline);
     std::optional<AtspiRef> followedFocus(QueryDeadline& deadline, std::optional<qint64> pid,
@@ -117,6 +123,10 @@ private:
         AtspiRef element;
     };
     std::optional<FollowedFocus> m_followed;
+    // The focused element a search found in an application that has announced no focus yet (it
+    // took the focus before Pimsel listened). Asked on the next key whether it still holds the
+    // focus: one question instead of a search of the window.
+    std::optional<FollowedFocus> m_found;
     // The connections that have announced a focus: applications that do follow their focus aloud.
     QSet<QString> m_announcing;
     std::function<void()> m_focusMoved;
@@ -130,6 +140,7 @@ private:
     std::function<void(qint64, bool)> m_reportUnreachable;
     QSet<qint64> m_reportedUnreachable;
     int m_listeningOn = 0; // the connection count the subscription was made on
+    FocusContextProviding* m_own = nullptr;
 };
 
 } // namespace pimsel

@@ -68,25 +68,34 @@ bool PermissionsController::accessibilityBusEnabled() {
 }
 
 bool PermissionsController::x11InputAvailable() {
+    return x11InputProblem().isEmpty();
+}
+
+QString PermissionsController::x11InputProblem() {
     // XWayland would accept the connection but show Pimsel none of the native windows' keys.
     if (qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
-        return false;
+        return tr("This is a Wayland session: Pimsel sees and types keys only in an X11 session. "
+                  "Choose an X11 (Xorg) session when you log in.");
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        return false;
+        return tr("No X11 display is reachable: Pimsel runs in an X11 desktop session.");
     const std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection(xcb_connect(nullptr, nullptr));
     xcb_connection_t* c = connection.get();
     if (!c || xcb_connection_has_error(c))
-        return false;
+        return tr("The X11 display cannot be reached.");
 
+    const QString missing =
+        tr("The X server lacks XInput 2.2 or XTEST, which Pimsel needs to see and type keys.");
     const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c, &xcb_input_id);
     const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
     if (!xinput || !xinput->present || !xtest || !xtest->present)
-        return false;
+        return missing;
     const XcbReply<xcb_input_xi_query_version_reply_t> version(
         xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
     if (!version)
-        return false;
-    return version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2);
+        return missing;
+    const bool recent =
+        version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2);
+    return recent ? QString() : missing;
 }
 
 PermissionsController::Probes PermissionsController::systemProbes() {
@@ -98,6 +107,7 @@ PermissionsController::Probes PermissionsController::systemProbes() {
     };
     probes.findProgram = [](const QString& program) { return QStandardPaths::findExecutable(program); };
     probes.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    probes.enableAccessibility = [] { setAccessibilityBusEnabled(true); };
     return probes;
 }
 
@@ -129,7 +139,7 @@ void PermissionsController::setApplicationNeedingRestart(const QString& name) {
     Q_EMIT applicationNeedingRestartChanged(name);
 }
 
-void PermissionsController::requestAccessibility() {
+void PermissionsController::setAccessibilityBusEnabled(bool on) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -137,8 +147,13 @@ void PermissionsController::requestAccessibility() {
         QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
     set << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
-        << QVariant::fromValue(QDBusVariant(true));
+        << QVariant::fromValue(QDBusVariant(on));
     bus.call(set, QDBus::Block, busTimeoutMs);
+}
+
+void PermissionsController::requestAccessibility() {
+    if (m_probes.enableAccessibility)
+        m_probes.enableAccessibility();
 }
 
 void PermissionsController::openSystemSettings(const QString& address) {

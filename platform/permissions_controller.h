@@ -37,6 +37,8 @@ public:
         std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
         std::function<QString(const QString& program)> findProgram;
         std::function<bool(const QUrl& url)> openUrl;
+        // Switches the accessibility bus on.
+        std::function<void()> enableAccessibility;
     };
     // The real desktop: the session bus, the X display, QProcess and QDesktopServices.
     static Probes systemProbes();
@@ -58,7 +60,11 @@ public:
     void openSystemSettings(const QString& address);
 
     static bool accessibilityBusEnabled();
+    // The switch of the accessibility bus that the request turns on.
+    static void setAccessibilityBusEnabled(bool on);
     static bool x11InputAvailable();
+    // Why keys cannot be observed and posted here, in words for the user; empty when they can.
+    static QString x11InputProblem();
 
 Q_SIGNALS:
     void accessibilityGrantedChanged(bool granted);

@@ -8,6 +8,8 @@
 # The screenshot is written to $PIMSEL_DEMO_SHOT (default: pimsel-demo.png in the current directory);
 # PIMSEL_DEMO_TYPE types something else (":detective", or "::detective" for the emoji browser) and
 # PIMSEL_DEMO_BELOW sets how far below the field the screenshot reaches (default 200 pixels).
+# PIMSEL_DEMO_SETUP=1 types into the "Try it out" field of Pimsel's own setup window instead, which
+# a second start (`pimsel --setup`) opens in the running Pimsel.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -25,7 +27,8 @@ for tool in app/pimsel tests/e2e/typist tests/e2e/app/screenshot; do
 done
 
 if [ -z "${PIMSEL_DEMO_INSIDE:-}" ]; then
-  PIMSEL_DEMO_INSIDE=1 PIMSEL_DEMO_SHOT=$shot PIMSEL_DEMO_TYPE=$typed PIMSEL_DEMO_BELOW=$below exec "$root/tests/e2e/desktop-session.sh" "$0" "$build"
+  PIMSEL_DEMO_INSIDE=1 PIMSEL_DEMO_SHOT=$shot PIMSEL_DEMO_TYPE=$typed PIMSEL_DEMO_BELOW=$below \
+    PIMSEL_DEMO_SETUP=${PIMSEL_DEMO_SETUP:-} exec "$root/tests/e2e/desktop-session.sh" "$0" "$build"
 fi
 
 # From here on we are inside the session.
@@ -48,6 +51,18 @@ done
 grep -q 'tapStarted=true' "$work/pimsel.log" || { echo "demo: Pimsel did not start" >&2; cat "$work/pimsel.log" >&2; exit 1; }
 echo "Pimsel is running (pid $pimsel); typing \"$typed\" into a GTK entry..."
 
+if [ -n "${PIMSEL_DEMO_SETUP:-}" ]; then
+  "$build/app/pimsel" --setup || exit 1
+  window=
+  for _ in $(seq 100); do
+    window=$("$build/tests/e2e/app/screenshot" --find "Welcome to Pimsel") && break
+    sleep 0.05
+  done
+  [ -n "$window" ] || { echo "demo: the setup window did not show" >&2; exit 1; }
+  echo "typing into the setup window instead..."
+  sleep 0.5
+fi
+
 typist=$build/tests/e2e/typist
 "$typist" --window "$window" type "$typed" || exit 1
 sleep 0.6
@@ -58,5 +73,5 @@ sleep 0.6
 kill -TERM "$pimsel"
 wait "$pimsel"
 
-echo "The field now reads: $(cat "$field")"
+[ -n "${PIMSEL_DEMO_SETUP:-}" ] || echo "The field now reads: $(cat "$field")"
 echo "Screenshot with the suggestions open: $shot"

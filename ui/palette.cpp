@@ -23,6 +23,14 @@ QColor accentWash() {
     return withOpacity(accent, 0.16);
 }
 
+QString css(const QColor& color) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(color.alpha());
+}
+
 QFont emojiFont(int pixelSize) {
     QFont font(QStringLiteral("Noto Color Emoji"));
     // Without merging: a sequence such as woman detective holds text-presentation code points

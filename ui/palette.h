@@ -25,6 +25,8 @@ QColor creamSecondary(); // cream at 0.62
 QColor creamTertiary();  // cream at 0.38
 QColor hairline();       // cream at 0.1
 QColor accentWash();     // accent at 0.16
+// The colour as a style-sheet value, alpha included.
+QString css(const QColor& color);
 
 inline constexpr qreal cornerLarge = 14;
 inline constexpr qreal cornerMedium = 10;

@@ -11,14 +11,6 @@ namespace pimsel {
 
 namespace {
 
-QString rgba(const QColor& color) {
-    return QStringLiteral("rgba(%1, %2, %3, %4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(color.alpha());
-}
-
 QString buttonStyle() {
     using namespace palette;
     return QStringLiteral("QPushButton { padding: 7px 14px; border-radius: %1px; font-size: 13px; }"
@@ -28,8 +20,8 @@ QString buttonStyle() {
                           " font-weight: 500; }"
                           "QPushButton#secondary:pressed { background: %8; }")
         .arg(cornerSmall)
-        .arg(rgba(accent), rgba(ink), rgba(withOpacity(accent, 0.82)), rgba(withOpacity(inkHigh, 0.6)),
-             rgba(cream), rgba(withOpacity(cream, 0.22)), rgba(inkHigh));
+        .arg(css(accent), css(ink), css(withOpacity(accent, 0.82)), css(withOpacity(inkHigh, 0.6)),
+             css(cream), css(withOpacity(cream, 0.22)), css(inkHigh));
 }
 
 } // namespace

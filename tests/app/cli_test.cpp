@@ -69,28 +69,23 @@ TEST_F(CliTest, AnswersEachCommandLineWithItsStatusOutputAndErrors) {
     } cases[] = {
         {{}, 2, "", "pimsel: .*"},
         {{"frobnicate"}, 2, "", "pimsel: .*frobnicate.*"},
-        {{"--bogus"}, 2, "", "pimsel: .*"},
         {{"search", "--verbose", "smi"}, 2, "", "pimsel: .*"},
         {{"search", "--limit", "-1", "smi"}, 2, "", "pimsel: .*"},
         {{"search", "--limit", "six", "smi"}, 2, "", "pimsel: .*'six'.*"},
-        {{"search", "--limit=2x", "smi"}, 2, "", "pimsel: .*"},
         {{"search", "--limit", "99999999999", "smi"}, 2, "", "pimsel: .*"},
         {{"search", "smi", "--limit"}, 2, "", "pimsel: .*"},
         {{"search", "-1"}, 2, "", "pimsel: .*"}, // an option-like word needs --
         {{"exact"}, 2, "", "pimsel: .*"},
         {{"exact", "--limit", "2", "tada"}, 2, "", "pimsel: .*"},
-        {{"--help"}, 0, "Usage: pimsel.*", ""},
-        {{"-h"}, 0, "Usage: pimsel.*", ""},
+        {{"--help"}, 0, "Usage: pimsel.*--preferences .*--setup .*", ""},
         {{"search", "--help"}, 0, "Usage: pimsel.*", ""},
         {{"--version"}, 0, "pimsel \\d+\\.\\d+\\.\\d+\n", ""},
-        {{"-v"}, 0, "pimsel \\d+\\.\\d+\\.\\d+\n", ""},
         // exact: the closing trigger's emoji, or nothing and status 1.
         {{"exact", "tada"}, 0, "🎉\n", ""},
         {{"exact", ":TADA:"}, 0, "🎉\n", ""},
         {{"exact", "party", "popper"}, 0, "🎉\n", ""},
         {{"exact", "--", "-1"}, 0, "👎\n", ""},
         {{"exact", "tad"}, 1, "", ""},
-        {{"exact", "zzzznotathing"}, 1, "", ""},
         // search: emoji, tab, primary shortcode (else the name), best first, six by default.
         {{"search", "smi"}, 0, "😄\tsmile\n😃\tsmiley\n", ""},
         {{"search", "melting", "face"}, 0, "🫠\tmelting face\n", ""},
@@ -98,7 +93,6 @@ TEST_F(CliTest, AnswersEachCommandLineWithItsStatusOutputAndErrors) {
         {{"search", "zzzz"}, 0, "", ""},
         {{"search", "face"}, 0, "([^\n]*\n){6}", ""},
         {{"search", "--limit", "2", "face"}, 0, "([^\n]*\n){2}", ""},
-        {{"search", "--limit=1", "face"}, 0, "([^\n]*\n){1}", ""},
         {{"search", "face", "--limit", "3"}, 0, "([^\n]*\n){3}", ""},
         {{"search", "--limit", "0", "face"}, 0, "", ""},
         {{"search", "--limit", "50", "face"}, 0, "([^\n]*\n){7}", ""},
@@ -117,8 +111,18 @@ TEST_F(CliTest, AnswersEachCommandLineWithItsStatusOutputAndErrors) {
         EXPECT_TRUE(whole(c.err, err)) << err.toStdString();
     }
     EXPECT_TRUE(std::get<1>(run({"--help"})).contains(settingsFilePath()));
-    EXPECT_EQ(std::get<1>(run({"search", "--limit", "1", "face"})),
-              std::get<1>(run({"search", "face"})).section('\n', 0, 0) + '\n');
+
+    // No arguments, or one window's option alone, start (or reach) the desktop application instead.
+    const std::pair<QStringList, std::optional<ShellRequest>> starts[] = {
+        {{}, ShellRequest::reopen},
+        {{"--preferences"}, ShellRequest::preferences},
+        {{"--setup"}, ShellRequest::setup},
+        {{"--setup", "--preferences"}, std::nullopt},
+        {{"--preferences", "smi"}, std::nullopt},
+        {{"search"}, std::nullopt},
+        {{"--help"}, std::nullopt}};
+    for (const auto& [arguments, request] : starts)
+        EXPECT_EQ(shellRequestFor(arguments), request) << arguments.join(' ').toStdString();
 
     // Output that cannot be written fails with a message, unless there was nothing to write.
     QFile full(QStringLiteral("/dev/full"));

@@ -1,20 +1,25 @@
+#include "app/onboarding_window_controller.h"
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
-#include "engine/settings_store.h"
-#include "platform/app_exclusion_manager.h"
 #include "platform/permissions_controller.h"
+#include "ui/onboarding_view.h"
+#include "ui/own_focus_context.h"
+#include "ui/toggle_switch.h"
 
 #include "tray_support.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
-#include <QSettings>
+#include <QPushButton>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 using namespace pimsel::testing;
 
 namespace {
@@ -29,9 +34,10 @@ QString visibleRows(const QMenu& menu) {
     return titles.join(u'|');
 }
 
-class StatusBarTest : public ::testing::Test {
+class StatusBarTest : public ::testing::Test, public StatusSurroundings {
 protected:
     StatusBarController& make(bool withUpdates = true) {
+        apps.names.insert(QStringLiteral("org.gnome.Terminal"), QStringLiteral("Terminal"));
         controller.reset();
         updates.reset();
         if (withUpdates) {
@@ -57,17 +63,19 @@ protected:
         spin(20);
     }
 
-    QTemporaryDir dir;
-    QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
-    SettingsStore settings{&defaults};
-    AppExclusionManager exclusions{settings};
-    FakeApplications apps;
-    FakeFocus focus;
     StatusMonitor monitor{settings, exclusions, focus, apps};
-    bool inputMonitoringGranted = true;
+    bool accessibilityGranted = true, inputMonitoringGranted = true;
+    int accessibilityRequests = 0;
+    QList<QUrl> settingsOpened;
     PermissionsController permissions{
-        {[] { return true; }, [this] { return inputMonitoringGranted; }, {}, {}, {}}};
-    FeedServer server;
+        {[this] { return accessibilityGranted; }, [this] { return inputMonitoringGranted; },
+         [](const QString&, const QStringList&) { return false; }, [](const QString&) { return QString(); },
+         [this](const QUrl& url) { return settingsOpened.append(url), true; },
+         [this] {
+             ++accessibilityRequests;
+             accessibilityGranted = true;
+         }}};
+    HttpServer server;
     std::unique_ptr<UpdateController> updates;
     std::unique_ptr<StatusBarController> controller;
     QList<UpdateCheckOutcome> presented;
@@ -163,19 +171,19 @@ TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFl
     c.quitItem()->trigger();
     EXPECT_EQ(quitSawFlag, QList<bool>{true});
 
-    // The update row opens the release and the badge goes.
-    findUpdate();
-    c.updateItem()->trigger();
-    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/pimsel/releases/1.5.0"))});
-    spin(20);
-    EXPECT_FALSE(c.isIconBadged() || c.updateItem()->isVisible() || c.updateSeparator()->isVisible());
-    EXPECT_EQ(c.trayIcon()->toolTip(), QStringLiteral("Pimsel"));
-    // Asked from the menu, the answer goes to the dialog and leaves no badge.
-    c.checkForUpdatesItem()->trigger();
-    ASSERT_TRUE(waitUntil([&] { return !presented.isEmpty(); }));
-    EXPECT_EQ(presented[0].kind, UpdateCheckOutcome::Kind::updateAvailable);
-    spin(20);
-    EXPECT_FALSE(c.isIconBadged());
+    // The update row and "Check for Updates…" both answer in the update dialog, never in the
+    // browser; once the dialog has shown the release, the badge goes.
+    for (QAction* row : {c.updateItem(), c.checkForUpdatesItem()}) {
+        findUpdate();
+        const qsizetype shown = presented.size();
+        row->trigger();
+        ASSERT_TRUE(waitUntil([&] { return presented.size() > shown; }));
+        EXPECT_EQ(presented.last().kind, UpdateCheckOutcome::Kind::updateAvailable);
+        spin(20);
+        EXPECT_FALSE(c.isIconBadged() || c.updateItem()->isVisible() || c.updateSeparator()->isVisible());
+        EXPECT_EQ(c.trayIcon()->toolTip(), QStringLiteral("Pimsel"));
+    }
+    EXPECT_TRUE(opened.isEmpty());
 
     // Without hooks the requests are only logged; without an updater the update rows do nothing.
     c.setHooks({});
@@ -186,7 +194,77 @@ TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFl
     bare.checkForUpdatesItem()->trigger();
     bare.installUpdate();
     spin(50);
-    EXPECT_EQ(server.requestCount.load(), 2);
+    EXPECT_EQ(server.targets().size(), 4);
+}
+
+// "Finish Setup…" and "Test Pimsel…" open one onboarding window, kept and reused. Its rows follow the
+// permissions; "Request Access" switches accessibility on and the row turns "Granted" at once;
+// input monitoring cannot be requested, so its row says what is missing. The update switch is
+// the updater's. The try field answers the focus questions itself.
+TEST_F(StatusBarTest, OnboardingFollowsThePermissionsAndItsFieldAnswersForItself) {
+    using Step = OnboardingViewModel::Step;
+    accessibilityGranted = inputMonitoringGranted = false;
+    StatusBarController& c = make();
+    OnboardingWindowController onboarding(permissions, updates.get());
+    c.setHooks({{}, [&] { onboarding.show(); }, {}});
+    c.finishSetupItem()->trigger();
+    QWidget* window = onboarding.window();
+    c.testItem()->trigger();
+    ASSERT_TRUE(onboarding.isVisible());
+    EXPECT_EQ(onboarding.window(), window);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Welcome to Pimsel"));
+    EXPECT_EQ(window->size(), QSize(460, 656));
+
+    OnboardingView& view = *onboarding.view();
+    EXPECT_TRUE(view.requestButton(Step::accessibility)->isVisible());
+    EXPECT_FALSE(view.requestButton(Step::inputMonitoring)->isVisible()) << "nothing to ask on X11";
+    EXPECT_TRUE(view.settingsButton(Step::inputMonitoring)->isVisible());
+    EXPECT_FALSE(view.problemLabel(Step::inputMonitoring)->text().isEmpty());
+    EXPECT_FALSE(view.grantedLabel(Step::accessibility)->isVisible() ||
+                 view.grantedLabel(Step::inputMonitoring)->isVisible());
+    view.settingsButton(Step::inputMonitoring)->click();
+    EXPECT_EQ(settingsOpened, QList<QUrl>{QUrl(PermissionsController::inputMonitoringSettingsAddress)});
+
+    view.requestButton(Step::accessibility)->click();
+    EXPECT_EQ(accessibilityRequests, 1);
+    EXPECT_TRUE(view.grantedLabel(Step::accessibility)->isVisible());
+    EXPECT_FALSE(view.requestButton(Step::accessibility)->isVisible() ||
+                 view.settingsButton(Step::accessibility)->isVisible());
+    inputMonitoringGranted = true;
+    permissions.refresh();
+    EXPECT_TRUE(view.grantedLabel(Step::inputMonitoring)->isVisible());
+    EXPECT_FALSE(view.problemLabel(Step::inputMonitoring)->isVisible() ||
+                 view.settingsButton(Step::inputMonitoring)->isVisible());
+
+    for (const bool on : {false, true}) {
+        view.updateToggle()->click();
+        EXPECT_EQ(updates->automaticallyChecksForUpdates(), on);
+        EXPECT_EQ(defaults.value(QLatin1String(UpdateController::automaticChecksKey)).toBool(), on);
+    }
+    updates->setAutomaticallyChecksForUpdates(false);
+    EXPECT_FALSE(view.updateToggle()->isChecked());
+
+    // The field is this process's own: what it holds and where its cursor is come from the widget.
+    QLineEdit* field = view.tryField();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == field; }));
+    field->setText(QStringLiteral("hi 😄 :smi"));
+    OwnFocusContext own;
+    EXPECT_FALSE(own.isSecureFieldFocused());
+    EXPECT_EQ(own.textBeforeCaret(4), QStringLiteral(":smi"));
+    field->setCursorPosition(3);
+    EXPECT_EQ(own.textBeforeCaret(10), QStringLiteral("hi "));
+    const std::optional<QRect> caret = own.caretRect();
+    ASSERT_TRUE(caret);
+    const QRect onScreen(field->mapToGlobal(QPoint()), field->size());
+    EXPECT_TRUE(onScreen.contains(caret->center())) << caret->x() << "," << caret->y();
+    EXPECT_GT(caret->x(), onScreen.left() + 10) << "the cursor after three characters";
+    field->setEchoMode(QLineEdit::Password);
+    EXPECT_TRUE(own.isSecureFieldFocused());
+    EXPECT_FALSE(own.textBeforeCaret(4));
+    window->close();
+    EXPECT_FALSE(onboarding.isVisible());
+    EXPECT_FALSE(own.caretRect()) << "no Pimsel window has the keyboard";
 }
 
 } // namespace

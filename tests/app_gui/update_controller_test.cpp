@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ protected:
 
     QTemporaryDir dir;
     QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
-    FeedServer server;
+    HttpServer server;
     std::unique_ptr<UpdateController> updates;
     QList<UpdateCheckOutcome> presented, finished;
     QList<QString> announced;
@@ -84,10 +85,7 @@ TEST_F(UpdateControllerTest, AScheduledCheckShowsNothingAndOnlyANewerReleaseSets
         {"pre-release of ours", 200, appcast({{"1.5.0-rc.2", "1.5 RC2"}}), "1.5.0", Kind::upToDate, ""},
         {"not found", 404, "<html>Not found</html>", "1.4.0", Kind::failed, ""},
         {"newer behind an error", 500, releases, "1.4.0", Kind::failed, ""},
-        {"empty", 200, "", "1.4.0", Kind::failed, ""},
-        {"html", 200, "<html><body>hello</body></html>", "1.4.0", Kind::failed, ""},
-        {"truncated", 200, releases.left(150), "1.4.0", Kind::failed, ""},
-        {"binary", 200, QByteArray("\x00\x01\xff\xfe<rss", 8), "1.4.0", Kind::failed, ""}};
+        {"truncated", 200, releases.left(150), "1.4.0", Kind::failed, ""}};
     for (const auto& c : feeds) {
         SCOPED_TRACE(c.name);
         finished.clear();
@@ -125,7 +123,7 @@ TEST_F(UpdateControllerTest, NoFeedNoServerOrNoAnswerEndsQuietly) {
     probe.close();
     make(QUrl(closed)).checkInBackground();
     ASSERT_TRUE(waitForChecks(1));
-    server.silent = true;
+    server.route({}, HttpServer::silent());
     make(server.url()).checkInBackground();
     ASSERT_TRUE(waitForChecks(2)) << "the request never timed out";
     EXPECT_TRUE(finished[0].kind == Kind::failed && finished[1].kind == Kind::failed);
@@ -133,7 +131,7 @@ TEST_F(UpdateControllerTest, NoFeedNoServerOrNoAnswerEndsQuietly) {
 
     // Destroyed while a request is in flight: nothing is reported afterwards.
     make(server.url()).checkForUpdates();
-    ASSERT_TRUE(waitUntil([&] { return server.requestCount == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return server.targets().size() == 2; }));
     updates.reset();
     spin(50);
     EXPECT_EQ(finished.size(), 2);
@@ -142,8 +140,8 @@ TEST_F(UpdateControllerTest, NoFeedNoServerOrNoAnswerEndsQuietly) {
 
 TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtTheSizeCap) {
     // A byte every 50 ms is never silent for long, but the check as a whole has 400 ms.
-    FeedServer trickle;
-    trickle.stream("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 600, 1, 50ms);
+    HttpServer trickle;
+    trickle.route({}, HttpServer::stream("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 600, 1, 50ms));
     UpdateController& u = make(trickle.url());
     u.checkInBackground();
     ASSERT_TRUE(waitForChecks(1)) << "the check is still open";
@@ -158,8 +156,8 @@ TEST_F(UpdateControllerTest, ATricklingFeedEndsAtTheDeadlineAndAnOversizedOneAtT
     const QByteArray headers[] = {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
                                   "HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n"};
     for (const QByteArray& header : headers) {
-        FeedServer flood;
-        flood.stream(header, qint64(64) << 20, qint64(64) << 10, 0ms);
+        HttpServer flood;
+        flood.route({}, HttpServer::stream(header, qint64(64) << 20, qint64(64) << 10));
         const int checks = int(finished.size()) + 1;
         make(flood.url(), QStringLiteral("1.4.0"), 60 * 1000).checkInBackground();
         ASSERT_TRUE(waitUntil([&] { return flood.sent > 0; }));
@@ -178,7 +176,7 @@ TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsT
     u.start();
     EXPECT_FALSE(u.isScheduled());
     spin(300);
-    EXPECT_EQ(server.requestCount.load(), 0);
+    EXPECT_EQ(server.targets().size(), 0);
 
     u.checkForUpdates();
     ASSERT_TRUE(waitForChecks(1));
@@ -192,16 +190,14 @@ TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsT
     EXPECT_TRUE(UpdateController(&defaults, {}).automaticallyChecksForUpdates());
     ASSERT_TRUE(waitForChecks(2));
     EXPECT_EQ(u.availableVersion(), QStringLiteral("1.5"));
-    u.installUpdate();
-    EXPECT_EQ(announced, (QList<QString>{"1.5", ""}));
-    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/pimsel/releases/1.5.0"))});
 
-    // A manual check during a background one shares its request and leaves no reminder.
+    // A manual check during a background one shares its request, and the reminder it answers goes.
     u.checkInBackground();
     u.checkForUpdates();
     ASSERT_TRUE(waitForChecks(3));
-    EXPECT_EQ(server.requestCount.load(), 3);
-    EXPECT_TRUE(u.availableVersion().isEmpty());
+    EXPECT_EQ(server.targets().size(), 3);
+    EXPECT_EQ(announced, (QList<QString>{"1.5", ""}));
+    EXPECT_TRUE(opened.isEmpty()) << "only the dialog's button opens the download page";
     server.serve(404, "");
     u.checkForUpdates();
     ASSERT_TRUE(waitForChecks(4));

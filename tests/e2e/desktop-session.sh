@@ -1,45 +1,27 @@
 #!/usr/bin/env bash
-# Runs one command inside a throw-away X11 desktop: Xvfb (1280x800x24 on a free display),
-# openbox, a private D-Bus session bus and the accessibility bus with IsEnabled set.
-#
-#   tests/e2e/desktop-session.sh COMMAND [ARGS...]
-#   tests/e2e/desktop-session.sh bash -c 'python3 tests/e2e/targets/gtk_entry.py --out /tmp/f & ...'
-#
-# The command sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, a fresh 0700 XDG_RUNTIME_DIR, a temporary
-# XDG_CONFIG_HOME / XDG_CACHE_HOME / XDG_DATA_HOME, GSETTINGS_BACKEND=memory and
-# QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1. PIMSEL_SESSION_TMP names a scratch directory that is removed
-# afterwards. Everything started here is killed when the command ends, fails or times out.
-# The launcher exits with the command's status (124 when PIMSEL_SESSION_TIMEOUT, default 240 s,
-# ran out; 125 when the desktop could not be brought up).
+# Runs COMMAND [ARGS...] inside a throw-away X11 desktop: Xvfb (1280x800x24), openbox, a private
+# D-Bus session bus and the accessibility bus enabled, fresh XDG directories, GSETTINGS_BACKEND=memory
+# and PIMSEL_SESSION_TMP as scratch. Everything started here dies with the command. Exits with its
+# status, 124 when PIMSEL_SESSION_TIMEOUT (default 240 s) ran out, 125 when the desktop never came up.
 set -u
 
 session_timeout=${PIMSEL_SESSION_TIMEOUT:-240}
-if [ $# -eq 0 ]; then
-  echo "usage: $0 COMMAND [ARGS...]" >&2
-  exit 2
-fi
+[ $# -gt 0 ] || { echo "usage: $0 COMMAND [ARGS...]" >&2; exit 2; }
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/pimsel-session.XXXXXX") || exit 125
 chmod 700 "$tmp"
 pgroups=()
 
 teardown() {
-  local pg
-  for ((i = ${#pgroups[@]} - 1; i >= 0; i--)); do
-    pg=${pgroups[i]}
-    kill -TERM -- "-$pg" 2>/dev/null
-  done
+  local pg alive
+  for ((i = ${#pgroups[@]} - 1; i >= 0; i--)); do kill -TERM -- "-${pgroups[i]}" 2>/dev/null; done
   for _ in $(seq 20); do
-    local alive=0
-    for pg in "${pgroups[@]}"; do
-      kill -0 -- "-$pg" 2>/dev/null && alive=1
-    done
+    alive=0
+    for pg in "${pgroups[@]}"; do kill -0 -- "-$pg" 2>/dev/null && alive=1; done
     [ $alive -eq 0 ] && break
     sleep 0.1
   done
-  for pg in "${pgroups[@]}"; do
-    kill -KILL -- "-$pg" 2>/dev/null
-  done
+  for pg in "${pgroups[@]}"; do kill -KILL -- "-$pg" 2>/dev/null; done
   pgroups=()
   rm -rf "$tmp"
 }

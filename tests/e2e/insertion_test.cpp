@@ -20,7 +20,7 @@ namespace {
 
 const QString smile = QStringLiteral("😄");
 
-// One line of clip_tool's dump: format, size and digest.
+// One line of qt_field's clipboard dump: format, size and digest.
 QString dumpLine(const QString& format, const QByteArray& bytes) {
     return QStringLiteral("%1 %2 %3\n")
         .arg(format)
@@ -136,9 +136,9 @@ TEST_P(Insertion, TokensBecomeEmojiAndTheUsersClipboardSurvivesEveryWay) {
     inserter->replaceToken(4, smile, [&] { completed = true; });
     expected += smile;
     ASSERT_EQ(field(expected), expected.toStdString());
-    reader->signal();
+    reader->signal(SIGUSR1);
     ASSERT_TRUE(reader->waitForExit());
-    copier->signal();
+    copier->signal(SIGUSR1);
     ASSERT_TRUE(copier->waitForOutput(QStringLiteral("READY")));
     ASSERT_FALSE(completed) << "the copy came after the restore";
     ASSERT_TRUE(pumpUntil([&] { return completed; }));

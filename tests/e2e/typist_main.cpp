@@ -2,6 +2,7 @@
 //   typist [--window XID] (type TEXT | key COMBO)... | typist remove
 // Without --window the active window gets the keys. The typist's master device is kept between
 // invocations; "remove" takes it away.
+#include "tests/e2e/support/desktop.h"
 #include "tests/e2e/support/typist.h"
 
 #include <cstdio>
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
         ok = typist.focus(static_cast<xcb_window_t>(std::strtoul(argv[2], nullptr, 0)));
         i = 3;
     } else if (ok) {
-        if (const xcb_window_t active = Typist::activeWindow())
+        if (const xcb_window_t active = pimsel::e2e::XView().activeWindow())
             ok = typist.focus(active);
     }
     if ((argc - i) % 2 != 0 || argc == i) {

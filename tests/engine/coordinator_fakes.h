@@ -1,8 +1,6 @@
 #pragma once
 
-// Fakes of every port the coordinator talks to. Each notes what it was asked to do in one shared
-// log (when given one), so a test reads the effects in the order they happened. Free of any test
-// framework so that the benchmarks can drive the same set-up.
+// Fakes of the coordinator's ports, noting what each was asked in one shared log, in order.
 
 #include "engine/autocomplete_coordinator.h"
 #include "engine/command_detector.h"
@@ -28,8 +26,7 @@ namespace pimsel::fakes {
 
 inline const QString messagingApp = "org.signal.Signal";
 
-// Notes what a fake was asked to do, and flags slow work done while the hook still holds a key the
-// coordinator has claimed: that keeps the user's keyboard waiting, so the key is answered first.
+// Flags slow work done while the hook holds a key the coordinator claimed: the keyboard would wait.
 struct Recording {
     QStringList* out = nullptr;
     const bool* keyClaimed = nullptr;
@@ -44,31 +41,17 @@ struct Recording {
     }
 };
 
-inline QString joined(const QList<EmojiEntry>& entries) {
-    QStringList names;
-    for (const EmojiEntry& entry : entries)
-        names << entry.emoji;
-    return names.join(QLatin1Char(' '));
-}
-
-inline EmojiEntry makeEntry(const char* emoji, const char* alias, bool tones = false) {
-    const QString name = QString::fromUtf8(alias);
-    return EmojiEntry{QString::fromUtf8(emoji), name, {name}, "Test", tones, 0};
-}
-
-// Small enough to reason about the rankings by hand.
-inline QList<EmojiEntry> sampleCatalogue() {
-    return {makeEntry("😄", "smile"), makeEntry("😃", "smiley"), makeEntry("😺", "smiley_cat"),
-            makeEntry("👍", "+1", true), makeEntry("👋", "wave", true), makeEntry("🎉", "tada"),
-            // Claims tones, but a ZWJ sequence cannot take a modifier.
-            makeEntry("👨‍👩‍👧", "family", true), makeEntry("☕", "café")};
-}
-
 class FakeEmojiStore : public EmojiProviding, public Recording {
 public:
-    explicit FakeEmojiStore(QList<EmojiEntry> entries)
-        : m_entries(std::move(entries))
-        , m_index(SearchIndex::build(m_entries)) {}
+    // Small enough to reason about the rankings by hand; the family claims tones it cannot take.
+    FakeEmojiStore() {
+        for (const char* spec : {"😄 smile", "😃 smiley", "😺 smiley_cat", "👍 +1 tones", "👋 wave tones",
+                                 "🎉 tada", "👨‍👩‍👧 family tones", "☕ café"}) {
+            const QStringList word = QString::fromUtf8(spec).split(' ');
+            m_entries << EmojiEntry{word[0], word[1], {word[1]}, "Test", word.size() > 2, 0};
+        }
+        m_index = SearchIndex::build(m_entries);
+    }
     const QList<EmojiEntry>& entries() const override { return m_entries; }
     const SearchIndex& searchIndex() const override { return m_index; }
     void recordUse(const QString& emoji) override {
@@ -87,7 +70,6 @@ private:
     SearchIndex m_index;
 };
 
-// The desktop around the coordinator: focus, frontmost application and the exclusion rules.
 class FakeDesktop : public FocusContextProviding,
                     public AppExclusionChecking,
                     public FrontmostApplicationProviding,
@@ -136,7 +118,7 @@ public:
     int secureQueries = 0, caretQueries = 0, urlQueries = 0, beforeQueries = 0;
 };
 
-// Holds what a user would see; like a real window it answers hit tests by its geometry, shown or not.
+// Like a real window it answers hit tests by its geometry, shown or not.
 class FakeSuggestions : public SuggestionPresenting {
 public:
     void show(const QList<EmojiEntry>& results, int selectedIndex, const std::optional<QRect>& anchorRect,
@@ -166,8 +148,8 @@ public:
     SuggestionCallbacks callbacks;
 };
 
-// The browser and the picker are driven alike: each is its own model, keeps the query and notes
-// the rest. A close is reported as a dismissal at once, as the windows do.
+// The browser and the picker: each is its own model, keeps the query, notes the rest and reports a
+// close as a dismissal at once, as the windows do.
 template <typename Presenting, typename Model, typename Callbacks, typename Entry, QString Entry::*name>
 class FakePanel : public Presenting, public Model, public Recording {
 public:
@@ -230,7 +212,7 @@ public:
     bool dismissOnOrderOut = false;
 };
 
-// What reaches the application: insertions and backspaces. Each insertion completes on request.
+// What reaches the application; each insertion completes on request (<done>).
 class FakeOutput : public TokenReplacing, public StickerInserting, public BackspacePosting, public Recording {
 public:
     void replaceToken(int eraseCount, const QString& text, std::function<void()> completion) override {
@@ -269,16 +251,9 @@ public:
     std::function<void(std::optional<QUrl>)> pending;
 };
 
-// One coordinator with every collaborator faked except the engine pieces it is built around,
-// driven by a script. Every step records a violation whenever
-//  - an event is swallowed that the grab set, as asked just before it, did not contain, or that
-//    reached the application before any grab could hold it (<ungrabbed> marks the next key so), or
-//    that the hook passed on while the coordinator was still deciding (<late>);
-//  - slow work (a caret query, a window opened, a settings write) is done while a key the
-//    coordinator has claimed is still held;
-//  - the grab set differs from what swallowableKeysChanged last announced;
-//  - the popover on screen disagrees with the coordinator's own account of it, once the event loop
-//    has had a turn (between events, unless <busy>).
+// A coordinator over fakes, driven by a script. Violations: a key swallowed outside the grab set,
+// ungrabbed (<ungrabbed>) or already passed on (<late>); slow work while a claimed key is held; an
+// unannounced grab set; a popover that disagrees with the coordinator once the loop had a turn.
 struct HarnessOptions {
     bool stickerServices = true;
     bool giphySearch = true;
@@ -289,7 +264,6 @@ public:
     explicit Harness(HarnessOptions options = {})
         : defaults(dir.filePath("settings.ini"), QSettings::IniFormat)
         , settings(&defaults)
-        , store(sampleCatalogue())
         , tokenBuffer([this] { return settings.triggerCharacter(); }) {
         for (Recording* r :
              std::initializer_list<Recording*>{&store, &desktop, &browser, &picker, &stickers, &output})
@@ -362,7 +336,7 @@ public:
                          .arg(c.pendingCommandLength())
                          .arg(picker.currentQuery);
         if (suggestions.visible)
-            parts << QString("panel %1 @%2").arg(joined(suggestions.shown)).arg(suggestions.selected) +
+            parts << QString("panel %1 @%2").arg(emojiOf(suggestions.shown)).arg(suggestions.selected) +
                          (suggestions.toneCount ? QString(" tone %1").arg(suggestions.toneHighlight)
                                                 : QString());
         if (const std::optional<ColonToken> token = tokenBuffer.currentToken())
@@ -457,6 +431,12 @@ public:
 
 private:
     static QString mark(bool swallowed) { return swallowed ? "S" : "."; }
+    static QString emojiOf(const QList<EmojiEntry>& entries) {
+        QStringList names;
+        for (const EmojiEntry& entry : entries)
+            names << entry.emoji;
+        return names.join(' ');
+    }
 
     QString once(const QString& name, const QString& arg) {
         using Step = std::function<void(Harness&, const QString&)>;

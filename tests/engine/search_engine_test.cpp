@@ -60,24 +60,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ScoreCase{"spacedCapitalQueryIsExact", entry("👍", "thumbs up", {"thumbs_up"}), "Thumbs Up", 1000},
         ScoreCase{"aliasPrefix", entry("😄", "grinning", {"smile"}), "smi", 695},
-        ScoreCase{"oneUseAddsFive", entry("😃", "grinning", {"smiley"}, 1), "smi", 699},
         ScoreCase{"bonusCapsAtTwentyUses", entry("😃", "grinning", {"smiley"}, 50), "smi", 794},
         ScoreCase{"exactWithFullBonus", entry("😄", "grinning", {"smile"}, 20), "smile", 1100},
         ScoreCase{"aliasSubsequence", entry("🤷", "shrug", {"sam_i"}), "smi", 295},
         ScoreCase{"bestAliasWins", entry("🤷", "shrug", {"sam_i", "smiling"}), "smi", 693},
         ScoreCase{"nameOnlyPrefix", entry("😺", "smiling cat", {"zzz"}), "smi", 489},
-        ScoreCase{"nameEqualHasNoExactTier", entry("😺", "smile", {"zzz"}), "smile", 495},
         ScoreCase{"nameOnlySubsequence", entry("👨", "sad man in", {"zzz"}), "smi", 190},
         ScoreCase{"noMatch", entry("🐶", "dog", {"dog"}), "smi", 0},
         ScoreCase{"subsequenceAtZeroNeverMatches", entry("🐍", "long", {"s" + x298 + "m"}, 40), "sm", 0},
         ScoreCase{"subsequenceAtOneMatches", entry("🐍", "long", {"s" + x298.mid(1) + "m"}, 40), "sm", 101},
         ScoreCase{"aliasCaseAndColonsIgnored", entry("😄", "x", {":SMILE:"}), "::smile:", 1000},
         ScoreCase{"decomposedQueryEqualsPrecomposed", entry("☕", "x", {"café"}), "cafe\u0301", 1000},
-        ScoreCase{"precomposedQueryEqualsDecomposed", entry("☕", "x", {"cafe\u0301"}), "café", 1000},
         ScoreCase{"accentedPrefixCountsCharacters", entry("☕", "x", {"cafe\u0301s"}), "caf", 695},
         ScoreCase{"decomposedLetterIsNotItsBase", entry("☕", "x", {"cafe\u0301"}), "cafe", 0},
-        ScoreCase{"clusterInNoKeyMatchesNothing", entry("😄", "smile", {"smile"}), "sm\u0301", 0},
-        ScoreCase{"emptyQueryScoresNothing", entry("😄", "smile", {"smile"}), "::", 0}),
+        ScoreCase{"clusterInNoKeyMatchesNothing", entry("😄", "smile", {"smile"}), "sm\u0301", 0}),
     [](const ::testing::TestParamInfo<ScoreCase>& info) { return std::string(info.param.name); });
 
 // The locale never changes the folding: a Turkish dotless i would break "INFO".

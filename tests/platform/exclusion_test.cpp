@@ -1,26 +1,20 @@
-#include "engine/settings_store.h"
-#include "platform/app_exclusion_manager.h"
+#include "platform/application_directory.h"
 #include "platform/desktop_entries.h"
 #include "platform/normalized_domain.h"
 
+#include "support/status_fakes.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
 
-class ExclusionTest : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
-    SettingsStore settings{&defaults};
-    AppExclusionManager exclusions{settings};
-};
+class ExclusionTest : public ::testing::Test, public StatusSurroundings {};
 
 TEST_F(ExclusionTest, BuiltInAndUserListedAppsAreExcludedByExactIdentifierAndTheListIsReadLive) {
     // One of each built-in group: password managers, terminals, remote desktops, own completion.
@@ -131,6 +125,7 @@ TEST(DesktopIds, WindowClassesLeadToListedIdentifiers) {
     // A user's hidden copy masks the system entry of the same id.
     write("system/applications/vncviewer.desktop", "Name=TigerVNC Viewer\n");
     write("user/applications/vncviewer.desktop", "Name=Hidden\nHidden=true\n");
+    write("system/applications/nm-applet-helper.desktop", "Type=Application\nName=Helper\nNoDisplay=true\n");
 
     const DesktopEntryIndex index({dir.filePath(QStringLiteral("user/applications")),
                                    dir.filePath(QStringLiteral("system/applications"))});
@@ -162,6 +157,18 @@ TEST(DesktopIds, WindowClassesLeadToListedIdentifiers) {
     EXPECT_TRUE(listed(AppExclusionManager::builtInExcludedAppIds(),
                        {"org.keepassxc.KeePassXC", "vncviewer", "xterm"}));
     EXPECT_TRUE(listed(AppExclusionManager::messagingAppIds(), {"org.telegram.desktop"}));
+
+    // What the preferences offer to choose from: neither hidden nor helper entries.
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("user")).toUtf8());
+    qputenv("XDG_DATA_DIRS", dir.filePath(QStringLiteral("system")).toUtf8());
+    QStringList installed;
+    for (const DisableableApp& app : DesktopApplicationDirectory().installed())
+        installed.append(app.name);
+    installed.sort();
+    EXPECT_EQ(installed.join(u'|').toStdString(),
+              "Chromium Web Browser|Firefox ESR|KeePassXC|Konsole|Telegram Desktop");
+    qunsetenv("XDG_DATA_HOME");
+    qunsetenv("XDG_DATA_DIRS");
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "engine/panel_keys.h"
 
-#include "http_test_server.h"
+#include "support/event_loop.h"
 
 #include <gtest/gtest.h>
 

@@ -25,16 +25,9 @@ StickerEntry sticker(const QString& id, const QString& name) {
 }
 
 StickerEntry gif(int i) {
-    const QUrl file(QStringLiteral("https://gifs.example/%1.gif").arg(i));
-    return StickerEntry{QStringLiteral("giphy-g%1").arg(i),
-                        QStringLiteral("giphy-g%1.gif").arg(i),
-                        {},
-                        {},
-                        true,
-                        false,
-                        0,
-                        file,
-                        file};
+    StickerEntry e = sticker(QStringLiteral("giphy-g%1").arg(i), {});
+    e.remoteURLOverride = e.thumbnailURLOverride = QUrl(QStringLiteral("https://gifs.example/%1.gif").arg(i));
+    return e;
 }
 
 QList<StickerEntry> sixStickers() {
@@ -63,8 +56,8 @@ StickerPickerViewModel::ImageLoader redLoader() {
 
 } // namespace
 
-// One screenshot per mode: ink background, the accent command label, a first row of 5 (stickers)
-// or 3 (GIFs) cells and the rest on the second row, the attribution row only for GIFs.
+// One screenshot per mode: a first row of 5 (stickers) or 3 (GIFs) cells, each showing something, and
+// the attribution row only for GIFs.
 TEST(StickerPickerViewTest, PaintsEachModeWithItsColumnsAndAttribution) {
     struct Case {
         bool isGif;
@@ -93,8 +86,6 @@ TEST(StickerPickerViewTest, PaintsEachModeWithItsColumnsAndAttribution) {
         QCoreApplication::processEvents();
         const QImage shot = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
 
-        EXPECT_TRUE(near(shot.pixelColor(2, 2), palette::ink, 1));
-        EXPECT_GT(countPixels(shot, QRect(0, 0, 200, view.searchRowHeight()), palette::accent), 20);
         StickerPickerGrid& grid = *view.grid();
         const QPoint origin = grid.viewport()->mapTo(&view, QPoint());
         const StickerGridLayout& layout = grid.gridLayout();
@@ -108,11 +99,6 @@ TEST(StickerPickerViewTest, PaintsEachModeWithItsColumnsAndAttribution) {
         }
         EXPECT_EQ(rows[0], c.firstRow);
         EXPECT_EQ(rows[1], c.secondRow);
-        // The selection wash lies under the first cell.
-        const QRect first = layout.cellRect(0).translated(origin);
-        EXPECT_TRUE(near(
-            shot.pixelColor(first.left() + 2, first.center().y()),
-            QColor(int(204 * 0.16 + 11 * 0.84), int(247 * 0.16 + 11 * 0.84), int(67 * 0.16 + 11 * 0.84)), 4));
         const int attributionCream =
             countPixels(shot, QRect(0, StickerPickerView::panelHeight - 28, 200, 28), palette::cream);
         EXPECT_EQ(attributionCream > 0, c.isGif);
@@ -195,8 +181,6 @@ TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
     EXPECT_FALSE(answers["missing.png"].isValid());
 }
 
-// ---- Window controller ---------------------------------------------------------------------
-
 namespace {
 
 constexpr quint32 messagingWindow = 0x4200007;
@@ -230,8 +214,6 @@ protected:
 TEST_F(StickerPickerControllerTest, PickReactivatesAtOnceReportsOnceAfterTheDelayAndNeverDismisses) {
     open();
     StickerPickerPanel* panel = controller->panel();
-    EXPECT_EQ(panel->size(), QSize(420, 480));
-    EXPECT_EQ(panel->windowTitle(), QStringLiteral("Stickers"));
     EXPECT_EQ(QApplication::activeWindow(), panel);
     const QPoint moved = panel->pos() + QPoint(37, 23);
     panel->move(moved);

@@ -1,7 +1,6 @@
 #pragma once
 
-// Shared pieces of the ui tests: readable geometry in failure messages, sample rows, pixel counts
-// and synthetic pointer events.
+// Readable geometry in failure messages, sample rows, pixel counts and synthetic pointer events.
 
 #include "engine/emoji_entry.h"
 #include "engine/emoji_store.h"
@@ -96,26 +95,6 @@ inline int countPixels(const QImage& image, const QRect& area,
             count += test(image.pixelColor(x, y)) ? 1 : 0;
     }
     return count;
-}
-
-// Width of the columns of `area` holding any pixel that differs from `background`: one emoji glyph
-// is about as wide as it is tall, a sequence split into a person and a sign far wider.
-inline int paintedWidth(const QImage& image, const QRect& area, const QColor& background) {
-    int left = -1, right = -1;
-    const QRect clipped = area.intersected(image.rect());
-    for (int x = clipped.left(); x <= clipped.right(); ++x) {
-        for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
-            const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
-                    std::abs(c.blue() - background.blue()) >
-                24) {
-                left = left < 0 ? x : left;
-                right = x;
-                break;
-            }
-        }
-    }
-    return left < 0 ? 0 : right - left + 1;
 }
 
 inline void sendMouse(QWidget& widget, QEvent::Type type, const QPoint& local,

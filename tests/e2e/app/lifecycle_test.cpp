@@ -1,8 +1,14 @@
-// The built application's lifecycle: no display, a test harness, one instance, the emoji browser's
-// window closed, the hook's connection broken, SIGTERM, and the user's clipboard handed to the
-// session's clipboard manager on the way out.
+// The built application's lifecycle: no display, a test harness, one instance that a second start
+// hands over to (its onboarding window, where Pimsel works too), preferences from the tray, the
+// hook's connection broken, SIGTERM, the user's clipboard handed to the session's clipboard manager
+// on the way out, and onboarding at a start with setup incomplete.
+#include "platform/permissions_controller.h"
 #include "tests/e2e/support/clipboard_support.h"
+#include "tests/e2e/support/tray_host.h"
 #include "tests/e2e/support/typing_fixture.h"
+#include "ui/palette.h"
+
+#include <QDBusObjectPath>
 
 #include <QRegularExpression>
 
@@ -26,20 +32,104 @@ bool shutDownSocketOf(qint64 pid, int descriptor) {
     return done;
 }
 
+// The tray's "Preferences…" opens an ordinary window of 680 × 540 on ink; each pane is shown with
+// the wash behind its sidebar row (and saved as a PNG into $PIMSEL_E2E_SHOTS when set), and a click
+// on "Accept with Tab" turns Tab acceptance off in the file. Closes the window and makes `target`
+// the active window again.
+void preferencesTurnTabAcceptanceOff(XView& x, Typist& typist, PimselProcess& pimsel, TrayHost& host,
+                                     const Profile& profile, xcb_window_t target) {
+    ASSERT_TRUE(host.says("registered ")) << host.output().toStdString();
+    const QString item = host.itemService();
+    const QString menuPath = itemProperty(item, "Menu").value<QDBusObjectPath>().path();
+    const QList<MenuRow> rows = menuRows(item, menuPath);
+    const auto preferences = std::find_if(rows.begin(), rows.end(), [](const MenuRow& row) {
+        return row.second.value(QStringLiteral("label")) == QStringLiteral("Preferences…");
+    });
+    ASSERT_NE(preferences, rows.end()) << visibleLabels(rows).toStdString();
+    clickMenuRow(item, menuPath, preferences->first);
+    std::vector<xcb_window_t> windows;
+    std::optional<QRect> frame;
+    ASSERT_TRUE(pumpUntil([&] {
+        windows = x.managedWindows(pimsel.pid());
+        frame = windows.empty() ? std::nullopt : x.rootGeometry(windows.front());
+        return frame && frame->size() == QSize(680, 540);
+    })) << pimsel.output().toStdString();
+    pump(500ms);
+
+    // Sidebar rows: 12 from the top, 32 high, 4 apart.
+    const auto rowCentre = [&](int row) { return QPoint(98, 12 + 36 * row + 16); };
+    const QColor wash(42, 49, 20); // accent at 0.16 over ink
+    const QString shots = qEnvironmentVariable("PIMSEL_E2E_SHOTS");
+    const char* panes[] = {"general", "shortcuts", "custom", "privacy", "other-projects"};
+    for (int row = 0; row < 5; ++row) {
+        SCOPED_TRACE(panes[row]);
+        ASSERT_TRUE(typist.click(frame->x() + rowCentre(row).x(), frame->y() + rowCentre(row).y()));
+        pump(400ms);
+        const QImage shot = grabScreen(*frame);
+        // Ink under the pane's margin and the sidebar.
+        EXPECT_LT(colourDistance(shot.pixel(205, frame->height() - 8), QColor(11, 11, 11)), 9);
+        EXPECT_LT(colourDistance(shot.pixel(16, rowCentre(row).y()), wash), 15);
+        EXPECT_GT(colourDistance(shot.pixel(16, rowCentre((row + 1) % 5).y()), wash), 40);
+        if (row == 0) {
+            // The tone swatches, between the switches above and the permissions below.
+            int coloured = 0;
+            for (int py = 100; py < 220; ++py) {
+                for (int px = 200; px < 500; ++px) {
+                    const QColor c = shot.pixelColor(px, py);
+                    coloured +=
+                        std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) >
+                        60;
+                }
+            }
+            EXPECT_GT(coloured, 600) << "the tone picker shows no colour emoji";
+        }
+        if (!shots.isEmpty())
+            shot.save(QStringLiteral("%1/preferences-%2.png").arg(shots, QLatin1String(panes[row])));
+    }
+
+    // The first switch of Shortcuts: its row lies under the "Acceptance" heading.
+    ASSERT_TRUE(typist.click(frame->x() + rowCentre(1).x(), frame->y() + rowCentre(1).y()));
+    pump(300ms);
+    ASSERT_TRUE(typist.click(frame->x() + 197 + 20 + 200, frame->y() + 65));
+    EXPECT_TRUE(pumpUntil([&] {
+        const QVariant stored = profile.read(QStringLiteral("pimsel.acceptWithTab"));
+        return stored.isValid() && !stored.toBool();
+    })) << "Tab acceptance is not off in the file";
+
+    x.close(windows.front());
+    ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(pimsel.pid()).empty(); }));
+    ASSERT_TRUE(typist.activate(target));
+    ASSERT_TRUE(typist.focus(target));
+}
+
+// Where to click the first button filled with accent below the onboarding window's header: the
+// "Request Access" of a missing permission. None when no such button shows.
+std::optional<QPoint> accentButton(const QRect& window) {
+    constexpr int headerBottom = 140, widest = 60;
+    const QImage image = grabScreen(window);
+    for (int y = headerBottom; y < image.height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < image.width(); ++x) {
+            run = colourDistance(image.pixel(x, y), palette::accent) < 40 ? run + 1 : 0;
+            if (run == widest)
+                return window.topLeft() + QPoint(x - widest / 2, y + 12);
+        }
+    }
+    return std::nullopt;
+}
+
 TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     XView x;
     ASSERT_TRUE(x.isOpen());
     Profile profile;
 
     // Without a display it says so and fails; under a test harness it starts nothing.
-    QProcess headless;
     QProcessEnvironment env = profile.environment();
     env.remove(QStringLiteral("DISPLAY"));
-    headless.setProcessEnvironment(env);
-    headless.start(QStringLiteral(PIMSEL_BINARY), {});
-    ASSERT_TRUE(headless.waitForFinished(10000));
+    Process headless(QStringLiteral(PIMSEL_BINARY), {}, {}, env);
+    ASSERT_TRUE(headless.waitForExit());
     EXPECT_EQ(headless.exitCode(), 2);
-    EXPECT_TRUE(headless.readAllStandardError().contains("X11"));
+    EXPECT_TRUE(headless.output().contains(QLatin1String("X11")));
     {
         QProcessEnvironment harness;
         harness.insert(QStringLiteral("PIMSEL_TEST_HARNESS"), QStringLiteral("1"));
@@ -66,32 +156,49 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     PimselProcess first(profile, debug);
     ASSERT_TRUE(first.waitForHook()) << first.output().toStdString();
 
-    QProcess second;
-    second.setProcessEnvironment(profile.environment());
-    second.start(QStringLiteral(PIMSEL_BINARY), {});
-    ASSERT_TRUE(second.waitForFinished(10000));
+    Process second(QStringLiteral(PIMSEL_BINARY), {}, {}, profile.environment());
+    ASSERT_TRUE(second.waitForExit());
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()).trimmed().toStdString(),
-              "Pimsel is already running.");
+    EXPECT_TRUE(second.output().contains(QLatin1String("Pimsel is already running.")))
+        << second.output().toStdString();
     EXPECT_TRUE(first.isRunning());
-
-    // The emoji browser opens on a doubled trigger, stays open while it has the keyboard, and
-    // closing it from the window manager leaves Pimsel running.
-    Typist typist;
-    ASSERT_TRUE(typist.isReady()) << typist.error();
-    ASSERT_TRUE(typist.focus(app.window()));
-    // One finger strikes the same key twice: a lift and a press, 100 ms apart at the quickest.
-    typist.setKeyDelay(100ms);
-    whileUserTypes([&] { typist.type("::"); });
     std::vector<xcb_window_t> windows;
     ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(first.pid())).empty(); }))
-        << "no emoji browser window";
-    pump(500ms);
-    ASSERT_FALSE(x.managedWindows(first.pid()).empty()) << "the browser closed by itself";
-    x.close(windows.front());
+        << "no onboarding window";
+    const xcb_window_t onboarding = windows.front();
+    ASSERT_EQ(x.rootGeometry(onboarding).value_or(QRect()).size(), QSize(460, 656));
+    ASSERT_TRUE(pumpUntil([&] { return x.activeWindow() == onboarding; })) << "onboarding is not in front";
+
+    // Its "Try it out" field is Pimsel's own, and Pimsel works there as anywhere: the popover under
+    // the caret, Tab inserts.
+    Typist typist;
+    ASSERT_TRUE(typist.isReady()) << typist.error();
+    ASSERT_TRUE(typist.focus(onboarding));
+    pump(500ms); // a window that has just come to the front is read before it is typed in
+    FrontmostApplication frontmost;
+    FocusContextProvider field(frontmost.activeWindowSource());
+    typist.setKeyDelay(userKeyDelay);
+    whileUserTypes([&] { typist.type(":smi"); });
+    std::optional<QRect> popover, caret;
+    ASSERT_TRUE(pumpUntil([&] { return (popover = x.popover(first.pid())) && (caret = field.caretRect()); }))
+        << first.output().toStdString();
+    pump(300ms); // the popover follows the caret while the last keys are read
+    popover = x.popover(first.pid());
+    ASSERT_TRUE(popover && (caret = field.caretRect()));
+    // Under the field's cursor rectangle, which reaches a little below the glyph box the bus reports.
+    EXPECT_GE(popover->top(), caret->bottom() + 1 + 6) << "caret at " << caret->y();
+    EXPECT_LE(popover->top(), caret->bottom() + 1 + 6 + 16) << "caret at " << caret->y();
+    EXPECT_NEAR(popover->left(), caret->left(), 30);
+    whileUserTypes([&] { typist.type("\t"); });
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    EXPECT_TRUE(pumpUntil([&] { return field.textBeforeCaret(8) == smile; }))
+        << field.textBeforeCaret(8).value_or(QStringLiteral("(none)")).toStdString();
+    x.close(onboarding);
     ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(first.pid()).empty(); }));
-    pump(1s);
-    EXPECT_TRUE(first.isRunning()) << "closing the last window ended Pimsel";
+
+    ASSERT_TRUE(typist.activate(app.window()));
+    ASSERT_TRUE(typist.focus(app.window()));
+    pump(500ms);
 
     // The hook's connection to the server breaks, as when another client kills it: Pimsel says so,
     // installs the hook again and completes as before.
@@ -106,7 +213,6 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
         << first.output().toStdString();
     typist.setKeyDelay(userKeyDelay);
     whileUserTypes([&] { typist.type(" :smi\t"); });
-    const QString smile = profile.topResult(QStringLiteral("smi"));
     EXPECT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" ") + smile); }))
         << app.text().toStdString();
 
@@ -122,12 +228,23 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << first.output().toStdString();
 
     // The instance lock went with it. Quitting during an insertion, when Pimsel still holds the
-    // emoji, hands the user's clipboard over too.
+    // emoji, hands the user's clipboard over too. A panel's tray host is up this time.
     owner = clipboardOwner();
     ASSERT_TRUE(owner->ready);
+    TrayHost host(QStringLiteral(PIMSEL_SNI_WATCHER));
+    ASSERT_TRUE(host.says("ready\n")) << host.output().toStdString();
     PimselProcess again(profile);
     ASSERT_TRUE(again.waitForHook()) << again.output().toStdString();
     pump(1s); // keys in the first moments after the hook reports may still go unseen
+    preferencesTurnTabAcceptanceOff(x, typist, again, host, profile, app.window());
+    whileUserTypes([&] { typist.type(" :smi\t"); });
+    EXPECT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" :smi")); }, 2s))
+        << "Tab still accepts: " << app.text().toStdString();
+    // The Tab moved on to the next widget; back to the end of the entry.
+    whileUserTypes([&] {
+        typist.key("shift+Tab");
+        typist.key("End");
+    });
     whileUserTypes([&] { typist.type(" :tada"); });
     // The closing colon accepts once the popover is up.
     ASSERT_TRUE(pumpUntil([&] { return app.text().endsWith(QStringLiteral(" :tada")); }));
@@ -138,6 +255,26 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     EXPECT_GE(again.terminate(), 0);
     pumpUntil([&] { return (now = dumpClipboard()) == clipboard; });
     EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << again.output().toStdString();
+
+    // A start with setup incomplete (the accessibility bus off) opens onboarding; "Request Access"
+    // switches the bus on and the row turns to "Granted", its buttons gone.
+    PermissionsController::setAccessibilityBusEnabled(false);
+    ASSERT_FALSE(PermissionsController::accessibilityBusEnabled());
+    profile.set(QStringLiteral("pimsel.setupCompleted"), false);
+    PimselProcess setup(profile);
+    ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(setup.pid())).empty(); }))
+        << setup.output().toStdString();
+    std::optional<QRect> frame;
+    std::optional<QPoint> request;
+    ASSERT_TRUE(pumpUntil([&] {
+        return (frame = x.rootGeometry(windows.front())) && (request = accentButton(*frame));
+    })) << "no Request Access button";
+    ASSERT_TRUE(typist.click(request->x(), request->y()));
+    EXPECT_TRUE(pumpUntil([&] { return PermissionsController::accessibilityBusEnabled(); }));
+    EXPECT_TRUE(pumpUntil([&] { return !accentButton(*frame); })) << "the row still asks";
+    EXPECT_FALSE(x.managedWindows(setup.pid()).empty());
+    EXPECT_GE(setup.terminate(), 0);
+    PermissionsController::setAccessibilityBusEnabled(true);
 }
 
 } // namespace

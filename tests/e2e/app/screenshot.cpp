@@ -2,7 +2,10 @@
 //   screenshot FILE [--window XID [--below PIXELS]]
 // With --window, the picture takes the window with a small margin and PIXELS more below it, where
 // a popover under the caret shows.
+//   screenshot --find TITLE
+// prints the id of the managed window titled TITLE, or fails when there is none.
 #include "platform/xcb_handles.h"
+#include "tests/e2e/support/desktop.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -18,26 +21,44 @@
 
 namespace {
 
-// The window's rectangle on the root window, without the window manager's frame.
-std::optional<QRect> windowRect(xcb_window_t window) {
+// The managed window whose _NET_WM_NAME is `title`.
+std::optional<xcb_window_t> findWindow(const QByteArray& title) {
     const pimsel::xcb::Connection c(nullptr);
     if (!c)
         return std::nullopt;
-    const auto geometry = pimsel::xcb::reply<xcb_get_geometry_reply_t>(c.get(), xcb_get_geometry_reply,
-                                                                       xcb_get_geometry(c.get(), window));
-    if (!geometry)
+    const auto atom = [&](const char* name) {
+        const auto reply = pimsel::xcb::reply<xcb_intern_atom_reply_t>(
+            c.get(), xcb_intern_atom_reply, xcb_intern_atom(c.get(), 0, uint16_t(std::strlen(name)), name));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    const xcb_atom_t clients = atom("_NET_CLIENT_LIST"), name = atom("_NET_WM_NAME"),
+                     utf8 = atom("UTF8_STRING");
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c.get())).data->root;
+    const auto list = pimsel::xcb::reply<xcb_get_property_reply_t>(
+        c.get(), xcb_get_property_reply,
+        xcb_get_property(c.get(), 0, root, clients, XCB_ATOM_WINDOW, 0, 1024));
+    if (!list)
         return std::nullopt;
-    const auto origin = pimsel::xcb::reply<xcb_translate_coordinates_reply_t>(
-        c.get(), xcb_translate_coordinates_reply,
-        xcb_translate_coordinates(c.get(), window, geometry->root, 0, 0));
-    if (!origin)
-        return std::nullopt;
-    return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+    const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
+    for (int i = 0; i < xcb_get_property_value_length(list.get()) / 4; ++i) {
+        const auto text = pimsel::xcb::reply<xcb_get_property_reply_t>(
+            c.get(), xcb_get_property_reply, xcb_get_property(c.get(), 0, windows[i], name, utf8, 0, 256));
+        if (text && QByteArray(static_cast<const char*>(xcb_get_property_value(text.get())),
+                               xcb_get_property_value_length(text.get())) == title)
+            return windows[i];
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--find") == 0) {
+        const std::optional<xcb_window_t> window = findWindow(argv[2]);
+        if (window)
+            std::printf("%u\n", *window);
+        return window ? 0 : 1;
+    }
     QGuiApplication app(argc, argv);
     if (argc < 2) {
         std::fputs("usage: screenshot FILE [--window XID [--below PIXELS]]\n", stderr);
@@ -59,7 +80,7 @@ int main(int argc, char** argv) {
     QRect area = screen->geometry();
     if (window != 0) {
         // Room above for the title bar.
-        if (const std::optional<QRect> rect = windowRect(window))
+        if (const std::optional<QRect> rect = pimsel::e2e::XView().rootGeometry(window))
             area = rect->adjusted(-24, -48, 24, 24 + below).intersected(screen->geometry());
     }
     const QImage image = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();

@@ -10,7 +10,7 @@ namespace pimsel::e2e {
 namespace {
 
 // Where Pimsel must stay silent: no popover, and every key reaches the application.
-class Silence : public testing::Test {
+class Silence : public testing::Test, protected FocusProbe {
 protected:
     // The user types ":tada:" and Tab: nothing is replaced, no popover shows, the Tab arrives.
     void expectSilentIn(xcb_window_t window, bool xinput2, qint64 pid, const std::function<QString()>& text) {
@@ -42,7 +42,6 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
     ASSERT_TRUE(QFile::copy(TargetApp::gtkScript(), script));
     const TargetApp excluded(TargetApp::Kind::gtk, {}, script);
     ASSERT_TRUE(excluded.isReady()) << excluded.diagnostics().toStdString();
-    FrontmostApplication frontmost;
     std::optional<QString> excludedId;
     ASSERT_TRUE(pumpUntil([&] { return (excludedId = frontmost.frontmostApplicationId()).has_value(); }));
     profile.set(QStringLiteral("pimsel.disabledApps"), QStringList{*excludedId});
@@ -75,13 +74,6 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
                    },
                    45s) &&
                (pump(1s), true);
-    };
-    FocusContextProvider focus(frontmost.activeWindowSource());
-    AtspiClient probe(QStringLiteral("silence-probe"));
-    const auto focusedRole = [&]() -> std::optional<uint> {
-        const std::optional<AtspiRef> element = focus.focusedElement();
-        QueryDeadline deadline(250);
-        return element ? probe.role(deadline, *element) : std::nullopt;
     };
     {
         SCOPED_TRACE("web password field, from its first key");

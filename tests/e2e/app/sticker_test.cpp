@@ -113,7 +113,7 @@ protected:
     QTemporaryDir scratch;
     std::unique_ptr<TargetApp> app;
     FrontmostApplication frontmost;
-    std::unique_ptr<Helper> owner = clipboardOwner();
+    std::unique_ptr<Process> owner = clipboardOwner();
     QString clipboardBefore;
     // The session's own keyboard, as a user's: it follows the window manager's activation.
     Typist typist{nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core};

@@ -4,9 +4,7 @@
 #include "tests/e2e/support/typing_fixture.h"
 #include "ui/suggestion_layout.h"
 
-#include <QColor>
 #include <QElapsedTimer>
-#include <QImage>
 
 #include <csignal>
 
@@ -15,30 +13,11 @@ namespace {
 
 namespace layout = suggestion_layout;
 
-const QColor accent(204, 247, 67);
-
-// The share of a row's background (left of the emoji) in the accent colour.
-double accentShare(const QImage& panel, int row) {
-    const QRect r = layout::rowRect(row);
-    int hits = 0;
-    int total = 0;
-    for (int y = r.top() + 4; y < r.bottom() - 4; ++y) {
-        for (int x = r.left() + 2; x < r.left() + 6; ++x) {
-            ++total;
-            hits += colourDistance(panel.pixel(x, y), accent) < 30;
-        }
-    }
-    return total ? double(hits) / total : 0;
-}
-
 TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
-    const QString smile = profile.topResult(QStringLiteral("smi"));
     const QStringList smiRows = profile.cli({QStringLiteral("search"), QStringLiteral("smi")});
-    ASSERT_EQ(smile, QStringLiteral("😄"));
     ASSERT_EQ(smiRows.size(), 6);
 
-    // ":smi": six rows under the caret, the first highlighted (how the rows are drawn is the
-    // panel's own test, in ui_tests).
+    // ":smi": six rows under the caret (how the rows are drawn is the panel's own test, in ui_tests).
     type(":smi");
     ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
     const std::optional<QRect> popover = waitForPopover();
@@ -50,33 +29,22 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
         << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
     EXPECT_NEAR(popover->left(), caret->left(), 30);
 
-    QImage image;
-    EXPECT_TRUE(pumpUntil([&] {
-        image = grabScreen(*popover);
-        return accentShare(image, 0) > 0.9;
-    })) << "the first row is not highlighted";
-    EXPECT_LT(accentShare(image, 1), 0.1);
-
-    // Down moves the highlight, Up brings it back; neither reaches the field.
+    // Down moves the selection and Up brings it back, neither reaching the field: after Down, Up and
+    // Down, Tab accepts the second row. The use is counted.
     key("Down");
-    EXPECT_TRUE(pumpUntil([&] {
-        image = grabScreen(*popover);
-        return accentShare(image, 1) > 0.9;
-    })) << "Down did not move the highlight";
-    EXPECT_LT(accentShare(image, 0), 0.1);
     key("Up");
-
-    // Tab accepts the top result; the use is counted.
+    key("Down");
     key("Tab");
-    EXPECT_EQ(app->waitForText(smile).toStdString(), smile.toStdString());
+    const QString second = smiRows.at(1).section(QLatin1Char('\t'), 0, 0);
+    EXPECT_EQ(app->waitForText(second).toStdString(), second.toStdString());
     EXPECT_TRUE(popoverGone());
     EXPECT_TRUE(pumpUntil(
-        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(smile).toInt() == 1; }));
-    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), smile);
+        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(second).toInt() == 1; }));
+    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), second);
     settle();
 
     // The closing trigger right after an exact shortcode accepts it and never reaches the field.
-    QString expected = smile + QStringLiteral(" 🎉");
+    QString expected = second + QStringLiteral(" 🎉");
     type(" :tada:");
     EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
     settle();
@@ -138,7 +106,8 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
     settle();
 
-    // A field cleared with BackSpace: only the field knows the caret is at its start.
+    // A field cleared with BackSpace: only the field knows the caret is at its start, where the
+    // popover comes as it came in the fresh field.
     type(" :smi");
     ASSERT_TRUE(waitForPopover());
     key("Escape");
@@ -149,7 +118,9 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     type(":smi");
     expected = QStringLiteral(":smi");
     ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
-    EXPECT_TRUE(waitForPopover()) << "no popover in the cleared field";
+    const std::optional<QRect> atStart = waitForPopover();
+    ASSERT_TRUE(atStart) << "no popover in the cleared field";
+    EXPECT_NEAR(atStart->left(), popover->left(), 10) << "the caret of the cleared field was not read";
     key("Escape");
     EXPECT_TRUE(popoverGone());
 
@@ -194,12 +165,8 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     // bound; the popover comes when the caret is known.
     if (GetParam() != TargetApp::Kind::qt)
         return;
-    pimsel.reset();
     profile.set(QStringLiteral("pimsel.showImmediatelyAfterColon"), true);
-    QProcessEnvironment debug; // its log says where the time went, should the step fail
-    debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
-    pimsel = std::make_unique<PimselProcess>(profile, debug);
-    ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
+    startPimsel();
     TargetApp slow(TargetApp::Kind::qt, {QStringLiteral("--slow-caret"), QStringLiteral("220")});
     ASSERT_TRUE(slow.isReady()) << slow.diagnostics().toStdString();
     ASSERT_TRUE(typist->focus(slow.window()));

@@ -94,14 +94,66 @@ QString Profile::topResult(const QString& query) const {
     return lines.isEmpty() ? QString() : lines.first().section(QLatin1Char('\t'), 0, 0);
 }
 
+Process::~Process() {
+    if (stopped_)
+        resume();
+    terminate();
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+}
+
+void Process::start(const QString& program, const QStringList& arguments, const QString& readyFragment,
+                    const QProcessEnvironment& environment, std::chrono::milliseconds patience) {
+    process_.setProcessEnvironment(environment);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    clock_.start();
+    process_.start(program, arguments);
+    ready = readyFragment.isEmpty() || waitForOutput(readyFragment, patience);
+}
+
+bool Process::waitForOutput(const QString& fragment, std::chrono::milliseconds patience) {
+    // A process that is still starting is not running yet, and has not ended either.
+    pumpUntil([&] { return output().contains(fragment) || process_.state() == QProcess::NotRunning; },
+              patience);
+    return output().contains(fragment);
+}
+
+QString Process::output() const {
+    output_ += QString::fromUtf8(process_.readAll());
+    return output_;
+}
+
+bool Process::waitForExit(std::chrono::milliseconds patience) {
+    pumpUntil([&] { return process_.state() == QProcess::NotRunning; }, patience);
+    output();
+    return process_.state() == QProcess::NotRunning;
+}
+
+void Process::signal(int number) {
+    if (process_.state() != QProcess::NotRunning)
+        ::kill(pid_t(pid()), number);
+    if (number == SIGSTOP || number == SIGCONT)
+        stopped_ = number == SIGSTOP;
+}
+
+double Process::terminate() {
+    if (process_.state() == QProcess::NotRunning)
+        return -1;
+    QElapsedTimer clock;
+    clock.start();
+    process_.terminate();
+    if (!process_.waitForFinished(10000))
+        return -1;
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
 PimselProcess::PimselProcess(const Profile& profile, const QProcessEnvironment& extra) {
     QProcessEnvironment env = profile.environment();
     for (const QString& key : extra.keys())
         env.insert(key, extra.value(key));
-    process_.setProcessEnvironment(env);
-    process_.setProcessChannelMode(QProcess::MergedChannels);
-    clock_.start();
-    process_.start(QStringLiteral(PIMSEL_BINARY), {});
+    start(QStringLiteral(PIMSEL_BINARY), {}, {}, env);
 }
 
 bool PimselProcess::waitForHook() {
@@ -109,18 +161,6 @@ bool PimselProcess::waitForHook() {
     if (running && startupMs_ < 0)
         startupMs_ = double(clock_.nsecsElapsed()) / 1e6;
     return running;
-}
-
-bool PimselProcess::waitForOutput(const QString& fragment, std::chrono::milliseconds patience) {
-    // A process that is still starting is not running yet, and has not ended either.
-    pumpUntil([&] { return output().contains(fragment) || process_.state() == QProcess::NotRunning; },
-              patience);
-    return output().contains(fragment);
-}
-
-QString PimselProcess::output() {
-    output_ += QString::fromUtf8(process_.readAll());
-    return output_;
 }
 
 long PimselProcess::rssKiB() const {
@@ -132,25 +172,60 @@ long PimselProcess::rssKiB() const {
     return match.hasMatch() ? match.captured(1).toLong() : -1;
 }
 
-double PimselProcess::terminate() {
-    if (process_.state() == QProcess::NotRunning)
-        return -1;
-    QElapsedTimer clock;
-    clock.start();
-    ::kill(pid_t(pid()), SIGTERM);
-    if (!process_.waitForFinished(10000))
-        return -1;
-    return double(clock.nsecsElapsed()) / 1e6;
+TargetApp::TargetApp(Kind kind, const QStringList& extraArgs, const QString& script)
+    : kind_(kind)
+    , outPath_(dir_.filePath(QStringLiteral("field.txt"))) {
+    // The system interpreter: the GTK bindings are a Debian package.
+    QString program = QStringLiteral("/usr/bin/python3");
+    QStringList args;
+    if (kind == Kind::qt)
+        program = QStringLiteral(PIMSEL_E2E_QT_FIELD);
+    else if (kind == Kind::gtk)
+        args << (script.isEmpty() ? gtkScript() : script);
+    else
+        args << QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/browser_page.py")
+             << QStringLiteral("--browser") << kindName(kind);
+    start(program, args << QStringLiteral("--out") << outPath_ << extraArgs, QStringLiteral("READY "),
+          QProcessEnvironment::systemEnvironment(), isBrowser() ? 60s : 20s);
+    const auto line = QRegularExpression(QStringLiteral("READY (\\d+)")).match(output());
+    window_ = line.hasMatch() ? line.captured(1).toUInt() : 0;
 }
 
-void PimselProcess::stop() {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) {
-        process_.kill();
-        process_.waitForFinished(2000);
-    }
+namespace {
+QString contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+} // namespace
+
+QString TargetApp::text() const {
+    return contents(outPath_);
+}
+
+QString TargetApp::passwordText() const {
+    return contents(outPath_ + QStringLiteral(".password"));
+}
+
+QString TargetApp::waitForText(const QString& expected, std::chrono::milliseconds patience) const {
+    QString current;
+    pumpUntil([&] { return (current = text()) == expected; }, patience);
+    return current;
+}
+
+QString TargetApp::settledText(std::chrono::milliseconds quiet) const {
+    QString last = text();
+    QElapsedTimer stable;
+    stable.start();
+    pumpUntil(
+        [&] {
+            if (const QString now = text(); now != last) {
+                last = now;
+                stable.restart();
+            }
+            return stable.elapsed() >= quiet.count();
+        },
+        5s);
+    return last;
 }
 
 XView::XView()
@@ -235,14 +310,6 @@ bool XView::isViewable(xcb_window_t window, bool* overrideRedirect) {
     if (overrideRedirect)
         *overrideRedirect = attributes->override_redirect != 0;
     return attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-}
-
-bool XView::focusIsWithClientOf(xcb_window_t window) {
-    xcb_connection_t* c = connection_.get();
-    const auto focus =
-        xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
-    const std::uint32_t mask = xcb_get_setup(c)->resource_id_mask;
-    return focus && focus->focus != XCB_WINDOW_NONE && (focus->focus & ~mask) == (window & ~mask);
 }
 
 void XView::askWindowManager(xcb_window_t window, const char* type,

@@ -1,9 +1,8 @@
 #pragma once
 
-// The desktop every end-to-end test works in: an event loop kept going while it waits, the built
-// application running on a profile of its own, and what the X server shows of windows, popover,
-// keys and pixels. The typist (typist.h) is the user and TargetApp (target_app.h) the application
-// being typed into.
+// The desktop every end-to-end test works in: an event loop kept going while it waits, the programs
+// it starts (the built application on a profile of its own, the target applications typed into),
+// and what the X server shows of windows, popover, keys and pixels. The typist (typist.h) is the user.
 
 #include "platform/xcb_handles.h"
 
@@ -20,6 +19,7 @@
 #include <xcb/xcb.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -51,8 +51,8 @@ void pump(std::chrono::milliseconds duration);
 // Keeps the event loop going until `condition` holds or `patience` ran out; returns the condition.
 bool pumpUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds patience = std::chrono::seconds(10));
-// Runs `user` on a thread of its own and keeps this thread's event loop going until it is done:
-// the application under test may be this process, and it must go on reading the keys.
+// Runs `user` on a thread of its own while this event loop goes on: the application under test may
+// be this process.
 void whileUserTypes(const std::function<void()>& user);
 
 // Sum of the channel differences.
@@ -76,37 +76,105 @@ private:
     QTemporaryDir dir_;
 };
 
-// The built application on `profile`: started at construction, stopped at destruction.
-class PimselProcess {
+// A program of the test, started at construction and ended at destruction (SIGTERM, then SIGKILL).
+// It is `ready` once it printed `readyFragment` (at once without one); SIGSTOP makes it a hung
+// application until resume().
+class Process {
 public:
-    explicit PimselProcess(const Profile& profile, const QProcessEnvironment& extra = {});
-    ~PimselProcess() { stop(); }
-    PimselProcess(const PimselProcess&) = delete;
-    PimselProcess& operator=(const PimselProcess&) = delete;
+    Process(const QString& program, const QStringList& arguments, const QString& readyFragment = {},
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        start(program, arguments, readyFragment, environment);
+    }
+    virtual ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
 
-    // The input hook is running: from now on Pimsel sees the keys. The time it took from the
-    // process start is kept.
-    bool waitForHook();
-    double startupMs() const { return startupMs_; }
-    // Waits until what the process printed holds `fragment`.
-    bool waitForOutput(const QString& fragment, std::chrono::milliseconds patience);
-    // Everything the process printed so far.
-    QString output();
+    // Waits until what the process printed (stdout and stderr) holds `fragment`.
+    bool waitForOutput(const QString& fragment,
+                       std::chrono::milliseconds patience = std::chrono::seconds(10));
+    QString output() const;
+    // Keeps this event loop going (it may own the selection the process asks for) until the process ended.
+    bool waitForExit(std::chrono::milliseconds patience = std::chrono::seconds(10));
 
     qint64 pid() const { return process_.processId(); }
     bool isRunning() const { return process_.state() == QProcess::Running; }
-    long rssKiB() const;
+    void stop() { signal(SIGSTOP); }
+    void resume() { signal(SIGCONT); }
+    void signal(int number);
     // SIGTERM; the milliseconds until the process was gone, or -1.
     double terminate();
     int exitCode() const { return process_.exitCode(); }
     QProcess::ExitStatus exitStatus() const { return process_.exitStatus(); }
-    void stop();
+    bool ready = false;
+
+protected:
+    Process() = default;
+    void start(const QString& program, const QStringList& arguments, const QString& readyFragment,
+               const QProcessEnvironment& environment,
+               std::chrono::milliseconds patience = std::chrono::seconds(10));
+    QElapsedTimer clock_; // since the start
 
 private:
-    QProcess process_;
-    QElapsedTimer clock_;
-    QString output_;
+    mutable QProcess process_;
+    bool stopped_ = false;
+    mutable QString output_;
+};
+
+// The built application on `profile`, with `extra` added to its environment.
+class PimselProcess : public Process {
+public:
+    explicit PimselProcess(const Profile& profile, const QProcessEnvironment& extra = {});
+    // The input hook is running: from now on Pimsel sees the keys. The time it took is kept.
+    bool waitForHook();
+    double startupMs() const { return startupMs_; }
+    long rssKiB() const;
+
+private:
     double startupMs_ = -1;
+};
+
+// One of the target applications (a GTK entry, a Qt line edit or a page's input in Chromium or
+// Firefox), its field read back from the file the application mirrors its text into, independently
+// of anything under test. With "--login" (GTK and the browsers) a password field comes first and has
+// the focus; the ordinary field follows it. `script` runs a copy of the GTK target under a program
+// name of its own.
+class TargetApp : public Process {
+public:
+    enum class Kind { gtk, qt, chromium, firefox };
+
+    explicit TargetApp(Kind kind, const QStringList& extraArgs = {}, const QString& script = {});
+
+    bool isReady() const { return window_ != 0; }
+    std::uint32_t window() const { return window_; }
+    bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
+    QString diagnostics() const { return output(); }
+
+    // The field's text as last written by the application.
+    QString text() const;
+    // The password field's text, with "--login".
+    QString passwordText() const;
+    // Polls the field until it reads `expected` or `patience` ran out; returns what it read last.
+    QString waitForText(const QString& expected,
+                        std::chrono::milliseconds patience = std::chrono::seconds(4)) const;
+    // Lets the field settle: returns once its text has not changed for `quiet`.
+    QString settledText(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) const;
+
+    static QString gtkScript() { return QStringLiteral(PIMSEL_E2E_SOURCE_DIR "/targets/gtk_entry.py"); }
+    static QString kindName(Kind kind) {
+        static const char* const names[] = {"gtk", "qt", "chromium", "firefox"};
+        return QString::fromLatin1(names[static_cast<int>(kind)]);
+    }
+
+private:
+    QTemporaryDir dir_;
+    Kind kind_;
+    QString outPath_;
+    std::uint32_t window_ = 0;
+};
+
+// Names the cases of a test over target kinds.
+inline constexpr auto targetName = [](const auto& info) {
+    return TargetApp::kindName(info.param).toStdString();
 };
 
 // What the X server knows about windows, and about the keys a target window receives.
@@ -126,9 +194,6 @@ public:
     std::optional<QRect> rootGeometry(xcb_window_t window);
     // The window is on screen; `overrideRedirect` says whether the window manager leaves it be.
     bool isViewable(xcb_window_t window, bool* overrideRedirect = nullptr);
-    // The core keyboard focus is on a window of the client that made `window`. GTK gives the focus
-    // to a window of its own next to the toplevel; window ids carry their client's resource base.
-    bool focusIsWithClientOf(xcb_window_t window);
     // Asks the window manager to close `window`, as its close button does.
     void close(xcb_window_t window) { askWindowManager(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2}); }
     // Sends the window manager the client message `type` about `window`.
@@ -136,10 +201,9 @@ public:
     // The session's active window (_NET_ACTIVE_WINDOW), or none.
     xcb_window_t activeWindow();
 
-    // From now on, counts the key presses `window` receives from any master keyboard. The server
-    // hands a key to XInput 2 listeners of a window and, only when there are none, to core ones: so a
-    // toolkit that reads XInput 2 keys (GTK, Chromium) is watched that way, one that reads core keys
-    // (Qt, Firefox) the core way, or the watcher would take the keys away from the application.
+    // From now on, counts the key presses `window` receives. The server hands a key to core
+    // listeners only without XInput 2 ones: watch the way the toolkit reads (`xinput2`: GTK,
+    // Chromium), or the watcher takes its keys.
     void watchKeys(xcb_window_t window, bool xinput2);
     int presses(std::uint32_t keysym);
 

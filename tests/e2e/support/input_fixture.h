@@ -1,7 +1,7 @@
 #pragma once
 
-// The input-layer desktop tests drive the hook inside this process: a scriptable handler, a log
-// recorder, and the insertion path built as the application builds it, on a real target field.
+// The input layer driven inside this process: a scriptable handler, a log recorder, and the
+// insertion path built as the application builds it, on a real target field.
 
 #include "engine/input_event.h"
 #include "platform/clipboard_manager.h"
@@ -9,7 +9,6 @@
 #include "platform/insertion_controller.h"
 #include "platform/keyboard_synthesizer.h"
 #include "tests/e2e/support/desktop.h"
-#include "tests/e2e/support/target_app.h"
 #include "tests/e2e/support/typist.h"
 
 #include <QString>

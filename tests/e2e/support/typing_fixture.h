@@ -1,15 +1,12 @@
 #pragma once
 
-// The user's side of the application's desktop scenarios: Pimsel running on a profile of its own
-// (acceptance by Return off), a target application of the test's kind with the keyboard's focus,
-// the typist at a person's pace, the keys the target receives counted, and the accessibility view
-// of the focused field.
+// The application's desktop scenarios: Pimsel on a profile of its own, a target with the typist's
+// focus, the keys the target receives counted.
 
 #include "platform/atspi_client.h"
 #include "platform/focus_context_provider.h"
 #include "platform/frontmost_application.h"
 #include "tests/e2e/support/desktop.h"
-#include "tests/e2e/support/target_app.h"
 #include "tests/e2e/support/typist.h"
 
 #include <gtest/gtest.h>
@@ -24,25 +21,30 @@ namespace pimsel::e2e {
 
 using namespace std::chrono_literals;
 
-// The test's user types a key every 30 ms, as fast as a person's quickest bursts. Pimsel can only
-// take a key through a grab it arms once the key before has been read: the grab for the closing
-// trigger of ":tada:" exists when the opening one has passed the field checks, which ask the
-// target over the accessibility bus and take tens of milliseconds while it draws the keys. A
-// typist that finishes ":tada:" sooner outruns every person; its keys then reach the field
-// untouched, as they should, and the test would check nothing a user meets.
+// A person's quickest bursts: a faster typist outruns the grabs Pimsel arms key by key, and its keys
+// reach the field untouched, as they should.
 inline constexpr std::chrono::milliseconds userKeyDelay{30};
 
-class Typing : public testing::TestWithParam<TargetApp::Kind> {
+// What Pimsel asks the accessibility bus about the focus, asked the same way by the test.
+struct FocusProbe {
+    std::optional<uint> focusedRole() {
+        const std::optional<AtspiRef> element = focus.focusedElement();
+        QueryDeadline deadline(250);
+        return element ? probe.role(deadline, *element) : std::nullopt;
+    }
+    FrontmostApplication frontmost;
+    FocusContextProvider focus{frontmost.activeWindowSource()};
+    AtspiClient probe{QStringLiteral("e2e-probe")};
+};
+
+class Typing : public testing::TestWithParam<TargetApp::Kind>, protected FocusProbe {
 protected:
     void SetUp() override {
         ASSERT_TRUE(x.isOpen());
         profile.set(QStringLiteral("pimsel.acceptWithReturn"), false);
         app = std::make_unique<TargetApp>(GetParam(), targetArguments());
         ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
-        QProcessEnvironment debug; // its log says where the time went, should a step fail
-        debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
-        pimsel = std::make_unique<PimselProcess>(profile, debug);
-        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
+        startPimsel();
         const bool chromium = GetParam() == TargetApp::Kind::chromium;
         typist =
             std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
@@ -50,14 +52,11 @@ protected:
         ASSERT_TRUE(typist->isReady()) << typist->error();
         typist->setKeyDelay(userKeyDelay);
         ASSERT_TRUE(onSessionKeyboard() ? typist->activate(app->window()) : typist->focus(app->window()));
-        // Firefox reads core key events, as Qt does: an XInput 2 watcher on its window would take
-        // its keys away.
+        // Firefox reads core key events, as Qt does: an XInput 2 watcher would take its keys away.
         x.watchKeys(app->window(),
                     GetParam() != TargetApp::Kind::qt && GetParam() != TargetApp::Kind::firefox);
         if (chromium || GetParam() == TargetApp::Kind::firefox) {
-            // Chromium started without accessibility flags keeps its page to itself until Pimsel,
-            // starting with the browser in front, asks for it; Firefox on a cold machine joins the bus
-            // seconds after its window shows. A user's first shortcode comes after that.
+            // Chromium shows its page once Pimsel asks; Firefox joins the bus seconds after its window.
             ASSERT_TRUE(pumpUntil(
                 [&] {
                     const std::optional<uint> role = focusedRole();
@@ -68,10 +67,13 @@ protected:
                 << pimsel->output().toStdString();
         }
     }
-    std::optional<uint> focusedRole() {
-        const std::optional<AtspiRef> element = focus.focusedElement();
-        QueryDeadline deadline(250);
-        return element ? probe.role(deadline, *element) : std::nullopt;
+    // Pimsel, started anew on the profile; its log says where the time went, should a step fail.
+    void startPimsel() {
+        pimsel.reset();
+        QProcessEnvironment debug;
+        debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
+        pimsel = std::make_unique<PimselProcess>(profile, debug);
+        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
     }
     virtual QStringList targetArguments() const { return {}; }
     // Chromium takes no more keys from the session's own keyboard once a second master keyboard
@@ -119,9 +121,6 @@ protected:
     std::unique_ptr<TargetApp> app;
     std::unique_ptr<PimselProcess> pimsel;
     std::unique_ptr<Typist> typist;
-    FrontmostApplication frontmost;
-    FocusContextProvider focus{frontmost.activeWindowSource()};
-    AtspiClient probe{QStringLiteral("typing-probe")};
 };
 
 } // namespace pimsel::e2e

@@ -181,10 +181,6 @@ std::vector<std::pair<int, int>> Typist::keysHeldOnXtestKeyboards(const char* di
     return held;
 }
 
-xcb_window_t Typist::activeWindow() {
-    return XView().activeWindow();
-}
-
 void Typist::sync() {
     if (connection_)
         xcb::sync(connection_.get());
@@ -258,11 +254,14 @@ bool Typist::findKeysym(std::uint32_t keysym, KeyStroke& out) const {
     return false;
 }
 
-bool Typist::fakeKey(std::uint8_t keycode, bool down) {
+bool Typist::fakeKey(std::uint8_t keycode, bool down, bool wait) {
     // The server routes core XTest events through the XTEST slave of the client pointer's master.
     xcb_test_fake_input(connection_.get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME,
                         XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestKeyboard_));
-    sync();
+    if (wait)
+        sync();
+    else
+        xcb_flush(connection_.get());
     return !xcb_connection_has_error(connection_.get());
 }
 
@@ -306,30 +305,13 @@ bool Typist::type(const std::string& utf8) {
     return true;
 }
 
-bool Typist::press(const std::string& keyName) {
-    return pressOrRelease(keyName, true);
-}
-
-bool Typist::release(const std::string& keyName) {
-    return pressOrRelease(keyName, false);
-}
-
-bool Typist::pressOrRelease(const std::string& keyName, bool down) {
+bool Typist::sendKey(const std::string& keyName, bool down, bool wait) {
     KeyStroke stroke;
     if (!ready_ || !findKeysym(keysymFromName(keyName), stroke)) {
         error_ = "no key for " + keyName;
         return false;
     }
-    return fakeKey(stroke.keycode, down);
-}
-
-bool Typist::sendKey(const std::string& keyName, bool down) {
-    KeyStroke stroke;
-    if (!ready_ || !findKeysym(keysymFromName(keyName), stroke))
-        return false;
-    xcb_test_fake_input(connection_.get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, stroke.keycode,
-                        XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestKeyboard_));
-    return xcb_flush(connection_.get()) > 0;
+    return fakeKey(stroke.keycode, down, wait);
 }
 
 bool Typist::key(const std::string& combo) {

@@ -43,10 +43,10 @@ public:
     bool type(const std::string& utf8);
     // A named key with optional modifiers: "Tab", "shift+Tab", "ctrl+BackSpace", "Down".
     bool key(const std::string& combo);
-    bool press(const std::string& keyName);
-    bool release(const std::string& keyName);
-    // Sends one press or release of `keyName` and returns without waiting for the server.
-    bool sendKey(const std::string& keyName, bool down);
+    bool press(const std::string& keyName) { return sendKey(keyName, true, true); }
+    bool release(const std::string& keyName) { return sendKey(keyName, false, true); }
+    // One press or release of `keyName`; without `wait`, returns before the server has read it.
+    bool sendKey(const std::string& keyName, bool down, bool wait = false);
     // Moves the typist's pointer to (x, y) in root coordinates and clicks `button`.
     bool click(int x, int y, int button = 1);
     // Waits until the server has processed everything sent so far.
@@ -58,16 +58,13 @@ public:
     static int coreXtestKeyboard(const char* display = nullptr);
     // (device, keycode) of every key held down on an XTEST keyboard of the session.
     static std::vector<std::pair<int, int>> keysHeldOnXtestKeyboards(const char* display = nullptr);
-    // The session's active window (_NET_ACTIVE_WINDOW), or none.
-    static xcb_window_t activeWindow();
 
 private:
     struct KeyStroke {
         std::uint8_t keycode = 0;
         bool shift = false;
     };
-    bool fakeKey(std::uint8_t keycode, bool down);
-    bool pressOrRelease(const std::string& keyName, bool down);
+    bool fakeKey(std::uint8_t keycode, bool down, bool wait = true);
     bool loadKeymap();
     bool findKeysym(std::uint32_t keysym, KeyStroke& out) const;
     bool typeKeysym(std::uint32_t keysym);

@@ -1,7 +1,5 @@
 #include "tests/e2e/support/web.h"
 
-#include "tests/e2e/support/desktop.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,18 +13,14 @@ namespace pimsel::e2e {
 PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
     for (const auto& [name, html] : pages)
         put(name, html);
-    process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+    server_ = std::make_unique<Process>(
+        QStringLiteral("/usr/bin/python3"),
+        QStringList{QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
                     QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
-                    dir_.path(), QStringLiteral("0")});
-    const QRegularExpression portLine(QStringLiteral("port (\\d+)"));
-    pumpUntil([&] {
-        log_ += process_.readAll();
-        const auto match = portLine.match(QString::fromUtf8(log_));
-        port_ = match.hasMatch() ? match.captured(1).toInt() : 0;
-        return port_ > 0 || process_.state() == QProcess::NotRunning;
-    });
+                    dir_.path(), QStringLiteral("0")},
+        QStringLiteral("(http"));
+    const auto match = QRegularExpression(QStringLiteral("port (\\d+)")).match(server_->output());
+    port_ = match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
 void PageServer::put(const QString& name, const QByteArray& content) {
@@ -37,18 +31,8 @@ void PageServer::put(const QString& name, const QByteArray& content) {
         page.write(content);
 }
 
-PageServer::~PageServer() {
-    process_.kill();
-    process_.waitForFinished(2000);
-}
-
 QUrl PageServer::url(const QString& page, const QString& host) const {
     return QUrl(QStringLiteral("http://%1:%2/%3").arg(host).arg(port_).arg(page));
-}
-
-bool PageServer::wasRequested(const QString& page) {
-    log_ += process_.readAll();
-    return log_.contains("GET /" + page.toUtf8());
 }
 
 ChromiumBrowser::ChromiumBrowser(const QUrl& page, QStringList wrapper,

@@ -4,6 +4,10 @@
 Writes the entry's text to --out on every change and on exit, and prints "READY <xid>" once the
 window is mapped and the focus is in it. With --login a password entry comes first and has the focus
 (its text goes to --out + ".password"); Tab leads to the ordinary entry. SIGTERM quits.
+
+With --own-clipboard rich|image it shows no window and owns the CLIPBOARD the way GTK applications
+do: a formatted text buffer copy (GTK rich text plus the plain text targets), or a picture (offered
+in every image format GTK can write). It prints "READY" once it owns it.
 """
 import argparse
 import os
@@ -13,22 +17,47 @@ import sys
 import gi
 
 gi.require_version("Gtk", "3.0")
+gi.require_version("Gdk", "3.0")
 gi.require_version("GdkX11", "3.0")
-from gi.repository import GLib, Gtk, GdkX11  # noqa: E402,F401
+gi.require_version("GdkPixbuf", "2.0")
+from gi.repository import Gdk, GdkPixbuf, GLib, Gtk, GdkX11  # noqa: E402,F401
+
+
+def own_clipboard(kind):
+    clipboard = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)
+    if kind == "image":
+        data = GdkPixbuf.Pixbuf.new(GdkPixbuf.Colorspace.RGB, True, 8, 24, 16)
+        data.fill(0xCCF743FF)
+        clipboard.set_image(data)
+    else:
+        data = Gtk.TextBuffer()
+        bold = data.create_tag("bold", weight=700)
+        data.set_text("bold and ünïcode")
+        data.apply_tag(bold, data.get_start_iter(), data.get_iter_at_offset(4))
+        data.select_range(data.get_start_iter(), data.get_end_iter())
+        data.copy_clipboard(clipboard)
+    GLib.idle_add(lambda: print("READY", flush=True))
+    return data
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--password", action="store_true")
-    parser.add_argument("--title", default="gtk-entry")
+    parser.add_argument("--own-clipboard", choices=["rich", "image"])
     parser.add_argument("--out")
     parser.add_argument("--text", default="")
     parser.add_argument("--plain-after", action="store_true",
                         help="an ordinary entry after the first one, where Tab leads")
     parser.add_argument("--login", action="store_true")
     args = parser.parse_args()
+    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGTERM, lambda *_: (Gtk.main_quit(), False)[1])
+    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGINT, lambda *_: (Gtk.main_quit(), False)[1])
+    if args.own_clipboard:
+        kept = own_clipboard(args.own_clipboard)  # noqa: F841 (the owner's data lives as long as it)
+        Gtk.main()
+        return 0
 
-    window = Gtk.Window(title=args.title)
+    window = Gtk.Window(title="gtk-entry")
     window.set_default_size(420, 80)
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6, margin=12)
     entry = Gtk.Entry()
@@ -85,8 +114,6 @@ def main():
     GLib.timeout_add(50, poll)
     # SIGUSR1 hides the entry's text, as a page's "hide password" toggle would.
     GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGUSR1, lambda *_: (entry.set_visibility(False), True)[1])
-    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGTERM, lambda *_: (Gtk.main_quit(), False)[1])
-    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGINT, lambda *_: (Gtk.main_quit(), False)[1])
 
     write_out()
     window.show_all()

@@ -2,12 +2,20 @@
 // Writes the field's text to --out on every change and on exit, prints "READY <xid>" once the window
 // is active and the field has the focus, and quits on SIGTERM. With --slow-caret MS the field takes
 // that long to say where a character is, as a busy application answers the accessibility bus.
+// The clipboard as a Qt application sees it, independently of the code under test:
+//   qt_field own FORMAT=FILE...   owns the CLIPBOARD with those formats until SIGTERM, printing "READY"
+//   qt_field dump                 prints "FORMAT SIZE MD5" for every data format of the clipboard now
+//   qt_field --on-signal MODE...  prints "WAITING" and does MODE on SIGUSR1, for a step that has to
+//                                 land inside a window too short for a process start
 #include <QAccessible>
 #include <QAccessibleInterface>
 #include <QApplication>
+#include <QClipboard>
 #include <QCommandLineParser>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSocketNotifier>
@@ -18,6 +26,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -114,19 +124,61 @@ private:
     int delayMs_;
 };
 
+int dump() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    QStringList formats = data ? data->formats() : QStringList();
+    formats.sort();
+    for (const QString& format : formats) {
+        // Selection bookkeeping differs from owner to owner by nature.
+        if (format == QLatin1String("TIMESTAMP") || format == QLatin1String("TARGETS") ||
+            format == QLatin1String("MULTIPLE") || format == QLatin1String("SAVE_TARGETS"))
+            continue;
+        const QByteArray bytes = data->data(format);
+        std::printf("%s %lld %s\n", qPrintable(format), static_cast<long long>(bytes.size()),
+                    QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().constData());
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+bool own(const QStringList& specs) {
+    auto* mime = new QMimeData;
+    for (const QString& spec : specs) {
+        const qsizetype eq = spec.indexOf('=');
+        QFile file(spec.mid(eq + 1));
+        if (eq < 0 || !file.open(QIODevice::ReadOnly))
+            return false;
+        mime->setData(spec.left(eq), file.readAll());
+    }
+    QGuiApplication::clipboard()->setMimeData(mime, QClipboard::Clipboard);
+    QTimer::singleShot(0, [] {
+        std::printf("READY\n");
+        std::fflush(stdout);
+    });
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Blocked before Qt starts its threads, or one of them would take the signal and die of it.
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    const bool waitsForSignal = argc > 1 && std::strcmp(argv[1], "--on-signal") == 0;
+    if (waitsForSignal)
+        pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    QCommandLineOption password("password");
-    QCommandLineOption title("title", "window title", "T", "qt-field");
-    QCommandLineOption out("out", "file to mirror the text into", "FILE");
-    QCommandLineOption text("text", "initial text", "INITIAL");
-    QCommandLineOption slowCaret("slow-caret", "delay of each character box asked over the bus", "MS");
-    parser.addOptions({password, title, out, text, slowCaret});
-    parser.process(app);
-    const QString outPath = parser.value(out);
+    QStringList args = app.arguments().mid(1);
+    if (waitsForSignal) {
+        args.removeFirst();
+        std::printf("WAITING\n");
+        std::fflush(stdout);
+        int received = 0;
+        sigwait(&usr1, &received);
+    }
+    if (args.value(0) == QLatin1String("dump"))
+        return dump();
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return 1;
@@ -134,9 +186,20 @@ int main(int argc, char** argv) {
     QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] { QApplication::quit(); });
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
+    if (args.value(0) == QLatin1String("own"))
+        return own(args.mid(1)) ? QApplication::exec() : 2;
+
+    QCommandLineParser parser;
+    QCommandLineOption password("password");
+    QCommandLineOption out("out", "file to mirror the text into", "FILE");
+    QCommandLineOption text("text", "initial text", "INITIAL");
+    QCommandLineOption slowCaret("slow-caret", "delay of each character box asked over the bus", "MS");
+    parser.addOptions({password, out, text, slowCaret});
+    parser.process(app);
+    const QString outPath = parser.value(out);
 
     QWidget window;
-    window.setWindowTitle(parser.value(title));
+    window.setWindowTitle(QStringLiteral("qt-field"));
     auto* layout = new QVBoxLayout(&window);
     auto* field = new QLineEdit(parser.value(text));
     if (parser.isSet(password))

@@ -7,6 +7,7 @@
 #include "platform/permissions_controller.h"
 
 #include "../../app_gui/tray_support.h"
+#include "tests/e2e/support/tray_host.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -15,7 +16,6 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDateTime>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -26,61 +26,13 @@ using namespace pimsel::testing;
 
 namespace {
 
-// The item lives on this thread, so every call to it must keep the event loop turning.
-QList<QVariant> call(const QString& service, const QString& path, const QString& interface,
-                     const QString& method, const QVariantList& arguments) {
-    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
-    message.setArguments(arguments);
-    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 5000);
-    waitUntil([&] { return pending.isFinished(); }, 8000);
-    return pending.isFinished() ? pending.reply().arguments() : QList<QVariant>{};
-}
-
-using MenuRow = std::pair<int, QVariantMap>; // id, properties
-
-// The top level of the menu as the host receives it: (id, properties, [children as variants]).
-QList<MenuRow> menuRows(const QString& service, const QString& menuPath) {
-    const QList<QVariant> reply = call(service, menuPath, QStringLiteral("com.canonical.dbusmenu"),
-                                       QStringLiteral("GetLayout"), {0, -1, QStringList()});
-    QList<MenuRow> rows;
-    const QDBusArgument root = reply.value(1).value<QDBusArgument>();
-    MenuRow row;
-    root.beginStructure();
-    root >> row.first >> row.second;
-    root.beginArray();
-    while (!root.atEnd()) {
-        const QDBusArgument node = root.asVariant().value<QDBusVariant>().variant().value<QDBusArgument>();
-        node.beginStructure();
-        node >> row.first >> row.second; // the rows have no children of their own
-        node.endStructure();
-        rows.append(row);
-    }
-    return rows;
-}
-
-// The shown rows, separators as "---".
-QString visibleLabels(const QList<MenuRow>& rows) {
-    QStringList labels;
-    for (const auto& [id, p] : rows) {
-        if (p.value(QStringLiteral("visible"), true).toBool())
-            labels.append(p.value(QStringLiteral("type")) == QStringLiteral("separator")
-                              ? QStringLiteral("---")
-                              : p.value(QStringLiteral("label")).toString());
-    }
-    return labels.join(u'|');
-}
+using namespace pimsel::e2e;
 
 TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
         << "no session bus; run under desktop-session.sh";
-    QProcess watcher;
-    watcher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    watcher.start(QStringLiteral(PIMSEL_SNI_WATCHER), {});
-    QByteArray said;
-    const auto watcherSays = [&](const QByteArray& what) {
-        return waitUntil([&] { return (said += watcher.readAllStandardOutput()).contains(what); }, 10000);
-    };
-    ASSERT_TRUE(watcherSays("ready\n")) << said.constData();
+    TrayHost host(QStringLiteral(PIMSEL_SNI_WATCHER));
+    ASSERT_TRUE(host.says("ready\n")) << host.output().toStdString();
 
     QTemporaryDir dir;
     QSettings defaults(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
@@ -89,23 +41,17 @@ TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
     FakeApplications apps;
     FakeFocus focus;
     StatusMonitor monitor(settings, exclusions, focus, apps);
-    PermissionsController permissions({[] { return true; }, [] { return false; }, {}, {}, {}});
+    PermissionsController permissions({[] { return true; }, [] { return false; }, {}, {}, {}, {}});
     permissions.refresh();
     StatusBarController controller(monitor, settings, permissions, nullptr);
 
     // The registration reaches the watcher; an item registering by object path is its sender.
-    ASSERT_TRUE(watcherSays("registered ")) << said.constData();
-    const QList<QByteArray> fields = said.mid(said.indexOf("registered ")).split('\n')[0].split(' ');
-    ASSERT_GE(fields.size(), 3);
-    const QString service = QString::fromUtf8(fields[1].startsWith('/') ? fields[2] : fields[1]);
+    ASSERT_TRUE(host.says("registered ")) << host.output().toStdString();
+    const QString service = host.itemService();
+    ASSERT_FALSE(service.isEmpty());
     EXPECT_TRUE(QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value());
 
-    const auto property = [&](const char* name) {
-        const QList<QVariant> reply = call(
-            service, QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.freedesktop.DBus.Properties"),
-            QStringLiteral("Get"), {QStringLiteral("org.kde.StatusNotifierItem"), QString::fromUtf8(name)});
-        return reply.isEmpty() ? QVariant() : reply[0].value<QDBusVariant>().variant();
-    };
+    const auto property = [&](const char* name) { return itemProperty(service, name); };
     // ToolTip is (icon name, [pixmaps], title, text).
     const auto toolTip = [&] {
         const QDBusArgument arg = property("ToolTip").value<QDBusArgument>();
@@ -123,25 +69,17 @@ TEST(TrayOnTheSessionBus, RegistersWithTheWatcherAndShowsItsStateToTheHost) {
     EXPECT_EQ(toolTip(), QStringLiteral("Pimsel"));
     const QString menuPath = property("Menu").value<QDBusObjectPath>().path();
     ASSERT_FALSE(menuPath.isEmpty());
-    const QList<MenuRow> rows = menuRows(service, menuPath);
-    EXPECT_EQ(rows.size(), 13);
-    EXPECT_EQ(visibleLabels(rows), QStringLiteral("Enabled|---|Finish Setup…|Preferences…|Test Pimsel…|"
-                                                  "Check for Updates…|---|Privacy: Local Only|Quit Pimsel"));
-
-    // The host clicks "Enabled": autocomplete goes off and the row loses its check mark.
-    const MenuRow enabled = rows.value(4);
+    // The rows themselves are the controller's test (app_gui_tests). The host clicks "Enabled":
+    // autocomplete goes off and the row loses its check mark.
+    const MenuRow enabled = menuRows(service, menuPath).value(4);
     ASSERT_EQ(enabled.second.value(QStringLiteral("label")), QStringLiteral("Enabled"));
     EXPECT_EQ(enabled.second.value(QStringLiteral("toggle-state")), 1);
-    call(service, menuPath, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"),
-         {enabled.first, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)),
-          uint(QDateTime::currentSecsSinceEpoch())});
+    clickMenuRow(service, menuPath, enabled.first);
     EXPECT_TRUE(waitUntil([&] { return !settings.enabled(); }));
     EXPECT_TRUE(waitUntil([&] {
         return menuRows(service, menuPath).value(4).second.value(QStringLiteral("toggle-state")) == 0;
     }));
     EXPECT_TRUE(waitUntil([&] { return toolTip() == QLatin1String("Pimsel"); }));
-    watcher.terminate();
-    watcher.waitForFinished(3000);
 }
 
 } // namespace

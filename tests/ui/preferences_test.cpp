@@ -1,0 +1,245 @@
+// The preferences panes driven control by control on a real settings file: each change must reach
+// the file (a second store reads it back) and the control must show what the store holds.
+#include "engine/emoji_store.h"
+#include "engine/settings_store.h"
+#include "platform/application_directory.h"
+#include "platform/permissions_controller.h"
+#include "platform/xdg_autostart.h"
+#include "ui/application_chooser.h"
+#include "ui/custom_alias_preferences_pane.h"
+#include "ui/general_preferences_pane.h"
+#include "ui/other_projects_pane.h"
+#include "ui/preferences_view.h"
+#include "ui/privacy_preferences_pane.h"
+#include "ui/shortcuts_preferences_pane.h"
+#include "ui/skin_tone_picker.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace pimsel;
+
+namespace {
+
+struct FakeApplications : ApplicationDirectory {
+    QList<DisableableApp> runningApps, installedApps;
+    QList<DisableableApp> running() const override { return runningApps; }
+    QList<DisableableApp> installed() const override { return installedApps; }
+    std::optional<DisableableApp> find(const QString& id) const override {
+        for (const DisableableApp& app : installedApps) {
+            if (app.id == id)
+                return app;
+        }
+        return std::nullopt;
+    }
+};
+
+DisableableApp app(const char* id, const char* name) {
+    return {QString::fromUtf8(id), QString::fromUtf8(name), {}};
+}
+
+struct Preferences {
+    explicit Preferences(const QString& configHome = {}) {
+        qputenv("XDG_CONFIG_HOME", configHome.isEmpty() ? dir.path().toUtf8() : configHome.toUtf8());
+        apps.runningApps = {app("org.keepassxc.KeePassXC", "KeePassXC"),
+                            app("org.gnome.gedit", "Text Editor"), app("abiword", "abiword"),
+                            app("org.gnome.gedit", "Text Editor"), app("org.signal.Signal", "Signal")};
+        apps.installedApps = {app("org.keepassxc.KeePassXC", "KeePassXC"),
+                              app("org.gnome.gedit", "Text Editor")};
+    }
+    // The file as another process reads it: QSettings shares what it parsed within a process, so
+    // a copy under a new name is parsed from its bytes.
+    QSettings& fileCopy() {
+        ini.sync();
+        const QString copy = dir.filePath(QStringLiteral("copy-%1.ini").arg(copies.size()));
+        EXPECT_TRUE(QFile::copy(ini.fileName(), copy));
+        return *copies.emplace_back(std::make_unique<QSettings>(copy, QSettings::IniFormat));
+    }
+    // What a later start of Pimsel reads from the file.
+    const SettingsStore& reread() {
+        return *stores.emplace_back(std::make_unique<SettingsStore>(&fileCopy()));
+    }
+
+    QTemporaryDir dir;
+    QSettings ini{dir.filePath(QStringLiteral("pimsel.ini")), QSettings::IniFormat};
+    std::vector<std::unique_ptr<QSettings>> copies;
+    std::vector<std::unique_ptr<SettingsStore>> stores;
+    XdgAutostart autostart{QStringLiteral("/usr/bin/pimsel")};
+    SettingsStore settings{&ini, &autostart};
+    bool accessibility = true;
+    PermissionsController permissions{
+        {[this] { return accessibility; }, [] { return false; }, {}, {}, {}, {}}};
+    EmojiStore emoji{&ini};
+    FakeApplications apps;
+    QList<QUrl> opened;
+    PreferencesView view{{settings, permissions, emoji, apps, nullptr, false,
+                          [this](const QUrl& url) { opened.append(url); }}};
+};
+
+} // namespace
+
+TEST(PreferencesPanes, EverySwitchTheTriggerAndTheToneReachTheFileAndShowWhatItHolds) {
+    const struct {
+        const char* name;
+        std::function<QAbstractButton*(PreferencesView&)> control;
+        std::function<bool(const SettingsStore&)> stored;
+    } switches[] = {
+        {"enabled", [](auto& v) { return v.general()->enabledSwitch(); }, &SettingsStore::enabled},
+        {"acceptWithTab", [](auto& v) { return v.shortcuts()->switchFor("acceptWithTab"); },
+         &SettingsStore::acceptWithTab},
+        {"acceptWithReturn", [](auto& v) { return v.shortcuts()->switchFor("acceptWithReturn"); },
+         &SettingsStore::acceptWithReturn},
+        {"showImmediately", [](auto& v) { return v.shortcuts()->switchFor("showImmediatelyAfterColon"); },
+         &SettingsStore::showImmediatelyAfterColon},
+        {"browser", [](auto& v) { return v.shortcuts()->switchFor("openBrowserOnDoubleTrigger"); },
+         &SettingsStore::openBrowserOnDoubleTrigger},
+        {"replace", [](auto& v) { return v.shortcuts()->switchFor("replaceOnClosingColon"); },
+         &SettingsStore::replaceOnClosingColon},
+        {"sticker", [](auto& v) { return v.shortcuts()->switchFor("stickerCommandEnabled"); },
+         &SettingsStore::stickerCommandEnabled},
+    };
+    for (const auto& row : switches) {
+        SCOPED_TRACE(row.name);
+        Preferences p;
+        QAbstractButton* toggle = row.control(p.view);
+        ASSERT_NE(toggle, nullptr);
+        const bool before = row.stored(p.settings);
+        EXPECT_EQ(toggle->isChecked(), before);
+        toggle->click();
+        EXPECT_EQ(row.stored(p.reread()), !before);
+        EXPECT_EQ(toggle->isChecked(), !before);
+    }
+
+    Preferences p;
+    // Without a GIF key the switch cannot be used, and says why.
+    EXPECT_FALSE(p.view.shortcuts()->switchFor("giphyCommandEnabled")->isEnabled());
+    EXPECT_TRUE(p.view.shortcuts()->texts().filter(QStringLiteral("PIMSEL_GIPHY_API_KEY")).size() == 1);
+
+    p.view.general()->skinTonePicker()->button(SkinTone::mediumDark)->click();
+    EXPECT_EQ(p.reread().skinTone(), SkinTone::mediumDark);
+    EXPECT_EQ(p.view.general()->skinTonePicker()->selectedName(), QStringLiteral("Medium-Dark"));
+    EXPECT_TRUE(p.view.general()->skinTonePicker()->button(SkinTone::mediumDark)->isChecked());
+
+    QComboBox* trigger = p.view.shortcuts()->triggerPicker();
+    ASSERT_EQ(trigger->count(), 8);
+    EXPECT_EQ(trigger->itemText(3), QStringLiteral("\\  (backslash)"));
+    Q_EMIT trigger->activated(1);
+    EXPECT_EQ(p.reread().triggerKey(), QStringLiteral(";"));
+    const QStringList texts = p.view.shortcuts()->triggerTexts();
+    ASSERT_EQ(texts.size(), 6);
+    for (const QString& text : texts)
+        EXPECT_TRUE(text.contains(u';') && !text.contains(u':')) << text.toStdString();
+    EXPECT_EQ(texts.filter(QStringLiteral("browser")),
+              QStringList{QStringLiteral("Open the emoji browser on “;;”")});
+
+    // A project card opens its page with the campaign items after the page's own query.
+    p.view.otherProjects()->openProject(QStringLiteral("Qt"));
+    EXPECT_EQ(p.opened,
+              QList<QUrl>{QUrl(QStringLiteral(
+                  "https://www.qt.io?utm_source=pimsel&utm_medium=app&utm_campaign=other-projects"))});
+    EXPECT_EQ(OtherProjectsPane::campaignUrl(QStringLiteral("https://example.org/p?a=1")).query(),
+              QStringLiteral("a=1&utm_source=pimsel&utm_medium=app&utm_campaign=other-projects"));
+    EXPECT_TRUE(OtherProjectsPane::campaignUrl(QStringLiteral("not an address")).isEmpty());
+
+    // Permissions follow the controller.
+    EXPECT_EQ(p.view.general()->accessibilityState(), QStringLiteral("Not granted"));
+    p.permissions.refresh();
+    EXPECT_EQ(p.view.general()->accessibilityState(), QStringLiteral("Granted"));
+    EXPECT_EQ(p.view.general()->inputMonitoringState(), QStringLiteral("Not granted"));
+}
+
+TEST(PreferencesPanes, LaunchAtLoginShowsWhetherTheAutostartEntryReallyExists) {
+    QTemporaryDir blocked;
+    const QString notADirectory = blocked.filePath(QStringLiteral("file"));
+    QFile(notADirectory).open(QIODevice::WriteOnly);
+    for (const bool writable : {true, false}) {
+        SCOPED_TRACE(writable ? "writable" : "unwritable");
+        Preferences p(writable ? QString() : notADirectory);
+        QAbstractButton* toggle = p.view.general()->launchAtLoginSwitch();
+        ASSERT_FALSE(toggle->isChecked());
+        toggle->click();
+        EXPECT_EQ(toggle->isChecked(), writable);
+        EXPECT_EQ(p.autostart.isRegistered(), writable);
+    }
+}
+
+TEST(PreferencesPanes, AliasesAppsAndWebsitesAreAddedAndRemovedThroughTheStore) {
+    Preferences p;
+    CustomAliasPreferencesPane* custom = p.view.custom();
+    const struct {
+        const char *alias, *emoji;
+    } entries[] = {{"  shrug \t", " 🤷 "}, {"   ", "🙂"}, {"blank", "  "}};
+    for (const auto& e : entries) {
+        custom->aliasField()->setText(QString::fromUtf8(e.alias));
+        custom->emojiField()->setText(QString::fromUtf8(e.emoji));
+        custom->addButton()->click();
+    }
+    const QList<CustomAlias> stored = p.reread().customAliases();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].alias, QStringLiteral("shrug"));
+    EXPECT_EQ(stored[0].emoji, QStringLiteral("🤷"));
+    ASSERT_EQ(custom->removeButtons().size(), 1);
+    custom->removeButtons()[0]->click();
+    EXPECT_TRUE(p.reread().customAliases().isEmpty());
+
+    // The chooser lists the installed applications; picking an always-disabled one adds nothing.
+    PrivacyPreferencesPane* privacy = p.view.privacy();
+    for (const char* search : {"keepass", "TEXT"}) {
+        privacy->chooseFromApplications();
+        ApplicationChooser* chooser = privacy->chooser();
+        ASSERT_NE(chooser, nullptr);
+        chooser->searchField()->setText(QString::fromUtf8(search));
+        QList<QListWidgetItem*> shown;
+        for (int row = 0; row < chooser->list()->count(); ++row) {
+            if (!chooser->list()->item(row)->isHidden())
+                shown.append(chooser->list()->item(row));
+        }
+        ASSERT_EQ(shown.size(), 1);
+        chooser->list()->setCurrentItem(shown[0]);
+        chooser->confirmButton()->click();
+    }
+    EXPECT_EQ(p.reread().disabledAppsList(), QStringList{QStringLiteral("org.gnome.gedit")});
+
+    // Running applications: no always-disabled or already disabled one, no repeats; names sort
+    // ignoring case.
+    privacy->fillAddAppMenu();
+    QStringList offered;
+    for (const QAction* action : privacy->addAppMenu()->actions())
+        offered.append(action->text());
+    EXPECT_EQ(offered.join(u'|'), QStringLiteral("abiword|Signal||Choose from Applications…"));
+    privacy->addAppMenu()->actions()[0]->trigger();
+    privacy->addApp(QStringLiteral("org.keepassxc.KeePassXC"));
+    EXPECT_EQ(p.reread().disabledAppsList(),
+              (QStringList{QStringLiteral("abiword"), QStringLiteral("org.gnome.gedit")}));
+
+    // An application whose entry is gone is listed by its identifier.
+    EXPECT_EQ(privacy->listedApps(), (QStringList{QStringLiteral("abiword"), QStringLiteral("Text Editor")}));
+
+    // Websites go through the domain rule; a rejected one stays in the field.
+    for (const char* typed : {"https://www.Example.com/path", "http://www./"}) {
+        privacy->domainField()->setText(QString::fromUtf8(typed));
+        privacy->addWebsite();
+    }
+    EXPECT_EQ(p.reread().disabledWebsitesList(), QStringList{QStringLiteral("example.com")});
+    EXPECT_EQ(privacy->domainField()->text(), QStringLiteral("http://www./"));
+    EXPECT_EQ(privacy->listedWebsites(), QStringList{QStringLiteral("example.com")});
+
+    // Reset: the next browser opening finds no use counts.
+    p.emoji.reload({});
+    p.emoji.recordUse(QStringLiteral("😄"));
+    privacy->resetButton()->click();
+    EmojiStore later(&p.fileCopy());
+    later.reload({});
+    EXPECT_TRUE(std::none_of(later.entries().begin(), later.entries().end(),
+                             [](const EmojiEntry& e) { return e.useCount > 0; }));
+    EXPECT_TRUE(std::none_of(p.emoji.entries().begin(), p.emoji.entries().end(),
+                             [](const EmojiEntry& e) { return e.useCount > 0; }));
+}
