@@ -38,13 +38,20 @@ bool KeyPanel::event(QEvent* event) {
         event->accept();
         return true;
     case QEvent::WindowDeactivate:
-        if (isVisible())
+        if (isVisible() && shown_.isValid() && shown_.elapsed() < settleMs)
             resignCheck_.start();
+        else if (isVisible())
+            Q_EMIT resignedKey();
         break;
     default:
         break;
     }
     return QWidget::event(event);
+}
+
+void KeyPanel::showEvent(QShowEvent* event) {
+    shown_.start();
+    QWidget::showEvent(event);
 }
 
 void KeyPanel::closeEvent(QCloseEvent* event) {

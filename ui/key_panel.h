@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -13,9 +14,11 @@ class KeyPanel : public QWidget {
 
 public:
     explicit KeyPanel(QWidget* parent = nullptr);
-    // How long the panel may be without the keyboard before it counts as lost. The key that
-    // opened the panel is often still held under the input hook's grab as the window takes the
-    // keyboard; its release moves the focus away and straight back.
+    // Just after it shows, the panel may be without the keyboard for a moment before that counts
+    // as lost: the key that opened it is often still held under the input hook's grab as the
+    // window takes the keyboard, and its release moves the focus away and straight back. Later,
+    // a loss is a loss at once.
+    static constexpr int settleMs = 500;
     static constexpr int resignGraceMs = 60;
 
 Q_SIGNALS:
@@ -27,10 +30,12 @@ protected:
     // `content` fills the panel, which takes `size`.
     void setContent(QWidget* content, QSize size);
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     QTimer resignCheck_;
+    QElapsedTimer shown_;
 };
 
 } // namespace pimsel
