@@ -189,12 +189,15 @@ TEST_F(Messaging, GifCommandShowsTrendingThenSearchesAndAClickPastesOnlyInAMessa
     EXPECT_EQ(app->waitForText(address + " ").toStdString(), (address + " ").toStdString());
 
     // Outside a messaging application the command is only text.
-    TargetApp other(TargetApp::Kind::gtk);
-    ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
-    focusOn(other.window());
-    whileUserTypes([&] { typist.type("/gif "); });
-    EXPECT_EQ(other.waitForText(QStringLiteral("/gif ")).toStdString(), "/gif ");
-    EXPECT_EQ(picker(1500ms), XCB_WINDOW_NONE) << "the picker opened outside a messaging application";
+    {
+        TargetApp other(TargetApp::Kind::gtk);
+        ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
+        focusOn(other.window());
+        whileUserTypes([&] { typist.type("/gif "); });
+        EXPECT_EQ(other.waitForText(QStringLiteral("/gif ")).toStdString(), "/gif ");
+        EXPECT_EQ(picker(1500ms), XCB_WINDOW_NONE) << "the picker opened outside a messaging application";
+    }
+    focusOn(app->window());
 }
 
 } // namespace
