@@ -55,6 +55,9 @@ void boundedGet(QNetworkAccessManager& network, const QUrl& url, const TransferL
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply* reply = network.get(request);
+    // Without a bound the network thread takes in an endless body as fast as it comes, whether or
+    // not this thread gets round to counting it against the cap.
+    reply->setReadBufferSize(256 * 1024);
     auto transfer = std::make_shared<Transfer>();
     transfer->limits = limits;
     transfer->sink = sink;
