@@ -5,10 +5,7 @@
 #include "ui/emoji_browser_view_model.h"
 #include "ui/palette.h"
 
-#include <QCursor>
-#include <QGuiApplication>
 #include <QPixmap>
-#include <QScreen>
 #include <QTimer>
 
 namespace pimsel {
@@ -95,32 +92,15 @@ void EmojiBrowserWindowController::prepare(const QList<EmojiEntry>& entries) {
 }
 
 void EmojiBrowserWindowController::makeKey() {
-    panel_->raise();
-    panel_->activateWindow();
-    // Window managers that guard against focus stealing still honour a pager's request.
-    if (activation_.activate)
-        activation_.activate(static_cast<quint32>(panel_->winId()));
+    panel_->takeKeyboard(activation_);
 }
 
 void EmojiBrowserWindowController::createPanel() {
     panel_ = std::make_unique<EmojiBrowserPanel>(model_);
-    // A floating utility window without decorations: its own content draws the whole window.
-    panel_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    panel_->setWindowTitle(windowTitle);
-    panel_->setAttribute(Qt::WA_DeleteOnClose, false);
-    panel_->setAttribute(Qt::WA_QuitOnClose, false);
+    panel_->setUpFloating(windowTitle);
     panel_->view()->onActivate = [this](const EmojiEntry& entry) { finish(entry); };
     connect(panel_.get(), &EmojiBrowserPanel::resignedKey, this, &EmojiBrowserWindowController::cancel);
     connect(panel_.get(), &EmojiBrowserPanel::closeRequested, this, &EmojiBrowserWindowController::cancel);
-
-    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (screen == nullptr)
-        screen = QGuiApplication::primaryScreen();
-    if (screen != nullptr) {
-        QRect frame(QPoint(), panel_->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        panel_->move(frame.topLeft());
-    }
 }
 
 void EmojiBrowserWindowController::finish(const std::optional<EmojiEntry>& entry) {

@@ -3,6 +3,9 @@
 #include "ui/palette.h"
 
 #include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace pimsel {
@@ -47,6 +50,30 @@ bool KeyPanel::event(QEvent* event) {
         break;
     }
     return QWidget::event(event);
+}
+
+void KeyPanel::setUpFloating(const QString& title) {
+    // Its own content draws the whole window.
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowTitle(title);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void KeyPanel::takeKeyboard(const WindowActivation& activation) {
+    raise();
+    activateWindow();
+    // Window managers that guard against focus stealing still honour a pager's request.
+    if (activation.activate)
+        activation.activate(static_cast<quint32>(winId()));
 }
 
 void KeyPanel::showEvent(QShowEvent* event) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/window_activation.h"
+
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
@@ -20,6 +22,12 @@ public:
     // a loss is a loss at once.
     static constexpr int settleMs = 500;
     static constexpr int resignGraceMs = 60;
+
+    // A floating utility window without decorations, kept when closed, centred once on the screen
+    // under the pointer; where the user moves it, it stays for later openings.
+    void setUpFloating(const QString& title);
+    // Raises the panel and takes the keyboard.
+    void takeKeyboard(const WindowActivation& activation);
 
 Q_SIGNALS:
     // The panel lost the keyboard, or the window manager asked to close it.

@@ -3,9 +3,6 @@
 #include "ui/palette.h"
 #include "ui/sticker_picker_view.h"
 
-#include <QCursor>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTimer>
 
 namespace pimsel {
@@ -64,33 +61,15 @@ void StickerPickerWindowController::show() {
 }
 
 void StickerPickerWindowController::makeKey() {
-    panel_->raise();
-    panel_->activateWindow();
-    // Window managers that guard against focus stealing still honour a pager's request.
-    if (activation_.activate)
-        activation_.activate(static_cast<quint32>(panel_->winId()));
+    panel_->takeKeyboard(activation_);
 }
 
 void StickerPickerWindowController::createPanel() {
     panel_ = std::make_unique<StickerPickerPanel>(model_);
-    // A floating utility window without decorations: its own content draws the whole window.
-    panel_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    panel_->setWindowTitle(windowTitle);
-    panel_->setAttribute(Qt::WA_DeleteOnClose, false);
-    panel_->setAttribute(Qt::WA_QuitOnClose, false);
+    panel_->setUpFloating(windowTitle);
     panel_->view()->onActivate = [this](const StickerEntry& entry) { finish(entry); };
     connect(panel_.get(), &StickerPickerPanel::resignedKey, this, [this] { finish(std::nullopt); });
     connect(panel_.get(), &StickerPickerPanel::closeRequested, this, [this] { finish(std::nullopt); });
-
-    // Centred once; where the user moves it, it stays for later openings.
-    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (screen == nullptr)
-        screen = QGuiApplication::primaryScreen();
-    if (screen != nullptr) {
-        QRect frame(QPoint(), panel_->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        panel_->move(frame.topLeft());
-    }
 }
 
 void StickerPickerWindowController::orderOut() {
