@@ -125,7 +125,6 @@ void openings(TargetApp::Kind kind, int rounds) {
         }
     }
     const QString log = pimsel.output();
-    std::printf("TEMPLOG %s\n", qPrintable(log));
     const std::vector<double> grabs = loggedMs(log, QStringLiteral("opening grabs held after (\\d+) us"));
     std::printf("[%s] %d openings (%d not accepted); start to hook %.0f ms; RSS %ld KiB; key to popover "
                 "mapped %s; trigger to grabs held %s (%zu); Tab to emoji in field %s\n",
@@ -327,7 +326,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     if (only.isEmpty() || only == QLatin1String("openings")) {
-        for (const auto kind : {TargetApp::Kind::qt})
+        for (const auto kind : {TargetApp::Kind::gtk, TargetApp::Kind::qt, TargetApp::Kind::chromium})
             openings(kind, rounds);
     }
     if (only.isEmpty() || only == QLatin1String("focus"))
