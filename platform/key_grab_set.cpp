@@ -99,6 +99,10 @@ void KeyGrabSet::grab(const SwallowableKeys& keys) {
         previous = held_;
         held_ = next;
     }
+    // Most keys leave the grabs as they are: then there is nothing to send and nothing to wait for,
+    // and the main thread must not spend a round trip to a busy server on every key.
+    if (next == previous)
+        return;
     const auto dev = [](int d) { return static_cast<xcb_input_device_id_t>(d); };
     for (const auto& [device, plan] : previous) {
         for (const auto& [keycode, masks] : plan) {
