@@ -32,6 +32,9 @@
 #include "ui/suggestion_window_controller.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPointer>
@@ -190,10 +193,23 @@ void PimselCore::start() {
     // A hook that loses its display connection is installed again by the permission poll; until
     // then the tray must not claim that Pimsel is at work.
     connect(m_eventTap.get(), &EventTapManager::isRunningChanged, this, [this](bool running) {
-        m_status->setInputLost(!running);
-        if (!running && !isPermissionPollRunning())
+        const bool lost = !running && !m_inputMethodActive;
+        m_status->setInputLost(lost);
+        if (lost && !isPermissionPollRunning())
             startPermissionTimer();
     });
+
+    // With fcitx5 running Pimsel's module, every key that reaches an input context is handled there
+    // already; the hook would replace the same shortcode a second time.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* inputMethod =
+        new QDBusServiceWatcher(inputMethodBusName(), bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(inputMethod, &QDBusServiceWatcher::serviceRegistered, this,
+            [this] { setInputMethodActive(true); });
+    connect(inputMethod, &QDBusServiceWatcher::serviceUnregistered, this,
+            [this] { setInputMethodActive(false); });
+    m_inputMethodActive =
+        bus.interface() && bus.interface()->isServiceRegistered(inputMethodBusName()).value();
 
     m_permissions->refresh();
     startEventTapIfPossible();
@@ -236,8 +252,23 @@ PreferencesWindowController& PimselCore::preferences() {
     return *m_preferences;
 }
 
+void PimselCore::setInputMethodActive(bool active) {
+    if (active == m_inputMethodActive)
+        return;
+    m_inputMethodActive = active;
+    qCInfo(inputLog, "fcitx5 with Pimsel's module %s",
+           active ? "handles the keys: the hook stands down" : "is gone: the hook takes the keys again");
+    if (active) {
+        m_eventTap->stop();
+        return;
+    }
+    startEventTapIfPossible();
+    if (!m_eventTap->isRunning() && !isPermissionPollRunning())
+        startPermissionTimer();
+}
+
 void PimselCore::startEventTapIfPossible() {
-    if (!m_permissions->inputMonitoringGranted() || m_eventTap->isRunning())
+    if (m_inputMethodActive || !m_permissions->inputMonitoringGranted() || m_eventTap->isRunning())
         return;
     const bool tapStarted = m_eventTap->start();
     qCInfo(inputLog, "startEventTapIfPossible: inputMonitoringGranted=true tapStarted=%s",
@@ -261,7 +292,7 @@ void PimselCore::permissionTick() {
     m_permissions->refresh();
     startEventTapIfPossible();
     markSetupCompletedIfGranted();
-    if (m_eventTap->isRunning() && bothPermissionsGranted()) {
+    if ((m_eventTap->isRunning() || m_inputMethodActive) && bothPermissionsGranted()) {
         m_permissionTimer->stop();
         m_permissionTimer->deleteLater();
         m_permissionTimer = nullptr;

@@ -96,6 +96,8 @@ Q_SIGNALS:
 private:
     void startPermissionTimer();
     void permissionTick();
+    // fcitx5 with Pimsel's module came or went: while it is there, it handles the keys.
+    void setInputMethodActive(bool active);
     bool bothPermissionsGranted() const;
     void markSetupCompletedIfGranted();
     void reportIncompleteSetup();
@@ -135,6 +137,7 @@ private:
     std::unique_ptr<PreferencesWindowController> m_preferences;
     std::unique_ptr<OnboardingWindowController> m_onboarding;
     QTimer* m_permissionTimer = nullptr;
+    bool m_inputMethodActive = false;
     // The process named as needing a restart, until it is gone.
     std::optional<qint64> m_unreachablePid;
     bool m_hasStarted = false;

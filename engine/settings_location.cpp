@@ -15,4 +15,8 @@ std::unique_ptr<QSettings> openUserSettings() {
     return std::make_unique<QSettings>(settingsFilePath(), QSettings::IniFormat);
 }
 
+QString inputMethodBusName() {
+    return QStringLiteral("app.pimsel.Pimsel.InputMethod");
+}
+
 } // namespace pimsel

@@ -16,4 +16,8 @@ QString settingsFilePath();
 // An INI-format QSettings over settingsFilePath(). Reading it never creates the file.
 std::unique_ptr<QSettings> openUserSettings();
 
+// The session-bus name the input-method module holds while fcitx5 has it loaded. The desktop
+// application's own key hook stands down while the name is taken, so no key is handled twice.
+QString inputMethodBusName();
+
 } // namespace pimsel

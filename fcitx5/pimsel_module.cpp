@@ -6,6 +6,7 @@
 #include "fcitx5/profile.h"
 #include "platform/key_mapping.h"
 
+#include <dbus_public.h>
 #include <fcitx/addonfactory.h>
 #include <fcitx/addonmanager.h>
 #include <fcitx/inputcontext.h>
@@ -51,9 +52,19 @@ PimselModule::PimselModule(fcitx::Instance* instance)
           fcitx::EventType::InputContextSwitchInputMethod}) {
         m_watchers.push_back(m_instance->watchEvent(type, fcitx::EventWatcherPhase::Default, left));
     }
+    // Without the bus (fcitx5 started without it) the desktop application cannot know about us and
+    // keeps its own hook: on X11 a shortcode may then be handled twice, which the user can see.
+    if (fcitx::AddonInstance* dbus = m_instance->addonManager().addon("dbus", true))
+        m_bus = dbus->call<fcitx::IDBusModule::bus>();
+    if (m_bus && !m_bus->requestName(inputMethodBusName().toStdString(),
+                                     fcitx::Flags<fcitx::dbus::RequestNameFlag>(0)))
+        FCITX_WARN() << "Pimsel: cannot take the bus name " << inputMethodBusName().toStdString();
 }
 
-PimselModule::~PimselModule() = default;
+PimselModule::~PimselModule() {
+    if (m_bus)
+        m_bus->releaseName(inputMethodBusName().toStdString());
+}
 
 void PimselModule::keyEvent(fcitx::KeyEvent& event) {
     if (event.isRelease())

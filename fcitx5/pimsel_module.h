@@ -2,6 +2,7 @@
 
 #include "fcitx5/shortcode_editor.h"
 
+#include <fcitx-utils/dbus/bus.h>
 #include <fcitx-utils/handlertable.h>
 #include <fcitx/addoninstance.h>
 #include <fcitx/event.h>
@@ -37,6 +38,8 @@ private:
     void refreshProfile();
 
     fcitx::Instance* m_instance;
+    // The session bus, where holding our name tells the desktop application to leave keys to us.
+    fcitx::dbus::Bus* m_bus = nullptr;
     std::shared_ptr<Profile> m_profile;
     fcitx::FactoryFor<EditorSlot> m_slots;
     std::vector<std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>>> m_watchers;

@@ -59,11 +59,22 @@ bool EventTapManager::start() {
     return true;
 }
 
+void EventTapManager::stop() {
+    if (!m_worker)
+        return;
+    qCInfo(inputLog) << "X11 input hook removed";
+    tearDown();
+}
+
 void EventTapManager::connectionLost() {
     if (!m_worker)
         return;
     qCWarning(inputLog) << "X11 input hook lost its display connection: keys are neither observed nor "
                            "withheld until it is installed again";
+    tearDown();
+}
+
+void EventTapManager::tearDown() {
     m_worker->stop();
     m_worker.reset();
     m_grabbedKeys = {};

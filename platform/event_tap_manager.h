@@ -32,6 +32,9 @@ public:
     // display with XInput 2.2 and XTEST; a later call tries again. Should the server close one of
     // the hook's connections later, isRunning turns false and a later call installs it afresh.
     bool start();
+    // Removes the hook and its grabs, for as long as another route handles the keys; start()
+    // installs it again.
+    void stop();
     bool isRunning() const { return m_running; }
 
     std::shared_ptr<OwnEventLedger> ownEvents() const { return m_ownEvents; }
@@ -56,6 +59,7 @@ private:
     void deliver(const Delivery& delivery);
     void keymapChanged();
     void connectionLost();
+    void tearDown();
 
     InputEventHandler* m_handler = nullptr;
     bool m_running = false;

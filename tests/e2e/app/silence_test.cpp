@@ -1,9 +1,14 @@
 // Where the built application must stay silent, typed into as a user would: an excluded
-// application, a password page in Chromium, a disabled web site, and a browser started while
-// accessibility was off. (GTK and Qt password fields: AfterPassword and the focus tests.)
+// application, a session where fcitx5 with Pimsel's module takes the keys, a password page in
+// Chromium, a disabled web site, and a browser started while accessibility was off. (GTK and Qt password
+// fields: AfterPassword and the focus tests.)
 #include "tests/e2e/support/typing_fixture.h"
 #include "tests/e2e/support/web.h"
 
+#include "engine/settings_location.h"
+
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QFile>
 
 namespace pimsel::e2e {
@@ -52,6 +57,30 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
     {
         SCOPED_TRACE("excluded application " + excludedId->toStdString());
         expectSilentIn(excluded.window(), true, pimsel.pid(), [&] { return excluded.settledText(200ms); });
+    }
+    {
+        SCOPED_TRACE("fcitx5 with Pimsel's module in the session");
+        const TargetApp field(TargetApp::Kind::gtk);
+        ASSERT_TRUE(field.isReady()) << field.diagnostics().toStdString();
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        ASSERT_TRUE(bus.registerService(inputMethodBusName())) << bus.lastError().message().toStdString();
+        ASSERT_TRUE(
+            pumpUntil([&] { return pimsel.output().contains(QLatin1String("the hook stands down")); }));
+        expectSilentIn(field.window(), true, pimsel.pid(), [&] { return field.settledText(200ms); });
+        // The module gone, the hook is back at once.
+        bus.unregisterService(inputMethodBusName());
+        ASSERT_TRUE(pumpUntil([&] { return pimsel.output().count(QLatin1String("tapStarted=true")) == 2; }))
+            << "the hook never came back";
+        Typist typist;
+        ASSERT_TRUE(typist.isReady() && typist.focus(field.window()));
+        typist.setKeyDelay(userKeyDelay);
+        // The silent Tab moved the focus to the entry after it.
+        whileUserTypes([&] {
+            typist.key("shift+Tab");
+            typist.type(" :tada:");
+        });
+        EXPECT_TRUE(pumpUntil([&] { return field.text().endsWith(QStringLiteral("🎉")); }))
+            << field.text().toStdString();
     }
     // Pages in Chromium, started as a user starts it: no accessibility flags. Two inputs each: the
     // Tab that ends a silent check moves to the second, not out of the page.
