@@ -106,16 +106,37 @@ void EmojiStore::reload(const QList<CustomAlias>& customAliases) {
 }
 
 void EmojiStore::recordUse(const QString& emoji) {
+    if (m_defaults != nullptr) {
+        // The input-method module and the desktop application count into the same file: each use
+        // starts from what the file holds now, so neither side's uses are lost when the other writes.
+        m_defaults->sync();
+        if (m_defaults->status() == QSettings::NoError) {
+            const UseCounts stored = decodeUseCounts(m_defaults->value(QLatin1String(useCountKey)));
+            for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+                if (m_useCounts.value(it.key(), 0) != it.value())
+                    countInFirstEntry(it.key(), it.value());
+            }
+            for (auto it = m_useCounts.cbegin(); it != m_useCounts.cend(); ++it) {
+                if (!stored.contains(it.key()))
+                    countInFirstEntry(it.key(), 0);
+            }
+            m_useCounts = stored;
+        }
+    }
     int& count = m_useCounts[emoji];
     if (count < std::numeric_limits<int>::max())
         ++count;
     const int newCount = count;
     if (m_defaults != nullptr)
         writeSetting(*m_defaults, QLatin1String(useCountKey), encodeUseCounts(m_useCounts));
+    countInFirstEntry(emoji, newCount);
+}
+
+void EmojiStore::countInFirstEntry(const QString& emoji, int count) {
     for (EmojiEntry& entry : m_entries) {
         if (entry.emoji == emoji) {
-            entry.useCount = newCount;
-            break;
+            entry.useCount = count;
+            return;
         }
     }
 }

@@ -36,6 +36,8 @@ public:
     static QList<EmojiEntry> decodeCatalog(const QByteArray& json);
 
 private:
+    // Only the first entry of an emoji counts a use until the next reload.
+    void countInFirstEntry(const QString& emoji, int count);
     QSettings* m_defaults;
     QString m_catalogPath;
     QList<EmojiEntry> m_entries;
