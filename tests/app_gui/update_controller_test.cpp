@@ -139,6 +139,7 @@ TEST_F(UpdateControllerTest, NoFeedNoServerATricklingOrAnOversizedFeedEndQuietly
     EXPECT_TRUE(!updates->isScheduled() && updates->requestCount() == 0);
     ASSERT_EQ(presented.size(), 1);
     EXPECT_EQ(presented[0].kind, Kind::notConfigured);
+    finished.clear();
 
     QTcpServer probe; // a port nobody listens on
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
