@@ -1,8 +1,11 @@
 #include "app/update_controller.h"
 #include "app/version_compare.h"
+#include "ui/update_dialog.h"
 
 #include "tray_support.h"
 
+#include <QApplication>
+#include <QPushButton>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -67,8 +70,7 @@ protected:
                            int deadlineMs = 400) {
         updates = std::make_unique<UpdateController>(
             &defaults,
-            UpdateController::Options{std::move(feed), current, 0, 24 * 3600 * 1000, deadlineMs,
-                                      [this](const UpdateCheckOutcome& o) { presented.append(o); },
+            UpdateController::Options{std::move(feed), current, 0, 24 * 3600 * 1000, deadlineMs, nullptr,
                                       [this](const QUrl& url) { return opened.append(url), true; }});
         QObject::connect(updates.get(), &UpdateController::checkFinished,
                          [this](const UpdateCheckOutcome& o) { finished.append(o); });
@@ -79,12 +81,20 @@ protected:
     bool waitForChecks(int count) {
         return waitUntil([&] { return finished.size() >= count; });
     }
+    // The answer to a manual check, on screen.
+    static UpdateDialog* dialog() {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* shown = qobject_cast<UpdateDialog*>(window); shown && shown->isVisible())
+                return shown;
+        }
+        return nullptr;
+    }
 
     QTemporaryDir dir;
     QSettings defaults{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
     HttpServer server;
     std::unique_ptr<UpdateController> updates;
-    QList<UpdateCheckOutcome> presented, finished;
+    QList<UpdateCheckOutcome> finished;
     QList<QString> announced;
     QList<QUrl> opened;
 };
@@ -123,7 +133,7 @@ TEST_F(UpdateControllerTest, AScheduledCheckShowsNothingAndOnlyANewerReleaseSets
         EXPECT_EQ(announced, *c.available ? QList<QString>{c.available} : QList<QString>{});
         EXPECT_TRUE(!u.isChecking() && u.isScheduled()) << "the daily check stays scheduled";
     }
-    EXPECT_TRUE(presented.isEmpty()) << "a scheduled check must not put up a window";
+    EXPECT_EQ(dialog(), nullptr) << "a scheduled check must not put up a window";
 }
 
 // Without a feed nothing is scheduled or sent and only a manual check says so. A closed port, a feed
@@ -137,8 +147,10 @@ TEST_F(UpdateControllerTest, NoFeedNoServerATricklingOrAnOversizedFeedEndQuietly
     updates->checkInBackground();
     updates->checkForUpdates();
     EXPECT_TRUE(!updates->isScheduled() && updates->requestCount() == 0);
-    ASSERT_EQ(presented.size(), 1);
-    EXPECT_EQ(presented[0].kind, Kind::notConfigured);
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_TRUE(dialog()->message().contains(QStringLiteral("no update feed")) &&
+                !dialog()->offersDownload());
+    dialog()->closeButton()->click();
     finished.clear();
 
     QTcpServer probe; // a port nobody listens on
@@ -174,9 +186,12 @@ TEST_F(UpdateControllerTest, NoFeedNoServerATricklingOrAnOversizedFeedEndQuietly
     updates.reset();
     spin(50);
     EXPECT_EQ(finished.size(), 4);
-    EXPECT_EQ(presented.size(), 1);
+    EXPECT_EQ(dialog(), nullptr);
 }
 
+// With automatic checks off nothing is sent. A manual check answers in the dialog, reused for each
+// answer, and only its download button opens the release page; the reminder follows the switch and
+// goes once a manual check has answered it.
 TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsTheSwitchUntilActedOn) {
     server.serve(200, appcast({{"1.5.0", "1.5"}}));
     defaults.setValue(QLatin1String(UpdateController::automaticChecksKey), false);
@@ -187,15 +202,22 @@ TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsT
 
     u.checkForUpdates();
     ASSERT_TRUE(waitForChecks(1));
-    ASSERT_EQ(presented.size(), 1);
-    EXPECT_TRUE(presented[0].kind == Kind::updateAvailable && presented[0].item.displayVersion == "1.5");
+    UpdateDialog* shown = dialog();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->message().contains(QStringLiteral("1.5 is available — you have 1.4.0")))
+        << shown->message().toStdString();
     EXPECT_TRUE(u.availableVersion().isEmpty()) << "the dialog said it; no reminder as well";
+    EXPECT_TRUE(opened.isEmpty());
+    shown->downloadButton()->click();
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/pimsel/releases/1.5.0"))});
+    EXPECT_EQ(dialog(), nullptr);
 
     // Switched back on, the switch is stored and the first check is due at once.
     u.setAutomaticallyChecksForUpdates(true);
     EXPECT_TRUE(UpdateController(&defaults, {}).automaticallyChecksForUpdates());
     ASSERT_TRUE(waitForChecks(2));
     EXPECT_EQ(u.availableVersion(), QStringLiteral("1.5"));
+    EXPECT_EQ(dialog(), nullptr);
 
     // A manual check during a background one shares its request, and the reminder it answers goes.
     u.checkInBackground();
@@ -203,12 +225,19 @@ TEST_F(UpdateControllerTest, ManualChecksAnswerInTheDialogAndTheReminderFollowsT
     ASSERT_TRUE(waitForChecks(3));
     EXPECT_EQ(server.targets().size(), 3);
     EXPECT_EQ(announced, (QList<QString>{"1.5", ""}));
-    EXPECT_TRUE(opened.isEmpty()) << "only the dialog's button opens the download page";
-    server.serve(404, "");
-    u.checkForUpdates();
-    ASSERT_TRUE(waitForChecks(4));
-    ASSERT_EQ(presented.size(), 3);
-    EXPECT_TRUE(presented[1].kind == Kind::updateAvailable && presented[2].kind == Kind::failed);
+    ASSERT_EQ(dialog(), shown);
+    shown->closeButton()->click();
+    for (const auto& [status, body, message] :
+         {std::tuple<int, QByteArray, QString>{200, appcast({{"1.4.0", "1.4"}}), "1.4.0 is the newest"},
+          {404, "", "could not read the update feed"}}) {
+        server.serve(status, body);
+        u.checkForUpdates();
+        ASSERT_TRUE(waitUntil([&] { return dialog() != nullptr; }));
+        EXPECT_TRUE(shown->message().contains(message) && !shown->offersDownload())
+            << shown->message().toStdString();
+        shown->closeButton()->click();
+    }
+    EXPECT_EQ(opened.size(), 1);
     u.setAutomaticallyChecksForUpdates(false);
     EXPECT_FALSE(u.isScheduled());
 }
