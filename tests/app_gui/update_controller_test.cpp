@@ -19,8 +19,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Oldest first (the first is empty): every version is older than each one after it.
-TEST(VersionCompare, OrdersReleasesAsPeopleReadThemAndGarbageConsistently) {
+// Oldest first (the first is empty): every version is older than each one after it. (That garbage is
+// ordered consistently is the feed fuzzer's check, replayed with the unit tests.)
+TEST(VersionCompare, OrdersReleasesAsPeopleReadThem) {
     const QStringList ascending =
         QStringLiteral("|0.0.1|0.9.9|1.0-1|1.0-alpha|1.0|1.2a1|1.2.0-alpha|1.2.0-alpha.1|1.2b3|"
                        "1.2.0-beta.2|1.2.0-beta.10|1.2.0-rc.1|1.2|1.2.1-alpha|1.2.1|1.2.9|1.2.10|"
@@ -33,15 +34,6 @@ TEST(VersionCompare, OrdersReleasesAsPeopleReadThemAndGarbageConsistently) {
                         isNewerVersion(newer, older) && !isNewerVersion(older, newer))
                 << newer.toStdString() << " vs " << older.toStdString();
         }
-    }
-    // Whatever a feed says, the comparison answers and stays antisymmetric.
-    const QStringList garbage =
-        QStringLiteral("|v|-|+|..1..|abc|1.-2|--rc--|v1.2-|\u00e9t\u00e9|1.2.0-beta..2|1.2.0+build.7")
-            .split(u'|');
-    for (const QString& a : garbage) {
-        for (const QString& b : garbage)
-            EXPECT_EQ(compareVersions(a, b) > 0, compareVersions(b, a) < 0)
-                << a.toStdString() << " vs " << b.toStdString();
     }
 }
 
