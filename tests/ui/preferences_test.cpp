@@ -8,7 +8,6 @@
 #include "ui/application_chooser.h"
 #include "ui/custom_alias_preferences_pane.h"
 #include "ui/general_preferences_pane.h"
-#include "ui/other_projects_pane.h"
 #include "ui/preferences_view.h"
 #include "ui/privacy_preferences_pane.h"
 #include "ui/shortcuts_preferences_pane.h"
@@ -79,100 +78,66 @@ struct Preferences {
         {[this] { return accessibility; }, [] { return false; }, {}, {}, {}, {}}};
     EmojiStore emoji{&ini};
     FakeApplications apps;
-    QList<QUrl> opened;
-    PreferencesView view{{settings, permissions, emoji, apps, nullptr, false,
-                          [this](const QUrl& url) { opened.append(url); }}};
+    PreferencesView view{{settings, permissions, emoji, apps, nullptr, false, [](const QUrl&) {}}};
 };
 
 } // namespace
 
-TEST(PreferencesPanes, EverySwitchTheTriggerAndTheToneReachTheFileAndShowWhatItHolds) {
-    const struct {
-        const char* name;
-        std::function<QAbstractButton*(PreferencesView&)> control;
-        std::function<bool(const SettingsStore&)> stored;
-    } switches[] = {
-        {"enabled", [](auto& v) { return v.general()->enabledSwitch(); }, &SettingsStore::enabled},
-        {"acceptWithTab", [](auto& v) { return v.shortcuts()->switchFor("acceptWithTab"); },
-         &SettingsStore::acceptWithTab},
-        {"acceptWithReturn", [](auto& v) { return v.shortcuts()->switchFor("acceptWithReturn"); },
-         &SettingsStore::acceptWithReturn},
-        {"showImmediately", [](auto& v) { return v.shortcuts()->switchFor("showImmediatelyAfterColon"); },
-         &SettingsStore::showImmediatelyAfterColon},
-        {"browser", [](auto& v) { return v.shortcuts()->switchFor("openBrowserOnDoubleTrigger"); },
-         &SettingsStore::openBrowserOnDoubleTrigger},
-        {"replace", [](auto& v) { return v.shortcuts()->switchFor("replaceOnClosingColon"); },
-         &SettingsStore::replaceOnClosingColon},
-        {"sticker", [](auto& v) { return v.shortcuts()->switchFor("stickerCommandEnabled"); },
-         &SettingsStore::stickerCommandEnabled},
-    };
-    for (const auto& row : switches) {
-        SCOPED_TRACE(row.name);
+// Every switch, the trigger and the tone, then the lists of aliases, applications and websites and
+// the reset, walked through the panes as the user would.
+TEST(PreferencesPanes, EveryControlReachesTheFileAndShowsWhatItHolds) {
+    // The general pane's switch, then the shortcuts pane's, each named after its setting.
+    const std::pair<const char*, bool (SettingsStore::*)() const> switches[] = {
+        {"enabled", &SettingsStore::enabled},
+        {"acceptWithTab", &SettingsStore::acceptWithTab},
+        {"acceptWithReturn", &SettingsStore::acceptWithReturn},
+        {"showImmediatelyAfterColon", &SettingsStore::showImmediatelyAfterColon},
+        {"openBrowserOnDoubleTrigger", &SettingsStore::openBrowserOnDoubleTrigger},
+        {"replaceOnClosingColon", &SettingsStore::replaceOnClosingColon},
+        {"stickerCommandEnabled", &SettingsStore::stickerCommandEnabled}};
+    for (const auto& [name, stored] : switches) {
+        SCOPED_TRACE(name);
         Preferences p;
-        QAbstractButton* toggle = row.control(p.view);
+        QAbstractButton* toggle = name == switches[0].first ? p.view.general()->enabledSwitch()
+                                                            : p.view.shortcuts()->switchFor(name);
         ASSERT_NE(toggle, nullptr);
-        const bool before = row.stored(p.settings);
+        const bool before = (p.settings.*stored)();
         EXPECT_EQ(toggle->isChecked(), before);
         toggle->click();
-        EXPECT_EQ(row.stored(p.reread()), !before);
+        EXPECT_EQ((p.reread().*stored)(), !before);
         EXPECT_EQ(toggle->isChecked(), !before);
+    }
+    // Launch at login shows whether the autostart entry really exists.
+    QTemporaryDir blocked;
+    const QString notADirectory = blocked.filePath(QStringLiteral("file"));
+    QFile(notADirectory).open(QIODevice::WriteOnly);
+    for (const bool writable : {true, false}) {
+        Preferences p(writable ? QString() : notADirectory);
+        QAbstractButton* toggle = p.view.general()->launchAtLoginSwitch();
+        toggle->click();
+        EXPECT_EQ(toggle->isChecked(), writable);
+        EXPECT_EQ(p.autostart.isRegistered(), writable);
     }
 
     Preferences p;
     // Without a GIF key the switch cannot be used, and says why.
     EXPECT_FALSE(p.view.shortcuts()->switchFor("giphyCommandEnabled")->isEnabled());
-    EXPECT_TRUE(p.view.shortcuts()->texts().filter(QStringLiteral("PIMSEL_GIPHY_API_KEY")).size() == 1);
-
+    EXPECT_EQ(p.view.shortcuts()->texts().filter(QStringLiteral("PIMSEL_GIPHY_API_KEY")).size(), 1);
     p.view.general()->skinTonePicker()->button(SkinTone::mediumDark)->click();
     EXPECT_EQ(p.reread().skinTone(), SkinTone::mediumDark);
-    EXPECT_EQ(p.view.general()->skinTonePicker()->selectedName(), QStringLiteral("Medium-Dark"));
     EXPECT_TRUE(p.view.general()->skinTonePicker()->button(SkinTone::mediumDark)->isChecked());
-
-    QComboBox* trigger = p.view.shortcuts()->triggerPicker();
-    ASSERT_EQ(trigger->count(), 8);
-    EXPECT_EQ(trigger->itemText(3), QStringLiteral("\\  (backslash)"));
-    Q_EMIT trigger->activated(1);
+    Q_EMIT p.view.shortcuts()->triggerPicker()->activated(1);
     EXPECT_EQ(p.reread().triggerKey(), QStringLiteral(";"));
     const QStringList texts = p.view.shortcuts()->triggerTexts();
-    ASSERT_EQ(texts.size(), 6);
     for (const QString& text : texts)
         EXPECT_TRUE(text.contains(u';') && !text.contains(u':')) << text.toStdString();
     EXPECT_EQ(texts.filter(QStringLiteral("browser")),
               QStringList{QStringLiteral("Open the emoji browser on “;;”")});
-
-    // A project card opens its page with the campaign items after the page's own query.
-    p.view.otherProjects()->openProject(QStringLiteral("Qt"));
-    EXPECT_EQ(p.opened,
-              QList<QUrl>{QUrl(QStringLiteral(
-                  "https://www.qt.io?utm_source=pimsel&utm_medium=app&utm_campaign=other-projects"))});
-    EXPECT_EQ(OtherProjectsPane::campaignUrl(QStringLiteral("https://example.org/p?a=1")).query(),
-              QStringLiteral("a=1&utm_source=pimsel&utm_medium=app&utm_campaign=other-projects"));
-    EXPECT_TRUE(OtherProjectsPane::campaignUrl(QStringLiteral("not an address")).isEmpty());
-
-    // Permissions follow the controller.
     EXPECT_EQ(p.view.general()->accessibilityState(), QStringLiteral("Not granted"));
     p.permissions.refresh();
     EXPECT_EQ(p.view.general()->accessibilityState(), QStringLiteral("Granted"));
-    EXPECT_EQ(p.view.general()->inputMonitoringState(), QStringLiteral("Not granted"));
-}
 
-TEST(PreferencesPanes, LaunchAtLoginShowsWhetherTheAutostartEntryReallyExists) {
-    QTemporaryDir blocked;
-    const QString notADirectory = blocked.filePath(QStringLiteral("file"));
-    QFile(notADirectory).open(QIODevice::WriteOnly);
-    for (const bool writable : {true, false}) {
-        SCOPED_TRACE(writable ? "writable" : "unwritable");
-        Preferences p(writable ? QString() : notADirectory);
-        QAbstractButton* toggle = p.view.general()->launchAtLoginSwitch();
-        ASSERT_FALSE(toggle->isChecked());
-        toggle->click();
-        EXPECT_EQ(toggle->isChecked(), writable);
-        EXPECT_EQ(p.autostart.isRegistered(), writable);
-    }
-}
-
-TEST(PreferencesPanes, AliasesAppsAndWebsitesAreAddedAndRemovedThroughTheStore) {
-    Preferences p;
+    // An alias is trimmed, and one with a blank side is not added.
     CustomAliasPreferencesPane* custom = p.view.custom();
     const struct {
         const char *alias, *emoji;
@@ -184,8 +149,7 @@ TEST(PreferencesPanes, AliasesAppsAndWebsitesAreAddedAndRemovedThroughTheStore) 
     }
     const QList<CustomAlias> stored = p.reread().customAliases();
     ASSERT_EQ(stored.size(), 1);
-    EXPECT_EQ(stored[0].alias, QStringLiteral("shrug"));
-    EXPECT_EQ(stored[0].emoji, QStringLiteral("🤷"));
+    EXPECT_EQ(stored[0].alias + stored[0].emoji, QStringLiteral("shrug🤷"));
     ASSERT_EQ(custom->removeButtons().size(), 1);
     custom->removeButtons()[0]->click();
     EXPECT_TRUE(p.reread().customAliases().isEmpty());
@@ -207,7 +171,6 @@ TEST(PreferencesPanes, AliasesAppsAndWebsitesAreAddedAndRemovedThroughTheStore) 
         chooser->confirmButton()->click();
     }
     EXPECT_EQ(p.reread().disabledAppsList(), QStringList{QStringLiteral("org.gnome.gedit")});
-
     // Running applications: no always-disabled or already disabled one, no repeats; names sort
     // ignoring case.
     privacy->fillAddAppMenu();
@@ -219,8 +182,6 @@ TEST(PreferencesPanes, AliasesAppsAndWebsitesAreAddedAndRemovedThroughTheStore) 
     privacy->addApp(QStringLiteral("org.keepassxc.KeePassXC"));
     EXPECT_EQ(p.reread().disabledAppsList(),
               (QStringList{QStringLiteral("abiword"), QStringLiteral("org.gnome.gedit")}));
-
-    // An application whose entry is gone is listed by its identifier.
     EXPECT_EQ(privacy->listedApps(), (QStringList{QStringLiteral("abiword"), QStringLiteral("Text Editor")}));
 
     // Websites go through the domain rule; a rejected one stays in the field.
@@ -230,7 +191,6 @@ TEST(PreferencesPanes, AliasesAppsAndWebsitesAreAddedAndRemovedThroughTheStore) 
     }
     EXPECT_EQ(p.reread().disabledWebsitesList(), QStringList{QStringLiteral("example.com")});
     EXPECT_EQ(privacy->domainField()->text(), QStringLiteral("http://www./"));
-    EXPECT_EQ(privacy->listedWebsites(), QStringList{QStringLiteral("example.com")});
 
     // Reset: the next browser opening finds no use counts.
     p.emoji.reload({});
@@ -238,8 +198,7 @@ TEST(PreferencesPanes, AliasesAppsAndWebsitesAreAddedAndRemovedThroughTheStore) 
     privacy->resetButton()->click();
     EmojiStore later(&p.fileCopy());
     later.reload({});
-    EXPECT_TRUE(std::none_of(later.entries().begin(), later.entries().end(),
-                             [](const EmojiEntry& e) { return e.useCount > 0; }));
-    EXPECT_TRUE(std::none_of(p.emoji.entries().begin(), p.emoji.entries().end(),
-                             [](const EmojiEntry& e) { return e.useCount > 0; }));
+    for (const EmojiStore* store : {&later, &p.emoji})
+        EXPECT_TRUE(std::none_of(store->entries().begin(), store->entries().end(),
+                                 [](const EmojiEntry& e) { return e.useCount > 0; }));
 }

@@ -1,28 +1,21 @@
 #pragma once
 
-// Readable geometry in failure messages, sample rows, pixel counts and synthetic pointer events.
+// Readable geometry in failure messages, sample rows and synthetic pointer events.
 
 #include "engine/emoji_entry.h"
 #include "engine/emoji_store.h"
 
 #include <QCoreApplication>
-#include <QEnterEvent>
 #include <QFile>
-#include <QImage>
 #include <QMouseEvent>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <functional>
 #include <ostream>
 
 inline void PrintTo(const QPoint& p, std::ostream* os) {
     *os << "(" << p.x() << ", " << p.y() << ")";
-}
-inline void PrintTo(const QSize& s, std::ostream* os) {
-    *os << s.width() << "x" << s.height();
 }
 inline void PrintTo(const QRect& r, std::ostream* os) {
     *os << "(" << r.x() << ", " << r.y() << " " << r.width() << "x" << r.height() << ")";
@@ -72,31 +65,6 @@ inline QList<EmojiEntry> sampleRows(int count) {
     return all.mid(0, count);
 }
 
-inline ::testing::AssertionResult near(const QColor& actual, const QColor& expected, int tolerance = 3) {
-    if (std::abs(actual.red() - expected.red()) <= tolerance &&
-        std::abs(actual.green() - expected.green()) <= tolerance &&
-        std::abs(actual.blue() - expected.blue()) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << actual.name(QColor::HexArgb).toStdString() << " is not " << expected.name().toStdString();
-}
-
-// A colour glyph has strongly saturated pixels; a monochrome fallback, text and ink have none.
-inline bool isSaturated(const QColor& c) {
-    return std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60;
-}
-
-inline int countPixels(const QImage& image, const QRect& area,
-                       const std::function<bool(const QColor&)>& test) {
-    int count = 0;
-    const QRect clipped = area.intersected(image.rect());
-    for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
-        for (int x = clipped.left(); x <= clipped.right(); ++x)
-            count += test(image.pixelColor(x, y)) ? 1 : 0;
-    }
-    return count;
-}
-
 inline void sendMouse(QWidget& widget, QEvent::Type type, const QPoint& local,
                       Qt::MouseButton button = Qt::LeftButton) {
     const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
@@ -114,16 +82,6 @@ inline void click(QWidget& widget, const QPoint& down, std::optional<QPoint> up 
                   Qt::MouseButton button = Qt::LeftButton) {
     sendMouse(widget, QEvent::MouseButtonPress, down, button);
     sendMouse(widget, QEvent::MouseButtonRelease, up.value_or(down), button);
-}
-
-inline void enter(QWidget& widget, const QPoint& local) {
-    QEnterEvent event{QPointF(local), QPointF(local), QPointF(widget.mapToGlobal(local))};
-    QCoreApplication::sendEvent(&widget, &event);
-}
-
-inline void leave(QWidget& widget) {
-    QEvent event(QEvent::Leave);
-    QCoreApplication::sendEvent(&widget, &event);
 }
 
 } // namespace pimsel::testing
