@@ -1,6 +1,6 @@
-#include "platform/event_tap_manager.h"
 #include "platform/grab_decisions.h"
 #include "platform/grab_pairing.h"
+#include "platform/own_event_ledger.h"
 
 #include <gtest/gtest.h>
 
@@ -9,31 +9,6 @@
 using namespace pimsel;
 
 namespace {
-
-// Only errors in the input category are counted: those are what the user's log shows.
-int inputErrors = 0;
-
-TEST(NoDisplay, StartFailsLogsOneErrorInTheInputCategoryAndTriesAgainNextTime) {
-    const QByteArray savedDisplay = qgetenv("DISPLAY");
-    qunsetenv("DISPLAY");
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& c, const QString&) {
-            inputErrors += type == QtCriticalMsg && c.category && QByteArray(c.category) == "input";
-        });
-    EventTapManager tap;
-    int runningChanges = 0;
-    QObject::connect(&tap, &EventTapManager::isRunningChanged, [&] { ++runningChanges; });
-    EXPECT_FALSE(tap.start() || tap.isRunning());
-    EXPECT_EQ(inputErrors, 1);
-    EXPECT_FALSE(tap.start());
-    EXPECT_EQ(inputErrors, 2) << "a later start tries again";
-    EXPECT_EQ(runningChanges, 0);
-    EXPECT_EQ(tap.heldGrabCount(), 0);
-    tap.refreshGrabs(); // harmless while not running
-    qInstallMessageHandler(previous);
-    if (!savedDisplay.isEmpty())
-        qputenv("DISPLAY", savedDisplay);
-}
 
 TEST(OwnEventLedger, ConsumesAnnouncedKeysInOrderFromItsOwnDeviceOnly) {
     OwnEventLedger ledger;
