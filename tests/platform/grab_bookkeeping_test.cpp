@@ -10,27 +10,6 @@ using namespace pimsel;
 
 namespace {
 
-TEST(OwnEventLedger, ConsumesAnnouncedKeysInOrderFromItsOwnDeviceOnly) {
-    OwnEventLedger ledger;
-    ledger.expect({{22, true}});
-    EXPECT_EQ(ledger.sourceDevice(), -1);
-    EXPECT_FALSE(ledger.takeRaw(6, 22, true, 1) || ledger.takeRaw(0, 22, true, 1)) << "no device known yet";
-    ledger.setSourceDevice(6);
-    EXPECT_TRUE(ledger.takeRaw(6, 22, true, 2));
-    ledger.expect({{22, true}, {22, false}, {22, true}, {22, false}});
-    EXPECT_FALSE(ledger.takeRaw(12, 22, true, 100)) << "the same key from the user's keyboard is the user's";
-    EXPECT_FALSE(ledger.takeRaw(6, 22, false, 100)) << "out of order";
-    EXPECT_TRUE(ledger.takeRaw(6, 22, true, 100));
-    EXPECT_FALSE(ledger.takeRaw(6, 38, true, 101))
-        << "another program's key on the same device is handed over";
-    EXPECT_TRUE(ledger.takeRaw(6, 22, false, 101));
-    EXPECT_EQ(ledger.pendingCount(), 2u);
-    EXPECT_TRUE(ledger.takeRaw(6, 22, true, 102));
-    EXPECT_TRUE(ledger.takeRaw(6, 22, false, 102));
-    EXPECT_FALSE(ledger.takeRaw(6, 22, true, 103)) << "nothing more was announced";
-    EXPECT_EQ(ledger.pendingCount(), 0u);
-}
-
 TEST(OwnEventLedger, RecognisesItsPressesOnAGrabbedKeyBeforeAndAfterTheRawEvent) {
     OwnEventLedger ledger;
     ledger.setSourceDevice(6);
