@@ -100,13 +100,10 @@ TEST(CatalogueFile, ShortcodesResolveToTheExpectedEntriesInUnicodeOrder) {
         bool supportsSkinTones;
     } examples[] = {
         {"grinning", U"\U0001F600", "grinning face", false},
-        {"smile", U"\U0001F604", "grinning face with smiling eyes", false},
         {"heart", U"\u2764\uFE0F", "red heart", false},
         {"point_up", U"\u261D\uFE0F", "index pointing up", true},
         {"+1 thumbsup thumbs_up", U"\U0001F44D", "thumbs up", true},
-        {"tada", U"\U0001F389", "party popper", false},
         {"hash", U"#\uFE0F\u20E3", "keycap: #", false},
-        {"rainbow_flag", U"\U0001F3F3\uFE0F\u200D\U0001F308", "rainbow flag", false},
         {"us", U"\U0001F1FA\U0001F1F8", "flag: United States", false},
     };
     const QHash<QString, qsizetype> owners = aliasOwners();

@@ -67,7 +67,6 @@ TEST_F(EmojiStoreTest, ReloadDecodesTheFileInOrderAndMergesCustomAliases) {
         const char* expected;
     } cases[] = {
         {{custom(" party ", party), custom("party", party)}, 2, "🎉 party popper: party tada (Activities)"},
-        {{custom("Tada", party)}, 2, "🎉 party popper: Tada tada (Activities)"},
         {{custom("yay", party)}, 3, "🎉 party popper again: confetti (Activities)"},
         {{custom("unicorn_face", unicorn), custom("uni", unicorn)},
          5,
@@ -88,21 +87,6 @@ TEST_F(EmojiStoreTest, ReloadDecodesTheFileInOrderAndMergesCustomAliases) {
     store.reload({});
     EXPECT_EQ(store.searchIndex().size(), 5) << "a removed alias leaves the index";
     EXPECT_TRUE(engine.search("sparkly", store.entries(), store.searchIndex(), 6).isEmpty());
-}
-
-TEST_F(EmojiStoreTest, MalformedCatalogueYieldsOnlyTheCustomEntries) {
-    for (const char* file : {"not_array.json", "missing_key.json", "alias_not_string.json", "truncated.json",
-                             "no_such_file.json"}) {
-        EmojiStore store = makeStore(file);
-        store.reload({});
-        EXPECT_TRUE(store.entries().isEmpty()) << file;
-        EXPECT_EQ(store.searchIndex().size(), 0) << file;
-        store.reload({custom("grinning", grinning)});
-        ASSERT_EQ(store.entries().size(), 1) << file;
-        EXPECT_EQ(store.entries()[0].category, QStringLiteral("Custom"));
-    }
-    for (const char* json : {"null", "42", "\"text\"", "[[]]", "[null]", "{}", "[]"})
-        EXPECT_TRUE(EmojiStore::decodeCatalog(QByteArray(json)).isEmpty()) << json;
 }
 
 TEST_F(EmojiStoreTest, RecordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
@@ -138,16 +122,15 @@ TEST_F(EmojiStoreTest, StoredCountsOfTheWrongShapeLoseOnlyTheBadEntries) {
         QVariantMap afterOneMoreGrinning;
     } cases[] = {
         {QStringLiteral("lots"), {{grinning, 1}}},
-        {QVariantMap{{grinning, true}}, {{grinning, 1}}},
-        {QVariantMap{{thumbsUp, 41}, {party, 7}, {grinning, QStringLiteral("x")}},
-         {{thumbsUp, 41}, {party, 7}, {grinning, 1}}},
         {QVariantMap{{grinning, 3},
                      {party, 1.5},
-                     {thumbsUp, -2},
+                     {thumbsUp, 41},
+                     {QStringLiteral("😄"), -2},
                      {unicorn, 0},
                      {QStringLiteral("☕"), qlonglong(1) << 40},
-                     {QString(), 5}},
-         {{grinning, 4}}},
+                     {QString(), 5},
+                     {QStringLiteral("😃"), true}},
+         {{grinning, 4}, {thumbsUp, 41}}},
     };
     for (const auto& c : cases) {
         settings->setValue(QLatin1String(EmojiStore::useCountKey), c.stored);

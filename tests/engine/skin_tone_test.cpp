@@ -38,20 +38,4 @@ TEST(SkinTone, tonesOnlySingleBaseShapesInCaseOrder) {
         EXPECT_FALSE(hasSingleBaseShape(other)) << other.toStdString();
 }
 
-TEST(SkinTone, entryFlagAndShapeDecideAcceptanceAndVariants) {
-    EmojiEntry entry{thumbsUp, QStringLiteral("thumbs up"), {QStringLiteral("+1")}, {}, true, 0};
-    const QStringList variants = toneVariants(entry);
-    EXPECT_TRUE(acceptsSkinTone(entry));
-    EXPECT_EQ(variants.size(), 6);
-    EXPECT_EQ(variants.value(0), thumbsUp);
-    EXPECT_EQ(variants.value(5), scalars({0x1F44D, 0x1F3FF}));
-    EXPECT_EQ(applySkinTone(SkinTone::dark, thumbsUp, false), thumbsUp);
-    EXPECT_EQ(applySkinTone(SkinTone::dark, thumbsUp, true), variants.value(5));
-    entry.supportsSkinTones = false;
-    EXPECT_FALSE(acceptsSkinTone(entry));
-    entry.supportsSkinTones = true, entry.emoji = untoneable[0];
-    EXPECT_FALSE(acceptsSkinTone(entry)) << "a ZWJ sequence is never toned";
-    EXPECT_EQ(preview(SkinTone::yellow) + preview(SkinTone::medium), scalars({0x270B, 0x270B, 0x1F3FD}));
-}
-
 } // namespace

@@ -13,6 +13,7 @@ using pimsel::TokenBuffer;
 namespace {
 
 const QString acute = QStringLiteral("e\u0301");
+const QString a64 = QString(64, QLatin1Char('a')), acute64 = acute.repeated(64);
 
 // Steps separated by '|': text fed, "<" deleteBackward, "!" reset, "@..." the field says "..."
 // precedes the caret; "step=token" expects that token after the step, a bare step none.
@@ -42,6 +43,11 @@ TEST(TokenBuffer, ReportsTheExpectedTokenAfterEveryStep) {
         {"fieldAfterWordThatTookKeysStaysShut", "<|@b:smi|:|<|@ :a.b|:"},
         {"fieldAnswerLeavesOpenTokenAlone", ":ab=:ab|@x|c=:abc"},
         {"multiCharacterTextFedInOrder", "x :sm=:sm||i=:smi"},
+        // Sixty-four characters fit and the next drops the token: characters, not code units, so a
+        // decomposed letter is one, and so is a letter whose mark comes alone.
+        {"sixtyFourLetters", ":=:|" + a64 + "=:" + a64 + "|c|:"},
+        {"sixtyFourDecomposedLetters", ":=:|" + acute64 + "=:" + acute64 + "|c|:"},
+        {"markAfterTheSixtyThirdLetter", ":=:|" + a64.mid(1) + "\u0301b=:" + a64.mid(1) + "\u0301b|c|:"},
     };
     for (const auto& scenario : scenarios) {
         TokenBuffer buffer([] { return QStringLiteral(":"); });
@@ -62,44 +68,6 @@ TEST(TokenBuffer, ReportsTheExpectedTokenAfterEveryStep) {
             EXPECT_EQ(got, expected) << scenario.name << ", step '" << step.toStdString() << "'";
         }
     }
-}
-
-TEST(TokenBufferLength, sixtyFourCharactersFitAndTheNextDropsTheToken) {
-    // Characters, not code units: a decomposed letter is one, and so is a letter whose mark comes alone.
-    const struct {
-        QString fill;
-        int count;
-        QString then;
-        qsizetype querySize;
-    } cases[] = {
-        {QStringLiteral("a"), 64, {}, 64}, {acute, 64, {}, 128}, {QStringLiteral("a"), 63, "\u0301b", 65}};
-    for (const auto& c : cases) {
-        TokenBuffer buffer([] { return QStringLiteral(":"); });
-        std::optional<ColonToken> last = buffer.feed(QStringLiteral(":"));
-        for (int i = 0; i < c.count; ++i)
-            last = buffer.feed(c.fill);
-        for (QChar ch : c.then)
-            last = buffer.feed(QString(ch));
-        ASSERT_TRUE(last) << c.querySize;
-        EXPECT_EQ(last->query.size(), c.querySize);
-        EXPECT_FALSE(buffer.feed(QStringLiteral("c")));
-        EXPECT_TRUE(buffer.buffer().isEmpty());
-        EXPECT_FALSE(buffer.feed(QStringLiteral(":"))) << "a letter precedes the trigger now";
-    }
-}
-
-TEST(TokenBufferTrigger, isReadFromTheProviderOnEveryCallAndOnlyItsFirstCharacterCounts) {
-    QString trigger = QStringLiteral(":");
-    TokenBuffer buffer([&] { return trigger; });
-    buffer.feed(QStringLiteral(":"));
-    ASSERT_EQ(buffer.feed(QStringLiteral("a")), (ColonToken{":a", "a"}));
-    trigger = QStringLiteral(";!");
-    EXPECT_FALSE(buffer.isTokenOpen());
-    EXPECT_FALSE(buffer.feed(QStringLiteral("c"))) << "the open token began with the old trigger";
-    buffer.reset();
-    EXPECT_EQ(buffer.feed(QStringLiteral(";")), (ColonToken{";", ""}));
-    EXPECT_EQ(buffer.feed(QStringLiteral("x")), (ColonToken{";x", "x"}));
-    EXPECT_FALSE(buffer.feed(QStringLiteral(":"))) << "the old trigger is ordinary punctuation now";
 }
 
 } // namespace

@@ -18,37 +18,37 @@ namespace {
 
 // QSettings keeps parsed files per process, so every file gets a name of its own and is read as
 // another process would read it.
-QString freshPath() {
+QString writeFile(const QByteArray& bytes) {
     static const QString dir =
         QDir::temp().filePath(QStringLiteral("pimsel-fuzz-%1").arg(QCoreApplication::applicationPid()));
     static int serial = 0;
     QDir().mkpath(dir);
-    return QStringLiteral("%1/%2.conf").arg(dir).arg(++serial);
-}
-
-QString writeFile(const QByteArray& bytes) {
-    const QString path = freshPath();
+    const QString path = QStringLiteral("%1/%2.conf").arg(dir).arg(++serial);
     QFile file(path);
     FUZZ_CHECK(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     return path;
 }
 
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
 } // namespace
 
-// The input is a settings file as the user (or a damaged disk) left it.
+// The input is a settings file as the user (or a damaged disk) left it. Whatever was decoded is
+// written as the store writes it and must decode to the same values.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString inPath =
         writeFile(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
-    const QString outPath = freshPath();
+    const QString outPath = writeFile({});
     QSettings in(inPath, QSettings::IniFormat);
     const SettingsStore read(&in);
     const UseCounts counts = decodeUseCounts(in.value(QLatin1String(EmojiStore::useCountKey)));
-
     FUZZ_CHECK(SettingsStore::allowedTriggerKeys.contains(read.triggerKey()));
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)
         FUZZ_CHECK(!it.key().isEmpty() && it.value() > 0);
-
-    // Whatever was decoded is written as the store writes it and must decode to the same values.
     {
         QSettings out(outPath, QSettings::IniFormat);
         SettingsStore written(&out);
@@ -60,19 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written.setSkinTone(read.skinTone());
         writeSetting(out, QLatin1String(EmojiStore::useCountKey), encodeUseCounts(counts));
     }
-    QFile outFile(outPath);
-    FUZZ_CHECK(outFile.open(QIODevice::ReadOnly));
-    const QString againPath = writeFile(outFile.readAll());
+    const QString againPath = writeFile(readFile(outPath));
     QSettings again(againPath, QSettings::IniFormat);
     const SettingsStore reread(&again);
-    FUZZ_CHECK(reread.enabled() == read.enabled());
-    FUZZ_CHECK(reread.triggerKey() == read.triggerKey());
-    FUZZ_CHECK(reread.disabledApps() == read.disabledApps());
-    FUZZ_CHECK(reread.disabledWebsites() == read.disabledWebsites());
-    FUZZ_CHECK(reread.customAliases() == read.customAliases());
-    FUZZ_CHECK(reread.skinTone() == read.skinTone());
+    FUZZ_CHECK(reread.enabled() == read.enabled() && reread.triggerKey() == read.triggerKey());
+    FUZZ_CHECK(reread.disabledApps() == read.disabledApps() &&
+               reread.disabledWebsites() == read.disabledWebsites());
+    FUZZ_CHECK(reread.customAliases() == read.customAliases() && reread.skinTone() == read.skinTone());
     FUZZ_CHECK(decodeUseCounts(again.value(QLatin1String(EmojiStore::useCountKey))) == counts);
-
     for (const QString& path : {inPath, outPath, againPath})
         QFile::remove(path);
     return 0;

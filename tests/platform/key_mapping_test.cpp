@@ -45,29 +45,19 @@ TEST_P(KeyDownEventTest, MapsKeysymTextAndModifiers) {
     EXPECT_EQ(describe(keyDownEvent(c.keysym, QString::fromUtf8(c.text), c.modifiers)), c.expected);
 }
 
-constexpr Modifiers none{}, shift{Modifier::shift}, ctrl{Modifier::control}, alt{Modifier::alt},
-    super{Modifier::super};
+constexpr Modifiers none{}, shift{Modifier::shift}, ctrl{Modifier::control}, super{Modifier::super};
 
 INSTANTIATE_TEST_SUITE_P(
     Table, KeyDownEventTest,
     ::testing::Values(KeyCase{"letter", XKB_KEY_a, "a", none, "text a"},
-                      KeyCase{"shiftedLetterKeepsItsText", XKB_KEY_A, "A", shift, "text A shift"},
-                      KeyCase{"emojiText", XKB_KEY_NoSymbol, "😄", none, "text 😄"},
                       KeyCase{"zeroWidthNonJoinerIsText", XKB_KEY_NoSymbol, "\u200c", shift,
                               "text \u200c shift"},
-                      KeyCase{"backspace", XKB_KEY_BackSpace, "\b", none, "bs"},
                       KeyCase{"ctrlBackspace", XKB_KEY_BackSpace, "\b", ctrl, "wbs ctrl"},
-                      KeyCase{"tab", XKB_KEY_Tab, "\t", none, "tab"},
                       KeyCase{"shiftTab", XKB_KEY_ISO_Left_Tab, "", shift, "tab shift"},
-                      KeyCase{"altTabIsStillTab", XKB_KEY_Tab, "\t", alt, "tab alt"},
                       KeyCase{"ctrlTab", XKB_KEY_Tab, "\t", ctrl, "mod ctrl"},
-                      KeyCase{"return", XKB_KEY_Return, "\r", none, "ret"},
                       KeyCase{"keypadEnter", XKB_KEY_KP_Enter, "\r", none, "ret"},
-                      KeyCase{"escape", XKB_KEY_Escape, "\x1b", none, "esc"},
                       KeyCase{"shiftSpace", XKB_KEY_space, " ", shift, "space shift"},
-                      KeyCase{"up", XKB_KEY_Up, "", none, "up"},
                       KeyCase{"keypadDown", XKB_KEY_KP_Down, "", none, "down"},
-                      KeyCase{"shiftRight", XKB_KEY_Right, "", shift, "right shift"},
                       KeyCase{"ctrlLetter", XKB_KEY_v, "\x16", ctrl, "mod ctrl"},
                       KeyCase{"bareControlKey", XKB_KEY_Control_L, "", ctrl, "none"},
                       KeyCase{"deleteTypesAControlCharacter", XKB_KEY_Delete, "\x7f", none, "none"},

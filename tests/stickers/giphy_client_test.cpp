@@ -77,14 +77,9 @@ TEST_F(GiphyClientTest, AnyFaultyAnswerGivesAnEmptyList) {
     const QList<std::pair<const char*, HttpServer::Route>> cases = {
         {"429", HttpServer::answer(429, answer(good))},
         {"malformed JSON", HttpServer::answer(200, answer(good).chopped(1))},
-        {"no data", HttpServer::answer(200, R"({"meta":{}})")},
         {"a rendition without url",
          HttpServer::answer(200, answer(good + R"(,{"id":"b","images":{"original":{}}})"))},
-        {"a title that is no text",
-         HttpServer::answer(200, answer(good + R"(,{"id":"b","title":7,"images":{}})"))},
-        {"a server that never answers", HttpServer::silent()},
     };
-    client.setTransferTimeout(std::chrono::milliseconds(300));
     for (const auto& [label, route] : cases) {
         SCOPED_TRACE(label);
         server.route("/v1/gifs/search", route);
@@ -92,10 +87,13 @@ TEST_F(GiphyClientTest, AnyFaultyAnswerGivesAnEmptyList) {
     }
 }
 
+// The cap, not the time-out, ends it: the cap was read, and little more than the socket buffers hold.
 TEST_F(GiphyClientTest, AnAnswerWithoutEndIsCutOffAtTheCap) {
     server.route("/v1/gifs/search", HttpServer::endless());
-    EXPECT_EQ(search("x", 10000), QList<StickerEntry>()); // long before the 20 s time-out
-    EXPECT_TRUE(waitUntil([&] { return server.walkedAway == 1; }));
+    ASSERT_EQ(search("x", 10000), QList<StickerEntry>());
+    ASSERT_TRUE(waitUntil([&] { return server.walkedAway == 1; }));
+    EXPECT_GE(server.sent, GiphyClient::maxAnswerBytes);
+    EXPECT_LT(server.sent, GiphyClient::maxAnswerBytes + (16 << 20));
 }
 
 TEST(GiphyClientConfig, TheEnvironmentDecidesWhetherThereIsAClient) {

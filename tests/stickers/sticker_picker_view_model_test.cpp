@@ -1,7 +1,5 @@
 #include "stickers/sticker_picker_view_model.h"
 
-#include "engine/panel_keys.h"
-
 #include "support/event_loop.h"
 
 #include <gtest/gtest.h>
@@ -128,7 +126,7 @@ TEST_F(PickerTest, RemoteSearchWaitsForAPauseAndAppliesOnlyTheNewestAnswer) {
     EXPECT_FALSE(model.isLoading());
 }
 
-TEST_F(PickerTest, DeletionKeysEditTheQueryByCharacterAndByWord) {
+TEST_F(PickerTest, BackspaceDeletesAWholeCharacter) {
     model.loadStickers({sticker("A"), sticker("B"), sticker("C")});
     model.moveSelection(MoveDirection::right);
     model.deleteBackward(); // nothing to delete: no refresh either
@@ -137,9 +135,6 @@ TEST_F(PickerTest, DeletionKeysEditTheQueryByCharacterAndByWord) {
     model.appendToQuery("a👍🏽");
     model.deleteBackward();
     EXPECT_EQ(model.query(), "a");
-    model.setQuery("happy cat  ");
-    panel_keys::route(model, KeyAction::wordBackspace, {}, true);
-    EXPECT_EQ(model.query(), "happy ");
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-#include "platform/event_tap_manager.h"
 #include "platform/grab_decisions.h"
 #include "platform/grab_pairing.h"
+#include "platform/own_event_ledger.h"
 
 #include <gtest/gtest.h>
 
@@ -9,52 +9,6 @@
 using namespace pimsel;
 
 namespace {
-
-// Only errors in the input category are counted: those are what the user's log shows.
-int inputErrors = 0;
-
-TEST(NoDisplay, StartFailsLogsOneErrorInTheInputCategoryAndTriesAgainNextTime) {
-    const QByteArray savedDisplay = qgetenv("DISPLAY");
-    qunsetenv("DISPLAY");
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& c, const QString&) {
-            inputErrors += type == QtCriticalMsg && c.category && QByteArray(c.category) == "input";
-        });
-    EventTapManager tap;
-    int runningChanges = 0;
-    QObject::connect(&tap, &EventTapManager::isRunningChanged, [&] { ++runningChanges; });
-    EXPECT_FALSE(tap.start() || tap.isRunning());
-    EXPECT_EQ(inputErrors, 1);
-    EXPECT_FALSE(tap.start());
-    EXPECT_EQ(inputErrors, 2) << "a later start tries again";
-    EXPECT_EQ(runningChanges, 0);
-    EXPECT_EQ(tap.heldGrabCount(), 0);
-    tap.refreshGrabs(); // harmless while not running
-    qInstallMessageHandler(previous);
-    if (!savedDisplay.isEmpty())
-        qputenv("DISPLAY", savedDisplay);
-}
-
-TEST(OwnEventLedger, ConsumesAnnouncedKeysInOrderFromItsOwnDeviceOnly) {
-    OwnEventLedger ledger;
-    ledger.expect({{22, true}});
-    EXPECT_EQ(ledger.sourceDevice(), -1);
-    EXPECT_FALSE(ledger.takeRaw(6, 22, true, 1) || ledger.takeRaw(0, 22, true, 1)) << "no device known yet";
-    ledger.setSourceDevice(6);
-    EXPECT_TRUE(ledger.takeRaw(6, 22, true, 2));
-    ledger.expect({{22, true}, {22, false}, {22, true}, {22, false}});
-    EXPECT_FALSE(ledger.takeRaw(12, 22, true, 100)) << "the same key from the user's keyboard is the user's";
-    EXPECT_FALSE(ledger.takeRaw(6, 22, false, 100)) << "out of order";
-    EXPECT_TRUE(ledger.takeRaw(6, 22, true, 100));
-    EXPECT_FALSE(ledger.takeRaw(6, 38, true, 101))
-        << "another program's key on the same device is handed over";
-    EXPECT_TRUE(ledger.takeRaw(6, 22, false, 101));
-    EXPECT_EQ(ledger.pendingCount(), 2u);
-    EXPECT_TRUE(ledger.takeRaw(6, 22, true, 102));
-    EXPECT_TRUE(ledger.takeRaw(6, 22, false, 102));
-    EXPECT_FALSE(ledger.takeRaw(6, 22, true, 103)) << "nothing more was announced";
-    EXPECT_EQ(ledger.pendingCount(), 0u);
-}
 
 TEST(OwnEventLedger, RecognisesItsPressesOnAGrabbedKeyBeforeAndAfterTheRawEvent) {
     OwnEventLedger ledger;
