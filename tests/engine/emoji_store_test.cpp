@@ -112,6 +112,17 @@ TEST_F(EmojiStoreTest, RecordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
     EXPECT_TRUE(reopened.useCounts().isEmpty());
     EXPECT_EQ(reopened.entries()[2].useCount, 0);
     EXPECT_FALSE(reread().isValid());
+
+    // A second process counts into the same file (the input-method module beside the application):
+    // neither loses the other's uses.
+    const auto otherFile = openSettings();
+    EmojiStore other(otherFile.get(), QStringLiteral(PIMSEL_TEST_DATA_DIR "/engine/small_catalog.json"));
+    other.reload({});
+    reopened.recordUse(party);
+    other.recordUse(party);
+    reopened.recordUse(thumbsUp);
+    EXPECT_EQ(reopened.entries()[2].useCount, 2) << "the other process's use is seen";
+    EXPECT_EQ(reread().toMap(), (QVariantMap{{party, 2}, {thumbsUp, 1}}));
 }
 
 // Counts stored in the wrong shape lose only the bad entries; the file holds what is left, plus the
