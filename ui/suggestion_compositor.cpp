@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace pimsel {
 
@@ -38,18 +39,35 @@ QByteArray compositorSelectionName(const QByteArray& displayName) {
 }
 
 bool isCompositorRunning() {
+    // Asked on the GUI thread only, each time the popover appears. The selection's atom never
+    // changes, and the owner's answer for the next showing is requested as this one is read: a
+    // showing never waits on two round trips to a server busy with the application being typed
+    // into. A compositor that starts or stops is therefore seen one showing late.
+    struct Query {
+        xcb_connection_t* connection = nullptr;
+        xcb_atom_t atom = XCB_NONE;
+        std::optional<xcb_get_selection_owner_cookie_t> next;
+    };
+    static Query query;
     auto* x11 = qGuiApp == nullptr ? nullptr : qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t* connection = x11 == nullptr ? nullptr : x11->connection();
     if (connection == nullptr)
         return false;
-    const QByteArray name = compositorSelectionName(qgetenv("DISPLAY"));
-    XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.constData()),
-        nullptr));
-    if (!atom)
+    if (query.connection != connection) {
+        const QByteArray name = compositorSelectionName(qgetenv("DISPLAY"));
+        XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.constData()),
+            nullptr));
+        query = {connection, atom ? atom->atom : xcb_atom_t(XCB_NONE), std::nullopt};
+    }
+    if (query.atom == XCB_NONE)
         return false;
+    const xcb_get_selection_owner_cookie_t cookie =
+        query.next ? *query.next : xcb_get_selection_owner(connection, query.atom);
     XcbReply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr));
+        xcb_get_selection_owner_reply(connection, cookie, nullptr));
+    query.next = xcb_get_selection_owner(connection, query.atom);
+    xcb_flush(connection);
     return owner && owner->owner != XCB_NONE;
 }
 
