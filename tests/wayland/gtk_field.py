@@ -42,7 +42,6 @@ def main():
         return True
 
     entry.connect("changed", write_out)
-    window.connect("destroy", lambda *_: Gtk.main_quit())
 
     def leave(*_):
         # The window goes before the connection does, as when a person closes it.

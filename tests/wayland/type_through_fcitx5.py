@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Types shortcodes into real GTK and Qt windows through fcitx5 and the module, on a Wayland desktop.
 
-Runs inside wayland-session.sh: PATH_NAME picks the toolkit and its input-method module. Keys come
+Usage, inside wayland-session.sh: type_through_fcitx5.py gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD], the
+toolkit and the input-method module it loads (QT_FIELD: the Qt target's executable). Keys come
 from wtype, one sequence per run, as a person types them: no delay between keys. The field's text is
 what the target writes to its file, so a shortcode still held as preedit does not count as typed.
 Prints one line per case that failed and exits 1 when any did.
