@@ -19,9 +19,7 @@ CASES = [
     ("Tab takes the first", [":smi", "-k", "Tab"], "😄"),
     ("Down Return takes the second", [":smi", "-k", "Down", "-k", "Return"], "😏"),
     ("Escape leaves the text", [":smi", "-k", "Escape"], ":smi"),
-    # At a person's pace: at full speed the field's report of the text before the caret can lag
-    # behind the keys, and the module believes the field.
-    ("a trigger after a word opens nothing", ["-d", "40", "a:tada:"], "a:tada:"),
+    ("a trigger after a word opens nothing", ["a:tada:"], "a:tada:"),
 ]
 BURST = (["x :tada: y :tada: z"], "x 🎉 y 🎉 z")
 BURSTS = 10
