@@ -50,6 +50,11 @@ std::optional<QString> FieldContext::textBeforeCaret(int count) {
     return QString::fromUcs4(reinterpret_cast<const char32_t*>(scalars.constData() + from), caret - from);
 }
 
+bool FieldContext::holds(const QString& text) const {
+    const fcitx::SurroundingText& surrounding = m_ic.surroundingText();
+    return surrounding.isValid() && QString::fromStdString(surrounding.text()).contains(text);
+}
+
 std::optional<QString> FieldContext::applicationId() const {
     if (m_ic.program().empty())
         return std::nullopt;

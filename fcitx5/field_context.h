@@ -22,6 +22,9 @@ public:
     std::optional<QUrl> currentBrowserURL() override { return std::nullopt; }
     std::optional<QString> textBeforeCaret(int count) override;
 
+    // Whether the text the field last reported contains `text` anywhere.
+    bool holds(const QString& text) const;
+
     // What the exclusion lists match: the program the frontend names, none when it names none.
     std::optional<QString> applicationId() const;
 

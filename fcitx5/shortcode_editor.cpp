@@ -40,11 +40,15 @@ ShortcodeEditor::ShortcodeEditor(std::shared_ptr<Profile> profile, PickHandler o
 
 bool ShortcodeEditor::handleKey(fcitx::InputContext& ic, KeyAction action, const QString& text) {
     // After a deletion, a click or in a new field the keys seen so far cannot tell what precedes the
-    // caret; the field can, where its frontend passes the surrounding text on.
+    // caret; the field can, where its frontend passes the surrounding text on. Clients report their
+    // text after they have applied the keys passed on to them: a field that does not hold the
+    // character last typed yet is behind the keys, and the keys know better.
     if (action == KeyAction::text && text == m_profile->settings().triggerCharacter() &&
         !m_buffer.acceptsTrigger()) {
         FieldContext field(ic);
-        if (const std::optional<QString> before = field.textBeforeCaret(TokenBuffer::contextLength))
+        const auto* lastTyped = std::get_if<QString>(&m_buffer.preceding());
+        const std::optional<QString> before = field.textBeforeCaret(TokenBuffer::contextLength);
+        if (before && (lastTyped == nullptr || field.holds(*lastTyped)))
             m_buffer.learnTextBeforeTrigger(*before);
     }
     const std::optional<ColonToken> typed = m_buffer.currentToken();

@@ -22,6 +22,7 @@ struct ModuleCase {
     bool password = false;
     bool masked = false;
     const char* settings = ""; // lines of the settings file
+    bool lagging = false;
 };
 
 class ModuleTest : public ::testing::TestWithParam<ModuleCase> {};
@@ -46,7 +47,7 @@ TEST_P(ModuleTest, TypesIntoAField) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(QByteArray("[General]\n") + c.settings);
     file.close();
-    fcitx::InputContext& ic = session().open(c.program, c.password, c.masked);
+    fcitx::InputContext& ic = session().open(c.program, c.password, c.masked, c.lagging);
     session().type(ic, c.keys);
     EXPECT_EQ(session().field(ic).text, c.field);
     EXPECT_EQ(ic.inputPanel().clientPreedit().toString(), "");
@@ -64,6 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ModuleCase{"triggerAfterWord", "a:b ", "a:b ", false},
                       // The field says what precedes the caret once the keys no longer can.
                       ModuleCase{"triggerAfterDeletedWord", "ab{BackSpace}{BackSpace}:tada:", "🎉", true},
+                      // ... unless it has not caught up with the keys yet.
+                      ModuleCase{"triggerAfterWordFieldBehind", "a:tada:", "a:tada:", false, "gedit", false,
+                                 false, "", true},
                       ModuleCase{"passwordField", ":tada:", ":tada:", false, "gedit", true},
                       ModuleCase{"maskedField", "ab :tada:", "ab :tada:", false, "gedit", false, true},
                       ModuleCase{"excludedProgram", ":tada:", ":tada:", false, "keepassxc"},

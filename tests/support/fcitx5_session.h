@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <utility>
 
 namespace pimsel::testing {
 
@@ -25,6 +26,8 @@ public:
         std::string text;
         bool touched = false; // the module showed a preedit or candidates at some point
         bool masked = false;  // reports bullets for its text, as some password fields do
+        bool lagging = false; // reports its text one change late, as asynchronous clients can
+        std::string reported;
     };
 
     // `configHome` becomes XDG_CONFIG_HOME, where the module finds the settings file.
@@ -60,7 +63,8 @@ public:
     }
 
     // A new field of `program`, focused on its first key.
-    fcitx::InputContext& open(const std::string& program, bool password = false, bool masked = false) {
+    fcitx::InputContext& open(const std::string& program, bool password = false, bool masked = false,
+                              bool lagging = false) {
         const fcitx::ICUUID uuid = m_frontend->call<fcitx::ITestFrontend::createInputContext>(program);
         fcitx::InputContext& ic = *m_instance->inputContextManager().findByUUID(uuid);
         fcitx::CapabilityFlags flags{fcitx::CapabilityFlag::Preedit};
@@ -68,6 +72,7 @@ public:
         ic.setCapabilityFlags(password ? flags | fcitx::CapabilityFlag::Password : flags);
         m_fields[&ic].uuid = uuid;
         m_fields[&ic].masked = masked;
+        m_fields[&ic].lagging = lagging;
         return ic;
     }
 
@@ -98,12 +103,13 @@ private:
 
     // The caret stays at the end of the field.
     void report(fcitx::InputContext& ic) {
-        const Field& field = m_fields[&ic];
-        const auto length = static_cast<unsigned int>(fcitx::utf8::length(field.text));
+        Field& field = m_fields[&ic];
+        const std::string shown = field.lagging ? std::exchange(field.reported, field.text) : field.text;
+        const auto length = static_cast<unsigned int>(fcitx::utf8::length(shown));
         std::string bullets;
         for (unsigned int i = 0; i < length; ++i)
             bullets += "\u25CF";
-        ic.surroundingText().setText(field.masked ? bullets : field.text, length, length);
+        ic.surroundingText().setText(field.masked ? bullets : shown, length, length);
         ic.updateSurroundingText();
     }
 

@@ -1,0 +1,127 @@
+#!/usr/bin/python3
+"""Types shortcodes into real GTK and Qt windows through fcitx5 and the module, on a Wayland desktop.
+
+Usage, inside wayland-session.sh: type_through_fcitx5.py gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD], the
+toolkit and the input-method module it loads (QT_FIELD: the Qt target's executable). Keys come
+from wtype, one sequence per run, as a person types them: no delay between keys. The field's text is
+what the target writes to its file, so a shortcode still held as preedit does not count as typed.
+Prints one line per case that failed and exits 1 when any did.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+# A name, the wtype arguments of one sequence, the field's text afterwards.
+CASES = [
+    ("closing trigger", ["hi :tada: x"], "hi 🎉 x"),
+    ("Tab takes the first", [":smi", "-k", "Tab"], "😄"),
+    ("Down Return takes the second", [":smi", "-k", "Down", "-k", "Return"], "😏"),
+    ("Escape leaves the text", [":smi", "-k", "Escape"], ":smi"),
+    ("a trigger after a word opens nothing", ["a:tada:"], "a:tada:"),
+]
+BURST = (["x :tada: y :tada: z"], "x 🎉 y 🎉 z")
+BURSTS = 10
+# Fields where nothing may change: typed text stays as typed.
+SILENT = ":tada:"
+EXCLUDED_NAME = "excluded_field"
+
+scratch = os.environ["PIMSEL_SESSION_TMP"]
+here = os.path.dirname(os.path.abspath(__file__))
+failures = []
+
+
+def wait_text(out, expected, seconds=4.0):
+    deadline = time.monotonic() + seconds
+    text = None
+    while time.monotonic() < deadline:
+        try:
+            with open(out, encoding="utf-8") as f:
+                text = f.read()
+        except FileNotFoundError:
+            pass
+        if text == expected:
+            return text
+        time.sleep(0.03)
+    return text
+
+
+def focused_fields():
+    """The frontends of the input contexts fcitx5 holds focused."""
+    info = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.fcitx.Fcitx5", "/controller",
+                           "org.fcitx.Fcitx.Controller1.DebugInfo"], capture_output=True, text=True).stdout
+    return [line.split("frontend:")[1].split()[0] for line in info.splitlines() if line.endswith("focus:1")]
+
+
+def wait_until(condition, seconds=5.0):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.03)
+    return True
+
+
+def type_into(command, env, case, keys, expected):
+    """A fresh window per sequence: under Wayland a keymap new to GTK reaches its entry's text but not
+    its key bindings, so no key could be trusted to empty a field between sequences."""
+    # Keys typed before the new window's field reaches fcitx5 would bypass it: the field is known
+    # ready once fcitx5 holds its input context focused, after the last window's has gone.
+    frontend = "wayland_v2" if env.get("GTK_IM_MODULE") == "wayland" else "dbus"
+    if not wait_until(lambda: not focused_fields()):
+        failures.append(f"{case}: the previous window kept the focus")
+        return False
+    out = os.path.join(scratch, "field.txt")
+    if os.path.exists(out):
+        os.remove(out)
+    target = subprocess.Popen(command + ["--out", out], env={**os.environ, **env}, stdout=subprocess.PIPE,
+                              text=True)
+    try:
+        line = target.stdout.readline()
+        if not line.startswith("READY") or wait_text(out, "") != "" or not wait_until(
+                lambda: frontend in focused_fields()):
+            failures.append(f"{case}: the window did not come up")
+            return False
+        # Each wtype run is a new keyboard, and its first key makes the toolkit restart the field's
+        # text input, which drops whatever preedit is open: that key has to come before the sequence.
+        subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + keys, check=True)
+        text = wait_text(out, expected)
+    finally:
+        target.terminate()
+        target.wait(10)
+    if text != expected:
+        failures.append(f"{case}: {text!r}, expected {expected!r}")
+    return text == expected
+
+
+def main(path_name, qt_field):
+    toolkit, im_module = path_name.split("-")
+    env = {"GTK_IM_MODULE" if toolkit == "gtk" else "QT_IM_MODULE": im_module}
+    if toolkit == "gtk":
+        program = [os.path.join(here, "gtk_field.py")]
+    else:
+        program = [qt_field]
+    # Clients report the name of the file they were started from.
+    excluded = [os.path.join(scratch, EXCLUDED_NAME)]
+    shutil.copy(program[0], excluded[0])
+    settings = os.path.join(os.environ["XDG_CONFIG_HOME"], "pimsel", "pimsel.conf")
+    with open(settings, "w", encoding="utf-8") as f:
+        f.write(f"[General]\npimsel.disabledApps={EXCLUDED_NAME}\n")
+
+    for case, keys, expected in CASES:
+        type_into(program, env, case, keys, expected)
+    landed = sum(type_into(program, env, f"burst {n + 1}", *BURST) for n in range(BURSTS))
+    print(f"{path_name}: bursts {landed}/{BURSTS}")
+    type_into(program + ["--password"], env, "password field", [SILENT], SILENT)
+    # fcitx5's Wayland text-input frontend is told no program name, so no exclusion can apply there.
+    if im_module != "wayland":
+        type_into(excluded, env, "excluded application", [SILENT], SILENT)
+
+    for failure in failures:
+        print(f"{path_name}: {failure}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else ""))
