@@ -24,6 +24,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -171,6 +172,20 @@ private:
     QString outPath_;
     std::uint32_t window_ = 0;
 };
+
+// The clipboard as another application sees it: "FORMAT SIZE MD5" for every format, a line each.
+QString dumpClipboard();
+// The line of `format` holding `bytes` in dumpClipboard().
+QString dumpLine(const QString& format, const QByteArray& bytes);
+// The stand-in for the session's clipboard manager.
+std::unique_ptr<Process> clipboardManager();
+// Another application holding data on the clipboard: a Qt one with rich text and an image, or a
+// GTK one with a formatted text buffer copy or a picture.
+enum class OwnerKind { qtRichTextAndImage, gtkRichText, gtkImage };
+std::unique_ptr<Process> clipboardOwner(OwnerKind kind = OwnerKind::qtRichTextAndImage);
+// The Qt target's clipboard tool (`arguments`: "dump", or "own FORMAT=FILE...") started ahead and
+// told to act with SIGUSR1, for a step that has to land inside a window shorter than a start.
+std::unique_ptr<Process> clipToolOnSignal(const QStringList& arguments);
 
 // Names the cases of a test over target kinds.
 inline constexpr auto targetName = [](const auto& info) {
