@@ -1,11 +1,9 @@
 // The built application's lifecycle: no display, one instance that a second start hands over to
 // (its onboarding window, where Pimsel works too), the hook's connection broken, preferences from
-// the tray, SIGTERM during an insertion with the user's clipboard handed to the session's clipboard
-// manager, and onboarding at a start with setup incomplete.
-#include "platform/permissions_controller.h"
+// the tray, and SIGTERM during an insertion with the user's clipboard handed to the session's
+// clipboard manager.
 #include "tests/e2e/support/tray_host.h"
 #include "tests/e2e/support/typing_fixture.h"
-#include "ui/palette.h"
 
 #include <QRegularExpression>
 
@@ -72,22 +70,6 @@ void preferencesTurnTabAcceptanceOff(XView& x, Typist& typist, PimselProcess& pi
     ASSERT_TRUE(pumpUntil([&] { return x.managedWindows(pimsel.pid()).empty(); }));
     ASSERT_TRUE(typist.activate(target));
     ASSERT_TRUE(typist.focus(target));
-}
-
-// Where to click the first button filled with accent below the onboarding window's header: the
-// "Request Access" of a missing permission. None when no such button shows.
-std::optional<QPoint> accentButton(const QRect& window) {
-    constexpr int headerBottom = 140, widest = 60;
-    const QImage image = grabScreen(window);
-    for (int y = headerBottom; y < image.height(); ++y) {
-        int run = 0;
-        for (int x = 0; x < image.width(); ++x) {
-            run = colourDistance(image.pixel(x, y), palette::accent) < 40 ? run + 1 : 0;
-            if (run == widest)
-                return window.topLeft() + QPoint(x - widest / 2, y + 12);
-        }
-    }
-    return std::nullopt;
 }
 
 TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
@@ -207,26 +189,6 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     QString now;
     pumpUntil([&] { return (now = dumpClipboard()) == clipboard; });
     EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << first.output().toStdString();
-
-    // The instance lock went with it. A start with setup incomplete (the accessibility bus off)
-    // opens onboarding; "Request Access" switches the bus on and the row's buttons go.
-    PermissionsController::setAccessibilityBusEnabled(false);
-    ASSERT_FALSE(PermissionsController::accessibilityBusEnabled());
-    profile.set(QStringLiteral("pimsel.setupCompleted"), false);
-    PimselProcess setup(profile);
-    ASSERT_TRUE(pumpUntil([&] { return !(windows = x.managedWindows(setup.pid())).empty(); }))
-        << setup.output().toStdString();
-    std::optional<QRect> frame;
-    std::optional<QPoint> request;
-    ASSERT_TRUE(pumpUntil([&] {
-        return (frame = x.rootGeometry(windows.front())) && (request = accentButton(*frame));
-    })) << "no Request Access button";
-    ASSERT_TRUE(typist.click(request->x(), request->y()));
-    EXPECT_TRUE(pumpUntil([&] { return PermissionsController::accessibilityBusEnabled(); }));
-    EXPECT_TRUE(pumpUntil([&] { return !accentButton(*frame); })) << "the row still asks";
-    EXPECT_FALSE(x.managedWindows(setup.pid()).empty());
-    EXPECT_GE(setup.terminate(), 0);
-    PermissionsController::setAccessibilityBusEnabled(true);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tests/e2e/support/desktop.h"
 
 #include <QBuffer>
+#include <QColor>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -50,10 +51,6 @@ void whileUserTypes(const std::function<void()>& user) {
     while (!done)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     thread.join();
-}
-
-int colourDistance(QRgb a, QColor b) {
-    return std::abs(qRed(a) - b.red()) + std::abs(qGreen(a) - b.green()) + std::abs(qBlue(a) - b.blue());
 }
 
 QImage grabScreen(const QRect& area) {

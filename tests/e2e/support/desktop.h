@@ -6,7 +6,6 @@
 
 #include "platform/xcb_handles.h"
 
-#include <QColor>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
@@ -30,9 +29,6 @@
 #include <vector>
 
 // Readable failure messages.
-inline void PrintTo(const QUrl& url, std::ostream* os) {
-    *os << url.toString().toStdString();
-}
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
@@ -56,8 +52,6 @@ bool pumpUntil(const std::function<bool()>& condition,
 // be this process.
 void whileUserTypes(const std::function<void()>& user);
 
-// Sum of the channel differences.
-int colourDistance(QRgb a, QColor b);
 // The screen's pixels in `area` (root coordinates).
 QImage grabScreen(const QRect& area);
 
