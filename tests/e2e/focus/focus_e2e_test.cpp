@@ -1,5 +1,6 @@
 // The focus questions against real GTK and Qt windows in the test desktop: the password answer
-// followed across fields, windows and a frozen application, and neutral answers without a bus.
+// followed across fields, windows and a frozen application, the accessibility permission asked for
+// on the real bus, and neutral answers without a bus.
 #include "platform/permissions_controller.h"
 #include "tests/e2e/support/typing_fixture.h"
 
@@ -88,6 +89,26 @@ TEST(FocusTest, PasswordAnswerFollowsTheFocusThroughAFrozenApplicationAndToANewW
     ASSERT_EQ(::kill(static_cast<pid_t>(plain.pid()), SIGUSR1), 0);
     EXPECT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocusedRemembered() && turned; }))
         << "the field that hid its text is still taken for an ordinary one";
+}
+
+// The test desktop grants both permissions; with the accessibility bus switched off, asking for
+// accessibility switches it on again over the session bus.
+TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
+    PermissionsController permissions;
+    QList<bool> accessibility;
+    QObject::connect(&permissions, &PermissionsController::accessibilityGrantedChanged,
+                     [&](bool granted) { accessibility.append(granted); });
+    permissions.refresh();
+    EXPECT_TRUE(permissions.inputMonitoringGranted());
+    PermissionsController::setAccessibilityBusEnabled(false);
+    permissions.refresh();
+    EXPECT_FALSE(permissions.accessibilityGranted());
+    permissions.requestAccessibility();
+    permissions.refresh();
+    EXPECT_TRUE(permissions.accessibilityGranted());
+    EXPECT_EQ(accessibility, (QList<bool>{true, false, true}));
+    PermissionsController::setAccessibilityBusEnabled(
+        true); // whatever happened above, later tests need it on
 }
 
 // Run with a broken or a bare session bus (ctest's focus_e2e_no_* entries).
