@@ -189,6 +189,10 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     QString now;
     pumpUntil([&] { return (now = dumpClipboard()) == clipboard; });
     EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << first.output().toStdString();
+
+    // The instance lock went with it: the next start runs.
+    PimselProcess again(profile);
+    EXPECT_TRUE(again.waitForHook()) << again.output().toStdString();
 }
 
 } // namespace
