@@ -1,11 +1,9 @@
 // Token replacement end to end: Backspaces and a paste into real GTK and Qt fields, and the user's
 // clipboard (owned by another process) back byte for byte afterwards.
 #include "platform/sticker_insertion_controller.h"
-#include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/input_fixture.h"
 
 #include <QClipboard>
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
@@ -19,14 +17,6 @@ namespace pimsel::e2e {
 namespace {
 
 const QString smile = QStringLiteral("😄");
-
-// One line of qt_field's clipboard dump: format, size and digest.
-QString dumpLine(const QString& format, const QByteArray& bytes) {
-    return QStringLiteral("%1 %2 %3\n")
-        .arg(format)
-        .arg(bytes.size())
-        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
-}
 
 class Insertion : public HookedField {
 protected:

@@ -2,11 +2,9 @@
 // application with its sticker CDN and its GIF service on a local server: the picker opens,
 // filters, and a pick pastes the downloaded file in place of the command while the user's
 // clipboard comes back afterwards.
-#include "tests/e2e/support/clipboard_support.h"
 #include "tests/e2e/support/typing_fixture.h"
 #include "tests/e2e/support/web.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
@@ -20,13 +18,6 @@ const QByteArray
               43);
 const QString cdnPath = QStringLiteral("s/e/notoemoji/latest/");
 
-QString dumpLineOf(const QString& format, const QByteArray& bytes) {
-    return QStringLiteral("%1 %2 %3")
-        .arg(format)
-        .arg(bytes.size())
-        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
-}
-
 // The GIF service's answer: every GIF served by `server` under m/<id>.gif.
 QByteArray gifAnswer(const PageServer& server, const QStringList& ids) {
     QByteArray data;
@@ -39,47 +30,50 @@ QByteArray gifAnswer(const PageServer& server, const QStringList& ids) {
     return R"({"data":[)" + data + "]}";
 }
 
-class Messaging : public testing::Test {
-protected:
-    // Pimsel with both services on `server`, and a GTK entry named as a messaging application
-    // in front of it.
-    void start(const QString& gifKey) {
-        ASSERT_TRUE(x.isOpen());
-        ASSERT_TRUE(server.isReady());
-        const QString script = scratch.filePath(QStringLiteral("signal"));
-        ASSERT_TRUE(QFile::copy(TargetApp::gtkScript(), script));
-        app = std::make_unique<TargetApp>(TargetApp::Kind::gtk, QStringList{}, script);
-        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
-        ASSERT_TRUE(
-            pumpUntil([&] { return frontmost.frontmostApplicationId() == QStringLiteral("signal"); }));
-        ASSERT_TRUE(owner->ready);
-        clipboardBefore = dumpClipboard();
-        ASSERT_TRUE(typist.isReady()) << typist.error();
-        QProcessEnvironment env;
-        const QString origin = server.url(QString()).adjusted(QUrl::StripTrailingSlash).toString();
-        env.insert(QStringLiteral("PIMSEL_STICKER_CDN_BASE"), origin);
-        env.insert(QStringLiteral("PIMSEL_GIPHY_API_BASE"), origin);
-        env.insert(QStringLiteral("PIMSEL_GIPHY_API_KEY"), gifKey);
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), scratch.filePath(QStringLiteral("cache")));
-        env.insert(QStringLiteral("TMPDIR"), scratch.path());
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
-        pimsel = std::make_unique<PimselProcess>(profile, env);
-        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
-        pump(1s);
-        typist.setKeyDelay(userKeyDelay);
-        focusOn(app->window());
-    }
-    void focusOn(xcb_window_t window) { ASSERT_TRUE(typist.activate(window)); }
-    void TearDown() override {
-        if (HasFailure() && pimsel)
-            std::printf("--- Pimsel's log\n%s\n---\n", pimsel->output().toUtf8().constData());
-    }
+// A GTK entry named as a messaging application, and Pimsel with both services on a local server.
+TEST(Messaging, StickerAndGifCommandsPasteThePickAndOnlyInAMessagingApp) {
+    XView x;
+    ASSERT_TRUE(x.isOpen());
+    PageServer server{{{cdnPath + "1f973/512.gif", servedGif}, {cdnPath + "1f389/512.gif", servedGif}}};
+    ASSERT_TRUE(server.isReady());
+    server.put(QStringLiteral("v1/gifs/trending"), gifAnswer(server, {"t1", "t2", "t3", "t4"}));
+    server.put(QStringLiteral("v1/gifs/search"), gifAnswer(server, {"cat1", "cat2"}));
+    for (const char* id : {"t1", "t2", "t3", "t4", "cat1", "cat2"})
+        server.put(QStringLiteral("m/%1.gif").arg(QLatin1String(id)), servedGif);
+    QTemporaryDir scratch;
+    const QString script = scratch.filePath(QStringLiteral("signal"));
+    ASSERT_TRUE(QFile::copy(TargetApp::gtkScript(), script));
+    const TargetApp app(TargetApp::Kind::gtk, QStringList{}, script);
+    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    FrontmostApplication frontmost;
+    ASSERT_TRUE(pumpUntil([&] { return frontmost.frontmostApplicationId() == QStringLiteral("signal"); }));
+    const auto owner = clipboardOwner();
+    ASSERT_TRUE(owner->ready);
+    const QString clipboardBefore = dumpClipboard();
+    // The session's own keyboard, as a user's: it follows the window manager's activation.
+    Typist typist(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+    ASSERT_TRUE(typist.isReady()) << typist.error();
+    typist.setKeyDelay(userKeyDelay);
+    Profile profile;
+    QProcessEnvironment env;
+    const QString origin = server.url(QString()).adjusted(QUrl::StripTrailingSlash).toString();
+    env.insert(QStringLiteral("PIMSEL_STICKER_CDN_BASE"), origin);
+    env.insert(QStringLiteral("PIMSEL_GIPHY_API_BASE"), origin);
+    env.insert(QStringLiteral("PIMSEL_GIPHY_API_KEY"), QStringLiteral("test-key"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), scratch.filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("TMPDIR"), scratch.path());
+    PimselProcess pimsel(profile, env);
+    ASSERT_TRUE(pimsel.waitForHook()) << pimsel.output().toStdString();
+    pump(1s);
+    ASSERT_TRUE(typist.activate(app.window()));
+    const auto type = [&](const char* text) { whileUserTypes([&] { typist.type(text); }); };
+
     // The picker's window once it is on screen, within `patience`.
-    xcb_window_t picker(std::chrono::milliseconds patience = 5s) {
+    const auto picker = [&](std::chrono::milliseconds patience = 5s) {
         xcb_window_t found = XCB_WINDOW_NONE;
         pumpUntil(
             [&] {
-                for (xcb_window_t w : x.managedWindows(pimsel->pid())) {
+                for (xcb_window_t w : x.managedWindows(pimsel.pid())) {
                     if (x.rootGeometry(w).value_or(QRect()).size() == QSize(420, 480) && x.isViewable(w))
                         found = w;
                 }
@@ -87,88 +81,54 @@ protected:
             },
             patience);
         return found;
-    }
-    // Waits for a staged file to be pasted and returns it; the field shows its address.
-    QString pastedFile(const QString& name) {
+    };
+    // The staged file `name` is pasted: the clipboard lends it, the field then ends with its
+    // address, the messaging window has the keyboard back and the owner's clipboard comes back.
+    QString expected;
+    const auto expectPasted = [&](const QString& name) {
         const QString file = scratch.filePath(QStringLiteral("PimselStickers/") + name);
         const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
-        const QString line = dumpLineOf(QStringLiteral("text/uri-list"), uri + "\r\n");
         QString during;
-        EXPECT_TRUE(pumpUntil([&] { return (during = dumpClipboard()).contains(line); }, 5s))
+        EXPECT_TRUE(pumpUntil(
+            [&] { return (during = dumpClipboard()).contains(dumpLine("text/uri-list", uri + "\r\n")); }, 5s))
             << name.toStdString() << " was not pasted: " << during.toStdString();
-        return file;
-    }
-    void keyboardIsBack() {
-        EXPECT_TRUE(pumpUntil([&] { return x.activeWindow() == app->window(); }, 1s))
+        QFile staged(file);
+        EXPECT_TRUE(staged.open(QIODevice::ReadOnly) && staged.readAll() == servedGif);
+        // A GTK entry takes a pasted file as its address: the command gave way to exactly that.
+        expected += QUrl::fromLocalFile(file).toString();
+        EXPECT_EQ(app.waitForText(expected).toStdString(), expected.toStdString());
+        EXPECT_TRUE(pumpUntil([&] { return x.activeWindow() == app.window(); }, 1s))
             << "the messaging window did not get the keyboard back: 0x" << std::hex << x.activeWindow();
-    }
-    void clipboardComesBack() {
         QString after;
         EXPECT_TRUE(pumpUntil([&] { return (after = dumpClipboard()) == clipboardBefore; }, 3s))
             << after.toStdString();
-    }
+    };
 
-    XView x;
-    PageServer server{{{cdnPath + "1f973/512.gif", servedGif}, {cdnPath + "1f389/512.gif", servedGif}}};
-    QTemporaryDir scratch;
-    std::unique_ptr<TargetApp> app;
-    FrontmostApplication frontmost;
-    std::unique_ptr<Process> owner = clipboardOwner();
-    QString clipboardBefore;
-    // The session's own keyboard, as a user's: it follows the window manager's activation.
-    Typist typist{nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core};
-    Profile profile;
-    std::unique_ptr<PimselProcess> pimsel;
-};
-
-TEST_F(Messaging, StickerCommandPastesTheFilteredPickAndWithoutAGifKeyGifOpensNothing) {
-    ASSERT_NO_FATAL_FAILURE(start(QString()));
-    whileUserTypes([&] { typist.type("/sticker "); });
-    ASSERT_EQ(app->waitForText(QStringLiteral("/sticker")).toStdString(), "/sticker")
-        << "the Space was typed";
-    const xcb_window_t window = picker();
-    ASSERT_NE(window, XCB_WINDOW_NONE);
-
-    whileUserTypes([&] { typist.type("party"); });
+    // "/sticker ": the Space opens the picker; the query filters it without reaching the field, and
+    // Return pastes the first sticker for "party", whichever of the two the ranking puts first.
+    type("/sticker ");
+    ASSERT_EQ(app.waitForText(QStringLiteral("/sticker")).toStdString(), "/sticker") << "the Space was typed";
+    xcb_window_t window = picker();
+    ASSERT_NE(window, XCB_WINDOW_NONE) << pimsel.output().toStdString();
+    type("party");
     pump(300ms);
-    EXPECT_EQ(app->settledText().toStdString(), "/sticker") << "the query reached the field";
+    EXPECT_EQ(app.settledText().toStdString(), "/sticker") << "the query reached the field";
     whileUserTypes([&] { typist.key("Return"); });
-
-    // The pick is the first sticker for "party", whichever of the two the ranking puts first.
     QString file;
     ASSERT_TRUE(pumpUntil([&] {
         const QStringList staged = QDir(scratch.filePath("PimselStickers")).entryList(QDir::Files);
         file = staged.size() == 1 ? staged.first() : QString();
         return !file.isEmpty();
-    })) << pimsel->output().toStdString();
-    file = pastedFile(file);
-    QFile staged(file);
-    ASSERT_TRUE(staged.open(QIODevice::ReadOnly));
-    EXPECT_EQ(staged.readAll(), servedGif);
-    // A GTK entry takes a pasted file as its address: the command gave way to exactly that.
-    const QString address = QUrl::fromLocalFile(file).toString();
-    EXPECT_EQ(app->waitForText(address).toStdString(), address.toStdString());
+    })) << pimsel.output().toStdString();
+    expectPasted(file);
     EXPECT_FALSE(x.isViewable(window));
-    keyboardIsBack();
-    clipboardComesBack();
 
-    whileUserTypes([&] { typist.type(" /gif "); });
-    EXPECT_EQ(app->waitForText(address + " /gif ").toStdString(), (address + " /gif ").toStdString());
-    EXPECT_EQ(picker(1500ms), XCB_WINDOW_NONE) << "no GIF key, yet the GIF picker opened";
-}
-
-TEST_F(Messaging, GifCommandShowsTrendingThenSearchesAndAClickPastesOnlyInAMessagingApp) {
-    server.put(QStringLiteral("v1/gifs/trending"), gifAnswer(server, {"t1", "t2", "t3", "t4"}));
-    server.put(QStringLiteral("v1/gifs/search"), gifAnswer(server, {"cat1", "cat2"}));
-    for (const char* id : {"t1", "t2", "t3", "t4", "cat1", "cat2"})
-        server.put(QStringLiteral("m/%1.gif").arg(QLatin1String(id)), servedGif);
-    ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("test-key")));
-
-    whileUserTypes([&] { typist.type("/gif "); });
-    xcb_window_t window = picker();
-    ASSERT_NE(window, XCB_WINDOW_NONE) << pimsel->output().toStdString();
+    // "/gif ": trending first, then a search; a click on the first cell pastes it.
+    type(" /gif ");
+    expected += QLatin1Char(' ');
+    ASSERT_NE(window = picker(), XCB_WINDOW_NONE) << pimsel.output().toStdString();
     EXPECT_TRUE(pumpUntil([&] { return server.wasRequested("v1/gifs/trending?api_key=test-key&"); }));
-    whileUserTypes([&] { typist.type("cats"); });
+    type("cats");
     EXPECT_TRUE(pumpUntil([&] { return server.wasRequested("v1/gifs/search?api_key=test-key&"); }));
     EXPECT_TRUE(server.wasRequested("v1/gifs/search?api_key=test-key&limit=30&rating=pg-13&bundle="
                                     "messaging_non_clips&q=cats"));
@@ -176,28 +136,28 @@ TEST_F(Messaging, GifCommandShowsTrendingThenSearchesAndAClickPastesOnlyInAMessa
     // The first cell sits at the grid's top left, under the search row.
     const QRect frame = x.rootGeometry(window).value_or(QRect());
     ASSERT_TRUE(typist.click(frame.left() + 76, frame.top() + 100));
-    const QString address = QUrl::fromLocalFile(pastedFile(QStringLiteral("giphy-cat1.gif"))).toString();
-    EXPECT_EQ(app->waitForText(address).toStdString(), address.toStdString());
-    keyboardIsBack();
-    clipboardComesBack();
+    expectPasted(QStringLiteral("giphy-cat1.gif"));
 
     // Escape closes the picker and takes the command back out: the Space never reached the field.
-    whileUserTypes([&] { typist.type(" /gif "); });
+    type(" /gif ");
     ASSERT_NE(window = picker(), XCB_WINDOW_NONE);
     whileUserTypes([&] { typist.key("Escape"); });
     EXPECT_TRUE(pumpUntil([&] { return !x.isViewable(window); }));
-    EXPECT_EQ(app->waitForText(address + " ").toStdString(), (address + " ").toStdString());
+    EXPECT_EQ(app.waitForText(expected + " ").toStdString(), (expected + " ").toStdString());
 
     // Outside a messaging application the command is only text.
     {
         TargetApp other(TargetApp::Kind::gtk);
         ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
-        focusOn(other.window());
-        whileUserTypes([&] { typist.type("/gif "); });
+        ASSERT_TRUE(typist.activate(other.window()));
+        type("/gif ");
         EXPECT_EQ(other.waitForText(QStringLiteral("/gif ")).toStdString(), "/gif ");
         EXPECT_EQ(picker(1500ms), XCB_WINDOW_NONE) << "the picker opened outside a messaging application";
     }
-    focusOn(app->window());
+    // The messaging window is left active, as a user leaves it, for what runs next.
+    typist.activate(app.window());
+    if (HasFailure())
+        std::printf("--- Pimsel's log\n%s\n---\n", pimsel.output().toUtf8().constData());
 }
 
 } // namespace

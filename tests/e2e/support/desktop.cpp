@@ -1,8 +1,12 @@
 #include "tests/e2e/support/desktop.h"
 
+#include <QBuffer>
+#include <QColor>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QScreen>
@@ -47,10 +51,6 @@ void whileUserTypes(const std::function<void()>& user) {
     while (!done)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     thread.join();
-}
-
-int colourDistance(QRgb a, QColor b) {
-    return std::abs(qRed(a) - b.red()) + std::abs(qGreen(a) - b.green()) + std::abs(qBlue(a) - b.blue());
 }
 
 QImage grabScreen(const QRect& area) {
@@ -226,6 +226,60 @@ QString TargetApp::settledText(std::chrono::milliseconds quiet) const {
         },
         5s);
     return last;
+}
+
+QString dumpClipboard() {
+    QProcess dump;
+    dump.start(QStringLiteral(PIMSEL_E2E_QT_FIELD), {QStringLiteral("dump")});
+    // This process may own the selection: keep serving it while the reader asks.
+    pumpUntil([&] { return dump.state() == QProcess::NotRunning; }, 10s);
+    return QString::fromUtf8(dump.readAllStandardOutput());
+}
+
+QString dumpLine(const QString& format, const QByteArray& bytes) {
+    return QStringLiteral("%1 %2 %3\n")
+        .arg(format)
+        .arg(bytes.size())
+        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+}
+
+std::unique_ptr<Process> clipboardManager() {
+    return std::make_unique<Process>(QStringLiteral(PIMSEL_E2E_CLIP_MANAGER), QStringList{},
+                                     QStringLiteral("READY"));
+}
+
+std::unique_ptr<Process> clipToolOnSignal(const QStringList& arguments) {
+    return std::make_unique<Process>(QStringLiteral(PIMSEL_E2E_QT_FIELD),
+                                     QStringList{QStringLiteral("--on-signal")} + arguments,
+                                     QStringLiteral("WAITING"));
+}
+
+std::unique_ptr<Process> clipboardOwner(OwnerKind kind) {
+    if (kind != OwnerKind::qtRichTextAndImage)
+        return std::make_unique<Process>(
+            QStringLiteral("/usr/bin/python3"),
+            QStringList{TargetApp::gtkScript(), QStringLiteral("--own-clipboard"),
+                        kind == OwnerKind::gtkImage ? QStringLiteral("image") : QStringLiteral("rich")},
+            QStringLiteral("READY"));
+    QImage image(24, 16, QImage::Format_ARGB32);
+    image.fill(QColor(204, 247, 67));
+    QPainter(&image).fillRect(4, 4, 8, 8, QColor(11, 11, 11, 128));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    // qt_field has read its files once it says it owns the clipboard.
+    QTemporaryDir dir;
+    QStringList arguments{QStringLiteral("own")};
+    for (const auto& [format, bytes] :
+         {std::pair{"text/html", QByteArray("<meta charset=\"utf-8\"><b>bold</b> and <i>ünïcode</i>")},
+          std::pair{"text/plain", QByteArray("bold and ünïcode")}, std::pair{"image/png", png}}) {
+        QFile file(dir.filePath(QString::number(arguments.size())));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        arguments << QLatin1String(format) + QLatin1Char('=') + file.fileName();
+    }
+    return std::make_unique<Process>(QStringLiteral(PIMSEL_E2E_QT_FIELD), arguments, QStringLiteral("READY"));
 }
 
 XView::XView()

@@ -6,7 +6,6 @@
 
 #include "platform/xcb_handles.h"
 
-#include <QColor>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
@@ -24,14 +23,12 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <vector>
 
 // Readable failure messages.
-inline void PrintTo(const QUrl& url, std::ostream* os) {
-    *os << url.toString().toStdString();
-}
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
@@ -55,8 +52,6 @@ bool pumpUntil(const std::function<bool()>& condition,
 // be this process.
 void whileUserTypes(const std::function<void()>& user);
 
-// Sum of the channel differences.
-int colourDistance(QRgb a, QColor b);
 // The screen's pixels in `area` (root coordinates).
 QImage grabScreen(const QRect& area);
 
@@ -171,6 +166,20 @@ private:
     QString outPath_;
     std::uint32_t window_ = 0;
 };
+
+// The clipboard as another application sees it: "FORMAT SIZE MD5" for every format, a line each.
+QString dumpClipboard();
+// The line of `format` holding `bytes` in dumpClipboard().
+QString dumpLine(const QString& format, const QByteArray& bytes);
+// The stand-in for the session's clipboard manager.
+std::unique_ptr<Process> clipboardManager();
+// Another application holding data on the clipboard: a Qt one with rich text and an image, or a
+// GTK one with a formatted text buffer copy or a picture.
+enum class OwnerKind { qtRichTextAndImage, gtkRichText, gtkImage };
+std::unique_ptr<Process> clipboardOwner(OwnerKind kind = OwnerKind::qtRichTextAndImage);
+// The Qt target's clipboard tool (`arguments`: "dump", or "own FORMAT=FILE...") started ahead and
+// told to act with SIGUSR1, for a step that has to land inside a window shorter than a start.
+std::unique_ptr<Process> clipToolOnSignal(const QStringList& arguments);
 
 // Names the cases of a test over target kinds.
 inline constexpr auto targetName = [](const auto& info) {

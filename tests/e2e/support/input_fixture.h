@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -59,28 +60,24 @@ public:
 class LogRecorder {
 public:
     LogRecorder() {
-        current() = this;
+        current = this;
         previous_ = qInstallMessageHandler(&LogRecorder::handle);
     }
     ~LogRecorder() {
         qInstallMessageHandler(previous_);
-        current() = nullptr;
+        current = nullptr;
     }
     int count(const QString& category, const QString& fragment) const {
         std::lock_guard lock(mutex_);
-        int n = 0;
-        for (const auto& [c, message] : lines_)
-            n += c == category && message.contains(fragment, Qt::CaseInsensitive);
-        return n;
+        return int(std::count_if(lines_.begin(), lines_.end(), [&](const auto& line) {
+            return line.first == category && line.second.contains(fragment, Qt::CaseInsensitive);
+        }));
     }
 
 private:
-    static LogRecorder*& current() {
-        static LogRecorder* recorder = nullptr;
-        return recorder;
-    }
+    static inline LogRecorder* current = nullptr;
     static void handle(QtMsgType, const QMessageLogContext& context, const QString& message) {
-        if (LogRecorder* r = current()) {
+        if (LogRecorder* r = current) {
             std::lock_guard lock(r->mutex_);
             r->lines_.emplace_back(QString::fromUtf8(context.category ? context.category : ""), message);
         }

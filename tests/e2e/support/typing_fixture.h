@@ -44,8 +44,11 @@ protected:
         profile.set(QStringLiteral("pimsel.acceptWithReturn"), false);
         app = std::make_unique<TargetApp>(GetParam(), targetArguments());
         ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
-        startPimsel();
-        const bool chromium = GetParam() == TargetApp::Kind::chromium;
+        // Pimsel's log says where the time went, should a step fail.
+        QProcessEnvironment debug;
+        debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
+        pimsel = std::make_unique<PimselProcess>(profile, debug);
+        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
         typist =
             std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
                                      onSessionKeyboard() ? Typist::Keyboard::core : Typist::Keyboard::own);
@@ -55,7 +58,7 @@ protected:
         // Firefox reads core key events, as Qt does: an XInput 2 watcher would take its keys away.
         x.watchKeys(app->window(),
                     GetParam() != TargetApp::Kind::qt && GetParam() != TargetApp::Kind::firefox);
-        if (chromium || GetParam() == TargetApp::Kind::firefox) {
+        if (app->isBrowser()) {
             // Chromium shows its page once Pimsel asks; Firefox joins the bus seconds after its window.
             ASSERT_TRUE(pumpUntil(
                 [&] {
@@ -66,14 +69,6 @@ protected:
                 << "Pimsel never had the browser expose its page\n"
                 << pimsel->output().toStdString();
         }
-    }
-    // Pimsel, started anew on the profile; its log says where the time went, should a step fail.
-    void startPimsel() {
-        pimsel.reset();
-        QProcessEnvironment debug;
-        debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
-        pimsel = std::make_unique<PimselProcess>(profile, debug);
-        ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
     }
     virtual QStringList targetArguments() const { return {}; }
     // Chromium takes no more keys from the session's own keyboard once a second master keyboard

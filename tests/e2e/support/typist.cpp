@@ -19,10 +19,6 @@ namespace {
 
 constexpr const char* masterName = "pimsel-typist";
 
-std::string deviceName(const xcb_input_xi_device_info_t* info) {
-    return std::string(xcb_input_xi_device_info_name(info), xcb_input_xi_device_info_name_length(info));
-}
-
 struct Devices {
     int masterKeyboard = 0;
     int masterPointer = 0;
@@ -39,7 +35,8 @@ Devices findDevices(xcb_connection_t* c) {
         return d;
     for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
          xcb_input_xi_device_info_next(&it)) {
-        const std::string name = deviceName(it.data);
+        const std::string name(xcb_input_xi_device_info_name(it.data),
+                               xcb_input_xi_device_info_name_length(it.data));
         if (name == base + " keyboard" && it.data->type == XCB_INPUT_DEVICE_TYPE_MASTER_KEYBOARD)
             d.masterKeyboard = it.data->deviceid;
         else if (name == base + " pointer" && it.data->type == XCB_INPUT_DEVICE_TYPE_MASTER_POINTER)
@@ -87,58 +84,42 @@ Typist::Typist(const char* display, MasterLifetime lifetime, Keyboard keyboard)
     : connection_(display)
     , plain_(display)
     , lifetime_(lifetime) {
-    if (!connection_ || !plain_) {
-        error_ = "cannot connect to the X display";
-        return;
-    }
     xcb_connection_t* c = connection_.get();
-    if (!xcb::extensionOpcode(c, "XInputExtension") || !xcb::extensionOpcode(c, "XTEST")) {
-        error_ = "the server lacks XInput or XTEST";
-        return;
-    }
-    auto version = xcb::reply<xcb_input_xi_query_version_reply_t>(c, xcb_input_xi_query_version_reply,
-                                                                  xcb_input_xi_query_version(c, 2, 2));
-    if (!version || version->major_version < 2) {
-        error_ = "XInput 2 unavailable";
-        return;
-    }
-    if (keyboard == Keyboard::core) {
-        // The virtual core devices and their XTEST slaves; no hierarchy change, no client pointer.
-        masterKeyboard_ = virtualCoreKeyboard;
-        if (!loadKeymap()) {
-            error_ = "cannot read the keyboard mapping";
-            return;
+    const auto failed = [&](const char* why) {
+        error_ = why;
+        return false;
+    };
+    const auto prepare = [&] {
+        if (!connection_ || !plain_)
+            return failed("cannot connect to the X display");
+        if (!xcb::extensionOpcode(c, "XInputExtension") || !xcb::extensionOpcode(c, "XTEST"))
+            return failed("the server lacks XInput or XTEST");
+        auto version = xcb::reply<xcb_input_xi_query_version_reply_t>(c, xcb_input_xi_query_version_reply,
+                                                                      xcb_input_xi_query_version(c, 2, 2));
+        if (!version || version->major_version < 2)
+            return failed("XInput 2 unavailable");
+        // The session's keyboard: the virtual core devices and their XTEST slaves, no hierarchy
+        // change, no client pointer.
+        if (keyboard == Keyboard::core) {
+            masterKeyboard_ = virtualCoreKeyboard;
+            return true;
         }
-        ready_ = true;
-        return;
-    }
-    Devices d = findDevices(c);
-    if (!d.masterKeyboard) {
-        if (!addMaster(c)) {
-            error_ = "adding the master device failed";
-            return;
-        }
-        createdMaster_ = true;
-        d = findDevices(c);
-    }
-    if (!d.masterKeyboard || !d.masterPointer || !d.xtestKeyboard) {
-        error_ = "the typist's devices did not appear";
-        return;
-    }
-    masterKeyboard_ = d.masterKeyboard;
-    xtestKeyboard_ = d.xtestKeyboard;
-    xtestPointer_ = d.xtestPointer;
-    // Core requests from this connection (XTest key events among them) now act on the typist's master.
-    if (!xcb::check(c, xcb_input_xi_set_client_pointer_checked(
-                           c, XCB_WINDOW_NONE, static_cast<xcb_input_device_id_t>(d.masterPointer)))) {
-        error_ = "XISetClientPointer failed";
-        return;
-    }
-    if (!loadKeymap()) {
-        error_ = "cannot read the keyboard mapping";
-        return;
-    }
-    ready_ = true;
+        Devices d = findDevices(c);
+        if (!d.masterKeyboard && !(createdMaster_ = addMaster(c)))
+            return failed("adding the master device failed");
+        if (createdMaster_)
+            d = findDevices(c);
+        if (!d.masterKeyboard || !d.masterPointer || !d.xtestKeyboard)
+            return failed("the typist's devices did not appear");
+        masterKeyboard_ = d.masterKeyboard;
+        xtestKeyboard_ = d.xtestKeyboard;
+        xtestPointer_ = d.xtestPointer;
+        // Core requests from this connection (XTest key events among them) now act on the typist's master.
+        return xcb::check(c, xcb_input_xi_set_client_pointer_checked(
+                                 c, XCB_WINDOW_NONE, static_cast<xcb_input_device_id_t>(d.masterPointer))) ||
+               failed("XISetClientPointer failed");
+    };
+    ready_ = prepare() && (loadKeymap() || failed("cannot read the keyboard mapping"));
 }
 
 Typist::~Typist() {
@@ -153,15 +134,6 @@ bool Typist::removeMaster(const char* display) {
         return false;
     const Devices d = findDevices(c.get());
     return d.masterKeyboard && removeMasterDevice(c.get(), d.masterKeyboard);
-}
-
-int Typist::coreXtestKeyboard(const char* display) {
-    xcb::Connection c(display);
-    for (const xcb::SlaveKeyboard& keyboard :
-         c ? xcb::slaveKeyboards(c.get()) : std::vector<xcb::SlaveKeyboard>{})
-        if (keyboard.name == "Virtual core XTEST keyboard")
-            return keyboard.id;
-    return 0;
 }
 
 std::vector<std::pair<int, int>> Typist::keysHeldOnXtestKeyboards(const char* display) {
@@ -342,16 +314,15 @@ bool Typist::click(int x, int y, int button) {
     if (!ready_)
         return false;
     xcb_connection_t* c = connection_.get();
-    const xcb_window_t root = connection_.root();
-    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<std::int16_t>(x),
-                        static_cast<std::int16_t>(y), static_cast<std::uint8_t>(xtestPointer_));
+    const auto pointer = static_cast<std::uint8_t>(xtestPointer_);
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, connection_.root(),
+                        static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), pointer);
     sync();
-    xcb_test_fake_input(c, XCB_BUTTON_PRESS, static_cast<std::uint8_t>(button), XCB_CURRENT_TIME,
-                        XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestPointer_));
-    sync();
-    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, static_cast<std::uint8_t>(button), XCB_CURRENT_TIME,
-                        XCB_WINDOW_NONE, 0, 0, static_cast<std::uint8_t>(xtestPointer_));
-    sync();
+    for (const std::uint8_t type : {XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE}) {
+        xcb_test_fake_input(c, type, static_cast<std::uint8_t>(button), XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0,
+                            0, pointer);
+        sync();
+    }
     pause();
     return !xcb_connection_has_error(c);
 }

@@ -54,8 +54,6 @@ public:
     void setKeyDelay(std::chrono::milliseconds delay) { keyDelay_ = delay; }
 
     static bool removeMaster(const char* display = nullptr);
-    // The XTEST keyboard of the session's own (virtual core) keyboard, or 0.
-    static int coreXtestKeyboard(const char* display = nullptr);
     // (device, keycode) of every key held down on an XTEST keyboard of the session.
     static std::vector<std::pair<int, int>> keysHeldOnXtestKeyboards(const char* display = nullptr);
 

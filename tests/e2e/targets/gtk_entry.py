@@ -46,8 +46,7 @@ def main():
     parser.add_argument("--own-clipboard", choices=["rich", "image"])
     parser.add_argument("--out")
     parser.add_argument("--text", default="")
-    parser.add_argument("--plain-after", action="store_true",
-                        help="an ordinary entry after the first one, where Tab leads")
+    parser.add_argument("--title", default="gtk-entry")
     parser.add_argument("--login", action="store_true")
     args = parser.parse_args()
     GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGTERM, lambda *_: (Gtk.main_quit(), False)[1])
@@ -57,7 +56,7 @@ def main():
         Gtk.main()
         return 0
 
-    window = Gtk.Window(title="gtk-entry")
+    window = Gtk.Window(title=args.title)
     window.set_default_size(420, 80)
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6, margin=12)
     entry = Gtk.Entry()
@@ -74,8 +73,6 @@ def main():
         secret.set_input_purpose(Gtk.InputPurpose.PASSWORD)
         box.pack_start(secret, False, False, 0)
     box.pack_start(entry, False, False, 0)
-    if args.plain_after:
-        box.pack_start(Gtk.Entry(), False, False, 0)
     box.pack_start(button, False, False, 0)
     window.add(box)
 

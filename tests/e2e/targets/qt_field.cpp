@@ -1,14 +1,11 @@
 // A Qt Widgets window with one focused line edit, used as a target application by the desktop tests.
 // Writes the field's text to --out on every change and on exit, prints "READY <xid>" once the window
-// is active and the field has the focus, and quits on SIGTERM. With --slow-caret MS the field takes
-// that long to say where a character is, as a busy application answers the accessibility bus.
+// is active and the field has the focus, and quits on SIGTERM.
 // The clipboard as a Qt application sees it, independently of the code under test:
 //   qt_field own FORMAT=FILE...   owns the CLIPBOARD with those formats until SIGTERM, printing "READY"
 //   qt_field dump                 prints "FORMAT SIZE MD5" for every data format of the clipboard now
 //   qt_field --on-signal MODE...  prints "WAITING" and does MODE on SIGUSR1, for a step that has to
 //                                 land inside a window too short for a process start
-#include <QAccessible>
-#include <QAccessibleInterface>
 #include <QApplication>
 #include <QClipboard>
 #include <QCommandLineParser>
@@ -19,7 +16,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSocketNotifier>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -49,80 +45,6 @@ void writeText(const QString& path, const QString& text) {
         file.commit();
     }
 }
-
-// Qt's own interface of the field, with every question passed through and the character boxes
-// answered late.
-class SlowCaretField : public QAccessibleInterface, public QAccessibleTextInterface {
-public:
-    SlowCaretField(QAccessibleInterface* inner, int delayMs)
-        : inner_(inner)
-        , text_(inner->textInterface())
-        , delayMs_(delayMs) {}
-
-    bool isValid() const override { return inner_->isValid(); }
-    QObject* object() const override { return inner_->object(); }
-    QWindow* window() const override { return inner_->window(); }
-    QList<QPair<QAccessibleInterface*, QAccessible::Relation>>
-    relations(QAccessible::Relation match) const override {
-        return inner_->relations(match);
-    }
-    QAccessibleInterface* focusChild() const override { return inner_->focusChild(); }
-    QAccessibleInterface* childAt(int x, int y) const override { return inner_->childAt(x, y); }
-    QAccessibleInterface* parent() const override { return inner_->parent(); }
-    QAccessibleInterface* child(int index) const override { return inner_->child(index); }
-    int childCount() const override { return inner_->childCount(); }
-    int indexOfChild(const QAccessibleInterface* child) const override { return inner_->indexOfChild(child); }
-    QString text(QAccessible::Text t) const override { return inner_->text(t); }
-    void setText(QAccessible::Text t, const QString& text) override { inner_->setText(t, text); }
-    QRect rect() const override { return inner_->rect(); }
-    QAccessible::Role role() const override { return inner_->role(); }
-    QAccessible::State state() const override { return inner_->state(); }
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TextInterface)
-            return static_cast<QAccessibleTextInterface*>(this);
-        return inner_->interface_cast(type);
-    }
-
-    void selection(int index, int* start, int* end) const override { text_->selection(index, start, end); }
-    int selectionCount() const override { return text_->selectionCount(); }
-    void addSelection(int start, int end) override { text_->addSelection(start, end); }
-    void removeSelection(int index) override { text_->removeSelection(index); }
-    void setSelection(int index, int start, int end) override { text_->setSelection(index, start, end); }
-    int cursorPosition() const override { return text_->cursorPosition(); }
-    void setCursorPosition(int position) override { text_->setCursorPosition(position); }
-    QString text(int start, int end) const override { return text_->text(start, end); }
-    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int* start,
-                             int* end) const override {
-        return text_->textBeforeOffset(offset, type, start, end);
-    }
-    QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int* start,
-                            int* end) const override {
-        return text_->textAfterOffset(offset, type, start, end);
-    }
-    QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int* start,
-                         int* end) const override {
-        return text_->textAtOffset(offset, type, start, end);
-    }
-    int characterCount() const override { return text_->characterCount(); }
-    // Only a real box comes late: past the end of the text the asker tries the character before, and
-    // the two answers together should still come within its patience.
-    QRect characterRect(int offset) const override {
-        const QRect box = text_->characterRect(offset);
-        if (!box.isEmpty())
-            QThread::msleep(static_cast<unsigned long>(delayMs_));
-        return box;
-    }
-    int offsetAtPoint(const QPoint& point) const override { return text_->offsetAtPoint(point); }
-    void scrollToSubstring(int start, int end) override { text_->scrollToSubstring(start, end); }
-    QString attributes(int offset, int* start, int* end) const override {
-        return text_->attributes(offset, start, end);
-    }
-
-private:
-    QAccessibleInterface* inner_;
-    QAccessibleTextInterface* text_;
-    int delayMs_;
-};
 
 int dump() {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
@@ -193,8 +115,7 @@ int main(int argc, char** argv) {
     QCommandLineOption password("password");
     QCommandLineOption out("out", "file to mirror the text into", "FILE");
     QCommandLineOption text("text", "initial text", "INITIAL");
-    QCommandLineOption slowCaret("slow-caret", "delay of each character box asked over the bus", "MS");
-    parser.addOptions({password, out, text, slowCaret});
+    parser.addOptions({password, out, text});
     parser.process(app);
     const QString outPath = parser.value(out);
 
@@ -205,14 +126,6 @@ int main(int argc, char** argv) {
     if (parser.isSet(password))
         field->setEchoMode(QLineEdit::Password);
     layout->addWidget(field);
-    if (parser.isSet(slowCaret)) {
-        // Registered before the window is shown, the wrapper is the field's interface on the bus
-        // from the start; Qt's own stays alive behind it.
-        QAccessibleInterface* inner = QAccessible::queryAccessibleInterface(field);
-        if (inner == nullptr || inner->textInterface() == nullptr)
-            return 1;
-        QAccessible::registerAccessibleInterface(new SlowCaretField(inner, parser.value(slowCaret).toInt()));
-    }
     // Somewhere for the focus to go when Tab leaves the field.
     layout->addWidget(new QPushButton("next"));
     window.resize(420, 80);

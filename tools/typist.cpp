@@ -2,8 +2,8 @@
 //   typist [--window XID] (type TEXT | key COMBO)... | typist remove
 // Without --window the active window gets the keys. The typist's master device is kept between
 // invocations; "remove" takes it away.
-#include "tests/e2e/support/desktop.h"
 #include "tests/e2e/support/typist.h"
+#include "tests/e2e/support/desktop.h"
 
 #include <cstdio>
 #include <cstdlib>
