@@ -95,12 +95,9 @@ TEST_F(StatusMonitorTest, SiteRuleFollowsTheAddressOnlyWhileABrowserIsInFrontAnd
         << "the poll missed the new site";
     focus.url = QUrl(QStringLiteral("https://www.example.com/"));
     ASSERT_TRUE(waitUntil([&] { return monitor->status() == onSite("example.com"); }, 2000));
-    for (const std::optional<QUrl>& unreadable :
-         {std::optional<QUrl>(), std::optional(QUrl("about:blank"))}) {
-        focus.url = unreadable;
-        monitor->refresh();
-        EXPECT_EQ(monitor->status(), onSite("example.com"));
-    }
+    focus.url.reset();
+    monitor->refresh();
+    EXPECT_EQ(monitor->status(), onSite("example.com")) << "an unreadable address";
     apps.bringToFront(editor);
     EXPECT_EQ(monitor->status(), ActivationStatus::active());
     int reads = focus.urlReads;
