@@ -158,16 +158,14 @@ TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTh
     EXPECT_EQ(alpha(shown, disc) >= 230, p.update);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Everything, StatusBarStates,
-    ::testing::Values(StateCase{Scenario::active, false, true}, StateCase{Scenario::active, true, true},
-                      StateCase{Scenario::active, false, false},
-                      StateCase{Scenario::disabledGlobally, false, true},
-                      StateCase{Scenario::disabledGlobally, true, false},
-                      StateCase{Scenario::inApp, false, true}, StateCase{Scenario::inApp, true, false},
-                      StateCase{Scenario::onSite, false, false}, StateCase{Scenario::onSite, true, true},
-                      StateCase{Scenario::inputLost, false, true},
-                      StateCase{Scenario::restartNeeded, false, true}));
+INSTANTIATE_TEST_SUITE_P(Everything, StatusBarStates,
+                         ::testing::Values(StateCase{Scenario::active, false, true},
+                                           StateCase{Scenario::active, true, true},
+                                           StateCase{Scenario::disabledGlobally, true, false},
+                                           StateCase{Scenario::inApp, false, true},
+                                           StateCase{Scenario::onSite, false, false},
+                                           StateCase{Scenario::inputLost, false, true},
+                                           StateCase{Scenario::restartNeeded, false, true}));
 
 TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFlagFirst) {
     StatusBarController& c = make();
@@ -200,11 +198,7 @@ TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFl
     }
     EXPECT_TRUE(opened.isEmpty());
 
-    // Without hooks the requests are only logged; without an updater the update rows do nothing.
-    c.setHooks({});
-    c.preferencesItem()->trigger();
-    c.testItem()->trigger();
-    EXPECT_EQ(preferencesOpened + onboardingOpened, 3);
+    // Without an updater the update rows do nothing.
     StatusBarController& bare = make(false);
     bare.checkForUpdatesItem()->trigger();
     bare.installUpdate();
@@ -232,7 +226,6 @@ TEST_F(StatusBarTest, OnboardingFollowsThePermissionsAndTheUpdateSwitch) {
     EXPECT_TRUE(view.requestButton(Step::accessibility)->isVisible());
     EXPECT_FALSE(view.requestButton(Step::inputMonitoring)->isVisible()) << "nothing to ask on X11";
     EXPECT_TRUE(view.settingsButton(Step::inputMonitoring)->isVisible());
-    EXPECT_FALSE(view.problemLabel(Step::inputMonitoring)->text().isEmpty());
     EXPECT_FALSE(view.grantedLabel(Step::accessibility)->isVisible() ||
                  view.grantedLabel(Step::inputMonitoring)->isVisible());
     view.settingsButton(Step::inputMonitoring)->click();

@@ -101,7 +101,6 @@ TEST(CatalogueFile, ShortcodesResolveToTheExpectedEntriesInUnicodeOrder) {
     } examples[] = {
         {"grinning", U"\U0001F600", "grinning face", false},
         {"heart", U"\u2764\uFE0F", "red heart", false},
-        {"point_up", U"\u261D\uFE0F", "index pointing up", true},
         {"+1 thumbsup thumbs_up", U"\U0001F44D", "thumbs up", true},
         {"hash", U"#\uFE0F\u20E3", "keycap: #", false},
         {"us", U"\U0001F1FA\U0001F1F8", "flag: United States", false},
@@ -122,7 +121,6 @@ TEST(CatalogueFile, ShortcodesResolveToTheExpectedEntriesInUnicodeOrder) {
         EXPECT_EQ(e["name"].toString(), QString::fromUtf8(ex.name));
         EXPECT_EQ(e["supportsSkinTones"].toBool(), ex.supportsSkinTones) << ex.aliases;
     }
-    EXPECT_EQ(owners.value(QStringLiteral("grinning")), 0);
 }
 
 } // namespace

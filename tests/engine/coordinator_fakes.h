@@ -279,7 +279,7 @@ public:
         }
         coordinator = std::make_unique<AutocompleteCoordinator>(
             settings, store, tokenBuffer, desktop, desktop, suggestions, browser, output, desktop, output,
-            stickerDetector, giphyDetector, QSet<QString>{messagingApp, "org.telegram.desktop"}, services);
+            stickerDetector, giphyDetector, QSet<QString>{messagingApp}, services);
         announced = coordinator->swallowableKeys();
         coordinator->setCatchUp([this] {
             // The hook hands over what it has read; the event loop has no turn in between.
@@ -492,12 +492,7 @@ private:
                      h.desktop.focusMoved();
              }},
             {"exclude", [](Harness& h, auto&) { h.desktop.excludedApps << *h.desktop.appId; }},
-            {"app",
-             [](Harness& h, auto& app) {
-                 h.desktop.appId = app == "signal" ? messagingApp : app;
-                 if (app == "none")
-                     h.desktop.appId.reset();
-             }},
+            {"app", [](Harness& h, auto& app) { h.desktop.appId = app == "signal" ? messagingApp : app; }},
             {"wait", // the dismissal erase waits 0.12 s
              [](Harness&, auto&) {
                  QEventLoop loop;

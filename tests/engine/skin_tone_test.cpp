@@ -20,7 +20,6 @@ const QStringList untoneable{scalars({0x1F468, 0x200D, 0x1F4BB}), scalars({0x1F1
                              scalars({0x2764, 0xFE0E}),           QString()};
 
 TEST(SkinTone, tonesOnlySingleBaseShapesInCaseOrder) {
-    const char* raws[] = {"yellow", "light", "mediumLight", "medium", "mediumDark", "dark"};
     for (int i = 0; i < 6; ++i) {
         const SkinTone tone = allSkinTones[static_cast<std::size_t>(i)];
         const QString modifier = i == 0 ? QString() : scalars({static_cast<char32_t>(0x1F3FA + i)});
@@ -28,11 +27,7 @@ TEST(SkinTone, tonesOnlySingleBaseShapesInCaseOrder) {
         EXPECT_EQ(applying(tone, victory), i == 0 ? victory : scalars({0x270C}) + modifier) << i;
         for (const QString& other : untoneable)
             EXPECT_EQ(applying(tone, other), other);
-        EXPECT_EQ(rawValue(tone), QString::fromLatin1(raws[i]));
-        EXPECT_EQ(position(tone), i);
-        EXPECT_EQ(skinToneFromRawValue(QString::fromLatin1(raws[i])), tone);
     }
-    EXPECT_EQ(skinToneFromRawValue(QStringLiteral("Light")), std::nullopt);
     EXPECT_TRUE(hasSingleBaseShape(thumbsUp) && hasSingleBaseShape(victory));
     for (const QString& other : untoneable)
         EXPECT_FALSE(hasSingleBaseShape(other)) << other.toStdString();

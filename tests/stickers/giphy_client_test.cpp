@@ -1,5 +1,4 @@
 #include "stickers/giphy_client.h"
-#include "stickers/sticker_config.h"
 
 #include "support/http_server.h"
 
@@ -94,19 +93,6 @@ TEST_F(GiphyClientTest, AnAnswerWithoutEndIsCutOffAtTheCap) {
     ASSERT_TRUE(waitUntil([&] { return server.walkedAway == 1; }));
     EXPECT_GE(server.sent, GiphyClient::maxAnswerBytes);
     EXPECT_LT(server.sent, GiphyClient::maxAnswerBytes + (16 << 20));
-}
-
-TEST(GiphyClientConfig, TheEnvironmentDecidesWhetherThereIsAClient) {
-    const auto client = [](const char* key, const char* origin) {
-        qputenv("PIMSEL_GIPHY_API_KEY", key);
-        qputenv("PIMSEL_GIPHY_API_BASE", origin);
-        return GiphyClient::fromConfig(StickerServiceConfig::fromBuildAndEnvironment()) != nullptr;
-    };
-    EXPECT_TRUE(client(" k\n", "http://127.0.0.1:1/"));
-    EXPECT_FALSE(client("k", "file:///tmp"));
-    EXPECT_FALSE(client("k", "https://api.example/v1?x"));
-    qunsetenv("PIMSEL_GIPHY_API_KEY");
-    qunsetenv("PIMSEL_GIPHY_API_BASE");
 }
 
 } // namespace

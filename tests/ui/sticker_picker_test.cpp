@@ -15,20 +15,6 @@
 using namespace pimsel;
 using namespace pimsel::testing;
 
-namespace {
-
-StickerEntry sticker(const QString& id, const QString& name) {
-    return StickerEntry{id, id + QStringLiteral(".gif"), {name}, name, true, false, 0, {}, {}};
-}
-
-QList<StickerEntry> sixStickers() {
-    return {sticker("1f973", "partying face"), sticker("1f389", "party popper"),
-            sticker("1f600", "grinning"),      sticker("1f525", "fire"),
-            sticker("2764_fe0f", "red heart"), sticker("1f44b", "waving hand")};
-}
-
-} // namespace
-
 // Ten one-pixel frames of 50, 60, … 140 ms: with at most four frames kept, every third is kept and none
 // cut off. Past the pool's budget the least recently painted animation drops its frames, shows its
 // first one, and comes back from its file when painted again. The loader decodes off the GUI thread and
@@ -85,43 +71,26 @@ TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
     EXPECT_FALSE(answers["missing.png"].isValid());
 }
 
-namespace {
-
-constexpr quint32 messagingWindow = 0x4200007;
-
-class StickerPickerControllerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        controller = std::make_unique<StickerPickerWindowController>(
-            StickerPickerViewModel::ImageLoader(),
-            WindowActivation{[this] { return activeWindow; }, [this](quint32 w) { events.append(w); }});
-        controller->setCallbacks(
-            {[this](const StickerEntry& e) { picks.append(e.id); }, [this] { ++dismissals; }});
-    }
-    void open() {
-        controller->model().loadStickers(sixStickers());
-        controller->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->panel()));
-        QCoreApplication::processEvents();
-        events.clear();
-    }
-
-    quint32 activeWindow = messagingWindow;
-    QList<quint32> events;
-    QStringList picks;
-    int dismissals = 0;
-    std::unique_ptr<StickerPickerWindowController> controller;
-};
-
-} // namespace
-
 // A pick pasting once and the keyboard coming back are the desktop scenario's. Here: a dismissal is
 // reported at once and once, whatever deactivation follows; a picker ordered out because another
 // application took over goes without taking the keyboard back.
-TEST_F(StickerPickerControllerTest, DismissalIsImmediateAndOnceWhileOrderingOutStaysSilent) {
-    open();
-    EXPECT_EQ(QApplication::activeWindow(), controller->panel());
-    controller->model().close();
+TEST(StickerPickerController, DismissalIsImmediateAndOnceWhileOrderingOutStaysSilent) {
+    constexpr quint32 messagingWindow = 0x4200007;
+    QList<quint32> events;
+    QStringList picks;
+    int dismissals = 0;
+    StickerPickerWindowController controller(
+        StickerPickerViewModel::ImageLoader(),
+        WindowActivation{[] { return messagingWindow; }, [&](quint32 w) { events.append(w); }});
+    controller.setCallbacks({[&](const StickerEntry& e) { picks.append(e.id); }, [&] { ++dismissals; }});
+    controller.model().loadStickers(
+        {StickerEntry{"1f973", "1f973.gif", {"party"}, "partying face", true, false, 0, {}, {}}});
+    controller.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.panel()));
+    QCoreApplication::processEvents();
+    events.clear();
+    EXPECT_EQ(QApplication::activeWindow(), controller.panel());
+    controller.model().close();
     EXPECT_EQ(dismissals, 1);
     QWidget other;
     other.show();
@@ -132,11 +101,11 @@ TEST_F(StickerPickerControllerTest, DismissalIsImmediateAndOnceWhileOrderingOutS
 
     // Ordered out before it took the keyboard; a late Escape is no dismissal.
     events.clear();
-    controller->show();
-    controller->orderOut();
-    controller->model().close();
+    controller.show();
+    controller.orderOut();
+    controller.model().close();
     QTest::qWait(50);
-    EXPECT_FALSE(controller->panel()->isVisible());
+    EXPECT_FALSE(controller.panel()->isVisible());
     EXPECT_TRUE(events.isEmpty() && picks.isEmpty());
     EXPECT_EQ(dismissals, 1);
 }
