@@ -13,7 +13,6 @@
 #include "platform/frontmost_application.h"
 #include "tests/e2e/support/desktop.h"
 #include "tests/e2e/support/typist.h"
-#include "tests/e2e/support/web.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

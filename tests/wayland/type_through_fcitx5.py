@@ -99,7 +99,7 @@ def main(path_name, qt_field):
     toolkit, im_module = path_name.split("-")
     env = {"GTK_IM_MODULE" if toolkit == "gtk" else "QT_IM_MODULE": im_module}
     if toolkit == "gtk":
-        program = [os.path.join(here, "gtk_field.py")]
+        program = [os.path.join(here, "..", "e2e", "targets", "gtk_entry.py")]
     else:
         program = [qt_field]
     # Clients report the name of the file they were started from.

@@ -2,10 +2,8 @@
 // application, a session where fcitx5 with Pimsel's module takes the keys, a password page in
 // Chromium, a disabled web site, and a browser started while accessibility was off. (GTK and Qt password
 // fields: AfterPassword and the focus tests.)
-#include "tests/e2e/support/typing_fixture.h"
-#include "tests/e2e/support/web.h"
-
 #include "engine/settings_location.h"
+#include "tests/e2e/support/typing_fixture.h"
 
 #include <QDBusConnection>
 #include <QDBusError>

@@ -3,7 +3,6 @@
 // filters, and a pick pastes the downloaded file in place of the command while the user's
 // clipboard comes back afterwards.
 #include "tests/e2e/support/typing_fixture.h"
-#include "tests/e2e/support/web.h"
 
 #include <QDir>
 #include <QFile>
