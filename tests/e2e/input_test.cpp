@@ -258,7 +258,7 @@ TEST(InputHookLayout, TheTriggerGrabFollowsALayoutChange) {
     ASSERT_TRUE(setLayout("de"));
     pump(std::chrono::milliseconds(500)); // the hook reloads keymaps after a short quiet period
     const auto onSessionKeyboard = [](const std::function<void(Typist&)>& user) {
-        Typist keyboard(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+        Typist keyboard(Typist::Keyboard::core);
         ASSERT_TRUE(keyboard.isReady()) << keyboard.error();
         whileUserTypes([&] { user(keyboard); });
     };

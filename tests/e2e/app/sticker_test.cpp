@@ -50,7 +50,7 @@ TEST(Messaging, StickerAndGifCommandsPasteThePickAndOnlyInAMessagingApp) {
     ASSERT_TRUE(owner->ready);
     const QString clipboardBefore = dumpClipboard();
     // The session's own keyboard, as a user's: it follows the window manager's activation.
-    Typist typist(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+    Typist typist(Typist::Keyboard::core);
     ASSERT_TRUE(typist.isReady()) << typist.error();
     typist.setKeyDelay(userKeyDelay);
     Profile profile;

@@ -250,7 +250,7 @@ TEST_P(FastTyping, FullSpeedBurstsAndAShiftHeldAroundTheInsertion) {
     // The held Shift is a matter of the X server's key states and Pimsel alone: GTK and Qt show it.
     if (GetParam() == TargetApp::Kind::chromium)
         return;
-    Typist second(nullptr, Typist::MasterLifetime::keep, Typist::Keyboard::core);
+    Typist second(Typist::Keyboard::core);
     ASSERT_TRUE(second.isReady()) << second.error();
     second.setKeyDelay(0ms);
     ASSERT_TRUE(second.activate(app->window()));

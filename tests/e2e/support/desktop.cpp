@@ -28,14 +28,6 @@ namespace pimsel::e2e {
 
 using namespace std::chrono_literals;
 
-void pump(std::chrono::milliseconds duration) {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
-
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience) {
     const auto end = std::chrono::steady_clock::now() + patience;
     while (!condition() && std::chrono::steady_clock::now() < end) {
@@ -43,6 +35,10 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         QThread::msleep(1);
     }
     return condition();
+}
+
+void pump(std::chrono::milliseconds duration) {
+    pumpUntil([] { return false; }, duration);
 }
 
 void whileUserTypes(const std::function<void()>& user) {
