@@ -50,20 +50,9 @@ def main():
     parser.add_argument("--title", default="gtk-entry")
     parser.add_argument("--login", action="store_true")
     args = parser.parse_args()
-    window = None
-
-    def leave(*_):
-        # The window goes before the connection does, as when a person closes it.
-        if window:
-            write_out()
-            window.destroy()  # which quits
-        else:
-            Gtk.main_quit()
-        return False
-
-    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGTERM, leave)
-    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGINT, leave)
     if args.own_clipboard:
+        for number in (signal.SIGTERM, signal.SIGINT):
+            GLib.unix_signal_add(GLib.PRIORITY_HIGH, number, lambda *_: (Gtk.main_quit(), False)[1])
         kept = own_clipboard(args.own_clipboard)  # noqa: F841 (the owner's data lives as long as it)
         Gtk.main()
         return 0
@@ -105,6 +94,17 @@ def main():
     first = secret or entry
     window.connect("destroy", lambda *_: Gtk.main_quit())
 
+    def leave(*_):
+        # The window goes before the connection does, as when a person closes it; an ordinary exit
+        # can hang in the Wayland backend's teardown.
+        write_out()
+        window.destroy()
+        Gdk.Display.get_default().flush()
+        os._exit(0)
+
+    signal.signal(signal.SIGTERM, leave)
+    signal.signal(signal.SIGINT, leave)
+
     announced = [False]
 
     def announce(*_):
@@ -131,7 +131,6 @@ def main():
     first.set_position(-1)
     window.present()
     Gtk.main()
-    Gdk.Display.get_default().flush()
     return 0
 
 
