@@ -13,7 +13,6 @@
 #include "platform/frontmost_application.h"
 #include "tests/e2e/support/desktop.h"
 #include "tests/e2e/support/typist.h"
-#include "tests/e2e/support/web.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -71,8 +70,7 @@ void openings(TargetApp::Kind kind, int rounds) {
     PimselProcess pimsel(profile, debug);
     // Chromium takes its keys from the session's own keyboard only, once focused that way.
     const bool chromium = kind == TargetApp::Kind::chromium;
-    Typist typist(nullptr, Typist::MasterLifetime::removeOnDestruction,
-                  chromium ? Typist::Keyboard::core : Typist::Keyboard::own);
+    Typist typist(chromium ? Typist::Keyboard::core : Typist::Keyboard::own);
     typist.setKeyDelay(30ms);
     FrontmostApplication frontmost;
     FocusContextProvider focus(frontmost.activeWindowSource());
@@ -275,7 +273,7 @@ void stickerPicks(int rounds) {
     env.insert(QStringLiteral("XDG_CACHE_HOME"), scratch.filePath(QStringLiteral("cache")));
     env.insert(QStringLiteral("TMPDIR"), scratch.path());
     PimselProcess pimsel(profile, env);
-    Typist typist(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+    Typist typist(Typist::Keyboard::core);
     typist.setKeyDelay(30ms);
     if (!cdn.isReady() || !app.isReady() || !pimsel.waitForHook() || !typist.isReady() ||
         !typist.activate(app.window())) {

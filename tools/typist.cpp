@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     using pimsel::e2e::Typist;
     if (argc == 2 && std::string(argv[1]) == "remove")
         return Typist::removeMaster() ? 0 : 1;
-    Typist typist(nullptr, Typist::MasterLifetime::keep);
+    Typist typist(Typist::Keyboard::own, Typist::MasterLifetime::keep);
     bool ok = typist.isReady();
     int i = 1;
     if (ok && argc > 2 && std::string(argv[1]) == "--window") {

@@ -32,21 +32,6 @@ here = os.path.dirname(os.path.abspath(__file__))
 failures = []
 
 
-def wait_text(out, expected, seconds=4.0):
-    deadline = time.monotonic() + seconds
-    text = None
-    while time.monotonic() < deadline:
-        try:
-            with open(out, encoding="utf-8") as f:
-                text = f.read()
-        except FileNotFoundError:
-            pass
-        if text == expected:
-            return text
-        time.sleep(0.03)
-    return text
-
-
 def focused_fields():
     """The frontends of the input contexts fcitx5 holds focused."""
     info = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.fcitx.Fcitx5", "/controller",
@@ -61,6 +46,19 @@ def wait_until(condition, seconds=5.0):
             return False
         time.sleep(0.03)
     return True
+
+
+def read(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def wait_text(out, expected, seconds=4.0):
+    wait_until(lambda: read(out) == expected, seconds)
+    return read(out)
 
 
 def type_into(command, env, case, keys, expected):
@@ -99,7 +97,7 @@ def main(path_name, qt_field):
     toolkit, im_module = path_name.split("-")
     env = {"GTK_IM_MODULE" if toolkit == "gtk" else "QT_IM_MODULE": im_module}
     if toolkit == "gtk":
-        program = [os.path.join(here, "gtk_field.py")]
+        program = [os.path.join(here, "..", "e2e", "targets", "gtk_entry.py")]
     else:
         program = [qt_field]
     # Clients report the name of the file they were started from.

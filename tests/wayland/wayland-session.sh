@@ -17,46 +17,8 @@ if [ "$(id -u)" -eq 0 ]; then
   exec setpriv --reuid=nobody --regid=nogroup --clear-groups "$0" "$module_dir" "$@"
 fi
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/pimsel-wayland.XXXXXX") || exit 125
-chmod 700 "$tmp"
-pgroups=()
-
-teardown() {
-  for ((i = ${#pgroups[@]} - 1; i >= 0; i--)); do kill -TERM -- "-${pgroups[i]}" 2>/dev/null; done
-  for _ in $(seq 20); do
-    local alive=0 pg
-    for pg in "${pgroups[@]}"; do kill -0 -- "-$pg" 2>/dev/null && alive=1; done
-    [ $alive -eq 0 ] && break
-    sleep 0.1
-  done
-  for pg in "${pgroups[@]}"; do kill -KILL -- "-$pg" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap teardown EXIT
-trap 'exit 143' TERM
-trap 'exit 130' INT
-
-fail() {
-  echo "wayland-session: $*" >&2
-  for f in "$tmp"/*.log; do [ -s "$f" ] && { echo "--- $f" >&2; tail -n 20 "$f" >&2; }; done
-  exit 125
-}
-
-spawn() { # log, command...
-  local log=$1
-  shift
-  setsid "$@" >"$tmp/$log.log" 2>&1 </dev/null &
-  pgroups+=("$!")
-}
-
-wait_for() { # seconds, command...
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.05
-  done
-}
+session=wayland
+. "$(dirname "$0")/../e2e/session-lib.sh"
 
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XAUTHORITY SESSION_MANAGER GTK_IM_MODULE QT_IM_MODULE
 export HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config XDG_CACHE_HOME=$tmp/cache
@@ -65,12 +27,7 @@ mkdir -p -m 700 "$HOME" "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"/{fcitx5,pimsel} "$
   "$XDG_DATA_HOME" "$PIMSEL_SESSION_TMP"
 export XDG_SESSION_TYPE=wayland GDK_BACKEND=wayland QT_QPA_PLATFORM=wayland GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
 
-setsid dbus-daemon --session --nofork --nopidfile --print-address=5 5>"$tmp/bus-address" \
-  >"$tmp/dbus.log" 2>&1 </dev/null &
-pgroups+=("$!")
-wait_for 10 test -s "$tmp/bus-address" || fail "no session bus"
-DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$tmp/bus-address")
-export DBUS_SESSION_BUS_ADDRESS
+start_session_bus
 
 # Sway sets WAYLAND_DISPLAY for what it starts itself; its socket is the one waited for here.
 printf 'output * resolution 1280x800\ndefault_border none\n' >"$tmp/sway.conf"
@@ -100,18 +57,9 @@ FCITX_ADDON_DIRS=$module_dir/lib:$system_addons XDG_DATA_DIRS=$module_dir/share:
   spawn fcitx5 fcitx5 --disable=all --enable="$addons"
 FCITX5_PID=${pgroups[-1]}
 export FCITX5_PID
-fcitx_on_bus() {
-  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-    org.freedesktop.DBus.NameHasOwner string:org.fcitx.Fcitx5 | grep -q 'boolean true'
-}
-wait_for 15 fcitx_on_bus || fail "fcitx5 did not start"
+wait_for 15 name_owned org.fcitx.Fcitx5 || fail "fcitx5 did not start"
 
-timeout -k 5 "${PIMSEL_SESSION_TIMEOUT:-240}" "$@" </dev/null &
-cmd=$!
-pgroups+=("$cmd")
-wait "$cmd"
-status=$?
-[ $status -eq 124 ] && echo "wayland-session: '$*' timed out" >&2
+run_command "$@"
 # Sway 1.7 now and then crashes in its input-method keyboard grab: no verdict on what was tested.
 if [ $status -ne 0 ] && ! kill -0 -- "-$sway_group" 2>/dev/null; then
   echo "wayland-session: sway died under '$*'" >&2

@@ -2,10 +2,8 @@
 // application, a session where fcitx5 with Pimsel's module takes the keys, a password page in
 // Chromium, a disabled web site, and a browser started while accessibility was off. (GTK and Qt password
 // fields: AfterPassword and the focus tests.)
-#include "tests/e2e/support/typing_fixture.h"
-#include "tests/e2e/support/web.h"
-
 #include "engine/settings_location.h"
+#include "tests/e2e/support/typing_fixture.h"
 
 #include <QDBusConnection>
 #include <QDBusError>
@@ -18,12 +16,12 @@ namespace {
 class Silence : public testing::Test, protected FocusProbe {
 protected:
     // The user types ":tada:" and Tab: nothing is replaced, no popover shows, the Tab arrives.
-    void expectSilentIn(xcb_window_t window, bool xinput2, qint64 pid, const std::function<QString()>& text) {
+    void expectSilentIn(xcb_window_t window, qint64 pid, const std::function<QString()>& text) {
         Typist typist;
         ASSERT_TRUE(typist.isReady()) << typist.error();
         typist.setKeyDelay(userKeyDelay);
         ASSERT_TRUE(typist.focus(window));
-        x.watchKeys(window, xinput2);
+        x.watchKeys(window, true);
         whileUserTypes([&] { typist.type(":tada"); });
         EXPECT_FALSE(pumpUntil([&] { return x.popover(pid).has_value(); }, 800ms)) << "a popover appeared";
         whileUserTypes([&] { typist.type(":"); });
@@ -56,7 +54,7 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
 
     {
         SCOPED_TRACE("excluded application " + excludedId->toStdString());
-        expectSilentIn(excluded.window(), true, pimsel.pid(), [&] { return excluded.settledText(200ms); });
+        expectSilentIn(excluded.window(), pimsel.pid(), [&] { return excluded.settledText(200ms); });
     }
     {
         SCOPED_TRACE("fcitx5 with Pimsel's module in the session");
@@ -66,7 +64,7 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
         ASSERT_TRUE(bus.registerService(inputMethodBusName())) << bus.lastError().message().toStdString();
         ASSERT_TRUE(
             pumpUntil([&] { return pimsel.output().contains(QLatin1String("the hook stands down")); }));
-        expectSilentIn(field.window(), true, pimsel.pid(), [&] { return field.settledText(200ms); });
+        expectSilentIn(field.window(), pimsel.pid(), [&] { return field.settledText(200ms); });
         // The module gone, the hook is back at once.
         bus.unregisterService(inputMethodBusName());
         ASSERT_TRUE(pumpUntil([&] { return pimsel.output().count(QLatin1String("tapStarted=true")) == 2; }))
@@ -109,11 +107,11 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
         server.forget();
         const ChromiumBrowser browser(address("localhost", "password.html"));
         ASSERT_TRUE(waitForPage("password.html")) << "the page never showed";
-        expectSilentIn(frontmost.activeWindow(), true, pimsel.pid(), {});
+        expectSilentIn(frontmost.activeWindow(), pimsel.pid(), {});
         // Once the browser has shown Pimsel its page, silence comes from the field itself.
         ASSERT_TRUE(pumpUntil([&] { return focusedRole() == atspi::rolePasswordText; }, 10s))
             << "Pimsel never had the browser expose its page";
-        expectSilentIn(frontmost.activeWindow(), true, pimsel.pid(), {});
+        expectSilentIn(frontmost.activeWindow(), pimsel.pid(), {});
     }
     {
         SCOPED_TRACE("disabled site");
@@ -126,7 +124,7 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
         ASSERT_TRUE(
             pumpUntil([&] { return focus.currentBrowserURL() == address("127.0.0.1", "field.html"); }, 10s))
             << "the page's address was never read";
-        expectSilentIn(frontmost.activeWindow(), true, pimsel.pid(), {});
+        expectSilentIn(frontmost.activeWindow(), pimsel.pid(), {});
     }
     {
         SCOPED_TRACE("browser started while accessibility was off");
@@ -144,7 +142,7 @@ TEST_F(Silence, InPasswordFieldsExcludedApplicationsAndDisabledSites) {
         ASSERT_TRUE(waitForPage("password.html")) << "the page never showed";
         // Pimsel tells a browser that is starting from one that never joined by its age.
         pump(3s);
-        expectSilentIn(frontmost.activeWindow(), true, pimsel.pid(), {});
+        expectSilentIn(frontmost.activeWindow(), pimsel.pid(), {});
         EXPECT_TRUE(pumpUntil(
             [&] { return pimsel.output().contains(QLatin1String("Status: \"Restart Chromium")); }, 5s))
             << "the tray never named the browser to restart\n"

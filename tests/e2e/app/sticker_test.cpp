@@ -3,7 +3,6 @@
 // filters, and a pick pastes the downloaded file in place of the command while the user's
 // clipboard comes back afterwards.
 #include "tests/e2e/support/typing_fixture.h"
-#include "tests/e2e/support/web.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,7 +50,7 @@ TEST(Messaging, StickerAndGifCommandsPasteThePickAndOnlyInAMessagingApp) {
     ASSERT_TRUE(owner->ready);
     const QString clipboardBefore = dumpClipboard();
     // The session's own keyboard, as a user's: it follows the window manager's activation.
-    Typist typist(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+    Typist typist(Typist::Keyboard::core);
     ASSERT_TRUE(typist.isReady()) << typist.error();
     typist.setKeyDelay(userKeyDelay);
     Profile profile;

@@ -1,10 +1,16 @@
 // The built application typed into as a user would, in GTK and Qt fields: suggestions under the
 // caret and every way of accepting them, the keys it must take or leave, a cleared field, a stalled
-// Pimsel; and silence in a password field ending at the next field.
+// Pimsel; silence in a password field ending at the next field; the popover's view of the
+// compositor; a fast typist (in Chromium too; what the user waits for there is measured by
+// bench/desktop_bench.cpp); and the emoji browser, opened by the doubled trigger in a GTK entry and
+// driven by the user's keys and pointer: search, pick, dismissal, and the kept window reopening.
 #include "tests/e2e/support/typing_fixture.h"
+#include "ui/emoji_browser_view.h"
+#include "ui/suggestion_compositor.h"
 #include "ui/suggestion_layout.h"
 
 #include <csignal>
+#include <thread>
 
 namespace pimsel::e2e {
 namespace {
@@ -173,6 +179,226 @@ INSTANTIATE_TEST_SUITE_P(Targets, AfterPassword,
                          testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::chromium,
                                          TargetApp::Kind::firefox),
                          targetName);
+
+// Whether a compositing manager runs decides if the popover's backdrop may be translucent.
+TEST(PopoverCompositor, FollowsTheCompositingManagerSelection) {
+    XView x11;
+    ASSERT_TRUE(x11.isOpen());
+    // openbox composites nothing.
+    EXPECT_FALSE(isCompositorRunning());
+
+    // Stand in for a compositing manager: own the selection with a window of our own.
+    xcb_connection_t* c = x11.connection();
+    const xcb_window_t owner = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, x11.root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t selection = x11.atom(compositorSelectionName(qgetenv("DISPLAY")).constData());
+    xcb_set_selection_owner(c, owner, selection, XCB_CURRENT_TIME);
+    xcb_flush(c);
+    EXPECT_TRUE(pumpUntil([] { return isCompositorRunning(); }, 2s));
+
+    xcb_destroy_window(c, owner);
+    xcb_flush(c);
+    EXPECT_TRUE(pumpUntil([] { return !isCompositorRunning(); }, 2s));
+}
+
+// A fast typist: bursts at 10 ms a key, and the user's own Shift on the session's keyboard held
+// around an insertion and let go at any moment of it. Every shortcode is replaced, the paste is
+// never Control+Shift+V, no key stays down on any XTEST keyboard, and what is typed next comes out
+// as typed.
+using FastTyping = Typing;
+
+TEST_P(FastTyping, FullSpeedBurstsAndAShiftHeldAroundTheInsertion) {
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    QString expected;
+    if (GetParam() == TargetApp::Kind::chromium) {
+        // The page's input gets the popover in its caret's line. At the end of the text the browser
+        // gives the caret's character no box: the one before it places the caret, not the field.
+        type(":smi");
+        expected = QStringLiteral(":smi");
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        const std::optional<QRect> popover = waitForPopover();
+        ASSERT_TRUE(popover) << pimsel->output().toStdString();
+        const std::optional<QRect> caret = focus.caretRect();
+        const std::optional<AtspiRef> field = focus.focusedElement();
+        ASSERT_TRUE(caret && field);
+        QueryDeadline deadline(250);
+        const std::optional<QRect> fieldBox = probe.extents(deadline, *field);
+        ASSERT_TRUE(fieldBox);
+        EXPECT_GT(caret->left(), fieldBox->left() + 10) << "the caret is not after the typed text";
+        EXPECT_LT(caret->height(), fieldBox->height() + 1);
+        EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
+            << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
+        EXPECT_NEAR(popover->left(), caret->left(), 30);
+        key("Escape");
+        EXPECT_TRUE(popoverGone());
+        settle();
+    }
+    typist->setKeyDelay(10ms);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        type(" hello :tada:");
+        expected += QStringLiteral(" hello 🎉");
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        settle();
+        type(" :smi\t");
+        expected += QStringLiteral(" ") + smile;
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        settle();
+    }
+
+    // The held Shift is a matter of the X server's key states and Pimsel alone: GTK and Qt show it.
+    if (GetParam() == TargetApp::Kind::chromium)
+        return;
+    Typist second(Typist::Keyboard::core);
+    ASSERT_TRUE(second.isReady()) << second.error();
+    second.setKeyDelay(0ms);
+    ASSERT_TRUE(second.activate(app->window()));
+    for (int hold : {0, 1, 2, 3, 5, 8, 12, 20, 40, 80, 250}) {
+        SCOPED_TRACE("Shift let go " + std::to_string(hold) + " ms after the closing trigger");
+        type(" :tada");
+        expected += QStringLiteral(" :tada");
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        whileUserTypes([&] {
+            second.press("Shift_L");
+            second.press("colon");
+            second.release("colon");
+            std::this_thread::sleep_for(std::chrono::milliseconds(hold));
+            second.release("Shift_L");
+        });
+        expected = expected.left(expected.size() - 5) + QStringLiteral("🎉");
+        EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        settle();
+        EXPECT_TRUE(Typist::keysHeldOnXtestKeyboards().empty());
+        whileUserTypes([&] { second.type("a"); });
+        expected += QStringLiteral("a");
+        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, FastTyping,
+                         testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt,
+                                         TargetApp::Kind::chromium),
+                         targetName);
+
+// A fresh field and a freshly started Pimsel, the user on the session's own keyboard, whose focus
+// the window manager moves: to the browser while it is open and back to the field when it closes.
+// A keyboard of its own held on the field would hide from the window manager that the field got
+// the focus back.
+class Browser : public Typing {
+protected:
+    bool onSessionKeyboard() const override { return true; }
+    void SetUp() override {
+        Typing::SetUp();
+        if (HasFatalFailure())
+            return;
+        // The idle-time preparation is over before the user first asks for the browser.
+        ASSERT_TRUE(pimsel->waitForOutput(QStringLiteral("emoji browser prepared"), 20s))
+            << pimsel->output().toStdString();
+        pump(2s);
+    }
+
+    void user(const std::function<bool()>& action) {
+        bool ok = false;
+        whileUserTypes([&] { ok = action(); });
+        EXPECT_TRUE(ok) << typist->error();
+    }
+
+    std::optional<QRect> browserWindow(bool active = false) {
+        const std::vector<xcb_window_t> windows = x.managedWindows(pimsel->pid());
+        if (windows.empty() || (active && x.activeWindow() != windows.front()))
+            return std::nullopt;
+        return x.rootGeometry(windows.front());
+    }
+    bool browserGone() {
+        return pumpUntil([&] { return !browserWindow(); }, 3s);
+    }
+    // The second trigger of the pair, until the browser is the active window.
+    bool openBrowser() {
+        // One finger strikes the same key twice: a lift and a press, 100 ms apart at the quickest.
+        user([&] {
+            const bool typed = typist->type(":");
+            std::this_thread::sleep_for(70ms); // after the typist's own 30 ms
+            return typed && typist->press("Shift_L");
+        });
+        typist->sendKey("semicolon", true);
+        typist->sendKey("semicolon", false);
+        const bool shown = pumpUntil([&] { return browserWindow(true).has_value(); }, 3s);
+        user([&] { return typist->release("Shift_L"); });
+        EXPECT_TRUE(shown) << "field " << app->text().toStdString() << "; " << pimsel->output().toStdString();
+        return shown;
+    }
+    // After a close the field's window is the session's active one again, so the user's next key,
+    // typed on the session's own keyboard, lands in the field.
+    void expectKeyboardBackInField() {
+        EXPECT_TRUE(pumpUntil([&] { return x.activeWindow() == app->window(); }, 1s))
+            << "active window 0x" << std::hex << x.activeWindow() << ", the field's 0x" << app->window()
+            << std::dec;
+        base = app->text() + QLatin1Char(' ');
+        type(" ");
+        EXPECT_EQ(app->waitForText(base).toStdString(), base.toStdString()) << "the key went elsewhere";
+    }
+
+    QString base; // the field's text before the trigger to come
+};
+
+// One user's path: the first opening, a search picked with Return in place of the trigger, then
+// Escape, a click outside and the window manager's close button, each closing the kept window once
+// and leaving the trigger; closing the last window does not end Pimsel.
+TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheCloseButtonCloseIt) {
+    ASSERT_TRUE(openBrowser());
+    const QString trigger = base + QLatin1Char(':');
+    EXPECT_EQ(app->settledText().toStdString(), trigger.toStdString())
+        << "the second trigger reached the field";
+    std::optional<QRect> window = browserWindow();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->size(), QSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight));
+
+    // How the browser looks is the view's own test (ui_tests); the search reaches it, not the field.
+    // The user looks at the first letter's results before typing on.
+    type("t");
+    pump(500ms);
+    type("ada");
+    EXPECT_EQ(app->settledText().toStdString(), trigger.toStdString()) << "the search reached the field";
+    ASSERT_TRUE(browserWindow()) << "the browser closed while searching";
+    key("Return");
+    EXPECT_TRUE(browserGone());
+    // On a field that started empty: exactly the emoji.
+    const QString picked = base + QStringLiteral("🎉");
+    EXPECT_EQ(app->waitForText(picked).toStdString(), picked.toStdString());
+    EXPECT_EQ(app->settledText().toStdString(), picked.toStdString());
+    expectKeyboardBackInField();
+    // Keys typed while the insertion is in flight (until the clipboard is back) pass untouched.
+    pump(500ms);
+
+    const char* const dismissals[] = {"Escape", "a click outside", "the close button"};
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(dismissals[way]);
+        ASSERT_TRUE(openBrowser());
+        window = browserWindow();
+        ASSERT_TRUE(window);
+        if (way == 0) {
+            key("Escape");
+        } else if (way == 1) {
+            // On the field's window where it shows, else on the bare desktop; with the session's own
+            // pointer, whose clicks the window manager turns into activations.
+            const std::optional<QRect> field = x.rootGeometry(app->window());
+            QPoint outside(window->right() + 40, window->bottom() + 40);
+            if (field && !window->contains(field->center()))
+                outside = field->center();
+            user([&] { return typist->click(outside.x(), outside.y()); });
+        } else {
+            x.close(x.managedWindows(pimsel->pid()).front());
+        }
+        ASSERT_TRUE(browserGone());
+        base += QLatin1Char(':');
+        EXPECT_EQ(app->settledText().toStdString(), base.toStdString()) << "the trigger was not left";
+        expectKeyboardBackInField();
+    }
+    EXPECT_TRUE(pimsel->isRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, Browser, testing::Values(TargetApp::Kind::gtk), targetName);
 
 } // namespace
 } // namespace pimsel::e2e

@@ -31,7 +31,7 @@ TEST(FocusTest, PasswordAnswerFollowsTheFocusThroughAFrozenApplicationAndToANewW
     FocusContextProvider& focus = probe.focus;
     ASSERT_TRUE(probe.frontmost.hasDisplay());
     // Keys on the session's own keyboard, to whatever has its focus.
-    Typist keys(nullptr, Typist::MasterLifetime::removeOnDestruction, Typist::Keyboard::core);
+    Typist keys(Typist::Keyboard::core);
     ASSERT_TRUE(keys.isReady()) << keys.error();
     const auto press = [&](int count) {
         for (int i = 0; i < count; ++i)

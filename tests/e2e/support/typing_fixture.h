@@ -50,8 +50,7 @@ protected:
         pimsel = std::make_unique<PimselProcess>(profile, debug);
         ASSERT_TRUE(pimsel->waitForHook()) << pimsel->output().toStdString();
         typist =
-            std::make_unique<Typist>(nullptr, Typist::MasterLifetime::removeOnDestruction,
-                                     onSessionKeyboard() ? Typist::Keyboard::core : Typist::Keyboard::own);
+            std::make_unique<Typist>(onSessionKeyboard() ? Typist::Keyboard::core : Typist::Keyboard::own);
         ASSERT_TRUE(typist->isReady()) << typist->error();
         typist->setKeyDelay(userKeyDelay);
         ASSERT_TRUE(onSessionKeyboard() ? typist->activate(app->window()) : typist->focus(app->window()));

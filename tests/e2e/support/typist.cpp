@@ -80,9 +80,9 @@ std::uint32_t keysymFromName(const std::string& name) {
 
 } // namespace
 
-Typist::Typist(const char* display, MasterLifetime lifetime, Keyboard keyboard)
-    : connection_(display)
-    , plain_(display)
+Typist::Typist(Keyboard keyboard, MasterLifetime lifetime)
+    : connection_(nullptr)
+    , plain_(nullptr)
     , lifetime_(lifetime) {
     xcb_connection_t* c = connection_.get();
     const auto failed = [&](const char* why) {
@@ -128,17 +128,17 @@ Typist::~Typist() {
     removeMasterDevice(connection_.get(), masterKeyboard_);
 }
 
-bool Typist::removeMaster(const char* display) {
-    xcb::Connection c(display);
+bool Typist::removeMaster() {
+    xcb::Connection c(nullptr);
     if (!c)
         return false;
     const Devices d = findDevices(c.get());
     return d.masterKeyboard && removeMasterDevice(c.get(), d.masterKeyboard);
 }
 
-std::vector<std::pair<int, int>> Typist::keysHeldOnXtestKeyboards(const char* display) {
+std::vector<std::pair<int, int>> Typist::keysHeldOnXtestKeyboards() {
     std::vector<std::pair<int, int>> held;
-    xcb::Connection c(display);
+    xcb::Connection c(nullptr);
     if (!c)
         return held;
     for (const xcb::SlaveKeyboard& keyboard : xcb::slaveKeyboards(c.get())) {

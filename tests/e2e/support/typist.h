@@ -23,10 +23,9 @@ public:
     enum class Keyboard { own, core };
     static constexpr int virtualCoreKeyboard = 3;
 
-    // Connects to `display` (nullptr: $DISPLAY) and adds the master "pimsel-typist", or reuses it.
-    explicit Typist(const char* display = nullptr,
-                    MasterLifetime lifetime = MasterLifetime::removeOnDestruction,
-                    Keyboard keyboard = Keyboard::own);
+    // Connects to $DISPLAY and adds the master "pimsel-typist", or reuses it.
+    explicit Typist(Keyboard keyboard = Keyboard::own,
+                    MasterLifetime lifetime = MasterLifetime::removeOnDestruction);
     ~Typist();
     Typist(const Typist&) = delete;
     Typist& operator=(const Typist&) = delete;
@@ -53,9 +52,9 @@ public:
     void sync();
     void setKeyDelay(std::chrono::milliseconds delay) { keyDelay_ = delay; }
 
-    static bool removeMaster(const char* display = nullptr);
+    static bool removeMaster();
     // (device, keycode) of every key held down on an XTEST keyboard of the session.
-    static std::vector<std::pair<int, int>> keysHeldOnXtestKeyboards(const char* display = nullptr);
+    static std::vector<std::pair<int, int>> keysHeldOnXtestKeyboards();
 
 private:
     struct KeyStroke {

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""A GTK 3 window with one focused text entry, used as a target application by the desktop tests.
+"""A GTK 3 window with one focused text entry, used as a target application by the desktop tests on
+X11 and on Wayland.
 
-Writes the entry's text to --out on every change and on exit, and prints "READY <xid>" once the
-window is mapped and the focus is in it. With --login a password entry comes first and has the focus
+Writes the entry's text (never a preedit) to --out on every change and on exit, and prints "READY
+<xid>" ("READY" alone off X11) once the window is active and the focus is in it. With --login a password entry comes first and has the focus
 (its text goes to --out + ".password"); Tab leads to the ordinary entry. SIGTERM quits.
 
 With --own-clipboard rich|image it shows no window and owns the CLIPBOARD the way GTK applications
@@ -49,9 +50,9 @@ def main():
     parser.add_argument("--title", default="gtk-entry")
     parser.add_argument("--login", action="store_true")
     args = parser.parse_args()
-    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGTERM, lambda *_: (Gtk.main_quit(), False)[1])
-    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGINT, lambda *_: (Gtk.main_quit(), False)[1])
     if args.own_clipboard:
+        for number in (signal.SIGTERM, signal.SIGINT):
+            GLib.unix_signal_add(GLib.PRIORITY_HIGH, number, lambda *_: (Gtk.main_quit(), False)[1])
         kept = own_clipboard(args.own_clipboard)  # noqa: F841 (the owner's data lives as long as it)
         Gtk.main()
         return 0
@@ -93,14 +94,25 @@ def main():
     first = secret or entry
     window.connect("destroy", lambda *_: Gtk.main_quit())
 
+    def leave(*_):
+        # The window goes before the connection does, as when a person closes it; an ordinary exit
+        # can hang in the Wayland backend's teardown.
+        write_out()
+        window.destroy()
+        Gdk.Display.get_default().flush()
+        os._exit(0)
+
+    signal.signal(signal.SIGTERM, leave)
+    signal.signal(signal.SIGINT, leave)
+
     announced = [False]
 
     def announce(*_):
         if announced[0] or not window.is_active() or not first.has_focus():
             return False
         announced[0] = True
-        xid = window.get_window().get_xid()
-        print(f"READY {xid}", flush=True)
+        surface = window.get_window()
+        print("READY", surface.get_xid() if hasattr(surface, "get_xid") else "", flush=True)
         return False
 
     def poll():
@@ -119,7 +131,6 @@ def main():
     first.set_position(-1)
     window.present()
     Gtk.main()
-    write_out()
     return 0
 
 
