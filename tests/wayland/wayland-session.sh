@@ -3,18 +3,40 @@
 # device, a private session bus, and fcitx5 with the module built in MODULE_DIR (the build tree's
 # fcitx5/) over the Wayland input-method and D-Bus frontends, a US keyboard as its input method.
 # Usage: wayland-session.sh MODULE_DIR COMMAND [ARGS...]. With PIMSEL_WITHOUT_MODULE=1 fcitx5 runs
-# without it. Sway will not run as root, so root drops to nobody first. The command gets fresh HOME
-# and XDG directories (the module reads its settings from XDG_CONFIG_HOME/pimsel), PIMSEL_SESSION_TMP
-# as scratch and FCITX5_PID. Exits with its status (the desktop's logs follow a failure), 124 when
-# PIMSEL_SESSION_TIMEOUT (default 240 s) ran out, 125 when the desktop never came up, 77 when the
-# command failed after sway died.
+# without it. Sway will not run as root, so root drops to nobody first, with copies of what it runs.
+# The command gets fresh HOME and XDG directories (the module reads its settings from
+# XDG_CONFIG_HOME/pimsel), PIMSEL_SESSION_TMP as scratch and FCITX5_PID. Exits with its status (the
+# desktop's logs follow a failure), 124 when PIMSEL_SESSION_TIMEOUT (default 240 s) ran out, 125 when
+# the desktop never came up, 77 when the command failed after sway died.
 set -u
 
 [ $# -gt 1 ] || { echo "usage: $0 MODULE_DIR COMMAND [ARGS...]" >&2; exit 2; }
 module_dir=$(realpath "$1")
 shift
 if [ "$(id -u)" -eq 0 ]; then
-  exec setpriv --reuid=nobody --regid=nogroup --clear-groups "$0" "$module_dir" "$@"
+  # nobody may not reach a checkout under root's home: it runs copies of the tests, the module and
+  # any file handed over (a built target), in a directory it can read.
+  tests=$(realpath "$(dirname "$0")/..")
+  stage=$(mktemp -d "${TMPDIR:-/tmp}/pimsel-wayland-stage.XXXXXX") || exit 125
+  mkdir "$stage/module" && cp -r "$tests" "$stage/tests" && cp -r "$module_dir/lib" "$module_dir/share" "$stage/module" ||
+    { rm -rf "$stage"; exit 125; }
+  args=()
+  for arg in "$@"; do
+    real=$(realpath -q "$arg" || echo "$arg")
+    if [[ $real == "$tests"/* ]]; then
+      args+=("$stage/tests/${real#"$tests"/}")
+    elif [ -f "$arg" ]; then
+      cp -p "$arg" "$stage/" && args+=("$stage/$(basename "$arg")")
+    else
+      args+=("$arg")
+    fi
+  done
+  chmod -R a+rX "$stage"
+  setpriv --reuid=nobody --regid=nogroup --clear-groups "$stage/tests/wayland/wayland-session.sh" "$stage/module" \
+    "${args[@]}"
+  status=$?
+  rm -rf "$stage"
+  exit $status
 fi
 
 session=wayland
