@@ -354,7 +354,7 @@ TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheClose
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight));
 
-    // How the browser looks is the view's own test (ui_tests); the search reaches it, not the field.
+    // The search reaches the browser, not the field.
     // The user looks at the first letter's results before typing on.
     type("t");
     pump(500ms);
