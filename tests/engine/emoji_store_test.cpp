@@ -115,13 +115,15 @@ TEST_F(EmojiStoreTest, RecordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
 
     // A second process counts into the same file (the input-method module beside the application):
     // neither loses the other's uses.
+    EmojiStore here = makeStore();
+    here.reload({});
     const auto otherFile = openSettings();
     EmojiStore other(otherFile.get(), QStringLiteral(PIMSEL_TEST_DATA_DIR "/engine/small_catalog.json"));
     other.reload({});
-    reopened.recordUse(party);
+    here.recordUse(party);
     other.recordUse(party);
-    reopened.recordUse(thumbsUp);
-    EXPECT_EQ(reopened.entries()[2].useCount, 2) << "the other process's use is seen";
+    here.recordUse(thumbsUp);
+    EXPECT_EQ(here.entries()[2].useCount, 2) << "the other process's use is seen";
     EXPECT_EQ(reread().toMap(), (QVariantMap{{party, 2}, {thumbsUp, 1}}));
 }
 
