@@ -1,9 +1,9 @@
 #include "fcitx5/field_context.h"
 
+#include <fcitx-utils/utf8.h>
 #include <fcitx/inputcontext.h>
 #include <fcitx/surroundingtext.h>
 
-#include <QStringView>
 
 namespace pimsel::fcitx5 {
 
@@ -13,10 +13,12 @@ bool isMaskCharacter(char32_t scalar) {
     return scalar == U'\u2022' || scalar == U'\u2219' || scalar == U'\u25CF' || scalar == U'\u2981';
 }
 
-bool allMasked(const QString& text) {
-    if (text.isEmpty())
+// Asked on every key: it stops at the first character that is no mask, without converting the
+// field's whole text first.
+bool allMasked(const std::string& text) {
+    if (text.empty())
         return false;
-    for (char32_t scalar : QStringView(text).toUcs4()) {
+    for (const uint32_t scalar : fcitx::utf8::MakeUTF8CharRange(text)) {
         if (!isMaskCharacter(scalar))
             return false;
     }
@@ -29,7 +31,7 @@ bool FieldContext::isSecureFieldFocused() {
     if (m_ic.capabilityFlags().test(fcitx::CapabilityFlag::Password))
         return true;
     const fcitx::SurroundingText& surrounding = m_ic.surroundingText();
-    return surrounding.isValid() && allMasked(QString::fromStdString(surrounding.text()));
+    return surrounding.isValid() && allMasked(surrounding.text());
 }
 
 std::optional<QRect> FieldContext::caretRect() {
