@@ -4,7 +4,6 @@
 #include <fcitx/inputcontext.h>
 #include <fcitx/surroundingtext.h>
 
-
 namespace pimsel::fcitx5 {
 
 namespace {
