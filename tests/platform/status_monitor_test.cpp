@@ -38,18 +38,53 @@ protected:
     QList<ActivationStatus> published;
 };
 
-TEST_F(StatusMonitorTest, GlobalSwitchWinsOverEveryOtherRuleAndIsFollowedFromTheEventLoop) {
-    settings.setEnabled(false);
+// The rules in order: the global switch; the built-in applications (one of each group: password
+// managers, terminals, remote desktops, virtual machines, own completion) and the user's, by exact
+// identifier and read live; then, in a browser only, a disabled site and its subdomains.
+TEST_F(StatusMonitorTest, EachRuleSilencesExactlyWhatItNames) {
+    const struct {
+        const char* front; // "" for a window without an identifier
+        const char* url;
+        ActivationStatus status;
+        const char* userListed = "";
+        bool enabled = true;
+    } rows[] = {
+        {"org.keepassxc.KeePassXC", "", ActivationStatus::disabledInApp("org.keepassxc.KeePassXC")},
+        {"org.gnome.Terminal", "", ActivationStatus::disabledInApp("Terminal")},
+        {"kitty", "", ActivationStatus::disabledInApp("kitty")},
+        {"org.remmina.Remmina", "", ActivationStatus::disabledInApp("org.remmina.Remmina")},
+        {"virt-manager", "", ActivationStatus::disabledInApp("virt-manager")},
+        {"com.discordapp.Discord", "", ActivationStatus::disabledInApp("com.discordapp.Discord")},
+        {"ORG.GNOME.TERMINAL", "", ActivationStatus::active()},
+        {"org.gnome.TextEditor", "", ActivationStatus::disabledInApp(editor), "org.gnome.TextEditor"},
+        {"org.gnome.texteditor", "", ActivationStatus::active(), "org.gnome.TextEditor"},
+        {"org.gnome.TextEditor", "", ActivationStatus::active()},
+        {"chromium", "https://docs.example.com/guide", onSite("docs.example.com")},
+        {"firefox-esr", "https://Docs.Example.com:443/page", onSite("docs.example.com")},
+        {"org.gnome.Epiphany", "https://a.b.example.com/", onSite("a.b.example.com")},
+        {"com.google.Chrome", "https://www.example.com/", onSite("example.com")},
+        {"chromium", "https://bbc.co.uk/", onSite("bbc.co.uk")},
+        {"chromium", "https://example.com./", onSite("example.com")},
+        {"chromium", "https://notexample.com/", ActivationStatus::active()},
+        {"chromium", "https://example.com.evil.net/", ActivationStatus::active()},
+        {"chromium", "https://example.co/", ActivationStatus::active()},
+        {"org.gnome.TextEditor", "https://example.com/", ActivationStatus::active()},
+        {"Chromium", "https://example.com/", ActivationStatus::active()},
+        {"", "https://example.com/", ActivationStatus::active()},
+        {"org.gnome.Terminal", "", ActivationStatus::disabledGlobally(), "", false},
+        {"chromium", "https://example.com/", ActivationStatus::disabledGlobally(), "", false},
+    };
     apps.names.insert(terminal, QStringLiteral("Terminal"));
-    onExample("https://example.com/");
-    EXPECT_EQ(monitor->status(), ActivationStatus::disabledGlobally());
-    apps.bringToFront(terminal);
-    EXPECT_EQ(monitor->status(), ActivationStatus::disabledGlobally());
-    apps.bringToFront(browser);
-    settings.setEnabled(true);
-    EXPECT_EQ(monitor->status(), ActivationStatus::disabledGlobally()) << "not inside the writer's call";
-    QCoreApplication::processEvents();
-    EXPECT_EQ(monitor->status(), onSite("example.com"));
+    settings.setDisabledWebsites({QStringLiteral("example.com"), QStringLiteral("co.uk")});
+    makeMonitor();
+    for (const auto& row : rows) {
+        settings.setEnabled(row.enabled);
+        settings.setDisabledApps(*row.userListed ? QSet<QString>{row.userListed} : QSet<QString>{});
+        focus.url = *row.url ? std::optional(QUrl(QString::fromUtf8(row.url))) : std::nullopt;
+        apps.frontmost = *row.front ? std::optional(QString::fromUtf8(row.front)) : std::nullopt;
+        monitor->refresh();
+        EXPECT_EQ(monitor->status(), row.status) << row.front << " " << row.url;
+    }
 }
 
 TEST_F(StatusMonitorTest, FollowsTheFrontAppNamingItByDisplayNameElseByIdAndPublishesOnlyChanges) {
@@ -76,6 +111,10 @@ TEST_F(StatusMonitorTest, FollowsTheFrontAppNamingItByDisplayNameElseByIdAndPubl
         EXPECT_EQ(monitor->status(), step.status) << step.front.value_or("none").toStdString();
     }
     EXPECT_EQ(published, (QList<ActivationStatus>{steps[0].status, steps[2].status, steps[3].status}));
+    settings.setEnabled(false);
+    EXPECT_EQ(published.size(), 3) << "not inside the writer's call";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(monitor->status(), ActivationStatus::disabledGlobally());
 }
 
 // The visited host of a disabled site is named, and stands in while the address cannot be read;
