@@ -4,7 +4,6 @@
 #include "platform/permissions_controller.h"
 #include "ui/onboarding_view.h"
 #include "ui/toggle_switch.h"
-#include "ui/tray_icon_renderer.h"
 
 #include "tray_support.h"
 
@@ -131,31 +130,8 @@ TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTh
     EXPECT_FALSE(c.headerItem()->isEnabled() || c.privacyItem()->isEnabled()) << "informative rows only";
     EXPECT_EQ(c.trayIcon()->toolTip(), p.update ? QStringLiteral("Pimsel — update available")
                                                 : (header.isEmpty() ? QStringLiteral("Pimsel") : header));
-    const bool dimmed = p.scenario != Scenario::active && p.scenario != Scenario::restartNeeded;
-    EXPECT_EQ(c.isIconDimmed(), dimmed);
+    EXPECT_EQ(c.isIconDimmed(), p.scenario != Scenario::active && p.scenario != Scenario::restartNeeded);
     EXPECT_EQ(c.isIconBadged(), p.update);
-    // What the panel shows: a slash across the empty part of the artwork exactly when dimmed, and the
-    // update disc (under its arrow) exactly when badged.
-    const QImage shown = c.trayIcon()->icon().pixmap(QSize(36, 36)).toImage();
-    const QImage plain = c.iconRenderer().render(36, false, false);
-    const auto alpha = [](const QImage& image, QPointF design) {
-        const QPointF at = design * (image.width() / TrayIconRenderer::designSize);
-        return qAlpha(
-            image.pixel(std::min(int(at.x()), image.width() - 1), std::min(int(at.y()), image.width() - 1)));
-    };
-    const QRectF badge = TrayIconRenderer::badgeRect();
-    int slashPoints = 0;
-    for (int i = 1; i < 40; ++i) {
-        const QPointF point = TrayIconRenderer::slashLine().pointAt(i / 40.0);
-        if (alpha(plain, point) >= 20 || QLineF(point, badge.center()).length() < 0.6 * badge.width() + 1)
-            continue;
-        ++slashPoints;
-        EXPECT_EQ(alpha(shown, point) >= 200, dimmed) << point.x() << "," << point.y();
-    }
-    EXPECT_GE(slashPoints, 4);
-    const QPointF disc = badge.center() + QPointF(0, 0.38 * badge.width());
-    ASSERT_LT(alpha(plain, disc), 40);
-    EXPECT_EQ(alpha(shown, disc) >= 230, p.update);
 }
 
 INSTANTIATE_TEST_SUITE_P(Everything, StatusBarStates,
