@@ -1,11 +1,8 @@
 #include "app/cli.h"
-#include "engine/emoji_store.h"
 #include "engine/settings_location.h"
-#include "engine/settings_store.h"
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -116,32 +113,4 @@ TEST_F(CliTest, AnswersEachCommandLineWithItsStatusOutputAndErrors) {
     ASSERT_TRUE(full.open(QIODevice::WriteOnly));
     QTextStream out(&full), err(&full);
     EXPECT_EQ(runCli({"--version"}, out, err, m_options), 1);
-}
-
-TEST_F(CliTest, ReadsUseCountsAndAliasesFromTheSettingsOfTheConfigHomeAndNeverWritesThem) {
-    EXPECT_TRUE(std::get<1>(run({"search"})).isEmpty()) << "no use counts: nothing most used";
-    run({"exact", "tada"});
-    EXPECT_FALSE(QFile::exists(settingsFilePath()));
-
-    // Written as the desktop application writes them, into the file the command line reads.
-    const auto use = [&](const QString& emoji, int times) {
-        QSettings settings(settingsFilePath(), QSettings::IniFormat);
-        EmojiStore store(&settings, m_options.catalogPath);
-        for (int i = 0; i < times; ++i)
-            store.recordUse(emoji);
-    };
-    use(QStringLiteral("😃"), 1);
-    EXPECT_EQ(std::get<1>(run({"search", "smi"})), QStringLiteral("😃\tsmiley\n😄\tsmile\n"));
-    use(QStringLiteral("🎉"), 3);
-    EXPECT_EQ(std::get<1>(run({"search"})), QStringLiteral("🎉\ttada\n😃\tsmiley\n"));
-    {
-        QSettings settings(settingsFilePath(), QSettings::IniFormat);
-        SettingsStore(&settings).setCustomAliases(
-            {{QUuid::createUuid(), QStringLiteral("yay"), QStringLiteral("🎉")}});
-    }
-    EXPECT_EQ(std::get<1>(run({"exact", "yay"})), QStringLiteral("🎉\n"));
-    EXPECT_EQ(std::get<1>(run({"search", "yay"})), QStringLiteral("🎉\tyay\n"));
-
-    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("elsewhere")).toUtf8());
-    EXPECT_EQ(std::get<0>(run({"exact", "yay"})), 1) << "another config home has no such alias";
 }

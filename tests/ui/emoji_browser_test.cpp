@@ -1,16 +1,51 @@
 #include "ui/emoji_browser_grid.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/emoji_browser_view_model.h"
+#include "ui/palette.h"
+#include "ui/suggestion_layout.h"
 
-#include "ui_test_support.h"
+#include "engine/emoji_store.h"
 
+#include <QFile>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextLayout>
+
+#include <gtest/gtest.h>
 
 using namespace pimsel;
-using namespace pimsel::testing;
 
 namespace {
+
+EmojiEntry entry(const QString& emoji, const QString& alias, const QString& category = {}) {
+    return EmojiEntry{emoji, alias + QStringLiteral(" face"), {alias}, category, false, 0};
+}
+
+// `count` entries of `category`, aliases "<prefix>0", "<prefix>1", …
+QList<EmojiEntry> numbered(int count, const QString& prefix = QStringLiteral("cell"),
+                           const QString& category = QStringLiteral("Objects")) {
+    QList<EmojiEntry> entries;
+    for (int i = 0; i < count; ++i)
+        entries.append(entry(QString(QChar(0x2600 + i)), prefix + QString::number(i), category));
+    return entries;
+}
+
+QStringList aliasesOf(const QList<EmojiEntry>& entries) {
+    QStringList result;
+    for (const EmojiEntry& e : entries)
+        result.append(e.aliases.value(0));
+    return result;
+}
+
+// The catalogue the application compiles in.
+QList<EmojiEntry> shippedCatalogue() {
+    QFile file(EmojiStore::defaultCatalogPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return EmojiStore::decodeCatalog(file.readAll());
+}
 
 const QString smileys = QStringLiteral("Smileys & Emotion");
 
@@ -164,4 +199,41 @@ TEST(EmojiBrowserView, ActivatesTheClickedCellAndKeepsTheSelectionInView) {
     EXPECT_NEAR(cell(far).y(), grid.viewport()->height() / 2, 1);
     model.load(entries);
     EXPECT_EQ(grid.scrollY(), 0);
+}
+
+// Every emoji of the catalogue, and each of its skin tones, shapes to one visible glyph of the
+// colour font: a sequence that falls apart, or an entry the installed font cannot draw, fails here.
+TEST(EmojiFont, EveryCatalogueEmojiAndToneIsOneColourGlyph) {
+    const QList<EmojiEntry> catalogue = shippedCatalogue();
+    ASSERT_GT(catalogue.size(), 1800);
+    const QFont font = palette::emojiFont(suggestion_layout::emojiPixelSize);
+    int shaped = 0;
+    QStringList split;
+    for (const EmojiEntry& e : catalogue) {
+        const QStringList forms = e.supportsSkinTones ? toneVariants(e) : QStringList{e.emoji};
+        for (const QString& emoji : forms) {
+            QTextLayout text(emoji, font);
+            text.beginLayout();
+            text.createLine();
+            text.endLayout();
+            int visible = 0;
+            bool colourFontOnly = true;
+            for (const QGlyphRun& run : text.glyphRuns()) {
+                colourFontOnly &= run.rawFont().familyName() == QStringLiteral("Noto Color Emoji");
+                const QList<quint32> glyphs = run.glyphIndexes();
+                const QList<QPointF> positions = run.positions();
+                for (qsizetype g = 0; g < glyphs.size(); ++g) {
+                    const qreal next =
+                        g + 1 < positions.size() ? positions[g + 1].x() : text.lineAt(0).naturalTextWidth();
+                    visible += glyphs[g] != 0 && next - positions[g].x() > 0 ? 1 : 0;
+                }
+            }
+            ++shaped;
+            if (visible != 1 || !colourFontOnly)
+                split << QStringLiteral("%1 (%2, %3 glyphs)").arg(emoji, e.aliases.value(0)).arg(visible);
+        }
+    }
+    EXPECT_GT(shaped, catalogue.size());
+    EXPECT_TRUE(split.isEmpty()) << split.size() << " of " << shaped
+                                 << " split: " << split.mid(0, 20).join(QStringLiteral(", ")).toStdString();
 }

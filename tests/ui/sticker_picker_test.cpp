@@ -6,19 +6,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include "ui_test_support.h"
-
 using namespace pimsel;
-using namespace pimsel::testing;
 
 // Ten one-pixel frames of 50, 60, … 140 ms: with at most four frames kept, every third is kept and none
 // cut off. Past the pool's budget the least recently painted animation drops its frames, shows its
-// first one, and comes back from its file when painted again. The loader decodes off the GUI thread and
-// answers on it, scaled to the cell; a missing file gives nothing.
+// first one, and comes back from its file when painted again.
 TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
     QByteArray gif = QByteArray("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\xff\x00", 19);
     for (int i = 0; i < 10; ++i) {
@@ -50,25 +45,6 @@ TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return pool->frame(a, 1) != nullptr; }, 5000));
     EXPECT_NE(pool->frame(a, 1)->pixel(0, 0), a.frames[0].pixel(0, 0));
     EXPECT_EQ(pool->heldBytes(), 40);
-
-    QImage big(300, 150, QImage::Format_ARGB32);
-    big.fill(Qt::blue);
-    ASSERT_TRUE(big.save(dir.filePath("big.png")));
-    QHash<QString, QVariant> answers;
-    const auto loader = makeStickerImageLoader(
-        [&](const StickerEntry& e, std::function<void(std::optional<QUrl>)> done) {
-            done(QUrl::fromLocalFile(dir.filePath(e.fileName)));
-        },
-        PreviewSizes{60, 128});
-    for (const char* name : {"big.png", "missing.png"}) {
-        loader(StickerEntry{name, name, {}, {}, false, false, 0, {}, {}}, [&, name](const QVariant& image) {
-            EXPECT_EQ(QThread::currentThread(), qApp->thread());
-            answers.insert(QString::fromLatin1(name), image);
-        });
-    }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }, 5000));
-    EXPECT_EQ(answers["big.png"].value<StickerPreview>().frames.value(0).size(), QSize(60, 30));
-    EXPECT_FALSE(answers["missing.png"].isValid());
 }
 
 // A pick pasting once and the keyboard coming back are the desktop scenario's. Here: a dismissal is
