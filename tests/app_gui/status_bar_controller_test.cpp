@@ -2,10 +2,12 @@
 #include "app/status_bar_controller.h"
 #include "app/update_controller.h"
 #include "platform/permissions_controller.h"
+#include "platform/status_monitor.h"
 #include "ui/onboarding_view.h"
 #include "ui/toggle_switch.h"
 
-#include "tray_support.h"
+#include "support/http_server.h"
+#include "support/status_fakes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -54,7 +56,8 @@ protected:
     }
     // A background check that finds 1.5.0, shown as "1.5", drawn once it is published.
     void findUpdate() {
-        server.serve(200, appcast({{"1.5.0", "1.5"}}));
+        server.serve(200, "<rss><channel><item><link>https://example.org/1.5</link><version>1.5.0</version>"
+                          "<shortVersionString>1.5</shortVersionString></item></channel></rss>");
         updates->checkInBackground();
         ASSERT_TRUE(waitUntil([&] { return !updates->availableVersion().isEmpty(); }));
         spin(20);

@@ -2,7 +2,7 @@
 #include "app/version_compare.h"
 #include "ui/update_dialog.h"
 
-#include "tray_support.h"
+#include "support/http_server.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -17,6 +17,19 @@ using namespace pimsel::testing;
 using namespace std::chrono_literals;
 
 namespace {
+
+// A feed with one item per (version, display version); an empty display version is left out.
+QByteArray appcast(const QList<std::pair<QByteArray, QByteArray>>& releases) {
+    QByteArray xml =
+        R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+<channel>)";
+    for (const auto& [version, display] : releases) {
+        xml += "<item><link>https://example.org/pimsel/releases/" + version + "</link><enclosure url=\"" +
+               "https://example.org/pimsel-" + version + ".tar.gz\" sparkle:version=\"" + version + "\"" +
+               (display.isEmpty() ? "" : " sparkle:shortVersionString=\"" + display + "\"") + "/></item>\n";
+    }
+    return xml + "</channel></rss>\n";
+}
 
 // Oldest first (the first is empty): every version is older than each one after it. (That garbage is
 // ordered consistently is the feed fuzzer's check, replayed with the unit tests.)
