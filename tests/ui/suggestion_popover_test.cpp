@@ -53,13 +53,9 @@ void PrintTo(const Placement& p, std::ostream* os) {
 }
 
 const QList<Placement> placements{
-    // 6 px under the caret's bottom edge, left edges aligned.
-    {"Below", QRect(100, 200, 2, 18), 192, single, 0, {100, 224}},
-    // The bottom would pass the available bottom (1040): above the caret instead.
-    {"FlipAbove", QRect(100, 950, 2, 18), 192, single, 0, {100, 752}},
+    // 6 px under the caret's bottom edge unless that passes the available bottom (1040): above it then.
     {"NoFlipButInset", QRect(100, 824, 2, 18), 192, single, 0, {100, 844}},
     {"FlipByOnePixel", QRect(100, 825, 2, 18), 192, single, 0, {100, 627}},
-    {"RightEdge", QRect(1800, 200, 2, 18), 192, single, 0, {1644, 224}},
     {"LeftEdge", QRect(1, 200, 2, 18), 192, single, 0, {4, 224}},
     {"FlipRunsIntoTopBar", QRect(100, 150, 2, 18), 192, topBar, 0, {100, 34}},
     // Narrower than the panel: the right inset wins. Shorter: the top inset wins.
