@@ -38,11 +38,7 @@ grep -q "version=\"$version\"" "$root/share/metainfo/$metainfo" || fail "metainf
 grep -q '<svg' "$root/share/icons/hicolor/scalable/apps/pimsel.svg" || fail "no scalable icon"
 for size in 16 22 24 32 48 64 128 256; do
     png=$root/share/icons/hicolor/${size}x${size}/apps/pimsel.png
-    # A PNG's header names its size; a truncated or empty file has none.
-    read -r width height < <(python3 -c 'import struct,sys
-d=open(sys.argv[1],"rb").read(24)
-print(*struct.unpack(">II",d[16:24]) if d[:8]==b"\x89PNG\r\n\x1a\n" else (0,0))' "$png" 2>/dev/null)
-    [ "${width:-0}" = "$size" ] && [ "${height:-0}" = "$size" ] || fail "icon ${size}x${size} is ${width:-missing}x${height:-}"
+    file -b "$png" | grep -q "^PNG image data, $size x $size," || fail "icon ${size}x${size}: $(file -b "$png")"
 done
 [ -s "$root/share/doc/pimsel/THIRD_PARTY_NOTICES.md" ] || fail "no notices"
 
