@@ -1,10 +1,8 @@
-#include "engine/settings_store.h"
 #include "platform/xdg_autostart.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,20 +43,13 @@ const QString program = QStringLiteral("/opt/pimsel/bin/pimsel");
 
 } // namespace
 
-// The settings switch writes an entry starting the running binary and removes it again. Ours to
-// replace and remove is an entry starting this program, hidden or not; nothing else.
-TEST_F(XdgAutostartTest, TheSwitchWritesAVisibleEntryAndUnregisterRemovesOnlyOurs) {
-    XdgAutostart running;
-    QSettings settings(m_dir.filePath(QStringLiteral("pimsel.conf")), QSettings::IniFormat);
-    SettingsStore store(&settings, &running);
-    EXPECT_FALSE(store.launchAtLogin());
-    store.setLaunchAtLogin(true);
-    EXPECT_TRUE(store.launchAtLogin());
+// By default the entry starts the running binary. Ours to replace and remove is an entry starting
+// this program, hidden or not; nothing else. (The preferences switch is the preferences test's.)
+TEST_F(XdgAutostartTest, WritesAVisibleEntryAndUnregisterRemovesOnlyOurs) {
+    ASSERT_TRUE(XdgAutostart().registerItem());
     EXPECT_TRUE(entryFile().startsWith("[Desktop Entry]\n") && entryFile().contains("\nType=Application\n"));
     EXPECT_EQ(XdgAutostart::splitExecValue(QString::fromUtf8(execLine())),
               QStringList{QCoreApplication::applicationFilePath()});
-    store.setLaunchAtLogin(false);
-    EXPECT_FALSE(QFile::exists(entryPath()));
 
     XdgAutostart autostart(program);
 
