@@ -48,44 +48,35 @@ struct Placement {
     QPoint expected;
 };
 
-void PrintTo(const Placement& p, std::ostream* os) {
-    *os << p.name;
+TEST(PopoverPlacement, PlacesThePanelOnTheCaretsScreen) {
+    const Placement placements[] = {
+        // 6 px under the caret's bottom edge unless that passes the available bottom (1040): above it then.
+        {"NoFlipButInset", QRect(100, 824, 2, 18), 192, single, 0, {100, 844}},
+        {"FlipByOnePixel", QRect(100, 825, 2, 18), 192, single, 0, {100, 627}},
+        {"LeftEdge", QRect(1, 200, 2, 18), 192, single, 0, {4, 224}},
+        {"FlipRunsIntoTopBar", QRect(100, 150, 2, 18), 192, topBar, 0, {100, 34}},
+        // Narrower than the panel: the right inset wins. Shorter: the top inset wins.
+        {"NarrowScreen", QRect(50, 20, 2, 18), 42, narrow, 0, {-76, 44}},
+        {"ShortScreen", QRect(50, 20, 2, 18), 192, shortScreen, 0, {50, 4}},
+        // The caret's own screen clamps, not the primary one.
+        {"RightScreenFlip", QRect(2000, 700, 2, 18), 192, sideBySide, 0, {2000, 502}},
+        {"NoSpillToTheNextScreen", QRect(1900, 300, 2, 18), 192, sideBySide, 1, {1644, 324}},
+        {"StraddlingCaretGoesByItsCentre", QRect(1910, 300, 30, 18), 192, sideBySide, 0, {1994, 324}},
+        {"LowerScreenTop", QRect(100, 1085, 2, 18), 192, stacked, 0, {100, 1109}},
+        {"OffScreenUsesPrimary", QRect(5000, 100, 2, 18), 192, sideBySide, 1, {2924, 124}},
+        {"NoScreens", QRect(5000, 100, 2, 18), 192, {}, std::nullopt, {5000, 124}},
+        {"NoMatchBadPrimary", QRect(5000, 100, 2, 18), 192, sideBySide, 5, {5000, 124}},
+        // Frames are half open: a caret centred on the shared edge belongs to the right screen.
+        {"CentreOnTheSharedEdge", QRect(1919, 500, 2, 18), 192, sideBySide, 0, {1994, 524}},
+    };
+    for (const Placement& p : placements)
+        EXPECT_EQ(placePopover({p.caret, {}, QSize(272, p.height), p.screens, p.primary}), p.expected)
+            << p.name;
 }
-
-const QList<Placement> placements{
-    // 6 px under the caret's bottom edge unless that passes the available bottom (1040): above it then.
-    {"NoFlipButInset", QRect(100, 824, 2, 18), 192, single, 0, {100, 844}},
-    {"FlipByOnePixel", QRect(100, 825, 2, 18), 192, single, 0, {100, 627}},
-    {"LeftEdge", QRect(1, 200, 2, 18), 192, single, 0, {4, 224}},
-    {"FlipRunsIntoTopBar", QRect(100, 150, 2, 18), 192, topBar, 0, {100, 34}},
-    // Narrower than the panel: the right inset wins. Shorter: the top inset wins.
-    {"NarrowScreen", QRect(50, 20, 2, 18), 42, narrow, 0, {-76, 44}},
-    {"ShortScreen", QRect(50, 20, 2, 18), 192, shortScreen, 0, {50, 4}},
-    // The caret's own screen clamps, not the primary one.
-    {"RightScreenFlip", QRect(2000, 700, 2, 18), 192, sideBySide, 0, {2000, 502}},
-    {"NoSpillToTheNextScreen", QRect(1900, 300, 2, 18), 192, sideBySide, 1, {1644, 324}},
-    {"StraddlingCaretGoesByItsCentre", QRect(1910, 300, 30, 18), 192, sideBySide, 0, {1994, 324}},
-    {"LowerScreenTop", QRect(100, 1085, 2, 18), 192, stacked, 0, {100, 1109}},
-    {"OffScreenUsesPrimary", QRect(5000, 100, 2, 18), 192, sideBySide, 1, {2924, 124}},
-    {"NoScreens", QRect(5000, 100, 2, 18), 192, {}, std::nullopt, {5000, 124}},
-    {"NoMatchBadPrimary", QRect(5000, 100, 2, 18), 192, sideBySide, 5, {5000, 124}},
-    // Frames are half open: a caret centred on the shared edge belongs to the right screen.
-    {"CentreOnTheSharedEdge", QRect(1919, 500, 2, 18), 192, sideBySide, 0, {1994, 524}},
-};
-
-class PopoverPlacement : public ::testing::TestWithParam<Placement> {};
-
-TEST_P(PopoverPlacement, PlacesThePanel) {
-    const Placement& p = GetParam();
-    EXPECT_EQ(placePopover({p.caret, {}, QSize(272, p.height), p.screens, p.primary}), p.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Popover, PopoverPlacement, ::testing::ValuesIn(placements),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // A desktop the test steers: one 1920×1080 screen with a 40 px bottom panel unless changed.
 struct FakeDesktop {
-    QList<ScreenArea> screens{{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1040)}};
+    QList<ScreenArea> screens{mainScreen};
     QPoint pointer{500, 400};
     bool compositor = true;
 
