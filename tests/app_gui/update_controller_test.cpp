@@ -140,20 +140,16 @@ TEST_F(UpdateControllerTest, AScheduledCheckShowsNothingAndOnlyANewerReleaseSets
     EXPECT_EQ(dialog(), nullptr) << "a scheduled check must not put up a window";
 }
 
-// Without a feed nothing is scheduled or sent and only a manual check says so. A feed trickling a
-// byte every 50 ms (never silent for long, but the check as a whole has 400 ms) and one of 64 MB,
-// while the event loop is held up for as long as the server gets bytes away (no more than the cap
-// and the socket buffers may be taken in), both fail quietly.
+// Without a feed nothing is scheduled or sent. A feed trickling a byte every 50 ms (never silent for
+// long, but the check as a whole has 400 ms) and one of 64 MB, while the event loop is held up for as
+// long as the server gets bytes away (no more than the cap and the socket buffers may be taken in),
+// both fail quietly.
 TEST_F(UpdateControllerTest, NoFeedATricklingOrAnOversizedFeedEndQuietly) {
     qputenv("PIMSEL_UPDATE_FEED_URL", "");
     make(UpdateController::configuredFeedUrl()).start();
     qunsetenv("PIMSEL_UPDATE_FEED_URL");
     updates->checkInBackground();
-    updates->checkForUpdates();
     EXPECT_TRUE(!updates->isScheduled() && updates->requestCount() == 0);
-    ASSERT_NE(dialog(), nullptr);
-    EXPECT_FALSE(dialog()->offersDownload());
-    dialog()->closeButton()->click();
     finished.clear();
 
     HttpServer trickle;
