@@ -68,33 +68,25 @@ TEST(GrabPairing, KeysLeaveOnceInTypedOrderMarkedByTheirGrab) {
     EXPECT_TRUE(pairing.takePassed(esc));
 }
 
-TEST(GrabDecisions, TheTimeOutPassesOnWhatNobodyClaimed) {
-    using Clock = GrabDecisions::Clock;
+// Passing on what nobody claimed in time is the desktop hook scenario's stalled decision. Here: a
+// claimed key waits for its decision past the time-out, the keyboard thaws once every key is
+// decided, and a key stamped long before the server's newest event cannot be claimed.
+TEST(GrabDecisions, AClaimedKeyWaitsForItsDecisionAndAStaleOneCannotBeClaimed) {
     const std::chrono::milliseconds timeout{200};
     GrabDecisions decisions(timeout);
-    const Clock::time_point before = Clock::now();
     decisions.hold(3, 100);
     decisions.hold(3, 101);
-    decisions.hold(5, 102);
-    EXPECT_TRUE(decisions.isHeld(3, 100));
-    EXPECT_FALSE(decisions.isHeld(3, 102));
-    EXPECT_TRUE(decisions.isFrozen(3));
-    EXPECT_FALSE(decisions.isFrozen(4));
-    ASSERT_TRUE(decisions.nextDeadline());
-    EXPECT_GE(*decisions.nextDeadline(), before + timeout);
-
     EXPECT_TRUE(decisions.claim(3, 101));
     EXPECT_FALSE(decisions.claim(3, 999));
-    const auto expired = decisions.takeExpired(Clock::now() + timeout + std::chrono::milliseconds(1));
-    ASSERT_EQ(expired.size(), 2u) << "the claimed key waits for its decision";
+    const auto expired =
+        decisions.takeExpired(GrabDecisions::Clock::now() + timeout + std::chrono::milliseconds(1));
+    ASSERT_EQ(expired.size(), 1u);
     EXPECT_EQ(expired[0].time, 100u);
-    EXPECT_EQ(expired[1].time, 102u);
     EXPECT_FALSE(decisions.take(3, 100)) << "passed on by the time-out: too late to decide";
+    EXPECT_TRUE(decisions.isFrozen(3));
     EXPECT_TRUE(decisions.take(3, 101));
-    EXPECT_FALSE(decisions.isFrozen(3));
-    EXPECT_FALSE(decisions.nextDeadline());
+    EXPECT_FALSE(decisions.isFrozen(3) || decisions.nextDeadline());
 
-    // Ages follow the server's stamps: a key stamped long before the newest event is late at once.
     decisions.learnServerTime(10'000);
     EXPECT_TRUE(decisions.isLate(10'000 - 1'000));
     decisions.hold(3, 9'000);
