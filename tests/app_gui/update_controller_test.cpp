@@ -119,9 +119,7 @@ TEST_F(UpdateControllerTest, AScheduledCheckShowsNothingAndOnlyANewerReleaseSets
         {"newest by version", 200, releases, "1.4.0", Kind::updateAvailable, "1.10"},
         {"without display version", 200, appcast({{"1.5.0", ""}}), "1.4", Kind::updateAvailable, "1.5.0"},
         {"same", 200, appcast({{"1.4.0", "1.4"}}), "v1.4", Kind::upToDate, ""},
-        {"older", 200, releases, "1.11", Kind::upToDate, ""},
         {"pre-release of ours", 200, appcast({{"1.5.0-rc.2", "1.5 RC2"}}), "1.5.0", Kind::upToDate, ""},
-        {"not found", 404, "<html>Not found</html>", "1.4.0", Kind::failed, ""},
         {"newer behind an error", 500, releases, "1.4.0", Kind::failed, ""},
         {"truncated", 200, releases.left(150), "1.4.0", Kind::failed, ""}};
     for (const auto& c : feeds) {
