@@ -41,7 +41,7 @@ TEST_F(GiphyClientTest, SendsTheTrimmedQueryEncoded) {
                                              "messaging_non_clips"}));
 }
 
-TEST_F(GiphyClientTest, PicksRenditionsAndNamesEachGif) {
+TEST(GiphyAnswer, PicksRenditionsAndNamesEachGifAndAFaultyAnswerGivesNothing) {
     const QByteArray gifs = R"(
         {"id":"orig","title":"Happy Dance-Party","images":{"original":{"url":"https://m/o.gif"}}},
         {"id":"small","title":"","images":{"fixed_width_small":{"url":"https://m/s.gif"},
@@ -67,21 +67,15 @@ TEST_F(GiphyClientTest, PicksRenditionsAndNamesEachGif) {
                            gif("small", "GIF", {"GIF"}, "w.gif", "s.gif"),
                            gif("slug", "", {"gif"}, "d.gif", "w.gif"),
                        }));
-}
 
-TEST_F(GiphyClientTest, AnyFaultyAnswerGivesAnEmptyList) {
+    // Any faulty answer gives nothing at all.
     const QByteArray good = R"({"id":"a","images":{"original":{"url":"https://m/o.gif"}}})";
-    const QList<std::pair<const char*, HttpServer::Route>> cases = {
-        {"429", HttpServer::answer(429, answer(good))},
-        {"malformed JSON", HttpServer::answer(200, answer(good).chopped(1))},
-        {"a rendition without url",
-         HttpServer::answer(200, answer(good + R"(,{"id":"b","images":{"original":{}}})"))},
-    };
-    for (const auto& [label, route] : cases) {
-        SCOPED_TRACE(label);
-        server.route("/v1/gifs/search", route);
-        EXPECT_EQ(search("x"), QList<StickerEntry>());
-    }
+    for (const TransferResult& faulty :
+         {TransferResult{true, 429, answer(good)},
+          {false, 200, answer(good)},
+          {true, 200, answer(good).chopped(1)},
+          {true, 200, answer(good + R"(,{"id":"b","images":{"original":{}}})")}})
+        EXPECT_EQ(GiphyClient::parseResponse(faulty), QList<StickerEntry>()) << faulty.body.toStdString();
 }
 
 // The cap, not the time-out, ends it: the cap was read, and little more than the socket buffers hold.
