@@ -26,13 +26,6 @@ protected:
                          [this](const ActivationStatus& s) { published.append(s); });
         return *monitor;
     }
-    // The browser is in front, showing `url`, while example.com is disabled.
-    StatusMonitor& onExample(const char* url, int pollMs = StatusMonitor::defaultSitePollIntervalMs) {
-        settings.setDisabledWebsites({QStringLiteral("example.com")});
-        apps.frontmost = browser;
-        focus.url = QUrl(QString::fromUtf8(url));
-        return makeMonitor(pollMs);
-    }
 
     std::unique_ptr<StatusMonitor> monitor;
     QList<ActivationStatus> published;
@@ -125,7 +118,9 @@ TEST_F(StatusMonitorTest, SiteRuleFollowsTheAddressOnlyWhileABrowserIsInFrontAnd
     spin(30);
     EXPECT_EQ(focus.urlReads, 0);
 
-    onExample("https://Docs.Example.com:8443/guide?x=1", 20);
+    settings.setDisabledWebsites({QStringLiteral("example.com")});
+    focus.url = QUrl(QStringLiteral("https://Docs.Example.com:8443/guide?x=1"));
+    makeMonitor(20);
     EXPECT_EQ(monitor->status(), onSite("docs.example.com"));
     focus.url = QUrl(QStringLiteral("https://notexample.com/"));
     ASSERT_TRUE(waitUntil([&] { return monitor->status().isActive(); }, 2000))
