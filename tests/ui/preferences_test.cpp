@@ -54,17 +54,14 @@ struct Preferences {
         apps.installedApps = {app("org.keepassxc.KeePassXC", "KeePassXC"),
                               app("org.gnome.gedit", "Text Editor")};
     }
-    // The file as another process reads it: QSettings shares what it parsed within a process, so
-    // a copy under a new name is parsed from its bytes.
-    QSettings& fileCopy() {
+    // What a later start of Pimsel reads from the file. QSettings shares what it parsed within a
+    // process, so a copy under a new name is parsed from its bytes.
+    const SettingsStore& reread() {
         ini.sync();
         const QString copy = dir.filePath(QStringLiteral("copy-%1.ini").arg(copies.size()));
         EXPECT_TRUE(QFile::copy(ini.fileName(), copy));
-        return *copies.emplace_back(std::make_unique<QSettings>(copy, QSettings::IniFormat));
-    }
-    // What a later start of Pimsel reads from the file.
-    const SettingsStore& reread() {
-        return *stores.emplace_back(std::make_unique<SettingsStore>(&fileCopy()));
+        copies.push_back(std::make_unique<QSettings>(copy, QSettings::IniFormat));
+        return *stores.emplace_back(std::make_unique<SettingsStore>(copies.back().get()));
     }
 
     QTemporaryDir dir;
