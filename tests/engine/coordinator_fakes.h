@@ -101,7 +101,6 @@ public:
         return app && browsers.contains(*app);
     }
     bool isSiteDisabled(const std::optional<QString>& host) const override {
-        hostsAsked << host.value_or("<none>");
         return host && disabledHosts.contains(*host);
     }
 
@@ -114,7 +113,6 @@ public:
     std::optional<QString> appId = "org.example.Editor";
     std::optional<quint64> window = 1;
     QSet<QString> excludedApps, browsers, disabledHosts;
-    mutable QStringList hostsAsked;
     int secureQueries = 0, caretQueries = 0, urlQueries = 0, beforeQueries = 0;
 };
 
