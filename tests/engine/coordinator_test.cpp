@@ -25,17 +25,20 @@ const QList<Script> typing{
     // Acceptance keys and their settings.
     {"TabAndReturnAccept", ":smi<tab><done> :smi<ret>", "....S.....S",
      "insert 4 😄 | record 😄 | insert 4 😄 | record 😄", "inserting", ""},
-    {"TabSwitchedOffPasses", ":smi<tab>", "", "", "panel 😄 😃 😺 @0, token :smi",
-     "ret esc up down :", [](Harness& h) { h.settings.setAcceptWithTab(false); }},
-    {"ReturnSwitchedOffCloses", ":smi<ret>", "", "", "idle", "",
-     [](Harness& h) { h.settings.setAcceptWithReturn(false); }},
+    {"ReturnSwitchedOffClosesTabSwitchedOffPasses", ":smi<ret> :smi<tab>", "", "",
+     "panel 😄 😃 😺 @0, token :smi", "esc up down :",
+     [](Harness& h) { h.settings.setAcceptWithTab(false), h.settings.setAcceptWithReturn(false); }},
     // With a token open the popover's keys are held (and passed while nothing shows).
     {"NoPopoverNoAcceptance", ":<tab><ret>", "", "", "token :", "tab ret esc up down :"},
     {"BackspaceFollowsTheToken", ":smiley<bs>", "", "", "panel 😄 😃 😺 @0, token :smile"},
     // The closing and the double trigger.
-    {"ClosingTriggerWithoutMatch", ":tad:", "", "", "token :"},
-    {"ClosingTriggerRuleOff", ":tada:", "", "",
-     "token :", "tab ret esc up down :", [](Harness& h) { h.settings.setReplaceOnClosingColon(false); }},
+    // A closing trigger without a match opens a new token, which asks for no popover.
+    {"ClosingTriggerWithoutMatch", ":tad:", "", "", "token :", nullptr,
+     [](Harness& h) { h.store.setUseCount("🎉", 3); }},
+    {"TriggerRulesOff", ":tada: ::", "", "", "token :", "tab ret esc up down",
+     [](Harness& h) {
+         h.settings.setReplaceOnClosingColon(false), h.settings.setOpenBrowserOnDoubleTrigger(false);
+     }},
     {"ClosingTriggerCountsCharactersAndTones", ":caf{e\u0301}:<done> :+1:", ".....S....S",
      "insert 5 ☕ | record ☕ | insert 3 👍🏿 | record 👍", "inserting", nullptr,
      tone(SkinTone::dark)},
@@ -44,31 +47,32 @@ const QList<Script> typing{
     {"BrowserPickErasesOneTrigger", "::<bpick:4>", ".S", "browser show 8 | insert 1 👋🏽 | record 👋",
      "inserting", nullptr, tone(SkinTone::medium)},
     {"BrowserDismissed", "::<esc>a", ".SS.", "browser show 8 | browser close", "idle", ""},
-    {"DoubleTriggerRuleOff", "::", "", "", "token :", "tab ret esc up down",
-     [](Harness& h) { h.settings.setOpenBrowserOnDoubleTrigger(false); }},
     {"OtherTrigger", ":tada: ;tada;", "............S", "insert 5 🎉 | record 🎉", "inserting", nullptr,
      [](Harness& h) { h.settings.setTriggerKey(QStringLiteral(";")); }},
     // Most-used list and selection.
-    {"BareTriggerMostUsed", ":", "", "", "panel 👋 🎉 @0 tone 0, token :", nullptr, mostUsed},
-    {"BareTriggerNotAsked", ":", "", "", "token :", nullptr, [](Harness& h) { h.store.setUseCount("🎉", 3); }},
     {"SelectionWrapsBack", ":smi<up><down><down><tab><done> :smi<up><tab>", "....SSSS.....SS",
      "insert 4 😃 | record 😃 | insert 4 😺 | record 😺"},
     // Tones.
     {"ToneClampsRight", ":wave<right*7>", ".....SSSSSSS", "", "panel 👋 @0 tone 5, token :wave",
      "tab ret esc up down left right :"},
-    {"SelectionForgetsTheTone", ":<right><down><up>", ".SSS", "", "panel 👋 🎉 @0 tone 0, token :", nullptr,
-     mostUsed},
-    {"ChosenToneIsRemembered", ":wave<right><tab>", ".....SS",
-     "insert 5 👋🏻 | default tone 1 | record 👋"},
-    // The strip starts at the default tone, which is not written again.
-    {"DefaultToneIsNotWritten", ":wave<right><left><tab>", ".....SSS", "insert 5 👋🏽 | record 👋",
-     nullptr, nullptr, tone(SkinTone::medium)},
-    {"BackToYellow", ":wave<left*6><tab>", ".....SSSSSSS", "insert 5 👋 | default tone 0 | record 👋", nullptr,
-     nullptr, tone(SkinTone::dark)},
+    {"BareTriggerMostUsedAndTheSelectionForgetsTheTone", ":<right><down><up>", ".SSS", "",
+     "panel 👋 🎉 @0 tone 0, token :", nullptr, mostUsed},
+    // A tone chosen in the strip becomes the default, where the strip starts; the default is not
+    // written again.
+    {"ChosenToneIsRemembered", ":wave<left*6><tab><done> :wave<right><tab><done> :wave<right><left><tab>",
+     ".....SSSSSSS......SS......SSS",
+     "insert 5 👋 | default tone 0 | record 👋 | insert 5 👋🏻 | default tone 1 | record 👋 | insert "
+     "5 "
+     "👋🏻 "
+     "| "
+     "record 👋",
+     nullptr, nullptr, tone(SkinTone::dark)},
     // Popover clicks.
     {"RowAndToneClicks", ":smi<pick:1><done> :+<tone:3>", "",
      "insert 4 😃 | record 😃 | insert 2 👍🏽 | default tone 3 | record 👍", "inserting"},
-    {"StrayClicks", ":smi<pick:-1><pick:3><hover:-1><hover:3><tone:-1><tone:6>", "", "",
+    // Stray clicks, control characters and a moment with no active window leave the token alone.
+    {"StrayClicksControlTextNoWindow",
+     ":sm<window:0>i{}{\u0007}{\u007f}{l\u0001}<pick:-1><pick:3><hover:-1><hover:3><tone:-1><tone:6>", "", "",
      "panel 😄 😃 😺 @0, token :smi"},
     {"LateToneClick", ":smi<esc><tone:2>", "....S", "", "idle", ""},
     // A click the toolkit delivers before keys typed earlier: those keys are read first.
@@ -83,20 +87,18 @@ const QList<Script> typing{
      ":smi<mod>l :smi<wbs>l :smi<space>l :smi! :s<bs><bs> :<up> :<down> :<left> :<right> :smi<left> "
      ":smi<right> :family<right> :smi<click> :<clickpop> :sm<unread: ><pick:1> :wav<unread: ><tone:3>",
      "", "", "idle", ""},
-    {"ControlText", ":smi{}{\u0007}{\u007f}{l\u0001}", "", "", "panel 😄 😃 😺 @0, token :smi"},
     // Format characters reach the field, so they end the shortcode; so does another window of the
-    // same application, but not a moment with none.
+    // same application.
     {"FormatCharactersAndAnotherWindowEndTheToken",
      ":smi{\u200c} :smi{l\u200b} :smi{:\u200d} :smi{\U000E0001} :smi<window:2><tab>", "", "", "idle"},
-    {"NoActiveWindowKeepsTheToken", ":sm<window:0>i", "", "", "panel 😄 😃 😺 @0, token :smi"},
     {"KeysDuringAnInsertion", ":smi<tab> :wave<tab><esc>::<done> :wave", "....S................",
      "insert 4 😄 | record 😄", "panel 👋 @0 tone 0, token :wave"},
-    // Silences.
     // Silences, from the start or once a token is open.
     {"ExcludedApp", ":smi<exclude><tab><esc> :tada: ::", "", "", "idle", ""},
     {"PasswordField", ":smi<secure>l<tab><esc> :tada: ::", "", "", "idle", ""},
     {"SwitchedOff", ":smi<tab><esc> :tada: ::", "", "", "idle", "",
      [](Harness& h) { h.settings.setEnabled(false); }},
+    {"SwitchedOffWhileOpen", ":smi<off><esc><tab>", "", "", nullptr, ""},
     {"DisabledSite", ":smi<tab><esc> :tada: ::", "", "", "idle", "",
      [](Harness& h) {
          h.desktop.appId = QStringLiteral("firefox-esr");
@@ -116,26 +118,23 @@ const QList<Script> typing{
      "<secure>:smi<unannounced:><mute><announce><field:ab :smi><wait><tab><done>"
      "<secure>:smi<moved:ab><field:ab :smi><wait><tab>",
      "....S....S", "insert 4 😄 | record 😄 | insert 4 😄 | record 😄", "inserting"},
-    {"LateAnnouncedFieldWithoutTheShortcode", "<secure>:smi<moved:ab><secure>:sm<tab><moved::sm>", "", "",
-     "idle"},
-    {"AnnouncedPasswordFieldStaysSilent", "<secure>:smi<announce>", "", "", "idle", nullptr,
-     [](Harness& h) { h.desktop.before = QStringLiteral(":smi"); }},
+    // Not when the announced field lacks the shortcode, nor when it is a password field too.
+    {"LateAnnouncedFieldWithoutTheShortcodeOrSecure",
+     "<secure>:smi<moved:ab><secure>:sm<tab><moved::sm> <secure><field::smi>:smi<announce>", "", "", "idle"},
     // After a Backspace only the field knows what precedes the trigger.
     {"FieldWithWordOrAtStartAfterBackspace", "<field:ab:><bs>:smi<esc><field:><bs>:smi", "", "",
      "panel 😄 😃 😺 @0, token :smi"},
     // A window that has just opened answers a moment after the trigger, with the next keys in it.
     {"FieldAnswersAKeyLate", "word<window:2>:s<field: :sm>mi", "", "", "panel 😄 😃 😺 @0, token :smi"},
     {"FieldAnswersTooLate", "word<window:2>:smil<field: :smil>e", "", "", "idle"},
-    {"SwitchedOffWhileOpen", ":smi<off><esc>", "", "", nullptr, ""},
     // Keys that reached the application before a grab could hold them: whatever the state would
     // have taken, the application has already acted on, so nothing is accepted or moved.
-    {"UngrabbedKeysEndTheToken",
-     ":smi<ungrabbed><tab> :smi<ungrabbed><down> :wave<ungrabbed><right> :smi<ungrabbed><esc>", "", "",
-     "idle", ""},
+    {"UngrabbedOrPassedKeysEndTheToken",
+     ":smi<ungrabbed><tab> :smi<ungrabbed><down> :wave<ungrabbed><right> :smi<ungrabbed><esc> "
+     ":smi<late><tab> :tada<late>: :wave<late><right>",
+     "", "", "idle", ""},
     {"UngrabbedTriggersAreTypedText", ":tada<ungrabbed>: :<ungrabbed>:tada:", ".............S",
      "insert 5 🎉 | record 🎉", "inserting"},
-    {"KeysPassedOnWhileDecidingAreNotTaken", ":smi<late><tab> :tada<late>: :wave<late><right>", "", "",
-     "idle", ""},
     {"UngrabbedKeysStillDriveTheBrowser", "::<ungrabbed>a<ungrabbed><down>", ".S..",
      "browser show 8 | browser move d", "browser 'a'"},
 };
@@ -174,7 +173,6 @@ TEST(CoordinatorDesktop, IsAskedOnlyWhenATokenNeedsIt) {
     EXPECT_TRUE(h.violations.isEmpty()) << h.violations.join(QLatin1Char('\n')).toStdString();
 }
 
-const auto stickerOff = [](Harness& h) { h.settings.setStickerCommandEnabled(false); };
 const char* const pickerGrabs = "text bs wbs tab ret esc space up down left right";
 const char* const stickersShown = "picker stickers 2 | picker show";
 const char* const gifsShown = "picker remote /gif | gif search /gif | picker show";
@@ -183,9 +181,10 @@ const QList<Script> commands{
     // Which command opens where.
     {"StickerInCapitals", "<app:signal>/STICKER ", "........S", stickersShown, "stickers 8 ''", pickerGrabs},
     {"GifFirstWhenBothEnabled", "<app:signal>/gif ", "....S", gifsShown, "gifs 4 ''"},
-    {"StickerSwitchedOff", "<app:signal>/sticker ", "", "", "idle", "", stickerOff},
-    {"GifSwitchedOff", "<app:signal>/gif ", "", "", "idle", "",
-     [](Harness& h) { h.settings.setGiphyCommandEnabled(false); }},
+    {"SwitchedOff", "<app:signal>/sticker /gif ", "", "", "idle", "",
+     [](Harness& h) {
+         h.settings.setStickerCommandEnabled(false), h.settings.setGiphyCommandEnabled(false);
+     }},
     {"CompleteCommandGrabsSpace", "<app:signal>/gif", "", "", "idle", "space"},
     {"NoGifClient", "<app:signal>/gif ", "", "", "idle", "", nullptr, false},
     // Not a command: a longer word, an accent, another application, an application switch meanwhile.
@@ -209,22 +208,21 @@ const QList<Script> commands{
      "picker remote /gif | gif search /gif | picker show | fetch wave | sticker f.webp still 4", "inserting"},
     {"UnobtainableFile", "<app:signal>/sticker <spick:0><nofile>:", "........S.",
      "picker stickers 2 | picker show | fetch parrot | sticker used parrot", "token :"},
-    // The open picker and browser take the keys, even when switched off meanwhile.
+    // The open picker and browser take the keys and keep open on a click, even when switched off
+    // meanwhile; Tab picks only in the picker.
     {"PickerRouting",
-     "<app:signal>/sticker <off>big party  <wbs>pa<bs><ret><tab><left><right><up><down><mod>",
-     "........SSSSSSSSSSSSSSSSSSSSSS.",
+     "<app:signal>/sticker <click><off>big party  <wbs>pa<bs><ret><tab><left><right><up><down><mod>"
+     "<select:0><ret><tab>",
+     "........S.SSSSSSSSSSSSSSSSSSSSS.SS",
      "picker stickers 2 | picker show | picker refresh | picker move l | picker move r | picker move u | "
-     "picker move d",
+     "picker move d | picker pick parrot | picker pick parrot",
      "stickers 8 'big p'", pickerGrabs},
-    {"PickerPicks", "<app:signal>/sticker <select:0><tab><ret><esc>", "........SSSS",
-     "picker stickers 2 | picker show | picker pick parrot | picker pick parrot | picker close", "idle"},
-    {"BrowserRouting", "::<off>big party  <wbs>pa<bs><ret><left><right><up><down><mod><tab>",
-     ".SSSSSSSSSSSSSSSSSSSSS..",
-     "browser show 8 | browser refresh | browser move l | browser move r | browser move u | browser move d",
+    {"BrowserRouting",
+     "::<click><off>big party  <wbs>pa<bs><ret><left><right><up><down><mod><tab><select:0><ret><tab>",
+     ".S.SSSSSSSSSSSSSSSSSSSS..S.",
+     "browser show 8 | browser refresh | browser move l | browser move r | browser move u | browser move d | "
+     "browser pick 😄",
      "browser 'big p'"},
-    {"BrowserPicks", "::<select:0><ret>", ".SS", "browser show 8 | browser pick 😄", "browser ''"},
-    {"ClicksKeepThePicker", "<app:signal>/sticker <click>", "........S.", stickersShown, "stickers 8 ''"},
-    {"ClicksKeepTheBrowser", "::<click>", ".S.", "browser show 8", "browser ''"},
     // The command stays typed until the picker is dismissed, then goes a moment later.
     {"DismissalErasesLater", "<app:signal>/sticker <esc> ", "........SS.",
      "picker stickers 2 | picker show | picker close", "idle", ""},
