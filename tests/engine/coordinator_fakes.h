@@ -371,13 +371,13 @@ public:
         const SwallowableKeys before = coordinator->swallowableKeys();
         const bool swallowed = coordinator->handleEvent(event);
         keyClaimed = false; // the hook has the answer
+        const QString key = keyNames[int(event.action)] + event.text;
         if (swallowed && passedOnMeanwhile)
-            violations << "swallowed a key the hook had passed on: " + keyNames[int(event.action)] +
-                              event.text;
+            violations << "swallowed a key the hook had passed on: " + key;
         if (swallowed && !before.mayContain(event))
-            violations << "swallowed outside the grab set: " + keyNames[int(event.action)] + event.text;
+            violations << "swallowed outside the grab set: " + key;
         if (swallowed && !event.canSwallow)
-            violations << "swallowed a key no grab held: " + keyNames[int(event.action)] + event.text;
+            violations << "swallowed a key no grab held: " + key;
         settle();
         check("after an event");
         return swallowed;
