@@ -30,6 +30,7 @@ const QList<Script> typing{
      [](Harness& h) { h.settings.setAcceptWithTab(false), h.settings.setAcceptWithReturn(false); }},
     // With a token open the popover's keys are held (and passed while nothing shows).
     {"NoPopoverNoAcceptance", ":<tab><ret>", "", "", "token :", "tab ret esc up down :"},
+    {"QueryWithoutResults", ":xyz", "", "", "token :xyz"},
     {"BackspaceFollowsTheToken", ":smiley<bs>", "", "", "panel 😄 😃 😺 @0, token :smile"},
     // The closing and the double trigger.
     // A closing trigger without a match opens a new token, which asks for no popover.
@@ -61,7 +62,8 @@ const QList<Script> typing{
     // written again.
     {"ChosenToneIsRemembered", ":wave<left*6><tab><done> :wave<right><tab><done> :wave<right><left><tab>",
      ".....SSSSSSS......SS......SSS",
-     "insert 5 👋 | default tone 0 | record 👋 | insert 5 👋🏻 | default tone 1 | record 👋 | insert "
+     "insert 5 👋 | default tone 0 | record 👋 | insert 5 👋🏻 | default tone 1 | record 👋 | "
+     "insert "
      "5 "
      "👋🏻 "
      "| "
