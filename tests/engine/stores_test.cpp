@@ -1,3 +1,6 @@
+// The settings store and the emoji store's use counts, both kept in the user's settings file.
+
+#include "engine/emoji_search_engine.h"
 #include "engine/emoji_store.h"
 #include "engine/settings_store.h"
 
@@ -5,6 +8,8 @@
 #include <QMetaProperty>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QUuid>
+#include <QVariantMap>
 
 #include <gtest/gtest.h>
 
@@ -16,7 +21,7 @@ using namespace pimsel;
 
 namespace {
 
-class SettingsStoreTest : public ::testing::Test {
+class SettingsFileTest : public ::testing::Test {
 protected:
     QString path() const { return m_dir.filePath(QStringLiteral("pimsel.conf")); }
 
@@ -27,10 +32,23 @@ protected:
         EXPECT_TRUE(!QFile::exists(path()) || QFile::copy(path(), copy));
         return copy;
     }
-    SettingsStore* open(const QString& file) {
+    QSettings* settingsFile(const QString& file) {
         m_settings.push_back(std::make_unique<QSettings>(file, QSettings::IniFormat));
-        m_stores.push_back(std::make_unique<SettingsStore>(m_settings.back().get()));
+        return m_settings.back().get();
+    }
+    SettingsStore* open(const QString& file) {
+        m_stores.push_back(std::make_unique<SettingsStore>(settingsFile(file)));
         return m_stores.back().get();
+    }
+    // Each over a settings object of its own, as in another process.
+    EmojiStore emojiStore() {
+        return EmojiStore(settingsFile(path()),
+                          QStringLiteral(PIMSEL_TEST_DATA_DIR "/engine/small_catalog.json"));
+    }
+    QVariant useCounts() {
+        for (const auto& settings : m_settings)
+            settings->sync();
+        return stored(QLatin1String(EmojiStore::useCountKey));
     }
     SettingsStore* openStore() { return open(path()); }
     SettingsStore* storeFromDisk() { return open(copyOfFile()); }
@@ -58,13 +76,30 @@ protected:
     std::vector<std::unique_ptr<SettingsStore>> m_stores;
 };
 
+CustomAlias custom(const QString& alias, const QString& emoji) {
+    return CustomAlias{QUuid::createUuid(), alias, emoji};
+}
+
+// "emoji name: aliases (category[, tones][, N uses])"
+QString describe(const EmojiEntry& e) {
+    return QStringLiteral("%1 %2: %3 (%4%5%6)")
+        .arg(e.emoji, e.name, e.aliases.join(QLatin1Char(' ')), e.category,
+             e.supportsSkinTones ? QStringLiteral(", tones") : QString(),
+             e.useCount ? QStringLiteral(", %1 uses").arg(e.useCount) : QString());
+}
+
+const QString grinning = QStringLiteral("😀");
+const QString thumbsUp = QStringLiteral("👍");
+const QString party = QStringLiteral("🎉");
+const QString unicorn = QStringLiteral("🦄");
+
 const QUuid aliasId = QUuid::fromString(QStringLiteral("3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c"));
 
 } // namespace
 
 // Each tone and each trigger goes through the file, as another process reads it. (The switches are
 // the preferences scenario's.)
-TEST_F(SettingsStoreTest, TonesAndTriggersRoundTripThroughTheFile) {
+TEST_F(SettingsFileTest, TonesAndTriggersRoundTripThroughTheFile) {
     storeRaw(QStringLiteral("pimsel.skinTone"), QStringLiteral("dark"));
     for (SkinTone tone : allSkinTones) {
         openStore()->setSkinTone(tone);
@@ -81,7 +116,7 @@ TEST_F(SettingsStoreTest, TonesAndTriggersRoundTripThroughTheFile) {
 }
 
 // The INI format flattens one-element and empty lists; sets of every size must come back whole.
-TEST_F(SettingsStoreTest, SetsAndAliasesRoundTripAndPublish) {
+TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
     const QList<QSet<QString>> sets{{},
                                     {QStringLiteral("org.example.App")},
                                     {QString()},
@@ -118,7 +153,7 @@ TEST_F(SettingsStoreTest, SetsAndAliasesRoundTripAndPublish) {
 }
 
 // A value the store cannot use reads as its default, and stays in the file for the user to repair.
-TEST_F(SettingsStoreTest, WrongValuesReadAsDefaultsAndStayInTheFile) {
+TEST_F(SettingsFileTest, WrongValuesReadAsDefaultsAndStayInTheFile) {
     writeIniText(
         "[General]\npimsel.enabled=garbage\npimsel.showImmediatelyAfterColon=maybe\n"
         "pimsel.acceptWithTab=false\npimsel.giphyCommandEnabled=@ByteArray(true)\n"
@@ -160,7 +195,7 @@ TEST_F(SettingsStoreTest, WrongValuesReadAsDefaultsAndStayInTheFile) {
 
 // A start reads every value and the views bound to the properties assign them back; a quit syncs.
 // Neither may touch a file the user keeps by hand; a real change keeps at least its keys and mode.
-TEST_F(SettingsStoreTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsItsMode) {
+TEST_F(SettingsFileTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsItsMode) {
     const QString seedPath = m_dir.filePath(QStringLiteral("seed.conf"));
     QSettings(seedPath, QSettings::IniFormat)
         .setValue(QLatin1String(EmojiStore::useCountKey), QVariantMap{{QStringLiteral("👍"), 41}});
@@ -204,4 +239,108 @@ TEST_F(SettingsStoreTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsIt
     SettingsStore(&created).setEnabled(false);
     EXPECT_EQ(mode(fresh), 0600) << "a new file is the user's alone";
     EXPECT_TRUE(fileText(fresh).contains("pimsel.enabled=false"));
+}
+
+TEST_F(SettingsFileTest, ReloadDecodesTheFileInOrderAndMergesCustomAliases) {
+    EmojiStore store = emojiStore();
+    EXPECT_TRUE(store.entries().isEmpty());
+    store.reload({});
+    ASSERT_EQ(store.entries().size(), 5);
+    EXPECT_EQ(store.entries()[1],
+              (EmojiEntry{thumbsUp, "thumbs up", {"+1", "thumbsup"}, "People & Body", true, 0}));
+    EXPECT_EQ(describe(store.entries()[4]), QStringLiteral("☕ hot beverage:  (Food & Drink)"));
+    EXPECT_EQ(store.searchIndex().size(), 5);
+
+    const struct {
+        QList<CustomAlias> aliases;
+        int row; // of the entry checked; 5 is a new one
+        const char* expected;
+    } cases[] = {
+        {{custom(" party ", party), custom("party", party)}, 2, "🎉 party popper: party tada (Activities)"},
+        {{custom("yay", party)}, 3, "🎉 party popper again: confetti (Activities)"},
+        {{custom("unicorn_face", unicorn), custom("uni", unicorn)},
+         5,
+         "🦄 unicorn_face: uni unicorn_face (Custom)"},
+        {{custom(" \t ", unicorn), custom("", party), custom("x", " \t")},
+         2,
+         "🎉 party popper: tada (Activities)"},
+    };
+    for (const auto& c : cases) {
+        store.reload(c.aliases);
+        ASSERT_EQ(store.entries().size(), c.row == 5 ? 6 : 5) << c.expected;
+        EXPECT_EQ(describe(store.entries()[c.row]), QString::fromUtf8(c.expected));
+    }
+
+    store.reload({custom("sparkly_horse", unicorn)});
+    const EmojiSearchEngine engine;
+    EXPECT_EQ(engine.search("sparkly", store.entries(), store.searchIndex(), 6).value(0).emoji, unicorn);
+    store.reload({});
+    EXPECT_EQ(store.searchIndex().size(), 5) << "a removed alias leaves the index";
+    EXPECT_TRUE(engine.search("sparkly", store.entries(), store.searchIndex(), 6).isEmpty());
+}
+
+TEST_F(SettingsFileTest, RecordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
+    {
+        EmojiStore store = emojiStore();
+        store.reload({});
+        for (const QString& emoji : {party, party, thumbsUp, unicorn}) // the unicorn is outside the catalogue
+            store.recordUse(emoji);
+        EXPECT_EQ(store.entries()[2].useCount, 2);
+        EXPECT_EQ(store.entries()[3].useCount, 0) << "only the first entry with that emoji changes";
+        EXPECT_EQ(store.entries()[1].useCount, 1);
+    }
+    EXPECT_EQ(useCounts().toMap(), (QVariantMap{{party, 2}, {thumbsUp, 1}, {unicorn, 1}}));
+
+    EmojiStore reopened = emojiStore();
+    reopened.reload({custom("unicorn_face", unicorn)});
+    EXPECT_EQ(reopened.entries()[2].useCount, 2);
+    EXPECT_EQ(reopened.entries()[3].useCount, 2) << "reload fills every entry with that emoji";
+    EXPECT_EQ(reopened.entries()[0].useCount, 0);
+    EXPECT_EQ(reopened.entries().last().useCount, 1) << "counts are keyed by the emoji text";
+
+    reopened.resetUseCounts();
+    EXPECT_TRUE(reopened.useCounts().isEmpty());
+    EXPECT_EQ(reopened.entries()[2].useCount, 0);
+    EXPECT_FALSE(useCounts().isValid());
+
+    // A second process counts into the same file (the input-method module beside the application):
+    // neither loses the other's uses.
+    EmojiStore here = emojiStore();
+    here.reload({});
+    EmojiStore other = emojiStore();
+    other.reload({});
+    here.recordUse(party);
+    other.recordUse(party);
+    here.recordUse(thumbsUp);
+    EXPECT_EQ(here.entries()[2].useCount, 2) << "the other process's use is seen";
+    EXPECT_EQ(useCounts().toMap(), (QVariantMap{{party, 2}, {thumbsUp, 1}}));
+}
+
+// Counts stored in the wrong shape lose only the bad entries; the file holds what is left, plus the
+// next insertion of 😀.
+TEST_F(SettingsFileTest, StoredCountsOfTheWrongShapeLoseOnlyTheBadEntries) {
+    const struct {
+        QVariant stored;
+        QVariantMap afterOneMoreGrinning;
+    } cases[] = {
+        {QStringLiteral("lots"), {{grinning, 1}}},
+        {QVariantMap{{grinning, 3},
+                     {party, 1.5},
+                     {thumbsUp, 41},
+                     {QStringLiteral("😄"), -2},
+                     {unicorn, 0},
+                     {QStringLiteral("☕"), qlonglong(1) << 40},
+                     {QString(), 5},
+                     {QStringLiteral("😃"), true}},
+         {{grinning, 4}, {thumbsUp, 41}}},
+    };
+    for (const auto& c : cases) {
+        storeRaw(QLatin1String(EmojiStore::useCountKey), c.stored);
+        EmojiStore store = emojiStore();
+        store.reload({});
+        EXPECT_EQ(store.entries()[1].useCount, c.afterOneMoreGrinning.value(thumbsUp, 0).toInt())
+            << "the ranking survives";
+        store.recordUse(grinning);
+        EXPECT_EQ(useCounts().toMap(), c.afterOneMoreGrinning) << c.stored.toString().toStdString();
+    }
 }
