@@ -1,5 +1,6 @@
 #include "app/pimsel_core.h"
 
+#include "app/input_method_browser.h"
 #include "app/onboarding_window_controller.h"
 #include "app/preferences_window_controller.h"
 #include "app/status_bar_controller.h"
@@ -210,6 +211,11 @@ void PimselCore::start() {
             [this] { setInputMethodActive(false); });
     m_inputMethodActive =
         bus.interface() && bus.interface()->isServiceRegistered(inputMethodBusName()).value();
+    // The module's double trigger opens the browser through this.
+    m_inputMethodBrowser = std::make_unique<InputMethodBrowser>(*m_browser, *m_store, *m_settings);
+    if (!m_inputMethodBrowser->publish())
+        qCWarning(inputLog, "the emoji browser cannot be offered on the session bus: \"::\" in fcitx5 "
+                            "types the triggers");
 
     m_permissions->refresh();
     startEventTapIfPossible();
