@@ -68,6 +68,12 @@ bool isOrdinaryOwnWindow(quint32 window) {
     });
 }
 
+// Under Wayland no client sees other applications' keys: there is no hook to start, nor any
+// permission to wait for; fcitx5's module takes the keys.
+bool hookPossible() {
+    return QGuiApplication::platformName() != QLatin1String("wayland");
+}
+
 } // namespace
 
 PimselCore::PimselCore(QObject* parent)
@@ -274,7 +280,8 @@ void PimselCore::setInputMethodActive(bool active) {
 }
 
 void PimselCore::startEventTapIfPossible() {
-    if (m_inputMethodActive || !m_permissions->inputMonitoringGranted() || m_eventTap->isRunning())
+    if (m_inputMethodActive || !hookPossible() || !m_permissions->inputMonitoringGranted() ||
+        m_eventTap->isRunning())
         return;
     const bool tapStarted = m_eventTap->start();
     qCInfo(inputLog, "startEventTapIfPossible: inputMonitoringGranted=true tapStarted=%s",
@@ -286,6 +293,8 @@ bool PimselCore::isPermissionPollRunning() const {
 }
 
 void PimselCore::startPermissionTimer() {
+    if (!hookPossible())
+        return;
     if (m_permissionTimer)
         m_permissionTimer->deleteLater();
     m_permissionTimer = new QTimer(this);
