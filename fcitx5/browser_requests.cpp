@@ -5,8 +5,10 @@
 #include <fcitx-utils/dbus/bus.h>
 #include <fcitx-utils/dbus/message.h>
 #include <fcitx-utils/log.h>
+#include <fcitx/addonmanager.h>
 #include <fcitx/inputcontextmanager.h>
 #include <fcitx/instance.h>
+#include <wayland_public.h>
 
 namespace pimsel::fcitx5 {
 
@@ -25,6 +27,7 @@ BrowserRequests::BrowserRequests(fcitx::Instance& instance, fcitx::dbus::Bus* bu
     if (m_bus &&
         !m_bus->addObjectVTable(browser_bus::inputMethodPath, browser_bus::inputMethodInterface, m_answers))
         FCITX_WARN() << "Pimsel: cannot offer the emoji browser's answers on the bus";
+    watchWaylandConnections();
 }
 
 BrowserRequests::~BrowserRequests() = default;
@@ -58,11 +61,25 @@ void BrowserRequests::focused(fcitx::InputContext& ic) {
     for (auto it = m_requests.begin(); it != m_requests.end();) {
         if (it->second.field == ic.uuid() && it->second.result) {
             ic.commitString(*it->second.result);
+            for (wl_display* display : m_waylandDisplays)
+                wl_display_flush(display);
             it = m_requests.erase(it);
         } else {
             ++it;
         }
     }
+}
+
+void BrowserRequests::watchWaylandConnections() {
+    fcitx::AddonInstance* wayland = m_instance.addonManager().addon("wayland", true);
+    if (wayland == nullptr)
+        return;
+    m_waylandWatchers.push_back(wayland->call<fcitx::IWaylandModule::addConnectionCreatedCallback>(
+        [this](const std::string&, wl_display* display, fcitx::FocusGroup*) {
+            m_waylandDisplays.insert(display);
+        }));
+    m_waylandWatchers.push_back(wayland->call<fcitx::IWaylandModule::addConnectionClosedCallback>(
+        [this](const std::string&, wl_display* display) { m_waylandDisplays.erase(display); }));
 }
 
 void BrowserRequests::answer(std::uint32_t request, std::string text) {

@@ -8,7 +8,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
+
+struct wl_display;
 
 namespace fcitx {
 class Instance;
@@ -60,6 +63,7 @@ private:
     };
 
     void answer(std::uint32_t request, std::string text);
+    void watchWaylandConnections();
     void askOverBus(std::uint32_t request, std::function<void(bool)> answered);
 
     fcitx::Instance& m_instance;
@@ -70,6 +74,10 @@ private:
     std::map<std::uint32_t, std::unique_ptr<fcitx::dbus::Slot>> m_calls; // under way
     std::vector<std::unique_ptr<fcitx::dbus::Slot>> m_spent;             // answered
     std::uint32_t m_nextRequest = 1;
+    // fcitx5 5.0 sends what its Wayland frontend was told only once it has handled a Wayland event
+    // of its own: an answer committed on a bus call would wait in the field for the next key.
+    std::set<wl_display*> m_waylandDisplays;
+    std::vector<std::unique_ptr<fcitx::HandlerTableEntryBase>> m_waylandWatchers;
 };
 
 } // namespace pimsel::fcitx5
