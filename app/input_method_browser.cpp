@@ -1,6 +1,7 @@
 #include "app/input_method_browser.h"
 
 #include "engine/emoji_store.h"
+#include "engine/panel_keys.h"
 #include "engine/settings_location.h"
 #include "engine/settings_store.h"
 #include "ui/emoji_browser_window_controller.h"
@@ -28,6 +29,7 @@ bool InputMethodBrowser::publish() {
 void InputMethodBrowser::OpenBrowser(uint request) {
     // The module that asked gets the answer, even should another take the well-known name meanwhile.
     const QString module = message().service();
+    m_request = request;
     m_browser.showForInputMethod(
         m_store.entries(),
         EmojiBrowserCallbacks{
@@ -39,6 +41,12 @@ void InputMethodBrowser::OpenBrowser(uint request) {
                 m_store.recordUse(entry.emoji);
             },
             [this, module, request] { tell(module, QStringLiteral("Dismissed"), {request}); }});
+}
+
+void InputMethodBrowser::TypeAhead(uint request, uint action, const QString& text) {
+    if (request != m_request || m_browser.isFinishing() || action >= keyActionCount)
+        return;
+    panel_keys::route(m_browser.model(), static_cast<KeyAction>(action), text, /*tabPicks=*/false);
 }
 
 void InputMethodBrowser::tell(const QString& module, const QString& method, const QVariantList& arguments) {

@@ -26,6 +26,9 @@ public:
 public Q_SLOTS:
     // Answers at once; the pick or the dismissal follows as a call to the module.
     Q_SCRIPTABLE void OpenBrowser(uint request);
+    // A key typed in the field after the browser showed, before its window had the keyboard: the
+    // engine's KeyAction and the text typed.
+    Q_SCRIPTABLE void TypeAhead(uint request, uint action, const QString& text);
 
 private:
     void tell(const QString& module, const QString& method, const QVariantList& arguments);
@@ -33,6 +36,7 @@ private:
     EmojiBrowserWindowController& m_browser;
     EmojiStore& m_store;
     const SettingsStore& m_settings;
+    uint m_request = 0; // the one the browser shows for
 };
 
 } // namespace pimsel

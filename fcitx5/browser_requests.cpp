@@ -1,6 +1,7 @@
 #include "fcitx5/browser_requests.h"
 
 #include "engine/settings_location.h"
+#include "engine/text.h"
 
 #include <fcitx-utils/dbus/bus.h>
 #include <fcitx-utils/dbus/message.h>
@@ -9,6 +10,8 @@
 #include <fcitx/inputcontextmanager.h>
 #include <fcitx/instance.h>
 #include <wayland_public.h>
+
+#include <algorithm>
 
 namespace pimsel::fcitx5 {
 
@@ -35,11 +38,14 @@ BrowserRequests::~BrowserRequests() = default;
 void BrowserRequests::open(fcitx::InputContext& ic, const std::string& firstTrigger,
                            const std::string& typed) {
     const std::uint32_t request = m_nextRequest++;
-    m_requests[request] = Request{ic.uuid(), firstTrigger, typed, std::nullopt};
-    // What the user typed is never lost: without a browser to ask, both triggers reach the field.
+    // The keys typed from here on are the browser's, as they are once its window has the keyboard.
+    m_requests[request] = Request{ic.uuid(), firstTrigger, typed, std::nullopt, true, {}};
+    // What the user typed is never lost: without a browser to ask, both triggers and the text typed
+    // after them reach the field.
     auto answered = [this, request](bool asked) {
-        if (const auto it = m_requests.find(request); !asked && it != m_requests.end())
-            answer(request, it->second.typed);
+        const auto it = m_requests.find(request);
+        if (!asked && it != m_requests.end())
+            answer(request, it->second.typed + it->second.typedAhead.toStdString());
     };
     if (m_opener)
         m_opener(request, std::move(answered));
@@ -67,6 +73,39 @@ void BrowserRequests::focused(fcitx::InputContext& ic) {
         } else {
             ++it;
         }
+    }
+}
+
+bool BrowserRequests::typesAhead(const fcitx::InputContext& ic) const {
+    return std::any_of(m_requests.begin(), m_requests.end(), [&ic](const auto& entry) {
+        return entry.second.field == ic.uuid() && entry.second.typingAhead && !entry.second.result;
+    });
+}
+
+void BrowserRequests::typeAhead(const fcitx::InputContext& ic, KeyAction action, const QString& text) {
+    for (auto& [request, pending] : m_requests) {
+        if (pending.field != ic.uuid() || !pending.typingAhead || pending.result)
+            continue;
+        if (action == KeyAction::text || action == KeyAction::space)
+            pending.typedAhead += action == KeyAction::space ? QStringLiteral(" ") : text;
+        else if (action == KeyAction::backspace)
+            pending.typedAhead.truncate(text::lastGraphemeStart(pending.typedAhead));
+        if (m_bus == nullptr)
+            continue;
+        fcitx::dbus::Message call =
+            m_bus->createMethodCall(browser_bus::applicationName, browser_bus::applicationPath,
+                                    browser_bus::applicationInterface, "TypeAhead");
+        call << request << static_cast<std::uint32_t>(action) << text.toStdString();
+        // Sent after OpenBrowser on the one connection, so it reaches the browser it asked for;
+        // nothing waits for a reply.
+        call.send();
+    }
+}
+
+void BrowserRequests::left(const fcitx::InputContext& ic) {
+    for (auto& [request, pending] : m_requests) {
+        if (pending.field == ic.uuid())
+            pending.typingAhead = false;
     }
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "engine/input_event.h"
 #include "fcitx5/pimsel_public.h"
+
+#include <QString>
 
 #include <fcitx-utils/dbus/objectvtable.h>
 #include <fcitx/inputcontext.h>
@@ -39,6 +42,12 @@ public:
     void dismissed(std::uint32_t request);
     // `ic` has the focus again: whatever its answered requests left for it lands now.
     void focused(fcitx::InputContext& ic);
+    // The browser was asked for in `ic`, which still has the keyboard: what is typed there meanwhile
+    // belongs to the browser, as it does once the browser's window has the keyboard.
+    bool typesAhead(const fcitx::InputContext& ic) const;
+    void typeAhead(const fcitx::InputContext& ic, KeyAction action, const QString& text);
+    // `ic` lost the focus: the browser has the keyboard now, or the user went elsewhere.
+    void left(const fcitx::InputContext& ic);
     void setOpener(BrowserOpener opener) { m_opener = std::move(opener); }
 
 private:
@@ -47,6 +56,8 @@ private:
         std::string firstTrigger;
         std::string typed;
         std::optional<std::string> result; // set once answered
+        bool typingAhead = false;          // the browser's keys still reach the field
+        QString typedAhead;                // the text among them, for when no browser shows
     };
 
     class Answers : public fcitx::dbus::ObjectVTable<Answers> {

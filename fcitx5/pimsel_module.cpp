@@ -79,6 +79,11 @@ void PimselModule::keyEvent(fcitx::KeyEvent& event) {
         key.sym(), QString::fromStdString(fcitx::Key::keySymToUTF8(key.sym())), modifiersOf(key.states()));
     if (!read)
         return;
+    if (m_browser->typesAhead(ic)) {
+        m_browser->typeAhead(ic, read->action, read->text);
+        event.filterAndAccept();
+        return;
+    }
     ShortcodeEditor& editor = editorFor(ic);
     FieldContext field(ic);
     const AppExclusionManager& exclusions = m_profile->exclusions();
@@ -93,6 +98,7 @@ void PimselModule::keyEvent(fcitx::KeyEvent& event) {
 }
 
 void PimselModule::fieldLeft(fcitx::InputContext& ic) {
+    m_browser->left(ic);
     EditorSlot* slot = ic.propertyFor(&m_slots);
     if (!slot->editor)
         return;

@@ -27,6 +27,7 @@ struct ModuleCase {
     // The desktop application's answer to the double trigger: the emoji picked, "" for a dismissal;
     // none when there is no application to ask.
     const char* browser = nullptr;
+    bool refused = false;           // the application turns out not to be there after the keys
     bool answeredElsewhere = false; // the answer comes while the field is without the focus
     const char* then = "";          // typed after the answer
 };
@@ -54,25 +55,25 @@ TEST_P(ModuleTest, TypesIntoAField) {
     file.write(QByteArray("[General]\n") + c.settings);
     file.close();
     fcitx::InputContext& ic = session().open(c.program, c.password, c.masked, c.lagging);
-    std::vector<std::uint32_t> requests;
+    std::vector<std::pair<std::uint32_t, std::function<void(bool)>>> requests;
     fcitx5::BrowserOpener opener;
     if (c.browser) {
-        opener = [&requests](std::uint32_t request, const std::function<void(bool)>& answered) {
-            requests.push_back(request);
-            answered(true);
+        opener = [&requests](std::uint32_t request, std::function<void(bool)> answered) {
+            requests.emplace_back(request, std::move(answered));
         };
     }
     session().module().call<fcitx::IPimselModule::setBrowserOpener>(opener);
     session().type(ic, c.keys);
     if (c.browser) {
         ASSERT_EQ(requests.size(), 1u);
+        requests.front().second(!c.refused);
         if (c.answeredElsewhere)
             ic.focusOut();
         const std::string before = session().field(ic).text;
-        if (*c.browser)
-            session().module().call<fcitx::IPimselModule::browserPicked>(requests.front(), c.browser);
-        else
-            session().module().call<fcitx::IPimselModule::browserDismissed>(requests.front());
+        if (!c.refused && *c.browser)
+            session().module().call<fcitx::IPimselModule::browserPicked>(requests.front().first, c.browser);
+        else if (!c.refused)
+            session().module().call<fcitx::IPimselModule::browserDismissed>(requests.front().first);
         if (c.answeredElsewhere) {
             EXPECT_EQ(session().field(ic).text, before);
             ic.focusIn();
@@ -125,8 +126,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  .touched = true,
                                  .browser = "",
                                  .then = "x"},
-                      ModuleCase{
-                          .name = "browserAbsent", .keys = "a ::x", .field = "a ::x", .touched = true}),
+                      ModuleCase{.name = "browserAbsent", .keys = "a ::x", .field = "a ::x", .touched = true},
+                      // Keys typed before the answer are the browser's, and the field's when none shows.
+                      ModuleCase{.name = "browserRefusedAfterKeys",
+                                 .keys = "a ::xq{BackSpace}y z",
+                                 .field = "a ::xy z!",
+                                 .touched = true,
+                                 .browser = "",
+                                 .refused = true,
+                                 .then = "!"}),
     [](const ::testing::TestParamInfo<ModuleCase>& info) { return std::string(info.param.name); });
 
 } // namespace
