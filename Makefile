@@ -15,10 +15,10 @@ PREFIX     ?= /usr/local
 .PHONY: run test deps build build-asan format-check unit-tests asan-tests bench bench-desktop soak demo \
         fuzz install uninstall package
 
-# Starts Pimsel in your X11 session (it lives in the tray; a second start says it already runs).
+# Starts Pimsel in your X11 or Wayland session (it lives in the tray; a second start says it already runs).
 run: build
-	@if [ -z "$$DISPLAY" ]; then \
-	  echo "make run: no X11 display here (DISPLAY is not set), so Pimsel has nowhere to run."; \
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run: no display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so Pimsel has nowhere to run."; \
 	  echo "  'make demo' shows it at work in a throw-away X11 session instead."; \
 	  exit 2; \
 	fi

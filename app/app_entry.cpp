@@ -2,10 +2,13 @@
 
 #include "app/instance_channel.h"
 #include "app/pimsel_core.h"
+#include "engine/settings_location.h"
 #include "platform/xcb_handles.h"
 #include "ui/palette.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QIcon>
 #include <QLockFile>
@@ -76,13 +79,10 @@ private:
 
 QString x11DisplayProblem() {
     const QString display = qEnvironmentVariable("DISPLAY");
-    if (display.isEmpty()) {
-        if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-            return QStringLiteral("this is a Wayland session without an X11 display (DISPLAY is not set). "
-                                  "Pimsel needs an X11 session to see and replace what you type.");
-        return QStringLiteral("no X11 display (DISPLAY is not set). Pimsel runs in an X11 desktop session; "
-                              "to see it without one, try 'make demo'.");
-    }
+    if (display.isEmpty())
+        return QStringLiteral(
+            "no display (neither DISPLAY nor WAYLAND_DISPLAY is set). Pimsel runs in an X11 "
+            "or Wayland desktop session; to see it without one, try 'make demo'.");
     const xcb::Connection connection(nullptr);
     if (!connection)
         return QStringLiteral("cannot connect to the X11 display '%1'.").arg(display);
@@ -90,7 +90,7 @@ QString x11DisplayProblem() {
 }
 
 QString instanceLockPath() {
-    QString display = qEnvironmentVariable("DISPLAY");
+    QString display = qEnvironmentVariable(isNativeWayland() ? "WAYLAND_DISPLAY" : "DISPLAY");
     display.replace(QLatin1Char('/'), QLatin1Char('_'));
     // The runtime directory belongs to this user and this login; the temporary one is shared, so
     // the user id goes into the name there.
@@ -109,13 +109,19 @@ QString instanceSocketPath() {
     return path + QStringLiteral(".socket");
 }
 
+bool isNativeWayland() {
+    return qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 int runDesktopApplication(int& argc, char** argv, ShellRequest request) {
-    const QString problem = x11DisplayProblem();
+    const bool wayland = isNativeWayland();
+    const QString problem = wayland ? QString() : x11DisplayProblem();
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "pimsel: %s\n", qPrintable(problem));
         return desktopNoDisplay;
     }
-    if (qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
+    if (!wayland &&
+        qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
         std::fprintf(stderr, "pimsel: this is a Wayland session; Pimsel sees the keys of X11 applications "
                              "only, so autocomplete stays off.\n");
 
@@ -136,9 +142,10 @@ int runDesktopApplication(int& argc, char** argv, ShellRequest request) {
         return desktopFailed;
     }
 
-    // Every window, the popover's placement and the hook share the X11 display.
+    // Every window, the popover's placement and the hook share the X11 display. Without one, the
+    // windows are Wayland's and the keys fcitx5's.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
     QApplication::setApplicationName(QStringLiteral("pimsel"));
     QApplication::setOrganizationName(QStringLiteral("pimsel"));
     QApplication::setDesktopFileName(QStringLiteral("pimsel"));
@@ -150,6 +157,16 @@ int runDesktopApplication(int& argc, char** argv, ShellRequest request) {
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("pimsel"), QIcon(QStringLiteral(":/pimsel/desktop/pimsel.svg"))));
     QApplication::setPalette(palette::darkPalette());
+    if (wayland) {
+        const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        if (bus && bus->isServiceRegistered(inputMethodBusName()).value())
+            std::fputs("pimsel: Wayland session: fcitx5 with Pimsel's module handles the keys.\n", stderr);
+        else
+            std::fputs(
+                "pimsel: Wayland session: no application's keys reach Pimsel without fcitx5 and Pimsel's "
+                "module (the fcitx5 component; see \"With fcitx5\" in the README).\n",
+                stderr);
+    }
 
     TerminationSignals terminationSignals;
     // The session is ending: leave cleanly instead of waiting to be killed.

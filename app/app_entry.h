@@ -12,6 +12,10 @@ enum DesktopStatus : int { desktopSuccess = 0, desktopNoDisplay = 2, desktopFail
 // Why no X11 display can be used for the desktop application, or empty when one can.
 QString x11DisplayProblem();
 
+// A Wayland session with no X11 display: the application's windows are Wayland's, and only fcitx5's
+// module sees the keys.
+bool isNativeWayland();
+
 // Where the lock that keeps one instance per user and display lives.
 QString instanceLockPath();
 
@@ -19,7 +23,7 @@ QString instanceLockPath();
 QString instanceSocketPath();
 
 // Runs the tray application until it is asked to quit, then opens the window `request` names.
-// Prints to stderr and returns desktopNoDisplay without an X11 display. When another instance
+// Prints to stderr and returns desktopNoDisplay without an X11 or a Wayland display. When another instance
 // already runs, hands `request` over to it and returns at once: 0 once it has taken it.
 int runDesktopApplication(int& argc, char** argv, ShellRequest request = ShellRequest::reopen);
 

@@ -1,5 +1,6 @@
 #include "app/pimsel_core.h"
 
+#include "app/input_method_browser.h"
 #include "app/onboarding_window_controller.h"
 #include "app/preferences_window_controller.h"
 #include "app/status_bar_controller.h"
@@ -65,6 +66,12 @@ bool isOrdinaryOwnWindow(quint32 window) {
     return std::any_of(windows.cbegin(), windows.cend(), [window](const QWindow* w) {
         return w->handle() != nullptr && w->winId() == window && isOrdinary(w->type());
     });
+}
+
+// Under Wayland no client sees other applications' keys: there is no hook to start, nor any
+// permission to wait for; fcitx5's module takes the keys.
+bool hookPossible() {
+    return QGuiApplication::platformName() != QLatin1String("wayland");
 }
 
 } // namespace
@@ -210,6 +217,11 @@ void PimselCore::start() {
             [this] { setInputMethodActive(false); });
     m_inputMethodActive =
         bus.interface() && bus.interface()->isServiceRegistered(inputMethodBusName()).value();
+    // The module's double trigger opens the browser through this.
+    m_inputMethodBrowser = std::make_unique<InputMethodBrowser>(*m_browser, *m_store, *m_settings);
+    if (!m_inputMethodBrowser->publish())
+        qCWarning(inputLog, "the emoji browser cannot be offered on the session bus: \"::\" in fcitx5 "
+                            "types the triggers");
 
     m_permissions->refresh();
     startEventTapIfPossible();
@@ -268,7 +280,8 @@ void PimselCore::setInputMethodActive(bool active) {
 }
 
 void PimselCore::startEventTapIfPossible() {
-    if (m_inputMethodActive || !m_permissions->inputMonitoringGranted() || m_eventTap->isRunning())
+    if (m_inputMethodActive || !hookPossible() || !m_permissions->inputMonitoringGranted() ||
+        m_eventTap->isRunning())
         return;
     const bool tapStarted = m_eventTap->start();
     qCInfo(inputLog, "startEventTapIfPossible: inputMonitoringGranted=true tapStarted=%s",
@@ -280,6 +293,8 @@ bool PimselCore::isPermissionPollRunning() const {
 }
 
 void PimselCore::startPermissionTimer() {
+    if (!hookPossible())
+        return;
     if (m_permissionTimer)
         m_permissionTimer->deleteLater();
     m_permissionTimer = new QTimer(this);

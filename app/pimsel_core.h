@@ -27,6 +27,7 @@ class EventTapManager;
 class FocusContextProvider;
 class FrontmostApplication;
 class GiphyClient;
+class InputMethodBrowser;
 class InsertionController;
 class KeyboardSynthesizer;
 class OnboardingWindowController;
@@ -136,6 +137,7 @@ private:
     std::unique_ptr<StatusBarController> m_statusBar;
     std::unique_ptr<PreferencesWindowController> m_preferences;
     std::unique_ptr<OnboardingWindowController> m_onboarding;
+    std::unique_ptr<InputMethodBrowser> m_inputMethodBrowser;
     QTimer* m_permissionTimer = nullptr;
     bool m_inputMethodActive = false;
     // The process named as needing a restart, until it is gone.

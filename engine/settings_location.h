@@ -20,4 +20,15 @@ std::unique_ptr<QSettings> openUserSettings();
 // application's own key hook stands down while the name is taken, so no key is handled twice.
 QString inputMethodBusName();
 
+// The double trigger in the module asks the application, which holds the first name, to open its
+// emoji browser: OpenBrowser(u request). The answer comes back to the module's object under
+// inputMethodBusName(): Picked(u request, s emoji) or Dismissed(u request).
+namespace browser_bus {
+inline constexpr char applicationName[] = "app.pimsel.Pimsel";
+inline constexpr char applicationPath[] = "/app/pimsel/Pimsel";
+inline constexpr char applicationInterface[] = "app.pimsel.Pimsel.Browser";
+inline constexpr char inputMethodPath[] = "/app/pimsel/InputMethod";
+inline constexpr char inputMethodInterface[] = "app.pimsel.Pimsel.InputMethod";
+} // namespace browser_bus
+
 } // namespace pimsel

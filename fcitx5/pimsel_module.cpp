@@ -41,9 +41,12 @@ PimselModule::PimselModule(fcitx::Instance* instance)
     m_watchers.push_back(m_instance->watchEvent(
         fcitx::EventType::InputContextKeyEvent, fcitx::EventWatcherPhase::PreInputMethod,
         [this](fcitx::Event& event) { keyEvent(static_cast<fcitx::KeyEvent&>(event)); }));
-    m_watchers.push_back(m_instance->watchEvent(fcitx::EventType::InputContextFocusIn,
-                                                fcitx::EventWatcherPhase::Default,
-                                                [this](fcitx::Event&) { refreshProfile(); }));
+    m_watchers.push_back(m_instance->watchEvent(
+        fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::Default,
+        [this](fcitx::Event& event) {
+            refreshProfile();
+            m_browser->focused(*static_cast<fcitx::InputContextEvent&>(event).inputContext());
+        }));
     const auto left = [this](fcitx::Event& event) {
         fieldLeft(*static_cast<fcitx::InputContextEvent&>(event).inputContext());
     };
@@ -59,6 +62,7 @@ PimselModule::PimselModule(fcitx::Instance* instance)
     if (m_bus && !m_bus->requestName(inputMethodBusName().toStdString(),
                                      fcitx::Flags<fcitx::dbus::RequestNameFlag>(0)))
         FCITX_WARN() << "Pimsel: cannot take the bus name " << inputMethodBusName().toStdString();
+    m_browser = std::make_unique<BrowserRequests>(*m_instance, m_bus);
 }
 
 PimselModule::~PimselModule() {
@@ -75,6 +79,11 @@ void PimselModule::keyEvent(fcitx::KeyEvent& event) {
         key.sym(), QString::fromStdString(fcitx::Key::keySymToUTF8(key.sym())), modifiersOf(key.states()));
     if (!read)
         return;
+    if (m_browser->typesAhead(ic)) {
+        m_browser->typeAhead(ic, read->action, read->text);
+        event.filterAndAccept();
+        return;
+    }
     ShortcodeEditor& editor = editorFor(ic);
     FieldContext field(ic);
     const AppExclusionManager& exclusions = m_profile->exclusions();
@@ -89,6 +98,7 @@ void PimselModule::keyEvent(fcitx::KeyEvent& event) {
 }
 
 void PimselModule::fieldLeft(fcitx::InputContext& ic) {
+    m_browser->left(ic);
     EditorSlot* slot = ic.propertyFor(&m_slots);
     if (!slot->editor)
         return;
@@ -106,7 +116,10 @@ ShortcodeEditor& PimselModule::editorFor(fcitx::InputContext& ic) {
     EditorSlot* slot = ic.propertyFor(&m_slots);
     if (!slot->editor || (slot->editor->profile() != m_profile.get() && !slot->editor->isTokenOpen())) {
         slot->editor = std::make_unique<ShortcodeEditor>(
-            m_profile, [this](fcitx::InputContext& context, int row) { pick(context, row); });
+            m_profile, [this](fcitx::InputContext& context, int row) { pick(context, row); },
+            [this](fcitx::InputContext& context, const QString& firstTrigger, const QString& typed) {
+                m_browser->open(context, firstTrigger.toStdString(), typed.toStdString());
+            });
     }
     return *slot->editor;
 }

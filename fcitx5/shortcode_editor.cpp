@@ -32,9 +32,10 @@ private:
 
 } // namespace
 
-ShortcodeEditor::ShortcodeEditor(std::shared_ptr<Profile> profile, PickHandler onPick)
+ShortcodeEditor::ShortcodeEditor(std::shared_ptr<Profile> profile, PickHandler onPick, BrowseHandler onBrowse)
     : m_profile(std::move(profile))
     , m_onPick(std::move(onPick))
+    , m_onBrowse(std::move(onBrowse))
     , m_buffer([profile = m_profile.get()] { return profile->settings().triggerCharacter(); })
     , m_session(m_profile->settings(), m_profile->store(), m_profile->engine()) {}
 
@@ -72,10 +73,12 @@ bool ShortcodeEditor::handleKey(fcitx::InputContext& ic, KeyAction action, const
         commitEmoji(ic, *answer.commit);
         return true;
     case SuggestionSession::Step::openBrowser:
-        // The emoji browser belongs to the desktop application; until it can be asked from here the
-        // double trigger is typed text.
-        finish(ic, typed);
-        return false;
+        // The first trigger leaves the preedit without reaching the field: the toolkit would commit
+        // a preedit itself when the browser takes the focus, and a pick replaces the trigger.
+        m_buffer.reset();
+        release(ic, typed, false);
+        m_onBrowse(ic, typed->raw, typed->raw + text);
+        return true;
     }
     return false;
 }

@@ -25,8 +25,11 @@ class ShortcodeEditor {
 public:
     // A candidate clicked in fcitx5's panel, told to whoever finds the editor of that context.
     using PickHandler = std::function<void(fcitx::InputContext& ic, int row)>;
+    // The double trigger: the emoji browser is asked for, with neither trigger in the field yet.
+    using BrowseHandler =
+        std::function<void(fcitx::InputContext& ic, const QString& firstTrigger, const QString& typed)>;
 
-    ShortcodeEditor(std::shared_ptr<Profile> profile, PickHandler onPick);
+    ShortcodeEditor(std::shared_ptr<Profile> profile, PickHandler onPick, BrowseHandler onBrowse);
 
     const Profile* profile() const { return m_profile.get(); }
     bool isTokenOpen() const { return m_buffer.isTokenOpen(); }
@@ -53,6 +56,7 @@ private:
 
     std::shared_ptr<Profile> m_profile;
     PickHandler m_onPick;
+    BrowseHandler m_onBrowse;
     TokenBuffer m_buffer;
     SuggestionSession m_session;
 };

@@ -12,7 +12,7 @@ packages=(
   libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the input-method module: fcitx5's development files, and the daemon its tests and users load it into
-  libfcitx5core-dev libfcitx5utils-dev libfcitx5config-dev fcitx5-modules-dev fcitx5
+  libfcitx5core-dev libfcitx5utils-dev libfcitx5config-dev fcitx5-modules-dev fcitx5 libwayland-dev
   # the module under test on Wayland: compositor, typist, the toolkits' input-method modules
   sway wtype fcitx5-frontend-gtk3 fcitx5-frontend-qt6 qt6-wayland
   # installing and packaging: what checks the installed tree, what computes the package's dependencies

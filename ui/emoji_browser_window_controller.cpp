@@ -1,10 +1,13 @@
 #include "ui/emoji_browser_window_controller.h"
 
+#include "engine/panel_keys.h"
+#include "platform/key_mapping.h"
 #include "ui/emoji_browser_grid.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/emoji_browser_view_model.h"
 #include "ui/palette.h"
 
+#include <QKeyEvent>
 #include <QPixmap>
 #include <QTimer>
 
@@ -46,6 +49,9 @@ void EmojiBrowserWindowController::setCallbacks(EmojiBrowserCallbacks callbacks)
 }
 
 void EmojiBrowserWindowController::show(const QList<EmojiEntry>& entries) {
+    sessionCallbacks_.reset();
+    if (panel_)
+        panel_->ownKeys = nullptr;
     const quint32 active = activation_.activeWindow ? activation_.activeWindow() : 0;
     // Reopened before the focus went back: the panel itself is no target.
     if (!panel_ || active != static_cast<quint32>(panel_->winId()))
@@ -61,6 +67,32 @@ void EmojiBrowserWindowController::show(const QList<EmojiEntry>& entries) {
         if (panel_ && !isFinishing_)
             makeKey();
     });
+}
+
+void EmojiBrowserWindowController::showForInputMethod(const QList<EmojiEntry>& entries,
+                                                      EmojiBrowserCallbacks callbacks) {
+    // A session still open is answered before another takes the window.
+    if (panel_ && panel_->isVisible())
+        cancel();
+    show(entries);
+    sessionCallbacks_ = std::move(callbacks);
+    panel_->ownKeys = [this](const QKeyEvent& key) { routeOwnKey(key); };
+}
+
+void EmojiBrowserWindowController::routeOwnKey(const QKeyEvent& key) {
+    Modifiers modifiers;
+    const Qt::KeyboardModifiers held = key.modifiers();
+    if (held & Qt::ShiftModifier)
+        modifiers |= Modifier::shift;
+    if (held & Qt::ControlModifier)
+        modifiers |= Modifier::control;
+    if (held & Qt::AltModifier)
+        modifiers |= Modifier::alt;
+    if (held & Qt::MetaModifier)
+        modifiers |= Modifier::super;
+    // On X11 and on Wayland alike, the native virtual key is the keysym.
+    if (const std::optional<InputEvent> read = keyDownEvent(key.nativeVirtualKey(), key.text(), modifiers))
+        panel_keys::route(*model_, read->action, read->text, /*tabPicks=*/false);
 }
 
 void EmojiBrowserWindowController::prepare(const QList<EmojiEntry>& entries) {
@@ -111,14 +143,16 @@ void EmojiBrowserWindowController::finish(const std::optional<EmojiEntry>& entry
         panel_->hide();
     if (targetWindow_ != 0 && activation_.activate)
         activation_.activate(targetWindow_);
+    const EmojiBrowserCallbacks callbacks = sessionCallbacks_.value_or(callbacks_);
+    sessionCallbacks_.reset();
     if (entry) {
         // The target needs the keyboard back before the emoji can be typed into it.
-        QTimer::singleShot(reactivateDelayMs, this, [this, picked = *entry] {
-            if (callbacks_.onPick)
-                callbacks_.onPick(picked);
+        QTimer::singleShot(reactivateDelayMs, this, [callbacks, picked = *entry] {
+            if (callbacks.onPick)
+                callbacks.onPick(picked);
         });
-    } else if (callbacks_.onDismiss) {
-        callbacks_.onDismiss();
+    } else if (callbacks.onDismiss) {
+        callbacks.onDismiss();
     }
 }
 

@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 
+class QKeyEvent;
+
 namespace pimsel {
 
 class EmojiBrowserView;
@@ -39,6 +41,9 @@ public:
     ~EmojiBrowserWindowController() override;
 
     void show(const QList<EmojiEntry>& entries) override;
+    // A session asked for by the input-method module: the keys reach the window itself, no hook
+    // sees them, and the pick or dismissal goes to `callbacks` rather than the standing ones.
+    void showForInputMethod(const QList<EmojiEntry>& entries, EmojiBrowserCallbacks callbacks);
     // Builds the window hidden and renders its first screen in idle time, a few milliseconds at a
     // time, so that the first opening only maps a window that is ready. prepared() follows.
     // Does nothing once the window exists.
@@ -63,12 +68,14 @@ Q_SIGNALS:
 private:
     void createPanel();
     void makeKey();
+    void routeOwnKey(const QKeyEvent& key);
 
     EmojiBrowserViewModel* model_;
     std::unique_ptr<EmojiBrowserPanel> panel_;
     quint32 targetWindow_ = 0;
     bool isFinishing_ = false;
     EmojiBrowserCallbacks callbacks_;
+    std::optional<EmojiBrowserCallbacks> sessionCallbacks_;
     WindowActivation activation_;
 };
 

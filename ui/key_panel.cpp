@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -34,6 +35,10 @@ void KeyPanel::setContent(QWidget* content, QSize size) {
 bool KeyPanel::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::KeyPress:
+        if (ownKeys)
+            ownKeys(static_cast<const QKeyEvent&>(*event));
+        event->accept();
+        return true;
     case QEvent::KeyRelease:
     case QEvent::ShortcutOverride:
     case QEvent::InputMethod:

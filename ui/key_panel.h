@@ -6,16 +6,23 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
+class QKeyEvent;
+
 namespace pimsel {
 
-// A panel's top-level window. It takes the keyboard while open, yet never applies a key itself:
-// the keys reach its model through the input hook, which sees them whatever window has the focus,
-// so handling them here too would apply every key twice.
+// A panel's top-level window. It takes the keyboard while open, yet applies no key itself unless
+// told to: the keys reach its model through the input hook, which sees them whatever window has
+// the focus, so handling them here too would apply every key twice.
 class KeyPanel : public QWidget {
     Q_OBJECT
 
 public:
     explicit KeyPanel(QWidget* parent = nullptr);
+    // While set, the window's own key presses go here: no input hook delivers them (an input
+    // method handles the keys, or the session has no hook).
+    std::function<void(const QKeyEvent&)> ownKeys;
     // Just after it shows, the panel may be without the keyboard for a moment before that counts
     // as lost: the key that opened it is often still held under the input hook's grab as the
     // window takes the keyboard, and its release moves the focus away and straight back. Later,

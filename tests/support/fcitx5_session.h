@@ -95,6 +95,7 @@ public:
     }
 
     const Field& field(fcitx::InputContext& ic) { return m_fields[&ic]; }
+    fcitx::AddonInstance& module() { return *m_instance->addonManager().addon("pimsel"); }
 
 private:
     void send(fcitx::InputContext& ic, const fcitx::Key& key, bool release) {

@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """Types shortcodes into real GTK and Qt windows through fcitx5 and the module, on a Wayland desktop.
 
-Usage, inside wayland-session.sh: type_through_fcitx5.py gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD], the
-toolkit and the input-method module it loads (QT_FIELD: the Qt target's executable). Keys come
+Usage, inside wayland-session.sh: type_through_fcitx5.py gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD [APP]], the
+toolkit and the input-method module it loads (QT_FIELD: the Qt target's executable; APP: the desktop
+application, whose emoji browser "::" opens). Keys come
 from wtype, one sequence per run, as a person types them: no delay between keys. The field's text is
 what the target writes to its file, so a shortcode still held as preedit does not count as typed.
 Prints one line per case that failed and exits 1 when any did.
 """
+import glob
+import json
 import os
 import shutil
 import subprocess
@@ -39,6 +42,26 @@ def focused_fields():
     return [line.split("frontend:")[1].split()[0] for line in info.splitlines() if line.endswith("focus:1")]
 
 
+def name_owned(name):
+    return "boolean true" in subprocess.run(
+        ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+         "org.freedesktop.DBus.NameHasOwner", f"string:{name}"], capture_output=True, text=True).stdout
+
+
+def focused_window():
+    """The title of the window sway gives the keyboard."""
+    socket = glob.glob(os.path.join(os.environ["XDG_RUNTIME_DIR"], "sway-ipc.*.sock"))
+    tree = subprocess.run(["swaymsg", "-s", socket[0], "-r", "-t", "get_tree"], capture_output=True,
+                          text=True).stdout if socket else ""
+    nodes = [json.loads(tree)] if tree else []
+    while nodes:
+        node = nodes.pop()
+        if node.get("focused"):
+            return node.get("name")
+        nodes += node.get("nodes", []) + node.get("floating_nodes", [])
+    return None
+
+
 def wait_until(condition, seconds=5.0):
     deadline = time.monotonic() + seconds
     while not condition():
@@ -61,9 +84,10 @@ def wait_text(out, expected, seconds=4.0):
     return read(out)
 
 
-def type_into(command, env, case, keys, expected):
+def type_into(command, env, case, keys, expected, then=None):
     """A fresh window per sequence: under Wayland a keymap new to GTK reaches its entry's text but not
-    its key bindings, so no key could be trusted to empty a field between sequences."""
+    its key bindings, so no key could be trusted to empty a field between sequences. `then`: the title
+    of a window the sequence opens and the keys typed into it."""
     # Keys typed before the new window's field reaches fcitx5 would bypass it: the field is known
     # ready once fcitx5 holds its input context focused, after the last window's has gone.
     frontend = "wayland_v2" if env.get("GTK_IM_MODULE") == "wayland" else "dbus"
@@ -84,6 +108,11 @@ def type_into(command, env, case, keys, expected):
         # Each wtype run is a new keyboard, and its first key makes the toolkit restart the field's
         # text input, which drops whatever preedit is open: that key has to come before the sequence.
         subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + keys, check=True)
+        if then:
+            if not wait_until(lambda: focused_window() == then[0], 10):
+                failures.append(f"{case}: {then[0]} did not take the keyboard")
+                return False
+            subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + then[1], check=True)
         text = wait_text(out, expected)
     finally:
         target.terminate()
@@ -93,7 +122,7 @@ def type_into(command, env, case, keys, expected):
     return text == expected
 
 
-def main(path_name, qt_field):
+def main(path_name, qt_field, app):
     toolkit, im_module = path_name.split("-")
     env = {"GTK_IM_MODULE" if toolkit == "gtk" else "QT_IM_MODULE": im_module}
     if toolkit == "gtk":
@@ -105,7 +134,8 @@ def main(path_name, qt_field):
     shutil.copy(program[0], excluded[0])
     settings = os.path.join(os.environ["XDG_CONFIG_HOME"], "pimsel", "pimsel.conf")
     with open(settings, "w", encoding="utf-8") as f:
-        f.write(f"[General]\npimsel.disabledApps={EXCLUDED_NAME}\n")
+        # Set up already: the desktop application's setup window would take the keyboard.
+        f.write(f"[General]\npimsel.disabledApps={EXCLUDED_NAME}\npimsel.setupCompleted=true\n")
 
     for case, keys, expected in CASES:
         type_into(program, env, case, keys, expected)
@@ -116,10 +146,28 @@ def main(path_name, qt_field):
     if im_module != "wayland":
         type_into(excluded, env, "excluded application", [SILENT], SILENT)
 
+    if app:
+        application = subprocess.Popen([app], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        try:
+            if wait_until(lambda: name_owned("app.pimsel.Pimsel"), 15):
+                # The keyboard stays a moment after Return: sway 1.7 died when it went away while the
+                # field got the focus back and the emoji.
+                # Typed on at once, before the browser's window has the keyboard: the keys are its.
+                type_into(program, env, "typed on into the browser", ["a ::tada", "-k", "Return", "-s", "1500"],
+                          "a 🎉")
+                type_into(program, env, "the double trigger opens the browser", ["a ::"], "a 🎉",
+                          ("Browse Emoji", ["tada", "-k", "Return", "-s", "1500"]))
+            else:
+                failures.append("the desktop application did not come up")
+        finally:
+            application.terminate()
+            said = application.communicate(timeout=10)[1].splitlines()
+            print("\n".join(f"{path_name}: {line}" for line in said if line.startswith("pimsel:")))
+
     for failure in failures:
         print(f"{path_name}: {failure}")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else ""))
+    sys.exit(main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else "", sys.argv[3] if len(sys.argv) > 3 else ""))
