@@ -26,6 +26,8 @@ OnboardingWindowController::OnboardingWindowController(PermissionsController& pe
             &OnboardingViewModel::setAccessibilityGranted);
     connect(&m_permissions, &PermissionsController::inputMonitoringGrantedChanged, this,
             &OnboardingWindowController::syncInputMonitoring);
+    connect(&m_permissions, &PermissionsController::keysThroughInputMethodChanged, this,
+            &OnboardingWindowController::syncInputMonitoring);
     connect(&m_model, &OnboardingViewModel::accessRequested, this,
             &OnboardingWindowController::requestAccess);
     connect(&m_model, &OnboardingViewModel::settingsRequested, this,
@@ -53,6 +55,7 @@ void OnboardingWindowController::syncInputMonitoring() {
             problem = tr("Pimsel cannot observe the keyboard in this session.");
     }
     m_model.setInputMonitoringProblem(problem);
+    m_model.setInputRoute(m_permissions.keysThroughInputMethod() ? tr("keys through fcitx5") : QString());
 }
 
 void OnboardingWindowController::createWindow() {

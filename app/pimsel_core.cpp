@@ -270,6 +270,10 @@ void PimselCore::setInputMethodActive(bool active) {
     m_inputMethodActive = active;
     qCInfo(inputLog, "fcitx5 with Pimsel's module %s",
            active ? "handles the keys: the hook stands down" : "is gone: the hook takes the keys again");
+    // The setup window and the tray name the route the keys take; under Wayland the module is the
+    // only one, and no poll would notice it come or go.
+    m_permissions->refresh();
+    markSetupCompletedIfGranted();
     if (active) {
         m_eventTap->stop();
         return;

@@ -65,6 +65,8 @@ StatusBarController::StatusBarController(StatusMonitor& status, SettingsStore& s
     connect(&m_status, &StatusMonitor::statusChanged, this, redraw, Qt::QueuedConnection);
     connect(&m_permissions, &PermissionsController::applicationNeedingRestartChanged, this, redraw,
             Qt::QueuedConnection);
+    connect(&m_permissions, &PermissionsController::keysThroughInputMethodChanged, this, redraw,
+            Qt::QueuedConnection);
     if (m_updates)
         connect(m_updates, &UpdateController::availableVersionChanged, this, redraw, Qt::QueuedConnection);
 
@@ -137,6 +139,8 @@ void StatusBarController::drawIcon() {
         m_toolTip = tr("Disabled in %1").arg(status.detail);
     else if (status.kind == ActivationStatus::Kind::disabledOnSite)
         m_toolTip = tr("Disabled on %1").arg(status.detail);
+    else if (m_permissions.keysThroughInputMethod())
+        m_toolTip = tr("Pimsel — keys through fcitx5");
     else
         m_toolTip = QStringLiteral("Pimsel");
     m_tray->setToolTip(m_toolTip);

@@ -1,5 +1,7 @@
 #include "platform/permissions_controller.h"
 
+#include "engine/settings_location.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace pimsel {
 
@@ -73,9 +76,14 @@ bool PermissionsController::x11InputAvailable() {
 
 QString PermissionsController::x11InputProblem() {
     // XWayland would accept the connection but show Pimsel none of the native windows' keys.
-    if (qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
-        return tr("This is a Wayland session: Pimsel sees and types keys only in an X11 session. "
-                  "Choose an X11 (Xorg) session when you log in.");
+    const bool wayland =
+        qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) ==
+            0 ||
+        (qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+    if (wayland)
+        return tr("This is a Wayland session: Pimsel sees keys there only through fcitx5. Install "
+                  "fcitx5 and Pimsel's fcitx5 module, choose fcitx5 as your input method and restart "
+                  "fcitx5 (fcitx5 -r), or choose an X11 (Xorg) session when you log in.");
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return tr("No X11 display is reachable: Pimsel runs in an X11 desktop session.");
     const std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection(xcb_connect(nullptr, nullptr));
@@ -108,6 +116,10 @@ PermissionsController::Probes PermissionsController::systemProbes() {
     probes.findProgram = [](const QString& program) { return QStandardPaths::findExecutable(program); };
     probes.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     probes.enableAccessibility = [] { setAccessibilityBusEnabled(true); };
+    probes.inputMethod = [] {
+        const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        return bus && bus->isServiceRegistered(inputMethodBusName()).value();
+    };
     return probes;
 }
 
@@ -119,17 +131,22 @@ PermissionsController::PermissionsController(Probes probes, QObject* parent)
     , m_probes(std::move(probes)) {}
 
 void PermissionsController::refresh() {
-    // Both are read before either is published, so an observer never sees a half-updated pair.
+    // Everything is read and stored before anything is published, so an observer never sees a
+    // half-updated state.
     const bool accessibility = m_probes.accessibility && m_probes.accessibility();
-    const bool inputMonitoring = m_probes.inputMonitoring && m_probes.inputMonitoring();
-    if (accessibility != m_accessibilityGranted) {
-        m_accessibilityGranted = accessibility;
+    const bool throughInputMethod = m_probes.inputMethod && m_probes.inputMethod();
+    const bool inputMonitoring =
+        throughInputMethod || (m_probes.inputMonitoring && m_probes.inputMonitoring());
+    const bool accessibilityChanged = std::exchange(m_accessibilityGranted, accessibility) != accessibility;
+    const bool inputChanged = std::exchange(m_inputMonitoringGranted, inputMonitoring) != inputMonitoring;
+    const bool routeChanged =
+        std::exchange(m_keysThroughInputMethod, throughInputMethod) != throughInputMethod;
+    if (accessibilityChanged)
         Q_EMIT accessibilityGrantedChanged(accessibility);
-    }
-    if (inputMonitoring != m_inputMonitoringGranted) {
-        m_inputMonitoringGranted = inputMonitoring;
+    if (inputChanged)
         Q_EMIT inputMonitoringGrantedChanged(inputMonitoring);
-    }
+    if (routeChanged)
+        Q_EMIT keysThroughInputMethodChanged(throughInputMethod);
 }
 
 void PermissionsController::setApplicationNeedingRestart(const QString& name) {

@@ -13,12 +13,15 @@ namespace pimsel {
 Q_DECLARE_LOGGING_CATEGORY(permissionsLog)
 
 // The two things Pimsel needs from the desktop: the accessibility bus switched on (to read the
-// focused field, the caret and a browser's address) and an X11 display with XInput 2.2 and XTEST
-// (to observe keys and post its own). Each flag is published only when it really changes.
+// focused field, the caret and a browser's address) and the keys: an X11 display with XInput 2.2
+// and XTEST (to observe keys and post its own), or fcitx5 running Pimsel's module, which handles
+// them inside the input method instead. Each flag is published only when it really changes.
 class PermissionsController : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
     Q_PROPERTY(bool inputMonitoringGranted READ inputMonitoringGranted NOTIFY inputMonitoringGrantedChanged)
+    // The keys reach Pimsel through fcitx5's module rather than its own hook.
+    Q_PROPERTY(bool keysThroughInputMethod READ keysThroughInputMethod NOTIFY keysThroughInputMethodChanged)
     // The name of an application that started while accessibility was off and stays out of reach
     // until it is restarted; empty when there is none.
     Q_PROPERTY(QString applicationNeedingRestart READ applicationNeedingRestart NOTIFY
@@ -39,6 +42,8 @@ public:
         std::function<bool(const QUrl& url)> openUrl;
         // Switches the accessibility bus on.
         std::function<void()> enableAccessibility;
+        // Whether fcitx5 runs Pimsel's module in this session.
+        std::function<bool()> inputMethod = {};
     };
     // The real desktop: the session bus, the X display, QProcess and QDesktopServices.
     static Probes systemProbes();
@@ -48,6 +53,7 @@ public:
 
     bool accessibilityGranted() const { return m_accessibilityGranted; }
     bool inputMonitoringGranted() const { return m_inputMonitoringGranted; }
+    bool keysThroughInputMethod() const { return m_keysThroughInputMethod; }
     QString applicationNeedingRestart() const { return m_applicationNeedingRestart; }
 
     void refresh();
@@ -69,12 +75,14 @@ public:
 Q_SIGNALS:
     void accessibilityGrantedChanged(bool granted);
     void inputMonitoringGrantedChanged(bool granted);
+    void keysThroughInputMethodChanged(bool through);
     void applicationNeedingRestartChanged(const QString& name);
 
 private:
     Probes m_probes;
     bool m_accessibilityGranted = false;
     bool m_inputMonitoringGranted = false;
+    bool m_keysThroughInputMethod = false;
     QString m_applicationNeedingRestart;
 };
 

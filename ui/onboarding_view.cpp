@@ -254,6 +254,8 @@ void OnboardingView::refresh() {
         const bool granted = m_model.isGranted(step);
         static_cast<StepBadge*>(r.badge)->setGranted(granted);
         r.granted->setVisible(granted);
+        const QString route = step == Step::inputMonitoring ? m_model.inputRoute() : QString();
+        r.granted->setText(route.isEmpty() ? tr("Granted") : tr("Granted: %1").arg(route));
         r.buttons->setVisible(!granted);
         // Keys cannot be asked for on X11: either the session provides them or it does not, and
         // the row then says what is missing instead of offering a request that cannot succeed.

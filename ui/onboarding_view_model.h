@@ -16,6 +16,8 @@ class OnboardingViewModel : public QObject {
                    changed)
     Q_PROPERTY(QString inputMonitoringProblem READ inputMonitoringProblem WRITE setInputMonitoringProblem
                    NOTIFY changed)
+    // Set when the keys come through fcitx5's module: the route in words.
+    Q_PROPERTY(QString inputRoute READ inputRoute WRITE setInputRoute NOTIFY changed)
     Q_PROPERTY(bool autoUpdate READ autoUpdate WRITE setAutoUpdate NOTIFY changed)
     Q_PROPERTY(bool canUpdate READ canUpdate WRITE setCanUpdate NOTIFY changed)
 
@@ -28,6 +30,7 @@ public:
     bool accessibilityGranted() const { return m_accessibilityGranted; }
     bool inputMonitoringGranted() const { return m_inputMonitoringGranted; }
     QString inputMonitoringProblem() const { return m_inputMonitoringProblem; }
+    QString inputRoute() const { return m_inputRoute; }
     bool autoUpdate() const { return m_autoUpdate; }
     bool canUpdate() const { return m_canUpdate; }
     bool isGranted(Step step) const {
@@ -37,6 +40,7 @@ public:
     void setAccessibilityGranted(bool on) { assign(m_accessibilityGranted, on); }
     void setInputMonitoringGranted(bool on) { assign(m_inputMonitoringGranted, on); }
     void setInputMonitoringProblem(const QString& text) { assign(m_inputMonitoringProblem, text); }
+    void setInputRoute(const QString& text) { assign(m_inputRoute, text); }
     void setAutoUpdate(bool on) { assign(m_autoUpdate, on); }
     void setCanUpdate(bool on) { assign(m_canUpdate, on); }
 
@@ -58,6 +62,7 @@ private:
     bool m_accessibilityGranted = false;
     bool m_inputMonitoringGranted = false;
     QString m_inputMonitoringProblem;
+    QString m_inputRoute;
     bool m_autoUpdate = false;
     bool m_canUpdate = false;
 };
