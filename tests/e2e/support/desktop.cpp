@@ -259,8 +259,9 @@ QString dumpLine(const QString& format, const QByteArray& bytes) {
 }
 
 std::unique_ptr<Process> clipboardManager() {
-    return std::make_unique<Process>(QStringLiteral(PIMSEL_E2E_CLIP_MANAGER), QStringList{},
-                                     QStringLiteral("READY"));
+    return std::make_unique<Process>(
+        QStringLiteral("/usr/bin/python3"),
+        QStringList{TargetApp::gtkScript(), QStringLiteral("--clipboard-manager")}, QStringLiteral("READY"));
 }
 
 std::unique_ptr<Process> clipToolOnSignal(const QStringList& arguments) {

@@ -184,7 +184,7 @@ private:
 QString dumpClipboard();
 // The line of `format` holding `bytes` in dumpClipboard().
 QString dumpLine(const QString& format, const QByteArray& bytes);
-// The stand-in for the session's clipboard manager.
+// The session's clipboard manager: the GTK target's clipboard manager mode.
 std::unique_ptr<Process> clipboardManager();
 // Another application holding data on the clipboard: a Qt one with rich text and an image, or a
 // GTK one with a formatted text buffer copy or a picture.
