@@ -259,7 +259,8 @@ TEST(Lifecycle, OneInstanceClosingWindowsDoesNotQuitAndSigtermDoes) {
     EXPECT_EQ(first.exitCode(), 0);
     QString now;
     pumpUntil([&] { return (now = dumpClipboard()) == clipboard; });
-    EXPECT_EQ(now.toStdString(), clipboard.toStdString()) << first.output().toStdString();
+    EXPECT_EQ(now.toStdString(), clipboard.toStdString())
+        << first.output().toStdString() << manager->output().toStdString();
 
     // The instance lock went with it: the next start runs.
     PimselProcess again(profile);

@@ -28,6 +28,22 @@ namespace pimsel::e2e {
 
 using namespace std::chrono_literals;
 
+KeyboardMapping keyboardMapping(xcb_connection_t* c) {
+    KeyboardMapping mapping;
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    mapping.minKeycode = setup->min_keycode;
+    const auto reply = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
+        c, xcb_get_keyboard_mapping_reply,
+        xcb_get_keyboard_mapping(c, setup->min_keycode,
+                                 std::uint8_t(setup->max_keycode - setup->min_keycode + 1)));
+    if (!reply)
+        return mapping;
+    mapping.perKeycode = reply->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
+    mapping.keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply.get()));
+    return mapping;
+}
+
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience) {
     const auto end = std::chrono::steady_clock::now() + patience;
     while (!condition() && std::chrono::steady_clock::now() < end) {
@@ -243,8 +259,9 @@ QString dumpLine(const QString& format, const QByteArray& bytes) {
 }
 
 std::unique_ptr<Process> clipboardManager() {
-    return std::make_unique<Process>(QStringLiteral(PIMSEL_E2E_CLIP_MANAGER), QStringList{},
-                                     QStringLiteral("READY"));
+    return std::make_unique<Process>(
+        QStringLiteral("/usr/bin/python3"),
+        QStringList{TargetApp::gtkScript(), QStringLiteral("--clipboard-manager")}, QStringLiteral("READY"));
 }
 
 std::unique_ptr<Process> clipToolOnSignal(const QStringList& arguments) {
@@ -291,16 +308,7 @@ XView::XView()
     clientList_ = atom("_NET_CLIENT_LIST");
     xcb::reply<xcb_input_xi_query_version_reply_t>(c, xcb_input_xi_query_version_reply,
                                                    xcb_input_xi_query_version(c, 2, 2));
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const int span = setup->max_keycode - setup->min_keycode + 1;
-    const auto mapping = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
-        c, xcb_get_keyboard_mapping_reply,
-        xcb_get_keyboard_mapping(c, setup->min_keycode, std::uint8_t(span)));
-    if (!mapping)
-        return;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    for (int i = 0; i < span; ++i)
-        keysymOf_[std::uint8_t(setup->min_keycode + i)] = syms[i * mapping->keysyms_per_keycode];
+    keymap_ = keyboardMapping(c);
 }
 
 xcb_atom_t XView::atom(const char* name) const {
@@ -424,7 +432,7 @@ void XView::drain() {
         const xcb::Event event(raw);
         if ((event->response_type & 0x7f) == XCB_KEY_PRESS) {
             const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event.get());
-            ++pressed_[keysymOf_[key->detail]];
+            ++pressed_[keymap_.keysym(key->detail)];
             continue;
         }
         if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
@@ -433,7 +441,7 @@ void XView::drain() {
         if (generic->event_type != XCB_INPUT_KEY_PRESS)
             continue;
         const auto* key = reinterpret_cast<const xcb_input_key_press_event_t*>(event.get());
-        ++pressed_[keysymOf_[std::uint8_t(key->detail)]];
+        ++pressed_[keymap_.keysym(std::uint8_t(key->detail))];
     }
 }
 

@@ -44,6 +44,18 @@ inline constexpr std::uint32_t keySemicolon = 0x3b;
 // AT-SPI's role of an ordinary single-line text field.
 inline constexpr unsigned roleEntry = 79;
 
+// The server's core keyboard mapping: `perKeycode` keysyms for each keycode from `minKeycode` on.
+struct KeyboardMapping {
+    std::uint8_t minKeycode = 8;
+    int perKeycode = 0;
+    std::vector<std::uint32_t> keysyms;
+    std::uint32_t keysym(std::uint8_t keycode, int level = 0) const {
+        const std::size_t at = std::size_t((keycode - minKeycode) * perKeycode + level);
+        return keycode >= minKeycode && at < keysyms.size() ? keysyms[at] : 0;
+    }
+};
+KeyboardMapping keyboardMapping(xcb_connection_t* c);
+
 // Keeps the event loop going for `duration`.
 void pump(std::chrono::milliseconds duration);
 // Keeps the event loop going until `condition` holds or `patience` ran out; returns the condition.
@@ -172,7 +184,7 @@ private:
 QString dumpClipboard();
 // The line of `format` holding `bytes` in dumpClipboard().
 QString dumpLine(const QString& format, const QByteArray& bytes);
-// The stand-in for the session's clipboard manager.
+// The session's clipboard manager: the GTK target's clipboard manager mode.
 std::unique_ptr<Process> clipboardManager();
 // Another application holding data on the clipboard: a Qt one with rich text and an image, or a
 // GTK one with a formatted text buffer copy or a picture.
@@ -225,7 +237,7 @@ private:
     xcb_window_t root_ = XCB_WINDOW_NONE;
     xcb_atom_t netWmPid_ = XCB_ATOM_NONE;
     xcb_atom_t clientList_ = XCB_ATOM_NONE;
-    std::map<std::uint8_t, std::uint32_t> keysymOf_;
+    KeyboardMapping keymap_;
     std::map<std::uint32_t, int> pressed_;
 };
 

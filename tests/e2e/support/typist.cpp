@@ -119,7 +119,8 @@ Typist::Typist(Keyboard keyboard, MasterLifetime lifetime)
                                  c, XCB_WINDOW_NONE, static_cast<xcb_input_device_id_t>(d.masterPointer))) ||
                failed("XISetClientPointer failed");
     };
-    ready_ = prepare() && (loadKeymap() || failed("cannot read the keyboard mapping"));
+    ready_ = prepare() &&
+             ((keymap_ = keyboardMapping(c)).perKeycode > 0 || failed("cannot read the keyboard mapping"));
 }
 
 Typist::~Typist() {
@@ -194,31 +195,12 @@ bool Typist::activate(xcb_window_t window) {
     return false;
 }
 
-bool Typist::loadKeymap() {
-    xcb_connection_t* c = connection_.get();
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    minKeycode_ = setup->min_keycode;
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    auto r = xcb::reply<xcb_get_keyboard_mapping_reply_t>(
-        c, xcb_get_keyboard_mapping_reply,
-        xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)));
-    if (!r)
-        return false;
-    keysymsPerKeycode_ = r->keysyms_per_keycode;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r.get());
-    keysyms_.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(r.get()));
-    return keysymsPerKeycode_ > 0;
-}
-
 bool Typist::findKeysym(std::uint32_t keysym, KeyStroke& out) const {
-    const int per = keysymsPerKeycode_;
-    const int levels = std::min(per, 2);
-    for (int level = 0; level < levels; ++level) {
-        for (std::size_t i = 0; i + static_cast<std::size_t>(per) <= keysyms_.size();
-             i += static_cast<std::size_t>(per)) {
-            if (keysyms_[i + static_cast<std::size_t>(level)] == keysym) {
-                out.keycode = static_cast<std::uint8_t>(minKeycode_ + i / static_cast<std::size_t>(per));
-                out.shift = level == 1;
+    const int keycodes = keymap_.perKeycode ? int(keymap_.keysyms.size()) / keymap_.perKeycode : 0;
+    for (int level = 0; level < std::min(keymap_.perKeycode, 2); ++level) {
+        for (int code = keymap_.minKeycode; code < keymap_.minKeycode + keycodes; ++code) {
+            if (keymap_.keysym(std::uint8_t(code), level) == keysym) {
+                out = {std::uint8_t(code), level == 1};
                 return true;
             }
         }

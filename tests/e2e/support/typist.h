@@ -4,6 +4,7 @@
 // pointer of its own, so its keys come from a different XTEST device than the application's.
 
 #include "platform/xcb_handles.h"
+#include "tests/e2e/support/desktop.h"
 
 #include <xcb/xcb.h>
 
@@ -62,7 +63,6 @@ private:
         bool shift = false;
     };
     bool fakeKey(std::uint8_t keycode, bool down, bool wait = true);
-    bool loadKeymap();
     bool findKeysym(std::uint32_t keysym, KeyStroke& out) const;
     bool typeKeysym(std::uint32_t keysym);
     void pause() const;
@@ -76,9 +76,7 @@ private:
     int masterKeyboard_ = 0;
     int xtestKeyboard_ = 0;
     int xtestPointer_ = 0;
-    std::uint8_t minKeycode_ = 8;
-    int keysymsPerKeycode_ = 0;
-    std::vector<std::uint32_t> keysyms_;
+    KeyboardMapping keymap_;
     std::chrono::milliseconds keyDelay_{6};
 };
 

@@ -9,6 +9,11 @@ Writes the entry's text (never a preedit) to --out on every change and on exit, 
 With --own-clipboard rich|image it shows no window and owns the CLIPBOARD the way GTK applications
 do: a formatted text buffer copy (GTK rich text plus the plain text targets), or a picture (offered
 in every image format GTK can write). It prints "READY" once it owns it.
+
+With --clipboard-manager it shows no window and is the session's clipboard manager: it owns
+CLIPBOARD_MANAGER; asked to SAVE_TARGETS by the clipboard's owner, it copies every target that
+owner offers, and serves the copy once that owner has let go of the clipboard. It prints "READY"
+once it owns CLIPBOARD_MANAGER.
 """
 import argparse
 import os
@@ -41,15 +46,64 @@ def own_clipboard(kind):
     return data
 
 
+def clipboard_manager():
+    atom = Gdk.Atom.intern
+    clipboard_atom = atom("CLIPBOARD", False)
+    clipboard = Gtk.Clipboard.get(clipboard_atom)
+    skipped = {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS"}
+    saved = {}  # target name: (type, format, bytes)
+    manager = atom("CLIPBOARD_MANAGER", False)
+    widget = Gtk.Invisible()
+    widget.show()
+
+    # GTK answers SAVE_TARGETS itself, with nothing saved: the request is taken before it does.
+    def save(_, request):
+        if request.selection != manager or request.target.name() != "SAVE_TARGETS":
+            return False
+        saved.clear()
+        ok, targets = clipboard.wait_for_targets()
+        for name in {t.name() for t in (targets if ok else [])} - skipped:
+            contents = clipboard.wait_for_contents(atom(name, False))
+            if contents is not None and contents.get_length() >= 0:
+                saved[name] = (contents.get_data_type(), contents.get_format(), contents.get_data())
+        Gdk.selection_send_notify_for_display(Gdk.Display.get_default(), request.requestor, request.selection,
+                                              request.target, request.property, request.time)
+        return True
+
+    def serve(_, data, *_unused):
+        data.set(*saved[data.get_target().name()])
+
+    def owner_changed(_, event):
+        # The saving owner has let go: the copy takes the clipboard over.
+        if saved and event.owner is None:
+            Gtk.selection_clear_targets(widget, clipboard_atom)
+            for name in saved:
+                Gtk.selection_add_target(widget, clipboard_atom, atom(name, False), 0)
+            Gtk.selection_owner_set(widget, clipboard_atom, Gdk.CURRENT_TIME)
+
+    widget.connect("selection-get", serve)
+    widget.connect("selection-request-event", save)
+    clipboard.connect("owner-change", owner_changed)
+    Gtk.selection_add_target(widget, manager, atom("SAVE_TARGETS", False), 0)
+    if not Gtk.selection_owner_set(widget, manager, Gdk.CURRENT_TIME):
+        return 1
+    print("READY", flush=True)
+    Gtk.main()
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--password", action="store_true")
     parser.add_argument("--own-clipboard", choices=["rich", "image"])
+    parser.add_argument("--clipboard-manager", action="store_true")
     parser.add_argument("--out")
     parser.add_argument("--text", default="")
     parser.add_argument("--title", default="gtk-entry")
     parser.add_argument("--login", action="store_true")
     args = parser.parse_args()
+    if args.clipboard_manager:
+        return clipboard_manager()
     if args.own_clipboard:
         for number in (signal.SIGTERM, signal.SIGINT):
             GLib.unix_signal_add(GLib.PRIORITY_HIGH, number, lambda *_: (Gtk.main_quit(), False)[1])
