@@ -112,19 +112,25 @@ void SuggestionPanelView::pointerMovedTo(const QPointF& point) {
 }
 
 void SuggestionPanelView::mouseMoveEvent(QMouseEvent* event) {
+    if (restingAt_ && *restingAt_ == event->globalPosition())
+        return;
+    restingAt_.reset();
     pointerMovedTo(event->position());
 }
 
 void SuggestionPanelView::enterEvent(QEnterEvent* event) {
-    pointerMovedTo(event->position());
+    // The panel may have appeared under a pointer that never moved: only motion points at a row.
+    restingAt_ = event->globalPosition();
 }
 
 void SuggestionPanelView::leaveEvent(QEvent*) {
     hoveredRow_ = -1;
+    restingAt_.reset();
 }
 
 void SuggestionPanelView::hideEvent(QHideEvent*) {
     hoveredRow_ = -1;
+    restingAt_.reset();
     pressed_ = {};
 }
 

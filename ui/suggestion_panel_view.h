@@ -59,6 +59,9 @@ private:
     QPointer<SuggestionViewModel> model_;
     bool translucent_ = true;
     int hoveredRow_ = -1;
+    // Where the pointer was when the panel came under it: until it moves from there, it points at
+    // nothing. A pointer resting where the popover happens to show must not choose for the user.
+    std::optional<QPointF> restingAt_;
     Hit pressed_;
 };
 

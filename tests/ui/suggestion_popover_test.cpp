@@ -176,8 +176,11 @@ TEST_F(SuggestionPopover, PointerReportsEachRowEnteredAndTheItemPressedAndReleas
         QTest::mousePress(&panel, Qt::LeftButton, {}, down);
         QTest::mouseRelease(&panel, Qt::LeftButton, {}, up);
     }
-    for (QPoint p : {QPoint(20, 10), QPoint(200, 30), QPoint(100, 80), QPoint(100, 40), QPoint(2, 40),
-                     QPoint(50, 110), QPoint(100, 40)}) {
+    // The popover showing under a resting pointer chooses nothing: only the pointer's motion does.
+    QEnterEvent appeared(QPointF(100, 50), QPointF(100, 50), panel.mapToGlobal(QPointF(100, 50)));
+    QCoreApplication::sendEvent(&panel, &appeared);
+    for (QPoint p : {QPoint(100, 50), QPoint(20, 10), QPoint(200, 30), QPoint(100, 80), QPoint(100, 40),
+                     QPoint(2, 40), QPoint(50, 110), QPoint(100, 40)}) {
         QMouseEvent move(QEvent::MouseMove, p, panel.mapToGlobal(p), Qt::NoButton, {}, {});
         QCoreApplication::sendEvent(&panel, &move);
     }
