@@ -2,13 +2,11 @@
 
 #include "app/instance_channel.h"
 #include "app/pimsel_core.h"
-#include "engine/settings_location.h"
+#include "platform/permissions_controller.h"
 #include "platform/xcb_handles.h"
 #include "ui/palette.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QIcon>
 #include <QLockFile>
@@ -158,8 +156,7 @@ int runDesktopApplication(int& argc, char** argv, ShellRequest request) {
         QIcon::fromTheme(QStringLiteral("pimsel"), QIcon(QStringLiteral(":/pimsel/desktop/pimsel.svg"))));
     QApplication::setPalette(palette::darkPalette());
     if (wayland) {
-        const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        if (bus && bus->isServiceRegistered(inputMethodBusName()).value())
+        if (PermissionsController::inputMethodModuleRunning())
             std::fputs("pimsel: Wayland session: fcitx5 with Pimsel's module handles the keys.\n", stderr);
         else
             std::fputs(

@@ -34,7 +34,6 @@
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -215,8 +214,7 @@ void PimselCore::start() {
             [this] { setInputMethodActive(true); });
     connect(inputMethod, &QDBusServiceWatcher::serviceUnregistered, this,
             [this] { setInputMethodActive(false); });
-    m_inputMethodActive =
-        bus.interface() && bus.interface()->isServiceRegistered(inputMethodBusName()).value();
+    m_inputMethodActive = PermissionsController::inputMethodModuleRunning();
     // The module's double trigger opens the browser through this.
     m_inputMethodBrowser = std::make_unique<InputMethodBrowser>(*m_browser, *m_store, *m_settings);
     if (!m_inputMethodBrowser->publish())

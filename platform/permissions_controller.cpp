@@ -106,6 +106,11 @@ QString PermissionsController::x11InputProblem() {
     return recent ? QString() : missing;
 }
 
+bool PermissionsController::inputMethodModuleRunning() {
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus && bus->isServiceRegistered(inputMethodBusName()).value();
+}
+
 PermissionsController::Probes PermissionsController::systemProbes() {
     Probes probes;
     probes.accessibility = &PermissionsController::accessibilityBusEnabled;
@@ -116,10 +121,7 @@ PermissionsController::Probes PermissionsController::systemProbes() {
     probes.findProgram = [](const QString& program) { return QStandardPaths::findExecutable(program); };
     probes.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     probes.enableAccessibility = [] { setAccessibilityBusEnabled(true); };
-    probes.inputMethod = [] {
-        const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        return bus && bus->isServiceRegistered(inputMethodBusName()).value();
-    };
+    probes.inputMethod = &PermissionsController::inputMethodModuleRunning;
     return probes;
 }
 

@@ -69,6 +69,8 @@ public:
     // The switch of the accessibility bus that the request turns on.
     static void setAccessibilityBusEnabled(bool on);
     static bool x11InputAvailable();
+    // Whether fcitx5 runs Pimsel's module in this session: it holds its name on the session bus.
+    static bool inputMethodModuleRunning();
     // Why keys cannot be observed and posted here, in words for the user; empty when they can.
     static QString x11InputProblem();
 
