@@ -2,7 +2,8 @@
 // the test desktop:   tests/e2e/desktop-session.sh build/bench/pimsel_desktop_bench [ROUNDS [PART]]
 // (or `make bench-desktop`). Three parts, PART naming one of them:
 //  - openings: the built application in GTK, Qt and Chromium fields: key to popover on screen, trigger to
-//    grabs held, Tab to emoji in the field, and Pimsel's own account of each opening from its log;
+//    grabs sent (the trigger's own grab holds the keys behind it until then), Tab to emoji in the field, and
+//    Pimsel's own account of each opening from its log;
 //  - focus: the focus questions a key makes, against the same targets and Chromium pages, with the focus
 //    followed from the bus's events and with every question searching the active window afresh,
 //    and how long a fresh Chromium's focused input stays unknown after the first key. "yes" counts
@@ -123,12 +124,12 @@ void openings(TargetApp::Kind kind, int rounds) {
         }
     }
     const QString log = pimsel.output();
-    const std::vector<double> grabs = loggedMs(log, QStringLiteral("opening grabs held after (\\d+) us"));
-    std::printf("[%s] %d openings (%d not accepted); start to hook %.0f ms; RSS %ld KiB; key to popover "
-                "mapped %s; trigger to grabs held %s (%zu); Tab to emoji in field %s\n",
-                qPrintable(name), rounds, missed, pimsel.startupMs(), pimsel.rssKiB(),
-                qPrintable(spread(show)), qPrintable(spread(grabs)), grabs.size(),
-                qPrintable(spread(accept)));
+    const std::vector<double> grabs = loggedMs(log, QStringLiteral("opening grabs sent.* after (\\d+) us"));
+    std::printf(
+        "[%s] %d openings (%d not accepted); start to hook %.0f ms; RSS %ld KiB; key to popover "
+        "mapped %s; trigger to grabs sent (keys frozen meanwhile) %s (%zu); Tab to emoji in field %s\n",
+        qPrintable(name), rounds, missed, pimsel.startupMs(), pimsel.rssKiB(), qPrintable(spread(show)),
+        qPrintable(spread(grabs)), grabs.size(), qPrintable(spread(accept)));
 
     // Pimsel's account from the key's reading (steady clock, us): the key read last before the
     // popover appeared brought it up.

@@ -155,7 +155,7 @@ void EventTapManager::Worker::post(GrabPairing::Outgoing o) {
 void EventTapManager::Worker::run() {
     pollfd fds[3] = {{observe_.fd(), POLLIN, 0}, {grab_.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     while (!stopping_) {
-        if (!drain(observe_.get(), false) || !drain(grab_.get(), true)) {
+        if (!drain(observe_.get(), false) || !drain(grab_.get(), true) || !confirmGrabs()) {
             // The server closed a connection (killed by another client, or the display went away):
             // nothing is observed or withheld any more, which the owner must know.
             QPointer<EventTapManager> owner = owner_;
@@ -186,6 +186,12 @@ void EventTapManager::Worker::run() {
             [[maybe_unused]] auto n = ::read(wakeFd_, &count, sizeof count);
         }
     }
+}
+
+// The answers to grabs the hook sent while reading keys; reading them may bring in events.
+bool EventTapManager::Worker::confirmGrabs() {
+    grabs_->confirm();
+    return drain(grab_.get(), true);
 }
 
 bool EventTapManager::Worker::drain(xcb_connection_t* c, bool isGrabConnection) {
@@ -309,7 +315,7 @@ void EventTapManager::Worker::handleObserveEvent(xcb_generic_event_t* event) {
             const Clock::time_point readAt = Clock::now();
             grabs_->widenForOpening();
             qCDebug(inputLog)
-                << "opening grabs held after"
+                << "opening grabs sent, the trigger frozen until they are in, after"
                 << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - readAt).count()
                 << "us";
         }

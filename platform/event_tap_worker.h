@@ -54,6 +54,7 @@ private:
     void post(GrabPairing::Outgoing outgoing);
     void run();
     bool drain(xcb_connection_t* c, bool isGrabConnection);
+    bool confirmGrabs();
     void handleDeadlines(Clock::time_point now);
     void scheduleReload(std::chrono::milliseconds delay);
     void reloadKeyboards();

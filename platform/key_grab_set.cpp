@@ -6,6 +6,7 @@
 #include <xcb/xinput.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace pimsel {
 
@@ -44,17 +45,30 @@ void KeyGrabSet::apply(const SwallowableKeys& keys) {
         openingText_ = keys.openingText;
     }
     grab(openingsInFlight_ > 0 ? keys.withOpening() : keys);
+    // What the handler asked for is confirmed before it goes on: a refused grab is not counted.
+    readReplies();
 }
 
 void KeyGrabSet::widenForOpening() {
     std::lock_guard changing(changing_);
     ++openingsInFlight_;
+    // Not waiting for the replies here: the opening key's own grab keeps the keyboard frozen until
+    // the key is replayed on this connection, after these requests.
     grab(applied_.withOpening());
 }
 
 void KeyGrabSet::openingHandled() {
     std::lock_guard changing(changing_);
     openingsInFlight_ = std::max(openingsInFlight_ - 1, 0);
+}
+
+void KeyGrabSet::confirm() {
+    if (!unconfirmed_)
+        return;
+    // A change under way on the other thread reads every answer before it ends.
+    std::unique_lock changing(changing_, std::try_to_lock);
+    if (changing)
+        readReplies();
 }
 
 bool KeyGrabSet::opens(const InputEvent& reading) const {
@@ -73,7 +87,11 @@ bool KeyGrabSet::activates(int device, std::uint32_t keycode, std::uint32_t mask
     return k != d->second.end() && k->second.count(mask);
 }
 
-int KeyGrabSet::count() const {
+int KeyGrabSet::count() {
+    {
+        std::lock_guard changing(changing_);
+        readReplies();
+    }
     std::lock_guard lock(mutex_);
     int count = 0;
     for (const auto& [device, plan] : held_)
@@ -82,73 +100,95 @@ int KeyGrabSet::count() const {
     return count;
 }
 
+namespace {
+
+void merge(KeyGrabPlan& into, const KeyGrabPlan& plan) {
+    for (const auto& [keycode, masks] : plan)
+        into[keycode].insert(masks.begin(), masks.end());
+}
+
+// What `plan` has that `other` lacks.
+std::map<std::uint32_t, std::vector<std::uint32_t>> missingFrom(const KeyGrabPlan& plan,
+                                                                const KeyGrabPlan* other) {
+    std::map<std::uint32_t, std::vector<std::uint32_t>> result;
+    for (const auto& [keycode, masks] : plan) {
+        for (std::uint32_t mask : masks) {
+            if (!other || !other->count(keycode) || !other->at(keycode).count(mask))
+                result[keycode].push_back(mask);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
 void KeyGrabSet::grab(const SwallowableKeys& keys) {
+    readReplies(); // the last change's refusals first, so that they are not asked for again
     std::map<int, Keyboard> keyboards;
     {
         std::lock_guard lock(mutex_);
         keyboards = keyboards_;
     }
-    xcb_connection_t* c = connection_;
-    std::map<int, KeyGrabPlan> next;
-    for (const auto& [device, keyboard] : keyboards)
+    // Besides what the handler may take, the key that opens a token is grabbed on its own: it
+    // freezes the keyboard until the hook has read it and widened the grabs, and is then replayed,
+    // so that no key typed right after it reaches the application before those grabs are in.
+    std::map<int, KeyGrabPlan> next, requested;
+    for (const auto& [device, keyboard] : keyboards) {
         next[device] = keyGrabPlan(keys, keyboard.keymap.get(), keyboard.layout);
-
+        requested[device] = next[device];
+        if (!keys.openingText.isEmpty()) {
+            SwallowableKeys opening;
+            opening.triggerText = keys.openingText;
+            merge(requested[device], keyGrabPlan(opening, keyboard.keymap.get(), keyboard.layout));
+        }
+    }
     std::map<int, KeyGrabPlan> previous;
     {
         std::lock_guard lock(mutex_);
-        previous = held_;
         held_ = next;
     }
+    previous = std::exchange(requested_, requested);
     // Most keys leave the grabs as they are: then there is nothing to send and nothing to wait for,
     // and the main thread must not spend a round trip to a busy server on every key.
-    if (next == previous)
+    if (requested == previous)
         return;
+    xcb_connection_t* c = connection_;
     const auto dev = [](int d) { return static_cast<xcb_input_device_id_t>(d); };
+    const auto planOf = [](const std::map<int, KeyGrabPlan>& plans, int device) {
+        const auto it = plans.find(device);
+        return it == plans.end() ? nullptr : &it->second;
+    };
     for (const auto& [device, plan] : previous) {
-        for (const auto& [keycode, masks] : plan) {
-            std::vector<std::uint32_t> gone;
-            const auto nextDevice = next.find(device);
-            for (std::uint32_t mask : masks) {
-                if (nextDevice == next.end() || !nextDevice->second.count(keycode) ||
-                    !nextDevice->second.at(keycode).count(mask))
-                    gone.push_back(mask);
-            }
-            if (!gone.empty())
-                xcb_input_xi_passive_ungrab_device(c, root_, keycode, dev(device),
-                                                   static_cast<std::uint16_t>(gone.size()),
-                                                   XCB_INPUT_GRAB_TYPE_KEYCODE, gone.data());
-        }
+        for (auto& [keycode, gone] : missingFrom(plan, planOf(requested, device)))
+            xcb_input_xi_passive_ungrab_device(c, root_, keycode, dev(device),
+                                               static_cast<std::uint16_t>(gone.size()),
+                                               XCB_INPUT_GRAB_TYPE_KEYCODE, gone.data());
     }
     const std::uint32_t eventMask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
-    struct Request {
-        int device;
-        std::uint32_t keycode;
-        xcb_input_xi_passive_grab_device_cookie_t cookie;
-    };
-    std::vector<Request> requests;
-    for (const auto& [device, plan] : next) {
-        for (const auto& [keycode, masks] : plan) {
-            std::vector<std::uint32_t> added;
-            const auto before = previous.find(device);
-            for (std::uint32_t mask : masks) {
-                if (before == previous.end() || !before->second.count(keycode) ||
-                    !before->second.at(keycode).count(mask))
-                    added.push_back(mask);
-            }
-            if (added.empty())
-                continue;
-            requests.push_back({device, keycode,
-                                xcb_input_xi_passive_grab_device(
-                                    c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode, dev(device),
-                                    static_cast<std::uint16_t>(added.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE,
-                                    XCB_INPUT_GRAB_MODE_22_SYNC, XCB_INPUT_GRAB_MODE_22_ASYNC,
-                                    XCB_INPUT_GRAB_OWNER_NO_OWNER, &eventMask, added.data())});
-        }
+    for (const auto& [device, plan] : requested) {
+        for (auto& [keycode, added] : missingFrom(plan, planOf(previous, device)))
+            unanswered_.push_back(
+                {device, keycode,
+                 xcb_input_xi_passive_grab_device(c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode,
+                                                  dev(device), static_cast<std::uint16_t>(added.size()), 1,
+                                                  XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_SYNC,
+                                                  XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER,
+                                                  &eventMask, added.data())});
     }
+    if (unanswered_.empty())
+        syncPending_ = true;
+    unconfirmed_ = true;
+    xcb_flush(c);
+}
+
+void KeyGrabSet::readReplies() {
+    if (unanswered_.empty() && !syncPending_)
+        return;
+    xcb_connection_t* c = connection_;
     // The replies name the modifier combinations another client holds already: those keys are
     // not ours to withhold, and must not be counted as held. Reading them also waits until the
-    // server holds the new grabs, so the very next key is already covered.
-    for (const Request& request : requests) {
+    // server holds the new grabs.
+    for (const Request& request : std::exchange(unanswered_, {})) {
         auto reply = xcb::reply<xcb_input_xi_passive_grab_device_reply_t>(
             c, xcb_input_xi_passive_grab_device_reply, request.cookie);
         if (!reply)
@@ -159,16 +199,19 @@ void KeyGrabSet::grab(const SwallowableKeys& keys) {
         if (count == 0)
             continue;
         std::lock_guard lock(mutex_);
-        auto& masks = held_[request.device][request.keycode];
-        for (int i = 0; i < count; ++i)
-            masks.erase(failed[i].modifiers);
-        if (masks.empty())
-            held_[request.device].erase(request.keycode);
+        for (KeyGrabPlan* plan : {&held_[request.device], &requested_[request.device]}) {
+            auto& masks = (*plan)[request.keycode];
+            for (int i = 0; i < count; ++i)
+                masks.erase(failed[i].modifiers);
+            if (masks.empty())
+                plan->erase(request.keycode);
+        }
         qCInfo(inputLog) << "key" << request.keycode << "is grabbed by another client with" << count
                          << "modifier combinations; it is left to that client";
     }
-    if (requests.empty())
+    if (std::exchange(syncPending_, false))
         xcb::sync(c);
+    unconfirmed_ = false;
     if (changed_)
         changed_();
 }

@@ -144,6 +144,31 @@ TEST_P(InputHook, OwnKeysAreWithheldTheUsersAndTheirClicksAreHandedOver) {
     EXPECT_EQ(handler.script().toStdString(), "xyz");
     EXPECT_EQ(tap.ownEvents()->pendingCount(), 0u);
 
+    // The key right after one that may open a token is withheld already, however fast it follows.
+    const QString before = app->settledText();
+    handler.keys = {};
+    handler.keys.openingText = QStringLiteral(":");
+    handler.keys.openingActions = 1u << static_cast<unsigned>(KeyAction::backspace);
+    handler.decide = [this](const InputEvent& e) {
+        if (e.text == QLatin1String(":")) // the token is open: its keys are the handler's own now
+            handler.keys.insert(KeyAction::backspace);
+        return e.action == KeyAction::backspace && e.canSwallow;
+    };
+    tap.refreshGrabs();
+    // In one batch: the server has them all before the hook has read the first.
+    const std::pair<const char*, bool> burst[] = {{"Shift_L", true},    {"semicolon", true},
+                                                  {"semicolon", false}, {"Shift_L", false},
+                                                  {"BackSpace", true},  {"BackSpace", false}};
+    whileUserTypes([&] {
+        for (const auto& [key, down] : burst)
+            typist.sendKey(key, down);
+        typist.sync();
+    });
+    EXPECT_EQ(field(before + ':'), (before + ':').toStdString());
+    handler.decide = nullptr;
+    handler.keys = {};
+    tap.refreshGrabs();
+
     whileUserTypes([&] { typist.click(300, 200); });
     const auto click = [&] {
         return std::find_if(handler.events.begin(), handler.events.end(),
