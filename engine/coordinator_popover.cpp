@@ -20,10 +20,18 @@ void AutocompleteCoordinator::settle() {
     if (!m_queue.takePresentation())
         return;
     if (isPanelActive()) {
-        // Where the caret was a key ago is a few pixels off at most; the answer moves it there.
-        if (m_isCaretKnown)
-            showPanel();
-        askCaret();
+        if (!m_isCaretKnown) {
+            askCaret();
+            return;
+        }
+        // Where the caret was a key ago is a few pixels off at most; the answer moves it there. It
+        // is asked once the popover is drawn: the application answering would compete with that.
+        showPanel();
+        const QPointer<AutocompleteCoordinator> self(this);
+        m_suggestions.whenDrawn([self] {
+            if (self)
+                self->askCaret();
+        });
     } else if (m_tokenBuffer.isTokenOpen() && !m_isCaretKnown) {
         askCaret();
     }

@@ -92,6 +92,9 @@ public:
     // A mouse-down here is a click on the popover itself, not a click elsewhere.
     virtual bool containsGlobalPoint(const QPoint& point) const = 0;
     virtual void setCallbacks(SuggestionCallbacks callbacks) = 0;
+    // Runs `then` once a popover that show() brought up is on screen, at once when it was up
+    // already; dropped when it is hidden before. Work the user does not wait for waits for it.
+    virtual void whenDrawn(std::function<void()> then) { then(); }
 };
 
 enum class MoveDirection { left, right, up, down };

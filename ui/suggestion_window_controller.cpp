@@ -85,14 +85,27 @@ void SuggestionWindowController::show(const QList<EmojiEntry>& results, int sele
 }
 
 bool SuggestionWindowController::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Paint && std::exchange(awaitingPaint_, false))
+    if (event->type() == QEvent::Paint && std::exchange(awaitingPaint_, false)) {
         qCDebug(popoverTimingLog) << "timing: popover painted at" << steadyMicroseconds() << "us";
+        // After this paint, not inside it: the work may show the popover again.
+        if (afterPaint_)
+            QMetaObject::invokeMethod(this, std::exchange(afterPaint_, {}), Qt::QueuedConnection);
+    }
     return QObject::eventFilter(watched, event);
 }
 
 void SuggestionWindowController::hide() {
+    afterPaint_ = {};
     if (panel_)
         panel_->hide();
+}
+
+void SuggestionWindowController::whenDrawn(std::function<void()> then) {
+    // One piece of work waits at most: should the paint never come, the next key's goes ahead.
+    if (awaitingPaint_ && !afterPaint_)
+        afterPaint_ = std::move(then);
+    else
+        then();
 }
 
 void SuggestionWindowController::updateSelection(int row) {

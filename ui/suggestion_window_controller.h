@@ -42,6 +42,7 @@ public:
     void hideToneVariants() override;
     bool containsGlobalPoint(const QPoint& point) const override;
     void setCallbacks(SuggestionCallbacks callbacks) override;
+    void whenDrawn(std::function<void()> then) override;
 
     SuggestionViewModel& model() const { return *model_; }
     // The panel window; none before the first show.
@@ -62,6 +63,7 @@ private:
     std::optional<QRect> currentAnchor_;
     bool isBlended_ = false;     // see-through window and a compositor to blend it
     bool awaitingPaint_ = false; // shown, its first paint not yet logged
+    std::function<void()> afterPaint_;
 };
 
 } // namespace pimsel

@@ -107,7 +107,13 @@ TEST_F(SuggestionPopover, OneReusedWindowPlacedAtEachShowAndWhenTheToneStripCome
     show(3, QRect(1800, 980, 2, 18));
     SuggestionPanelView* panel = controller.panel();
     ASSERT_NE(panel, nullptr);
-    QCoreApplication::processEvents();
+    // Work asked for meanwhile waits until the new popover is painted, and runs at once after.
+    int drawn = 0;
+    controller.whenDrawn([&] { ++drawn; });
+    EXPECT_EQ(drawn, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return drawn == 1; }));
+    controller.whenDrawn([&] { ++drawn; });
+    EXPECT_EQ(drawn, 2);
     EXPECT_EQ(QApplication::activeWindow(), nullptr);
     EXPECT_EQ(geometry(), QRect(1644, 872, 272, 102));
     fake.pointer = QPoint(700, 300);
