@@ -44,6 +44,7 @@ void KeyGrabSet::apply(const SwallowableKeys& keys) {
         std::lock_guard lock(mutex_);
         openingText_ = keys.openingText;
     }
+    readReplies(); // refusals of the hook's last change first, so that they are not asked for again
     grab(openingsInFlight_ > 0 ? keys.withOpening() : keys);
     // What the handler asked for is confirmed before it goes on: a refused grab is not counted.
     readReplies();
@@ -123,7 +124,6 @@ std::map<std::uint32_t, std::vector<std::uint32_t>> missingFrom(const KeyGrabPla
 } // namespace
 
 void KeyGrabSet::grab(const SwallowableKeys& keys) {
-    readReplies(); // the last change's refusals first, so that they are not asked for again
     std::map<int, Keyboard> keyboards;
     {
         std::lock_guard lock(mutex_);
