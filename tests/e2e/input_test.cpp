@@ -24,6 +24,7 @@
 
 // xcb's XKB header names a member after a C++ keyword.
 #define explicit explicit_
+#include <xcb/xinput.h>
 #include <xcb/xkb.h>
 #undef explicit
 #include <xkbcommon/xkbcommon-keysyms.h>
@@ -118,6 +119,26 @@ using InputHook = HookedField;
 // application's own handler, and a stalled decision: app_e2e). Pimsel's own keys never reach the
 // handler, the user's keys typed meanwhile do; a click comes with the pointer's position.
 TEST_P(InputHook, OwnKeysAreWithheldTheUsersAndTheirClicksAreHandedOver) {
+    // A key another client grabbed first on the session's keyboard is that client's: not counted.
+    handler.keys.insert(KeyAction::backspace);
+    tap.refreshGrabs();
+    const int alone = tap.heldGrabCount();
+    handler.keys = {};
+    tap.refreshGrabs();
+    xcb::Connection other(nullptr);
+    const std::uint32_t anyModifier = XCB_INPUT_MODIFIER_MASK_ANY, keys = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS;
+    auto taken = xcb::reply<xcb_input_xi_passive_grab_device_reply_t>(
+        other.get(), xcb_input_xi_passive_grab_device_reply,
+        xcb_input_xi_passive_grab_device(
+            other.get(), XCB_CURRENT_TIME, other.root(), XCB_CURSOR_NONE, 22 /* BackSpace */,
+            Typist::virtualCoreKeyboard, 1, 1, XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_ASYNC,
+            XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER, &keys, &anyModifier));
+    ASSERT_TRUE(taken && taken->num_modifiers == 0);
+    handler.keys.insert(KeyAction::backspace);
+    tap.refreshGrabs();
+    EXPECT_EQ(tap.heldGrabCount(), alone - 8) << "Shift and none, with every lock";
+    other = xcb::Connection();
+    handler.keys = {};
     handler.keys.insert(KeyAction::tab);
     handler.decide = [this](const InputEvent& e) { return handler.keys.mayContain(e); };
     tap.refreshGrabs();
