@@ -73,6 +73,11 @@ bool hookPossible() {
     return QGuiApplication::platformName() != QLatin1String("wayland");
 }
 
+void reportKeyRoute(bool inputMethod) {
+    qCInfo(inputLog, "fcitx5 with Pimsel's module %s",
+           inputMethod ? "handles the keys: the hook stands down" : "is gone: the hook takes the keys again");
+}
+
 } // namespace
 
 PimselCore::PimselCore(QObject* parent)
@@ -215,6 +220,9 @@ void PimselCore::start() {
     connect(inputMethod, &QDBusServiceWatcher::serviceUnregistered, this,
             [this] { setInputMethodActive(false); });
     m_inputMethodActive = PermissionsController::inputMethodModuleRunning();
+    // A module found running at start leaves the hook unstarted, and nothing else would say why.
+    if (m_inputMethodActive && hookPossible())
+        reportKeyRoute(true);
     // The module's double trigger opens the browser through this.
     m_inputMethodBrowser = std::make_unique<InputMethodBrowser>(*m_browser, *m_store, *m_settings);
     if (!m_inputMethodBrowser->publish())
@@ -266,8 +274,7 @@ void PimselCore::setInputMethodActive(bool active) {
     if (active == m_inputMethodActive)
         return;
     m_inputMethodActive = active;
-    qCInfo(inputLog, "fcitx5 with Pimsel's module %s",
-           active ? "handles the keys: the hook stands down" : "is gone: the hook takes the keys again");
+    reportKeyRoute(active);
     // The setup window and the tray name the route the keys take; under Wayland the module is the
     // only one, and no poll would notice it come or go.
     m_permissions->refresh();

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""Types shortcodes into real GTK and Qt windows through fcitx5 and the module, on a Wayland desktop.
+"""Types shortcodes into real GTK and Qt windows through fcitx5 and the module, on a Wayland or X11 desktop.
 
-Usage, inside wayland-session.sh: type_through_fcitx5.py gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD [APP]], the
-toolkit and the input-method module it loads (QT_FIELD: the Qt target's executable; APP: the desktop
-application, whose emoji browser "::" opens). Keys come
-from wtype, one sequence per run, as a person types them: no delay between keys. The field's text is
-what the target writes to its file, so a shortcode still held as preedit does not count as typed.
+Usage, inside wayland-session.sh or desktop-session.sh --fcitx5: type_through_fcitx5.py
+gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD [APP [TYPIST]]], the toolkit and the input-method module it
+loads (QT_FIELD: the Qt target's executable; APP: the desktop application, running throughout, whose
+emoji browser "::" opens; TYPIST: the X11 typist). Keys come from wtype under Wayland, from the typist
+under X11, one sequence per run, as a person types them. The field's text is what the target writes to
+its file, so a shortcode still held as preedit does not count as typed. Under X11 the application's own
+key hook is live as well, so a shortcode it handled a second time would show.
 Prints one line per case that failed and exits 1 when any did.
 """
 import glob
@@ -31,6 +33,7 @@ SILENT = ":tada:"
 EXCLUDED_NAME = "excluded_field"
 
 scratch = os.environ["PIMSEL_SESSION_TMP"]
+typist = sys.argv[4] if len(sys.argv) > 4 else None
 here = os.path.dirname(os.path.abspath(__file__))
 failures = []
 
@@ -49,7 +52,12 @@ def name_owned(name):
 
 
 def focused_window():
-    """The title of the window sway gives the keyboard."""
+    """The title of the window sway, or the X11 window manager, gives the keyboard."""
+    if typist:
+        active = subprocess.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"], capture_output=True, text=True).stdout
+        name = subprocess.run(["xprop", "-id", active.split()[-1], "_NET_WM_NAME"], capture_output=True,
+                              text=True).stdout if active.split() else ""
+        return name.split(" = ", 1)[1].strip().strip('"') if " = " in name else None
     socket = glob.glob(os.path.join(os.environ["XDG_RUNTIME_DIR"], "sway-ipc.*.sock"))
     tree = subprocess.run(["swaymsg", "-s", socket[0], "-r", "-t", "get_tree"], capture_output=True,
                           text=True).stdout if socket else ""
@@ -84,6 +92,23 @@ def wait_text(out, expected, seconds=4.0):
     return read(out)
 
 
+def press(keys):
+    """Types wtype's arguments (text, -k KEY, -s MILLISECONDS), under X11 through the typist."""
+    if not typist:
+        # Each wtype run is a new keyboard, and its first key makes the toolkit restart the field's
+        # text input, which drops whatever preedit is open: that key has to come before the sequence.
+        subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + keys, check=True)
+        return
+    # The session's own keyboard, as a person's: its keys follow the focus into a window that opens.
+    args = iter(keys)
+    for arg in args:
+        if arg == "-s":
+            time.sleep(int(next(args)) / 1000)
+        else:
+            step = ["key", next(args)] if arg == "-k" else ["type", arg]
+            subprocess.run([typist, "--core"] + step, check=True)
+
+
 def type_into(command, env, case, keys, expected, then=None):
     """A fresh window per sequence: under Wayland a keymap new to GTK reaches its entry's text but not
     its key bindings, so no key could be trusted to empty a field between sequences. `then`: the title
@@ -105,14 +130,12 @@ def type_into(command, env, case, keys, expected, then=None):
                 lambda: frontend in focused_fields()):
             failures.append(f"{case}: the window did not come up")
             return False
-        # Each wtype run is a new keyboard, and its first key makes the toolkit restart the field's
-        # text input, which drops whatever preedit is open: that key has to come before the sequence.
-        subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + keys, check=True)
+        press(keys)
         if then:
             if not wait_until(lambda: focused_window() == then[0], 10):
                 failures.append(f"{case}: {then[0]} did not take the keyboard")
                 return False
-            subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + then[1], check=True)
+            press(then[1])
         text = wait_text(out, expected)
     finally:
         target.terminate()
@@ -133,36 +156,42 @@ def main(path_name, qt_field, app):
     excluded = [os.path.join(scratch, EXCLUDED_NAME)]
     shutil.copy(program[0], excluded[0])
     settings = os.path.join(os.environ["XDG_CONFIG_HOME"], "pimsel", "pimsel.conf")
+    os.makedirs(os.path.dirname(settings), exist_ok=True)
     with open(settings, "w", encoding="utf-8") as f:
         # Set up already: the desktop application's setup window would take the keyboard.
         f.write(f"[General]\npimsel.disabledApps={EXCLUDED_NAME}\npimsel.setupCompleted=true\n")
 
-    for case, keys, expected in CASES:
-        type_into(program, env, case, keys, expected)
-    landed = sum(type_into(program, env, f"burst {n + 1}", *BURST) for n in range(BURSTS))
-    print(f"{path_name}: bursts {landed}/{BURSTS}")
-    type_into(program + ["--password"], env, "password field", [SILENT], SILENT)
-    # fcitx5's Wayland text-input frontend is told no program name, so no exclusion can apply there.
-    if im_module != "wayland":
-        type_into(excluded, env, "excluded application", [SILENT], SILENT)
-
-    if app:
-        application = subprocess.Popen([app], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        try:
-            if wait_until(lambda: name_owned("app.pimsel.Pimsel"), 15):
-                # The keyboard stays a moment after Return: sway 1.7 died when it went away while the
-                # field got the focus back and the emoji.
-                # Typed on at once, before the browser's window has the keyboard: the keys are its.
-                type_into(program, env, "typed on into the browser", ["a ::tada", "-k", "Return", "-s", "1500"],
-                          "a 🎉")
-                type_into(program, env, "the double trigger opens the browser", ["a ::"], "a 🎉",
-                          ("Browse Emoji", ["tada", "-k", "Return", "-s", "1500"]))
-            else:
-                failures.append("the desktop application did not come up")
-        finally:
+    log = os.path.join(scratch, "application.log")
+    with open(log, "w", encoding="utf-8") as stderr:
+        application = subprocess.Popen([app], stdout=subprocess.DEVNULL, stderr=stderr) if app else None
+    try:
+        if app and not wait_until(lambda: name_owned("app.pimsel.Pimsel"), 15):
+            failures.append("the desktop application did not come up")
+            app = None
+        for case, keys, expected in CASES:
+            type_into(program, env, case, keys, expected)
+        landed = sum(type_into(program, env, f"burst {n + 1}", *BURST) for n in range(BURSTS))
+        print(f"{path_name}: bursts {landed}/{BURSTS}")
+        type_into(program + ["--password"], env, "password field", [SILENT], SILENT)
+        # fcitx5's Wayland text-input frontend is told no program name, so no exclusion can apply there.
+        if im_module != "wayland":
+            type_into(excluded, env, "excluded application", [SILENT], SILENT)
+        if app:
+            # The keyboard stays a moment after Return: sway 1.7 died when it went away while the
+            # field got the focus back and the emoji.
+            # Typed on at once, before the browser's window has the keyboard: the keys are its.
+            type_into(program, env, "typed on into the browser", ["a ::tada", "-k", "Return", "-s", "1500"],
+                      "a 🎉")
+            type_into(program, env, "the double trigger opens the browser", ["a ::"], "a 🎉",
+                      ("Browse Emoji", ["tada", "-k", "Return", "-s", "1500"]))
+    finally:
+        if application:
             application.terminate()
-            said = application.communicate(timeout=10)[1].splitlines()
-            print("\n".join(f"{path_name}: {line}" for line in said if line.startswith("pimsel:")))
+            application.wait(10)
+    said = read(log).splitlines()
+    print("\n".join(f"{path_name}: {line}" for line in said if line.startswith("pimsel:") or "stands down" in line))
+    if app and typist and not any("the hook stands down" in line for line in said):
+        failures.append("the application's X11 key hook did not stand down for the module")
 
     for failure in failures:
         print(f"{path_name}: {failure}")

@@ -45,7 +45,7 @@ session=wayland
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XAUTHORITY SESSION_MANAGER GTK_IM_MODULE QT_IM_MODULE
 export HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config XDG_CACHE_HOME=$tmp/cache
 export XDG_DATA_HOME=$tmp/data PIMSEL_SESSION_TMP=$tmp/scratch
-mkdir -p -m 700 "$HOME" "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"/{fcitx5,pimsel} "$XDG_CACHE_HOME" \
+mkdir -p -m 700 "$HOME" "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"/pimsel "$XDG_CACHE_HOME" \
   "$XDG_DATA_HOME" "$PIMSEL_SESSION_TMP"
 export XDG_SESSION_TYPE=wayland GDK_BACKEND=wayland QT_QPA_PLATFORM=wayland GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
 
@@ -59,27 +59,7 @@ wait_for 15 compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" || fail "sway did not st
 WAYLAND_DISPLAY=$(basename "$(compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" | head -n 1)")
 export WAYLAND_DISPLAY
 
-cat >"$XDG_CONFIG_HOME/fcitx5/profile" <<'EOF'
-[Groups/0]
-Name=Default
-Default Layout=us
-DefaultIM=keyboard-us
-
-[Groups/0/Items/0]
-Name=keyboard-us
-Layout=
-
-[GroupOrder]
-0=Default
-EOF
-addons=keyboard,wayland,waylandim,dbus,dbusfrontend
-[ "${PIMSEL_WITHOUT_MODULE:-}" = 1 ] || addons+=,pimsel
-system_addons=$(compgen -G '/usr/lib/*/fcitx5' | head -n 1)
-FCITX_ADDON_DIRS=$module_dir/lib:$system_addons XDG_DATA_DIRS=$module_dir/share:/usr/share \
-  spawn fcitx5 fcitx5 --disable=all --enable="$addons"
-FCITX5_PID=${pgroups[-1]}
-export FCITX5_PID
-wait_for 15 name_owned org.fcitx.Fcitx5 || fail "fcitx5 did not start"
+start_fcitx5 "$module_dir" wayland,waylandim
 
 run_command "$@"
 # Sway 1.7 now and then crashes in its input-method keyboard grab: no verdict on what was tested.
