@@ -132,22 +132,25 @@ void KeyGrabSet::grab(const SwallowableKeys& keys) {
     // Besides what the handler may take, the key that opens a token is grabbed on its own: it
     // freezes the keyboard until the hook has read it and widened the grabs, and is then replayed,
     // so that no key typed right after it reaches the application before those grabs are in.
+    // Most sets hold that key already (a token's own trigger, or every text key): one scan of the
+    // keymap then, on the hook's path above all.
+    const bool openingHeld =
+        keys.openingText.isEmpty() || keys.anyText || keys.triggerText == keys.openingText;
     std::map<int, KeyGrabPlan> next, requested;
     for (const auto& [device, keyboard] : keyboards) {
         next[device] = keyGrabPlan(keys, keyboard.keymap.get(), keyboard.layout);
         requested[device] = next[device];
-        if (!keys.openingText.isEmpty()) {
+        if (!openingHeld) {
             SwallowableKeys opening;
             opening.triggerText = keys.openingText;
             merge(requested[device], keyGrabPlan(opening, keyboard.keymap.get(), keyboard.layout));
         }
     }
-    std::map<int, KeyGrabPlan> previous;
     {
         std::lock_guard lock(mutex_);
         held_ = next;
     }
-    previous = std::exchange(requested_, requested);
+    const std::map<int, KeyGrabPlan> previous = std::exchange(requested_, requested);
     // Most keys leave the grabs as they are: then there is nothing to send and nothing to wait for,
     // and the main thread must not spend a round trip to a busy server on every key.
     if (requested == previous)
