@@ -219,7 +219,8 @@ void PimselCore::start() {
             [this] { setInputMethodActive(true); });
     connect(inputMethod, &QDBusServiceWatcher::serviceUnregistered, this,
             [this] { setInputMethodActive(false); });
-    m_inputMethodActive = PermissionsController::inputMethodModuleRunning();
+    m_permissions->refresh();
+    m_inputMethodActive = m_permissions->keysThroughInputMethod();
     // A module found running at start leaves the hook unstarted, and nothing else would say why.
     if (m_inputMethodActive && hookPossible())
         reportKeyRoute(true);
@@ -229,7 +230,6 @@ void PimselCore::start() {
         qCWarning(inputLog, "the emoji browser cannot be offered on the session bus: \"::\" in fcitx5 "
                             "types the triggers");
 
-    m_permissions->refresh();
     startEventTapIfPossible();
 
     connect(m_frontmost.get(), &FrontmostApplication::frontmostApplicationChanged, this,
