@@ -2,6 +2,7 @@
 
 #include "app/instance_channel.h"
 #include "app/pimsel_core.h"
+#include "platform/display_session.h"
 #include "platform/permissions_controller.h"
 #include "platform/xcb_handles.h"
 #include "ui/palette.h"
@@ -88,7 +89,7 @@ QString x11DisplayProblem() {
 }
 
 QString instanceLockPath() {
-    QString display = qEnvironmentVariable(isNativeWayland() ? "WAYLAND_DISPLAY" : "DISPLAY");
+    QString display = qEnvironmentVariable(isWaylandOnly() ? "WAYLAND_DISPLAY" : "DISPLAY");
     display.replace(QLatin1Char('/'), QLatin1Char('_'));
     // The runtime directory belongs to this user and this login; the temporary one is shared, so
     // the user id goes into the name there.
@@ -107,19 +108,14 @@ QString instanceSocketPath() {
     return path + QStringLiteral(".socket");
 }
 
-bool isNativeWayland() {
-    return qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 int runDesktopApplication(int& argc, char** argv, ShellRequest request) {
-    const bool wayland = isNativeWayland();
+    const bool wayland = isWaylandOnly();
     const QString problem = wayland ? QString() : x11DisplayProblem();
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "pimsel: %s\n", qPrintable(problem));
         return desktopNoDisplay;
     }
-    if (!wayland &&
-        qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
+    if (!wayland && isWaylandSession())
         std::fprintf(stderr, "pimsel: this is a Wayland session; Pimsel sees the keys of X11 applications "
                              "only, so autocomplete stays off.\n");
 

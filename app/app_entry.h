@@ -12,10 +12,6 @@ enum DesktopStatus : int { desktopSuccess = 0, desktopNoDisplay = 2, desktopFail
 // Why no X11 display can be used for the desktop application, or empty when one can.
 QString x11DisplayProblem();
 
-// A Wayland session with no X11 display: the application's windows are Wayland's, and only fcitx5's
-// module sees the keys.
-bool isNativeWayland();
-
 // Where the lock that keeps one instance per user and display lives.
 QString instanceLockPath();
 

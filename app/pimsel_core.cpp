@@ -14,6 +14,7 @@
 #include "engine/token_buffer.h"
 #include "platform/app_exclusion_manager.h"
 #include "platform/clipboard_manager.h"
+#include "platform/display_session.h"
 #include "platform/event_tap_manager.h"
 #include "platform/focus_context_provider.h"
 #include "platform/frontmost_application.h"
@@ -70,7 +71,7 @@ bool isOrdinaryOwnWindow(quint32 window) {
 // Under Wayland no client sees other applications' keys: there is no hook to start, nor any
 // permission to wait for; fcitx5's module takes the keys.
 bool hookPossible() {
-    return QGuiApplication::platformName() != QLatin1String("wayland");
+    return !isWaylandSession();
 }
 
 void reportKeyRoute(bool inputMethod) {

@@ -1,5 +1,7 @@
 #include "platform/event_tap_worker.h"
 
+#include "platform/display_session.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 // xcb's XKB header names a member after a C++ keyword.
@@ -34,7 +36,7 @@ EventTapManager::Worker::Worker(EventTapManager* owner)
     , decisions_(decisionTimeout) {}
 
 bool EventTapManager::Worker::open() {
-    if (qgetenv("XDG_SESSION_TYPE") == "wayland")
+    if (isWaylandSession())
         return false;
     observe_ = xcb::Connection(nullptr);
     grab_ = xcb::Connection(nullptr);

@@ -1,6 +1,7 @@
 #include "platform/permissions_controller.h"
 
 #include "engine/settings_location.h"
+#include "platform/display_session.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -76,11 +77,7 @@ bool PermissionsController::x11InputAvailable() {
 
 QString PermissionsController::x11InputProblem() {
     // XWayland would accept the connection but show Pimsel none of the native windows' keys.
-    const bool wayland =
-        qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) ==
-            0 ||
-        (qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
-    if (wayland)
+    if (isWaylandSession())
         return tr("This is a Wayland session: Pimsel sees keys there only through fcitx5. Install "
                   "fcitx5 and Pimsel's fcitx5 module, choose fcitx5 as your input method and restart "
                   "fcitx5 (fcitx5 -r), or choose an X11 (Xorg) session when you log in.");
