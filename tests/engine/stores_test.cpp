@@ -97,13 +97,12 @@ const QUuid aliasId = QUuid::fromString(QStringLiteral("3f2a9c1e-8b7d-4e6f-a5c4-
 
 } // namespace
 
-// Each tone and each trigger goes through the file, as another process reads it. (The switches are
-// the preferences scenario's.)
-TEST_F(SettingsFileTest, TonesAndTriggersRoundTripThroughTheFile) {
-    storeRaw(QStringLiteral("pimsel.skinTone"), QStringLiteral("dark"));
+// Each value goes through the file as another process reads it. The INI format flattens one-element
+// and empty lists; sets of every size must come back whole. (The switches are the preferences
+// scenario's.)
+TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
     for (SkinTone tone : allSkinTones) {
         openStore()->setSkinTone(tone);
-        EXPECT_EQ(stored(QStringLiteral("pimsel.skinTone")).toString(), rawValue(tone));
         EXPECT_EQ(storeFromDisk()->skinTone(), tone);
     }
     for (const QString& trigger : SettingsStore::allowedTriggerKeys) {
@@ -111,12 +110,7 @@ TEST_F(SettingsFileTest, TonesAndTriggersRoundTripThroughTheFile) {
         EXPECT_EQ(storeFromDisk()->triggerCharacter(), trigger);
     }
     openStore()->setTriggerKey(QStringLiteral("~~"));
-    EXPECT_EQ(stored(QStringLiteral("pimsel.triggerKey")).toString(), QStringLiteral(":"))
-        << "a rejected trigger";
-}
-
-// The INI format flattens one-element and empty lists; sets of every size must come back whole.
-TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
+    EXPECT_EQ(storeFromDisk()->triggerCharacter(), QStringLiteral(":")) << "a rejected trigger";
     const QList<QSet<QString>> sets{{},
                                     {QStringLiteral("org.example.App")},
                                     {QString()},
