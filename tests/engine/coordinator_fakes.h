@@ -26,37 +26,46 @@ namespace pimsel::fakes {
 
 inline const QString messagingApp = "org.signal.Signal";
 
-// Flags slow work done while the hook holds a key the coordinator claimed: the keyboard would wait.
+// What the fakes were asked, in order, and what went wrong on the way.
+struct Log {
+    QStringList effects, violations;
+    bool keyClaimed = false; // the hook holds a key the coordinator claimed
+};
+
 struct Recording {
-    QStringList* out = nullptr;
-    const bool* keyClaimed = nullptr;
-    QStringList* violations = nullptr;
-    void note(const QString& what) const {
-        if (out)
-            *out << what;
-    }
+    Log* log = nullptr;
+    void note(const QString& what) const { log->effects << what; }
+    // Slow work while a claimed key is held makes the keyboard wait.
     void slow(const QString& what) const {
-        if (keyClaimed && *keyClaimed && violations)
-            *violations << what + " while a claimed key was held";
+        if (log->keyClaimed)
+            log->violations << what + " while a claimed key was held";
     }
 };
 
-class FakeEmojiStore : public EmojiProviding, public Recording {
+// The emoji and the sticker catalogue, whose uses it notes alike.
+class FakeStore : public EmojiProviding, public StickerProviding, public Recording {
 public:
     // Small enough to reason about the rankings by hand; the family claims tones it cannot take.
-    FakeEmojiStore() {
+    FakeStore() {
         for (const char* spec : {"😄 smile", "😃 smiley", "😺 smiley_cat", "👍 +1 tones", "👋 wave tones",
                                  "🎉 tada", "👨‍👩‍👧 family tones", "☕ café"}) {
             const QStringList word = QString::fromUtf8(spec).split(' ');
             m_entries << EmojiEntry{word[0], word[1], {word[1]}, "Test", word.size() > 2, 0};
         }
         m_index = SearchIndex::build(m_entries);
+        for (const char* id : {"parrot", "wave"})
+            catalogue << StickerEntry{id, {}, {}, {}, catalogue.isEmpty(), false, 0, {}, {}};
     }
     const QList<EmojiEntry>& entries() const override { return m_entries; }
     const SearchIndex& searchIndex() const override { return m_index; }
-    void recordUse(const QString& emoji) override {
+    QList<StickerEntry> stickers() const override { return catalogue; }
+    void recordUse(const QString& emojiOrSticker) override {
         slow("use count written");
-        note("record " + emoji);
+        note("record " + emojiOrSticker);
+    }
+    void fetchFile(const StickerEntry& entry, std::function<void(std::optional<QUrl>)> completion) override {
+        note("fetch " + entry.id);
+        pending = std::move(completion);
     }
     void setUseCount(const char* emoji, int count) {
         for (EmojiEntry& entry : m_entries) {
@@ -64,6 +73,9 @@ public:
                 entry.useCount = count;
         }
     }
+
+    QList<StickerEntry> catalogue; // the parrot is animated
+    std::function<void(std::optional<QUrl>)> pending;
 
 private:
     QList<EmojiEntry> m_entries;
@@ -228,39 +240,17 @@ public:
     std::function<void()> pending = [] {};
 };
 
-class FakeStickerStore : public StickerProviding, public Recording {
-public:
-    QList<StickerEntry> stickers() const override { return catalogue; }
-    void recordUse(const QString& id) override {
-        slow("sticker use written");
-        note("sticker used " + id);
-    }
-    void fetchFile(const StickerEntry& entry, std::function<void(std::optional<QUrl>)> completion) override {
-        note("fetch " + entry.id);
-        pending = std::move(completion);
-    }
-
-    static StickerEntry sticker(const char* id, bool animated) {
-        StickerEntry entry;
-        entry.id = id, entry.isAnimated = animated;
-        return entry;
-    }
-    QList<StickerEntry> catalogue{sticker("parrot", true), sticker("wave", false)};
-    std::function<void(std::optional<QUrl>)> pending;
-};
-
 // A coordinator over fakes, driven by a script. Violations: a key swallowed outside the grab set,
 // ungrabbed (<ungrabbed>) or already passed on (<late>); slow work while a claimed key is held; an
 // unannounced grab set; a popover that disagrees with the coordinator once the loop had a turn.
-class Harness {
+class Harness : public Log {
 public:
     explicit Harness(bool gifClient = true)
         : defaults(dir.filePath("settings.ini"), QSettings::IniFormat)
         , settings(&defaults)
         , tokenBuffer([this] { return settings.triggerCharacter(); }) {
-        for (Recording* r :
-             std::initializer_list<Recording*>{&store, &desktop, &browser, &picker, &stickers, &output})
-            *r = Recording{&effects, &keyClaimed, &violations};
+        for (Recording* r : std::initializer_list<Recording*>{&store, &desktop, &browser, &picker, &output})
+            r->log = this;
         GiphySearch search;
         if (gifClient)
             search = [this](const QString& query, GiphySearchCompletion) {
@@ -269,7 +259,7 @@ public:
         coordinator = std::make_unique<AutocompleteCoordinator>(
             settings, store, tokenBuffer, desktop, desktop, suggestions, browser, output, desktop, output,
             stickerDetector, giphyDetector, QSet<QString>{messagingApp},
-            StickerServices{&stickers, &picker, &output, search});
+            StickerServices{&store, &picker, &output, search});
         announced = coordinator->swallowableKeys();
         coordinator->setCatchUp([this] {
             // The hook hands over what it has read; the event loop has no turn in between.
@@ -282,9 +272,9 @@ public:
         QObject::connect(coordinator.get(), &AutocompleteCoordinator::swallowableKeysChanged,
                          coordinator.get(), [this] { announced = coordinator->swallowableKeys(); });
         QObject::connect(&settings, &SettingsStore::skinToneChanged, &settings, [this] {
-            if (keyClaimed)
-                violations << "default tone written while a claimed key was held";
-            effects << QString("default tone %1").arg(position(settings.skinTone()));
+            const Recording written{this};
+            written.slow("default tone written");
+            written.note(QString("default tone %1").arg(position(settings.skinTone())));
         });
     }
 
@@ -392,7 +382,7 @@ public:
     QTemporaryDir dir;
     QSettings defaults;
     SettingsStore settings;
-    FakeEmojiStore store;
+    FakeStore store;
     TokenBuffer tokenBuffer;
     FakeDesktop desktop;
     FakeSuggestions suggestions;
@@ -400,21 +390,17 @@ public:
     FakeOutput output;
     StickerCommandDetector stickerDetector{"/sticker"};
     StickerCommandDetector giphyDetector{"/gif"};
-    FakeStickerStore stickers;
     FakePicker picker;
     std::unique_ptr<AutocompleteCoordinator> coordinator;
 
-    QStringList effects;
     SwallowableKeys announced;
     bool nextUngrabbed = false;
     // Keys the hook has read but not handed over (<unread:keys>): they come on the next catch-up.
     QStringList unread;
     bool nextLate = false;
-    bool keyClaimed = false;
     // <busy>…<idle>: keys that arrive while the main thread is busy, handled one after another with
     // no turn of the event loop in between.
     bool busy = false;
-    QStringList violations;
 
     static inline const QStringList keyNames{"text",  "bs", "wbs",  "tab",  "ret",   "esc",
                                              "space", "up", "down", "left", "right", "mod"};
@@ -440,11 +426,10 @@ private:
             {"hover", [&] { suggestions.callbacks.onHover(n); }},
             {"tone", [&] { suggestions.callbacks.onPickTone(n); }},
             {"bpick", [&] { browser.callbacks.onPick(store.entries()[n]); }},
-            {"spick", [&] { picker.callbacks.onPick(stickers.catalogue[n]); }},
-            {"select",
-             [&] { browser.selected = store.entries()[n], picker.selected = stickers.catalogue[n]; }},
-            {"fetched", [&] { stickers.pending(QUrl::fromLocalFile("/s/f.webp")); }},
-            {"nofile", [&] { stickers.pending(std::nullopt); }},
+            {"spick", [&] { picker.callbacks.onPick(store.catalogue[n]); }},
+            {"select", [&] { browser.selected = store.entries()[n], picker.selected = store.catalogue[n]; }},
+            {"fetched", [&] { store.pending(QUrl::fromLocalFile("/s/f.webp")); }},
+            {"nofile", [&] { store.pending(std::nullopt); }},
             {"done", [&] { std::exchange(output.pending, [] {})(); }},
             {"cancel", [&] { coordinator->cancel(); }},
             {"window", [&] { desktop.window = n ? std::optional<quint64>(n) : std::nullopt; }}, // 0: none
@@ -476,9 +461,9 @@ private:
                  suggestions.callbacks.onPick(0), suggestions.callbacks.onHover(1);
                  suggestions.callbacks.onPickTone(2);
                  browser.callbacks.onPick(store.entries()[0]), browser.callbacks.onDismiss();
-                 picker.callbacks.onPick(stickers.catalogue[0]), picker.callbacks.onDismiss();
-                 if (stickers.pending)
-                     stickers.pending(QUrl::fromLocalFile("/s/f.webp"));
+                 picker.callbacks.onPick(store.catalogue[0]), picker.callbacks.onDismiss();
+                 if (store.pending)
+                     store.pending(QUrl::fromLocalFile("/s/f.webp"));
                  std::exchange(output.pending, [] {})();
                  waitForTimers();
              }},

@@ -203,13 +203,13 @@ const QList<Script> commands{
      "", "", "idle", ""},
     // Picking.
     {"PickedSticker", "<app:signal>/sticker <select:0><ret><spick:0>:<fetched><done>", "........SS.",
-     "picker stickers 2 | picker show | picker pick parrot | fetch parrot | sticker used parrot | sticker "
+     "picker stickers 2 | picker show | picker pick parrot | fetch parrot | record parrot | sticker "
      "f.webp animated 8",
      "idle"},
     {"PickedGifIsNotCounted", "<app:signal>/gif <spick:1><fetched>", "....S",
      "picker remote /gif | gif search /gif | picker show | fetch wave | sticker f.webp still 4", "inserting"},
     {"UnobtainableFile", "<app:signal>/sticker <spick:0><nofile>:", "........S.",
-     "picker stickers 2 | picker show | fetch parrot | sticker used parrot", "token :"},
+     "picker stickers 2 | picker show | fetch parrot | record parrot", "token :"},
     // The open picker and browser take the keys and keep open on a click, even when switched off
     // meanwhile; Tab picks only in the picker.
     {"PickerRouting",
@@ -238,10 +238,9 @@ const QList<Script> commands{
     // Callbacks, completions and timers that outlive the coordinator.
     {"GoneWhileInserting", ":smi<tab><gone>", "....S", "insert 4 😄 | record 😄", "gone"},
     {"GoneWhileFetching", "<app:signal>/sticker <spick:0><gone>", "........S",
-     "picker stickers 2 | picker show | fetch parrot | sticker used parrot", "gone"},
+     "picker stickers 2 | picker show | fetch parrot | record parrot", "gone"},
     {"GoneWhileInsertingASticker", "<app:signal>/sticker <spick:0><fetched><gone>", "........S",
-     "picker stickers 2 | picker show | fetch parrot | sticker used parrot | sticker f.webp animated 8",
-     "gone"},
+     "picker stickers 2 | picker show | fetch parrot | record parrot | sticker f.webp animated 8", "gone"},
     {"GoneBeforeTheErase", "<app:signal>/sticker <esc><gone>", "........SS",
      "picker stickers 2 | picker show | picker close", "gone"},
 };
