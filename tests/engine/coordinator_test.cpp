@@ -62,12 +62,8 @@ const QList<Script> typing{
     // written again.
     {"ChosenToneIsRemembered", ":wave<left*6><tab><done> :wave<right><tab><done> :wave<right><left><tab>",
      ".....SSSSSSS......SS......SSS",
-     "insert 5 👋 | default tone 0 | record 👋 | insert 5 👋🏻 | default tone 1 | record 👋 | "
-     "insert "
-     "5 "
-     "👋🏻 "
-     "| "
-     "record 👋",
+     "insert 5 👋 | default tone 0 | record 👋 | insert 5 👋🏻 | default tone 1 | "
+     "record 👋 | insert 5 👋🏻 | record 👋",
      nullptr, nullptr, tone(SkinTone::dark)},
     // Popover clicks.
     {"RowAndToneClicks", ":smi<pick:1><done> :+<tone:3>", "",
@@ -187,7 +183,6 @@ const QList<Script> commands{
      [](Harness& h) {
          h.settings.setStickerCommandEnabled(false), h.settings.setGiphyCommandEnabled(false);
      }},
-    {"CompleteCommandGrabsSpace", "<app:signal>/gif", "", "", "idle", "space"},
     {"NoGifClient", "<app:signal>/gif ", "", "", "idle", "", nullptr, false},
     // Not a command: a longer word, an accent, another application, an application switch meanwhile.
     {"NotACommand",
@@ -239,8 +234,6 @@ const QList<Script> commands{
     {"GoneWhileInserting", ":smi<tab><gone>", "....S", "insert 4 😄 | record 😄", "gone"},
     {"GoneWhileFetching", "<app:signal>/sticker <spick:0><gone>", "........S",
      "picker stickers 2 | picker show | fetch parrot | record parrot", "gone"},
-    {"GoneWhileInsertingASticker", "<app:signal>/sticker <spick:0><fetched><gone>", "........S",
-     "picker stickers 2 | picker show | fetch parrot | record parrot | sticker f.webp animated 8", "gone"},
     {"GoneBeforeTheErase", "<app:signal>/sticker <esc><gone>", "........SS",
      "picker stickers 2 | picker show | picker close", "gone"},
 };
