@@ -302,8 +302,6 @@ public:
 
     // What the user would see and what is in progress.
     QString state() const {
-        if (!coordinator)
-            return "gone";
         QStringList parts;
         const AutocompleteCoordinator& c = *coordinator;
         if (c.isInserting())
@@ -325,7 +323,7 @@ public:
     }
 
     QString grabs() const {
-        const SwallowableKeys keys = coordinator ? coordinator->swallowableKeys() : SwallowableKeys{};
+        const SwallowableKeys keys = coordinator->swallowableKeys();
         QStringList parts;
         for (int action = 0; action < keyNames.size(); ++action) {
             if (action == 0 ? keys.anyText : keys.contains(static_cast<KeyAction>(action)))
@@ -335,8 +333,6 @@ public:
     }
 
     void check(const QString& where) {
-        if (!coordinator)
-            return;
         if (!(coordinator->swallowableKeys() == announced))
             violations << "grab set changed without an announcement: " + where;
         const AutocompleteCoordinator& c = *coordinator;
@@ -375,7 +371,7 @@ public:
 
     // The event loop's turn between two events.
     void settle() {
-        if (!busy && coordinator)
+        if (!busy)
             QCoreApplication::sendPostedEvents(coordinator.get(), QEvent::MetaCall);
     }
 
@@ -454,19 +450,6 @@ private:
             {"exclude", [&] { desktop.excludedApps << *desktop.appId; }},
             {"app", [&] { desktop.appId = arg == "signal" ? messagingApp : arg; }},
             {"wait", waitForTimers},
-            // Everything still pending when the coordinator goes away comes in late.
-            {"gone",
-             [&] {
-                 coordinator.reset();
-                 suggestions.callbacks.onPick(0), suggestions.callbacks.onHover(1);
-                 suggestions.callbacks.onPickTone(2);
-                 browser.callbacks.onPick(store.entries()[0]), browser.callbacks.onDismiss();
-                 picker.callbacks.onPick(store.catalogue[0]), picker.callbacks.onDismiss();
-                 if (store.pending)
-                     store.pending(QUrl::fromLocalFile("/s/f.webp"));
-                 std::exchange(output.pending, [] {})();
-                 waitForTimers();
-             }},
         };
         if (const qsizetype key = keyNames.indexOf(name); key > 0)
             return mark(send(InputEvent::keyDown(static_cast<KeyAction>(key))));

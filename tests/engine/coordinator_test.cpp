@@ -1,6 +1,5 @@
 // The coordinator driven by scripts: typing shortcodes (suggestions, acceptance, tones, the trigger
-// rules and the silences), then slash commands, the picker and browser routing, delayed work and
-// callbacks that outlive the coordinator.
+// rules and the silences), then slash commands, the picker and browser routing and delayed work.
 
 #include "tests/engine/coordinator_fakes.h"
 
@@ -31,9 +30,6 @@ const QList<Script> typing{
     // With a token open the popover's keys are held (and passed while nothing shows).
     {"NoPopoverNoAcceptance", ":<tab><ret>", "", "", "token :", "tab ret esc up down :"},
     {"QueryWithoutResults", ":xyz", "", "", "token :xyz"},
-    {"BackspaceFollowsTheToken", ":smiley<bs>", "", "", "panel 😄 😃 😺 @0, token :smile"},
-    // The closing and the double trigger.
-    // A closing trigger without a match opens a new token, which asks for no popover.
     {"ClosingTriggerWithoutMatch", ":tad:", "", "", "token :", nullptr,
      [](Harness& h) { h.store.setUseCount("🎉", 3); }},
     {"TriggerRulesOff", ":tada: ::", "", "", "token :", "tab ret esc up down",
@@ -43,8 +39,6 @@ const QList<Script> typing{
     {"ClosingTriggerCountsCharactersAndTones", ":caf{e\u0301}:<done> :+1:", ".....S....S",
      "insert 5 ☕ | record ☕ | insert 3 👍🏿 | record 👍", "inserting", nullptr,
      tone(SkinTone::dark)},
-    {"DoubleTriggerOpensTheBrowser", "::", ".S", "browser show 8", "browser ''",
-     "text bs wbs ret esc space up down left right"},
     {"BrowserPickErasesOneTrigger", "::<bpick:4>", ".S", "browser show 8 | insert 1 👋🏽 | record 👋",
      "inserting", nullptr, tone(SkinTone::medium)},
     {"BrowserDismissed", "::<esc>a", ".SS.", "browser show 8 | browser close", "idle", ""},
@@ -230,12 +224,6 @@ const QList<Script> commands{
     {"CancelDoesNotErase", "<app:signal>/sticker <cancel><wait>", "........S",
      "picker stickers 2 | picker show | picker orderOut", "idle", "",
      [](Harness& h) { h.picker.dismissOnOrderOut = true; }},
-    // Callbacks, completions and timers that outlive the coordinator.
-    {"GoneWhileInserting", ":smi<tab><gone>", "....S", "insert 4 😄 | record 😄", "gone"},
-    {"GoneWhileFetching", "<app:signal>/sticker <spick:0><gone>", "........S",
-     "picker stickers 2 | picker show | fetch parrot | record parrot", "gone"},
-    {"GoneBeforeTheErase", "<app:signal>/sticker <esc><gone>", "........SS",
-     "picker stickers 2 | picker show | picker close", "gone"},
 };
 
 class Coordinator : public ::testing::TestWithParam<Script> {};
