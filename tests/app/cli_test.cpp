@@ -1,7 +1,8 @@
 #include "app/cli.h"
 #include "engine/settings_location.h"
 
-#include <QFile>
+#include "support/files.h"
+
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -28,9 +29,7 @@ class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
-        QFile file(m_options.catalogPath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(catalogue);
+        ASSERT_TRUE(pimsel::testing::writeFile(m_options.catalogPath, catalogue));
     }
     void TearDown() override {
         if (m_configHome.isNull())

@@ -1,6 +1,7 @@
 // What the store, the search and the browser rely on in the generated resources/emoji.json.
 
-#include <QFile>
+#include "support/files.h"
+
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,9 +31,9 @@ std::string codePoints(const QString& s) {
 // where the bare code point would render as text. The rows follow Unicode's own order, which is the
 // final ranking tie-break.
 TEST(CatalogueFile, ElementsAreWellFormedUniqueUntonedGroupedInOrderAndKnownShortcodesResolve) {
-    QFile file(QStringLiteral(PIMSEL_TEST_DATA_DIR "/../../resources/emoji.json"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes =
+        pimsel::testing::readFile(QStringLiteral(PIMSEL_TEST_DATA_DIR "/../../resources/emoji.json"));
+    ASSERT_FALSE(bytes.isEmpty());
     ASSERT_FALSE(bytes.startsWith("\xEF\xBB\xBF")) << "a byte-order mark";
     const QJsonArray entries = QJsonDocument::fromJson(bytes).array();
     // Emoji 15.0 has 1870 base emoji outside the Component group; a large drift means a filter went wrong.

@@ -9,6 +9,8 @@
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 
+#include "support/files.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSettings>
@@ -314,7 +316,9 @@ public:
                          .arg(c.pendingCommandLength())
                          .arg(picker.currentQuery);
         if (suggestions.visible)
-            parts << QString("panel %1 @%2").arg(emojiOf(suggestions.shown)).arg(suggestions.selected) +
+            parts << QString("panel %1 @%2")
+                             .arg(pimsel::testing::collect(suggestions.shown, &EmojiEntry::emoji).join(' '))
+                             .arg(suggestions.selected) +
                          (suggestions.toneCount ? QString(" tone %1").arg(suggestions.toneHighlight)
                                                 : QString());
         if (const std::optional<ColonToken> token = tokenBuffer.currentToken())
@@ -403,12 +407,6 @@ public:
 
 private:
     static QString mark(bool swallowed) { return swallowed ? "S" : "."; }
-    static QString emojiOf(const QList<EmojiEntry>& entries) {
-        QStringList names;
-        for (const EmojiEntry& entry : entries)
-            names << entry.emoji;
-        return names.join(' ');
-    }
 
     QString once(const QString& name, const QString& arg) {
         const int n = arg.toInt();

@@ -1,8 +1,11 @@
 #include "engine/emoji_search_engine.h"
 
+#include "support/files.h"
+
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using pimsel::testing::collect;
 
 namespace {
 
@@ -10,20 +13,14 @@ EmojiEntry entry(const QString& emoji, const QString& name, const QStringList& a
     return EmojiEntry{emoji, name, aliases, QStringLiteral("Test"), false, useCount};
 }
 
-QStringList emojiOf(const QList<EmojiEntry>& entries) {
-    QStringList result;
-    for (const EmojiEntry& e : entries)
-        result.append(e.emoji);
-    return result;
-}
-
 // Every search runs through both forms; they must agree before the answer is checked.
 QStringList searchBoth(const QString& query, const QList<EmojiEntry>& items, int limit = 6) {
     const EmojiSearchEngine engine;
     const QList<EmojiEntry> reference = engine.search(query, items, limit);
-    EXPECT_EQ(emojiOf(engine.search(query, items, SearchIndex::build(items), limit)), emojiOf(reference))
+    EXPECT_EQ(collect(engine.search(query, items, SearchIndex::build(items), limit), &EmojiEntry::emoji),
+              collect(reference, &EmojiEntry::emoji))
         << "query '" << query.toStdString() << "'";
-    return emojiOf(reference);
+    return collect(reference, &EmojiEntry::emoji);
 }
 
 std::optional<QString> exactBoth(const QString& query, const QList<EmojiEntry>& items) {
@@ -91,11 +88,11 @@ TEST(SearchIndexUse, useCountsAreReadLiveAndAStaleIndexIsIgnored) {
     QList<EmojiEntry> items{entry("😃", "a", {"smiley"}), entry("😄", "b", {"smile"})};
     const EmojiSearchEngine engine;
     const SearchIndex stale = SearchIndex::build(QList<EmojiEntry>{items[0]});
-    EXPECT_EQ(emojiOf(engine.search("smi", items, stale, 6)), QStringList({"😄", "😃"}));
+    EXPECT_EQ(collect(engine.search("smi", items, stale, 6), &EmojiEntry::emoji), QStringList({"😄", "😃"}));
     EXPECT_EQ(engine.exactMatch("smile", items, stale)->emoji, QStringLiteral("😄"));
     const SearchIndex index = SearchIndex::build(items);
     items[0].useCount = 1;
-    EXPECT_EQ(emojiOf(engine.search("smi", items, index, 6)), QStringList({"😃", "😄"}));
+    EXPECT_EQ(collect(engine.search("smi", items, index, 6), &EmojiEntry::emoji), QStringList({"😃", "😄"}));
 }
 
 TEST(ExactMatch, matchesNormalisedAliasOrNameAndPrefersMostUsedThenEarliest) {

@@ -4,6 +4,8 @@
 #include "engine/emoji_store.h"
 #include "engine/settings_store.h"
 
+#include "support/files.h"
+
 #include <QFile>
 #include <QMetaProperty>
 #include <QSettings>
@@ -18,6 +20,7 @@
 #include <sys/stat.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
 
@@ -55,15 +58,6 @@ protected:
     QVariant stored(const QString& key) { return QSettings(copyOfFile(), QSettings::IniFormat).value(key); }
     void storeRaw(const QString& key, const QVariant& value) {
         QSettings(path(), QSettings::IniFormat).setValue(key, value);
-    }
-    void writeIniText(const QByteArray& text) {
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-    }
-    QByteArray fileText(const QString& file = {}) {
-        QFile in(file.isEmpty() ? path() : file);
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
     }
     static int mode(const QString& file) {
         struct stat status {};
@@ -127,7 +121,7 @@ TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
         EXPECT_EQ(storeFromDisk()->disabledApps(), set);
         EXPECT_EQ(storeFromDisk()->disabledWebsites(), set);
     }
-    writeIniText("[General]\npimsel.disabledApps=kitty, kitty, xterm\n");
+    writeFile(path(), "[General]\npimsel.disabledApps=kitty, kitty, xterm\n");
     EXPECT_EQ(storeFromDisk()->disabledApps(),
               (QSet<QString>{QStringLiteral("kitty"), QStringLiteral("xterm")}));
 
@@ -148,7 +142,8 @@ TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
 
 // A value the store cannot use reads as its default, and stays in the file for the user to repair.
 TEST_F(SettingsFileTest, WrongValuesReadAsDefaultsAndStayInTheFile) {
-    writeIniText(
+    writeFile(
+        path(),
         "[General]\npimsel.enabled=garbage\npimsel.showImmediatelyAfterColon=maybe\n"
         "pimsel.acceptWithTab=false\npimsel.giphyCommandEnabled=@ByteArray(true)\n"
         "pimsel.disabledWebsites=@ByteArray(example.com)\npimsel.skinTone=purple\npimsel.triggerKey=/, |\n");
@@ -194,11 +189,11 @@ TEST_F(SettingsFileTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsIts
     QSettings(seedPath, QSettings::IniFormat)
         .setValue(QLatin1String(EmojiStore::useCountKey), QVariantMap{{QStringLiteral("👍"), 41}});
     const QByteArray text =
-        "; kept by hand\n" + fileText(seedPath) +
+        "; kept by hand\n" + readFile(seedPath) +
         "# switched off for now\npimsel.enabled=false\npimsel.triggerKey=|\n"
         "pimsel.disabledApps=org.example.A, org.example.B\npimsel.skinTone=medium\n"
         "pimsel.showImmediatelyAfterColon=maybe\nother.tool.key=kept\nnot an assignment\n";
-    writeIniText(text);
+    writeFile(path(), text);
     ASSERT_TRUE(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner));
     {
         QSettings settings(path(), QSettings::IniFormat);
@@ -215,12 +210,12 @@ TEST_F(SettingsFileTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsIts
         store.setCustomAliases(store.customAliases());
         store.setSkinTone(store.skinTone());
     }
-    EXPECT_EQ(fileText(), text);
+    EXPECT_EQ(readFile(path()), text);
     EXPECT_EQ(mode(path()), 0600);
 
     openStore()->setEnabled(true);
     EXPECT_EQ(mode(path()), 0600);
-    EXPECT_TRUE(fileText().contains("other.tool.key=kept")) << fileText().toStdString();
+    EXPECT_TRUE(readFile(path()).contains("other.tool.key=kept")) << readFile(path()).toStdString();
     EXPECT_TRUE(storeFromDisk()->enabled());
     EXPECT_EQ(storeFromDisk()->triggerKey(), QStringLiteral("|"));
 
@@ -232,7 +227,7 @@ TEST_F(SettingsFileTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsIts
     QSettings created(fresh, QSettings::IniFormat);
     SettingsStore(&created).setEnabled(false);
     EXPECT_EQ(mode(fresh), 0600) << "a new file is the user's alone";
-    EXPECT_TRUE(fileText(fresh).contains("pimsel.enabled=false"));
+    EXPECT_TRUE(readFile(fresh).contains("pimsel.enabled=false"));
 }
 
 TEST_F(SettingsFileTest, ReloadDecodesTheFileInOrderAndMergesCustomAliases) {

@@ -1,13 +1,14 @@
 #include "platform/desktop_entries.h"
 #include "platform/normalized_domain.h"
 
-#include <QDir>
-#include <QFile>
+#include "support/files.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
 
@@ -32,11 +33,7 @@ TEST(NormalizedDomain, ReducesAnAddressToItsBareLowerCaseDomain) {
 TEST(DesktopIds, WindowClassesLeadToListedIdentifiers) {
     QTemporaryDir dir;
     const auto write = [&dir](const char* relative, const QByteArray& body) {
-        const QString path = dir.filePath(QString::fromUtf8(relative));
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[Desktop Entry]\n" + body);
+        ASSERT_TRUE(writeFile(dir.filePath(QString::fromUtf8(relative)), "[Desktop Entry]\n" + body));
     };
     write("system/applications/chromium.desktop",
           "Type=Application\nName=Chromium Web Browser\nIcon=chromium\nStartupWMClass=chromium\n");

@@ -1,13 +1,15 @@
 #include "platform/xdg_autostart.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include "support/files.h"
+
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
 
@@ -19,16 +21,8 @@ protected:
     }
 
     QString entryPath() const { return m_dir.filePath(QStringLiteral("autostart/pimsel.desktop")); }
-    void writeEntry(const QByteArray& text) {
-        ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("autostart"))));
-        QFile file(entryPath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-    }
-    QByteArray entryFile() const {
-        QFile file(entryPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void writeEntry(const QByteArray& text) { ASSERT_TRUE(writeFile(entryPath(), text)); }
+    QByteArray entryFile() const { return readFile(entryPath()); }
     QByteArray execLine() const {
         const qsizetype at = entryFile().indexOf("\nExec=");
         return at < 0 ? QByteArray() : entryFile().mid(at + 6).split('\n').first();
