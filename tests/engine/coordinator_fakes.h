@@ -50,7 +50,7 @@ public:
     // Small enough to reason about the rankings by hand; the family claims tones it cannot take.
     FakeStore() {
         for (const char* spec : {"😄 smile", "😃 smiley", "😺 smiley_cat", "👍 +1 tones", "👋 wave tones",
-                                 "🎉 tada", "👨‍👩‍👧 family tones", "☕ café"}) {
+                                 "🎉 tada", "👨‍👩‍👧 family tones", "☕ café", "✌️ v tones"}) {
             const QStringList word = QString::fromUtf8(spec).split(' ');
             m_entries << EmojiEntry{word[0], word[1], {word[1]}, "Test", word.size() > 2, 0};
         }

@@ -36,12 +36,13 @@ const QList<Script> typing{
      [](Harness& h) {
          h.settings.setReplaceOnClosingColon(false), h.settings.setOpenBrowserOnDoubleTrigger(false);
      }},
-    {"ClosingTriggerCountsCharactersAndTones", ":caf{e\u0301}:<done> :+1:", ".....S....S",
-     "insert 5 ☕ | record ☕ | insert 3 👍🏿 | record 👍", "inserting", nullptr,
-     tone(SkinTone::dark)},
-    {"BrowserPickErasesOneTrigger", "::<bpick:4>", ".S", "browser show 8 | insert 1 👋🏽 | record 👋",
+    // A tone replaces the emoji presentation selector.
+    {"ClosingTriggerCountsCharactersAndTones", ":caf{e\u0301}:<done> :+1:<done> :v:", ".....S....S...S",
+     "insert 5 ☕ | record ☕ | insert 3 👍🏿 | record 👍 | insert 2 ✌🏿 | record ✌️",
+     "inserting", nullptr, tone(SkinTone::dark)},
+    {"BrowserPickErasesOneTrigger", "::<bpick:4>", ".S", "browser show 9 | insert 1 👋🏽 | record 👋",
      "inserting", nullptr, tone(SkinTone::medium)},
-    {"BrowserDismissed", "::<esc>a", ".SS.", "browser show 8 | browser close", "idle", ""},
+    {"BrowserDismissed", "::<esc>a", ".SS.", "browser show 9 | browser close", "idle", ""},
     {"OtherTrigger", ":tada: ;tada;", "............S", "insert 5 🎉 | record 🎉", "inserting", nullptr,
      [](Harness& h) { h.settings.setTriggerKey(QStringLiteral(";")); }},
     // Most-used list and selection.
@@ -128,7 +129,7 @@ const QList<Script> typing{
     {"UngrabbedTriggersAreTypedText", ":tada<ungrabbed>: :<ungrabbed>:tada:", ".............S",
      "insert 5 🎉 | record 🎉", "inserting"},
     {"UngrabbedKeysStillDriveTheBrowser", "::<ungrabbed>a<ungrabbed><down>", ".S..",
-     "browser show 8 | browser move d", "browser 'a'"},
+     "browser show 9 | browser move d", "browser 'a'"},
 };
 
 // The accessibility queries are slow: ordinary typing makes none, and the address is read only in
@@ -211,7 +212,7 @@ const QList<Script> commands{
     {"BrowserRouting",
      "::<click><off>big party  <wbs>pa<bs><ret><left><right><up><down><mod><tab><select:0><ret><tab>",
      ".S.SSSSSSSSSSSSSSSSSSSS..S.",
-     "browser show 8 | browser refresh | browser move l | browser move r | browser move u | browser move d | "
+     "browser show 9 | browser refresh | browser move l | browser move r | browser move u | browser move d | "
      "browser pick 😄",
      "browser 'big p'"},
     // The command stays typed until the picker is dismissed, then goes a moment later.
