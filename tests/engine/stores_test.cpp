@@ -158,15 +158,11 @@ TEST_F(SettingsFileTest, WrongValuesReadAsDefaultsAndStayInTheFile) {
     const QByteArray good = R"({"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c","alias":"party","emoji":"x"})";
     const std::pair<const char*, QVariant> wrong[] = {
         {"triggerKey", QStringLiteral("::")},
-        {"triggerKey", QStringLiteral("a")},
         {"triggerKey", QStringLiteral(";\u0301")},
         {"disabledApps", QVariantList{42}},
         {"customAliases", QStringLiteral("[") + QString::fromUtf8(good) + "]"}, // data, not text
         {"customAliases", "[" + good + R"(,{"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6d","alias":"cake"}])"},
         {"customAliases", QByteArray(R"([{"id":"not-a-uuid","alias":"a","emoji":"b"}])")},
-        {"customAliases",
-         QByteArray(R"([{"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c","alias":7,"emoji":"b"}])")},
-        {"customAliases", good},
         {"customAliases", "[" + good},
     };
     for (const auto& [name, value] : wrong) {
