@@ -119,14 +119,12 @@ TEST_F(StatusMonitorTest, SiteRuleFollowsTheAddressOnlyWhileABrowserIsInFrontAnd
     EXPECT_EQ(focus.urlReads, 0);
 
     settings.setDisabledWebsites({QStringLiteral("example.com")});
-    focus.url = QUrl(QStringLiteral("https://Docs.Example.com:8443/guide?x=1"));
-    makeMonitor(20);
-    EXPECT_EQ(monitor->status(), onSite("docs.example.com"));
     focus.url = QUrl(QStringLiteral("https://notexample.com/"));
-    ASSERT_TRUE(waitUntil([&] { return monitor->status().isActive(); }, 2000))
-        << "the poll missed the new site";
+    makeMonitor(20);
+    EXPECT_EQ(monitor->status(), ActivationStatus::active());
     focus.url = QUrl(QStringLiteral("https://example.com/"));
-    ASSERT_TRUE(waitUntil([&] { return monitor->status() == onSite("example.com"); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return monitor->status() == onSite("example.com"); }, 2000))
+        << "the poll missed the new site";
     focus.url.reset();
     monitor->refresh();
     EXPECT_EQ(monitor->status(), onSite("example.com")) << "an unreadable address";
