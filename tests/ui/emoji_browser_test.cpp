@@ -125,11 +125,9 @@ TEST(EmojiBrowserModel, SelectionMovesOverNineColumnsAcrossSectionsAndEveryEditP
 TEST(EmojiBrowserModel, QuerySearchesTrimmedCappedAndAgainstTheLatestCatalogueAndDeletesWholeCharacters) {
     const QList<EmojiEntry> two = {entry("😀", "grinning", smileys), entry("🎉", "tada", "Activities")};
     EmojiBrowserViewModel model;
-    for (const QString& blank : {QStringLiteral(" \t "), QString(QChar(0x00A0)), QString(QChar(0x3000))}) {
-        model.load(two);
-        model.appendToQuery(blank);
-        EXPECT_TRUE(!model.isSearching() && model.visibleEntries().size() == 2) << blank.toStdString();
-    }
+    model.load(two);
+    model.appendToQuery(QStringLiteral(" \t\u00A0\u3000"));
+    EXPECT_TRUE(!model.isSearching() && model.visibleEntries().size() == 2) << "blanks are no query";
     model.load(two);
     model.appendToQuery(QStringLiteral("tada f")); // inner spaces are searched: a prefix of "tada face"
     EXPECT_EQ(model.searchResults(), QList<EmojiEntry>{two[1]});
