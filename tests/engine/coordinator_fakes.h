@@ -443,7 +443,6 @@ private:
             // until the check behind the keys finds out, at "found".
             {"turns", [&] { desktop.secure = true, desktop.remembered = false; }},
             {"found", [&] { desktop.turnedSecure(); }},
-            {"mute", [&] { desktop.before.reset(); }}, // the field cannot say yet
             {"announce", [&] { (desktop.focusMoved ? desktop.focusMoved : [] {})(); }},
             {"exclude", [&] { desktop.excludedApps << *desktop.appId; }},
             {"app", [&] { desktop.appId = arg == "signal" ? messagingApp : arg; }},
