@@ -33,8 +33,7 @@ QString visibleRows(const QMenu& menu) {
     return titles.join(u'|');
 }
 
-class StatusBarTest : public ::testing::Test, public StatusSurroundings {
-protected:
+struct StatusBarTest : public ::testing::Test, public StatusSurroundings {
     StatusBarController& make(bool withUpdates = true) {
         apps.names.insert(QStringLiteral("org.gnome.Terminal"), QStringLiteral("Terminal"));
         controller.reset();
@@ -85,67 +84,58 @@ protected:
     QList<bool> quitSawFlag;
 };
 
-enum class Scenario { active, disabledGlobally, inApp, onSite, inputLost, restartNeeded };
+// What changes behind the controller's back, the header row that brings and whether the icon dims.
 struct StateCase {
-    Scenario scenario;
-    bool update;
-    bool bothPermissions;
+    const char* header;
+    bool dimmed, update, bothPermissions;
+    void (*change)(StatusBarTest&) = [](StatusBarTest&) {};
 };
 class StatusBarStates : public StatusBarTest, public ::testing::WithParamInterface<StateCase> {};
 
-// The state changes behind the controller's back; opening the menu must notice.
+// Opening the menu must notice.
 TEST_P(StatusBarStates, RowsTooltipAndIconFollowStatusUpdateAndPermissionsWhenTheMenuOpens) {
     const StateCase p = GetParam();
     StatusBarController& c = make();
-    QString header;
-    if (p.scenario == Scenario::disabledGlobally)
-        settings.setEnabled(false);
-    if (p.scenario == Scenario::inApp) {
-        apps.frontmost = QStringLiteral("org.gnome.Terminal");
-        header = QStringLiteral("Disabled in Terminal");
-    }
-    if (p.scenario == Scenario::onSite) {
-        settings.setDisabledWebsites({QStringLiteral("example.org")});
-        apps.frontmost = QStringLiteral("chromium");
-        focus.url = QUrl(QStringLiteral("https://docs.example.org/guide?x=1"));
-        header = QStringLiteral("Disabled on docs.example.org");
-    }
-    if (p.scenario == Scenario::inputLost) {
-        monitor.setInputLost(true);
-        header = QStringLiteral("Keyboard input lost — reconnecting…");
-    }
-    if (p.scenario == Scenario::restartNeeded) {
-        permissions.setApplicationNeedingRestart(QStringLiteral("Chromium"));
-        header =
-            QStringLiteral("Restart Chromium to use Pimsel in it: it started before accessibility was on");
-    }
+    p.change(*this);
     inputMonitoringGranted = p.bothPermissions;
     if (p.update)
         findUpdate();
     Q_EMIT c.menu()->aboutToShow();
     spin(20);
 
+    const QString header = QString::fromUtf8(p.header);
     EXPECT_EQ(visibleRows(*c.menu()),
               (p.update ? QStringLiteral("Update to v1.5|---|") : QString()) +
                   (header.isEmpty() ? "" : header + "|---|") + "Enabled|---|" +
                   (p.bothPermissions ? "" : "Finish Setup…|") +
                   "Preferences…|Test Pimsel…|Check for Updates…|---|Privacy: Local Only|Quit Pimsel");
-    EXPECT_EQ(c.enabledItem()->isChecked(), p.scenario != Scenario::disabledGlobally);
+    EXPECT_EQ(c.enabledItem()->isChecked(), settings.enabled());
     EXPECT_FALSE(c.headerItem()->isEnabled() || c.privacyItem()->isEnabled()) << "informative rows only";
     EXPECT_EQ(c.trayIcon()->toolTip(), p.update ? QStringLiteral("Pimsel — update available")
                                                 : (header.isEmpty() ? QStringLiteral("Pimsel") : header));
-    EXPECT_EQ(c.isIconDimmed(), p.scenario != Scenario::active && p.scenario != Scenario::restartNeeded);
+    EXPECT_EQ(c.isIconDimmed(), p.dimmed);
     EXPECT_EQ(c.isIconBadged(), p.update);
 }
 
-INSTANTIATE_TEST_SUITE_P(Everything, StatusBarStates,
-                         ::testing::Values(StateCase{Scenario::active, false, true},
-                                           StateCase{Scenario::active, true, true},
-                                           StateCase{Scenario::disabledGlobally, true, false},
-                                           StateCase{Scenario::inApp, false, true},
-                                           StateCase{Scenario::onSite, false, false},
-                                           StateCase{Scenario::inputLost, false, true},
-                                           StateCase{Scenario::restartNeeded, false, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Everything, StatusBarStates,
+    ::testing::Values(
+        StateCase{"", false, false, true}, StateCase{"", false, true, true},
+        StateCase{"", true, true, false, [](StatusBarTest& t) { t.settings.setEnabled(false); }},
+        StateCase{"Disabled in Terminal", true, false, true,
+                  [](StatusBarTest& t) { t.apps.frontmost = QStringLiteral("org.gnome.Terminal"); }},
+        StateCase{"Disabled on docs.example.org", true, false, false,
+                  [](StatusBarTest& t) {
+                      t.settings.setDisabledWebsites({QStringLiteral("example.org")});
+                      t.apps.frontmost = QStringLiteral("chromium");
+                      t.focus.url = QUrl(QStringLiteral("https://docs.example.org/guide?x=1"));
+                  }},
+        StateCase{"Keyboard input lost — reconnecting…", true, false, true,
+                  [](StatusBarTest& t) { t.monitor.setInputLost(true); }},
+        StateCase{"Restart Chromium to use Pimsel in it: it started before accessibility was on", false,
+                  false, true, [](StatusBarTest& t) {
+                      t.permissions.setApplicationNeedingRestart(QStringLiteral("Chromium"));
+                  }}));
 
 TEST_F(StatusBarTest, RowsActOnTheSettingTheirHooksAndTheUpdaterAndQuitSetsTheFlagFirst) {
     StatusBarController& c = make();

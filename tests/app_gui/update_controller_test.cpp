@@ -49,25 +49,6 @@ TEST(VersionCompare, OrdersReleasesAsPeopleReadThem) {
     }
 }
 
-TEST(Appcast, ReadsEachItemsVersionsAndAddressSkippingUnusableOnes) {
-    QByteArray xml =
-        R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-<channel>
- <item><link>https://example.org/a</link>
-   <enclosure url="https://example.org/a.tar.gz" sparkle:version="120" sparkle:shortVersionString="1.2.0"/></item>
- <item><sparkle:version>130</sparkle:version><sparkle:shortVersionString>1.3</sparkle:shortVersionString>
-   <enclosure url="https://example.org/b.tar.gz"/></item>
- <item><link>https://example.org/c</link><version>1.4.0</version></item>
- <item><link>https://example.org/no-version</link></item>
- <item><link>javascript:alert(1)</link><enclosure url="file:///etc/passwd" version="9.0"/></item>
- <item><link>https://example.org/truncated</link><version>9.9</version></item>
-</channel></rss>)";
-    xml.truncate(xml.indexOf("9.9"));
-    EXPECT_EQ(parseAppcast(xml), (QList<AppcastItem>{{"120", "1.2.0", QUrl("https://example.org/a")},
-                                                     {"130", "1.3", QUrl("https://example.org/b.tar.gz")},
-                                                     {"1.4.0", "1.4.0", QUrl("https://example.org/c")}}));
-}
-
 class UpdateControllerTest : public ::testing::Test {
 protected:
     UpdateController& make(QUrl feed, const QString& current = QStringLiteral("1.4.0"),

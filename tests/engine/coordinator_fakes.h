@@ -9,6 +9,8 @@
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 
+#include "support/files.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSettings>
@@ -26,37 +28,46 @@ namespace pimsel::fakes {
 
 inline const QString messagingApp = "org.signal.Signal";
 
-// Flags slow work done while the hook holds a key the coordinator claimed: the keyboard would wait.
+// What the fakes were asked, in order, and what went wrong on the way.
+struct Log {
+    QStringList effects, violations;
+    bool keyClaimed = false; // the hook holds a key the coordinator claimed
+};
+
 struct Recording {
-    QStringList* out = nullptr;
-    const bool* keyClaimed = nullptr;
-    QStringList* violations = nullptr;
-    void note(const QString& what) const {
-        if (out)
-            *out << what;
-    }
+    Log* log = nullptr;
+    void note(const QString& what) const { log->effects << what; }
+    // Slow work while a claimed key is held makes the keyboard wait.
     void slow(const QString& what) const {
-        if (keyClaimed && *keyClaimed && violations)
-            *violations << what + " while a claimed key was held";
+        if (log->keyClaimed)
+            log->violations << what + " while a claimed key was held";
     }
 };
 
-class FakeEmojiStore : public EmojiProviding, public Recording {
+// The emoji and the sticker catalogue, whose uses it notes alike.
+class FakeStore : public EmojiProviding, public StickerProviding, public Recording {
 public:
     // Small enough to reason about the rankings by hand; the family claims tones it cannot take.
-    FakeEmojiStore() {
+    FakeStore() {
         for (const char* spec : {"😄 smile", "😃 smiley", "😺 smiley_cat", "👍 +1 tones", "👋 wave tones",
-                                 "🎉 tada", "👨‍👩‍👧 family tones", "☕ café"}) {
+                                 "🎉 tada", "👨‍👩‍👧 family tones", "☕ café", "✌️ v tones"}) {
             const QStringList word = QString::fromUtf8(spec).split(' ');
             m_entries << EmojiEntry{word[0], word[1], {word[1]}, "Test", word.size() > 2, 0};
         }
         m_index = SearchIndex::build(m_entries);
+        for (const char* id : {"parrot", "wave"})
+            catalogue << StickerEntry{id, {}, {}, {}, catalogue.isEmpty(), false, 0, {}, {}};
     }
     const QList<EmojiEntry>& entries() const override { return m_entries; }
     const SearchIndex& searchIndex() const override { return m_index; }
-    void recordUse(const QString& emoji) override {
+    QList<StickerEntry> stickers() const override { return catalogue; }
+    void recordUse(const QString& emojiOrSticker) override {
         slow("use count written");
-        note("record " + emoji);
+        note("record " + emojiOrSticker);
+    }
+    void fetchFile(const StickerEntry& entry, std::function<void(std::optional<QUrl>)> completion) override {
+        note("fetch " + entry.id);
+        pending = std::move(completion);
     }
     void setUseCount(const char* emoji, int count) {
         for (EmojiEntry& entry : m_entries) {
@@ -64,6 +75,9 @@ public:
                 entry.useCount = count;
         }
     }
+
+    QList<StickerEntry> catalogue; // the parrot is animated
+    std::function<void(std::optional<QUrl>)> pending;
 
 private:
     QList<EmojiEntry> m_entries;
@@ -228,39 +242,17 @@ public:
     std::function<void()> pending = [] {};
 };
 
-class FakeStickerStore : public StickerProviding, public Recording {
-public:
-    QList<StickerEntry> stickers() const override { return catalogue; }
-    void recordUse(const QString& id) override {
-        slow("sticker use written");
-        note("sticker used " + id);
-    }
-    void fetchFile(const StickerEntry& entry, std::function<void(std::optional<QUrl>)> completion) override {
-        note("fetch " + entry.id);
-        pending = std::move(completion);
-    }
-
-    static StickerEntry sticker(const char* id, bool animated) {
-        StickerEntry entry;
-        entry.id = id, entry.isAnimated = animated;
-        return entry;
-    }
-    QList<StickerEntry> catalogue{sticker("parrot", true), sticker("wave", false)};
-    std::function<void(std::optional<QUrl>)> pending;
-};
-
 // A coordinator over fakes, driven by a script. Violations: a key swallowed outside the grab set,
 // ungrabbed (<ungrabbed>) or already passed on (<late>); slow work while a claimed key is held; an
 // unannounced grab set; a popover that disagrees with the coordinator once the loop had a turn.
-class Harness {
+class Harness : public Log {
 public:
     explicit Harness(bool gifClient = true)
         : defaults(dir.filePath("settings.ini"), QSettings::IniFormat)
         , settings(&defaults)
         , tokenBuffer([this] { return settings.triggerCharacter(); }) {
-        for (Recording* r :
-             std::initializer_list<Recording*>{&store, &desktop, &browser, &picker, &stickers, &output})
-            *r = Recording{&effects, &keyClaimed, &violations};
+        for (Recording* r : std::initializer_list<Recording*>{&store, &desktop, &browser, &picker, &output})
+            r->log = this;
         GiphySearch search;
         if (gifClient)
             search = [this](const QString& query, GiphySearchCompletion) {
@@ -269,7 +261,7 @@ public:
         coordinator = std::make_unique<AutocompleteCoordinator>(
             settings, store, tokenBuffer, desktop, desktop, suggestions, browser, output, desktop, output,
             stickerDetector, giphyDetector, QSet<QString>{messagingApp},
-            StickerServices{&stickers, &picker, &output, search});
+            StickerServices{&store, &picker, &output, search});
         announced = coordinator->swallowableKeys();
         coordinator->setCatchUp([this] {
             // The hook hands over what it has read; the event loop has no turn in between.
@@ -282,9 +274,9 @@ public:
         QObject::connect(coordinator.get(), &AutocompleteCoordinator::swallowableKeysChanged,
                          coordinator.get(), [this] { announced = coordinator->swallowableKeys(); });
         QObject::connect(&settings, &SettingsStore::skinToneChanged, &settings, [this] {
-            if (keyClaimed)
-                violations << "default tone written while a claimed key was held";
-            effects << QString("default tone %1").arg(position(settings.skinTone()));
+            const Recording written{this};
+            written.slow("default tone written");
+            written.note(QString("default tone %1").arg(position(settings.skinTone())));
         });
     }
 
@@ -312,8 +304,6 @@ public:
 
     // What the user would see and what is in progress.
     QString state() const {
-        if (!coordinator)
-            return "gone";
         QStringList parts;
         const AutocompleteCoordinator& c = *coordinator;
         if (c.isInserting())
@@ -326,7 +316,9 @@ public:
                          .arg(c.pendingCommandLength())
                          .arg(picker.currentQuery);
         if (suggestions.visible)
-            parts << QString("panel %1 @%2").arg(emojiOf(suggestions.shown)).arg(suggestions.selected) +
+            parts << QString("panel %1 @%2")
+                             .arg(pimsel::testing::collect(suggestions.shown, &EmojiEntry::emoji).join(' '))
+                             .arg(suggestions.selected) +
                          (suggestions.toneCount ? QString(" tone %1").arg(suggestions.toneHighlight)
                                                 : QString());
         if (const std::optional<ColonToken> token = tokenBuffer.currentToken())
@@ -335,7 +327,7 @@ public:
     }
 
     QString grabs() const {
-        const SwallowableKeys keys = coordinator ? coordinator->swallowableKeys() : SwallowableKeys{};
+        const SwallowableKeys keys = coordinator->swallowableKeys();
         QStringList parts;
         for (int action = 0; action < keyNames.size(); ++action) {
             if (action == 0 ? keys.anyText : keys.contains(static_cast<KeyAction>(action)))
@@ -345,8 +337,6 @@ public:
     }
 
     void check(const QString& where) {
-        if (!coordinator)
-            return;
         if (!(coordinator->swallowableKeys() == announced))
             violations << "grab set changed without an announcement: " + where;
         const AutocompleteCoordinator& c = *coordinator;
@@ -385,14 +375,14 @@ public:
 
     // The event loop's turn between two events.
     void settle() {
-        if (!busy && coordinator)
+        if (!busy)
             QCoreApplication::sendPostedEvents(coordinator.get(), QEvent::MetaCall);
     }
 
     QTemporaryDir dir;
     QSettings defaults;
     SettingsStore settings;
-    FakeEmojiStore store;
+    FakeStore store;
     TokenBuffer tokenBuffer;
     FakeDesktop desktop;
     FakeSuggestions suggestions;
@@ -400,33 +390,23 @@ public:
     FakeOutput output;
     StickerCommandDetector stickerDetector{"/sticker"};
     StickerCommandDetector giphyDetector{"/gif"};
-    FakeStickerStore stickers;
     FakePicker picker;
     std::unique_ptr<AutocompleteCoordinator> coordinator;
 
-    QStringList effects;
     SwallowableKeys announced;
     bool nextUngrabbed = false;
     // Keys the hook has read but not handed over (<unread:keys>): they come on the next catch-up.
     QStringList unread;
     bool nextLate = false;
-    bool keyClaimed = false;
     // <busy>…<idle>: keys that arrive while the main thread is busy, handled one after another with
     // no turn of the event loop in between.
     bool busy = false;
-    QStringList violations;
 
     static inline const QStringList keyNames{"text",  "bs", "wbs",  "tab",  "ret",   "esc",
                                              "space", "up", "down", "left", "right", "mod"};
 
 private:
     static QString mark(bool swallowed) { return swallowed ? "S" : "."; }
-    static QString emojiOf(const QList<EmojiEntry>& entries) {
-        QStringList names;
-        for (const EmojiEntry& entry : entries)
-            names << entry.emoji;
-        return names.join(' ');
-    }
 
     QString once(const QString& name, const QString& arg) {
         const int n = arg.toInt();
@@ -440,11 +420,10 @@ private:
             {"hover", [&] { suggestions.callbacks.onHover(n); }},
             {"tone", [&] { suggestions.callbacks.onPickTone(n); }},
             {"bpick", [&] { browser.callbacks.onPick(store.entries()[n]); }},
-            {"spick", [&] { picker.callbacks.onPick(stickers.catalogue[n]); }},
-            {"select",
-             [&] { browser.selected = store.entries()[n], picker.selected = stickers.catalogue[n]; }},
-            {"fetched", [&] { stickers.pending(QUrl::fromLocalFile("/s/f.webp")); }},
-            {"nofile", [&] { stickers.pending(std::nullopt); }},
+            {"spick", [&] { picker.callbacks.onPick(store.catalogue[n]); }},
+            {"select", [&] { browser.selected = store.entries()[n], picker.selected = store.catalogue[n]; }},
+            {"fetched", [&] { store.pending(QUrl::fromLocalFile("/s/f.webp")); }},
+            {"nofile", [&] { store.pending(std::nullopt); }},
             {"done", [&] { std::exchange(output.pending, [] {})(); }},
             {"cancel", [&] { coordinator->cancel(); }},
             {"window", [&] { desktop.window = n ? std::optional<quint64>(n) : std::nullopt; }}, // 0: none
@@ -464,24 +443,10 @@ private:
             // until the check behind the keys finds out, at "found".
             {"turns", [&] { desktop.secure = true, desktop.remembered = false; }},
             {"found", [&] { desktop.turnedSecure(); }},
-            {"mute", [&] { desktop.before.reset(); }}, // the field cannot say yet
             {"announce", [&] { (desktop.focusMoved ? desktop.focusMoved : [] {})(); }},
             {"exclude", [&] { desktop.excludedApps << *desktop.appId; }},
             {"app", [&] { desktop.appId = arg == "signal" ? messagingApp : arg; }},
             {"wait", waitForTimers},
-            // Everything still pending when the coordinator goes away comes in late.
-            {"gone",
-             [&] {
-                 coordinator.reset();
-                 suggestions.callbacks.onPick(0), suggestions.callbacks.onHover(1);
-                 suggestions.callbacks.onPickTone(2);
-                 browser.callbacks.onPick(store.entries()[0]), browser.callbacks.onDismiss();
-                 picker.callbacks.onPick(stickers.catalogue[0]), picker.callbacks.onDismiss();
-                 if (stickers.pending)
-                     stickers.pending(QUrl::fromLocalFile("/s/f.webp"));
-                 std::exchange(output.pending, [] {})();
-                 waitForTimers();
-             }},
         };
         if (const qsizetype key = keyNames.indexOf(name); key > 0)
             return mark(send(InputEvent::keyDown(static_cast<KeyAction>(key))));

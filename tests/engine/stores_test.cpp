@@ -4,6 +4,8 @@
 #include "engine/emoji_store.h"
 #include "engine/settings_store.h"
 
+#include "support/files.h"
+
 #include <QFile>
 #include <QMetaProperty>
 #include <QSettings>
@@ -18,6 +20,7 @@
 #include <sys/stat.h>
 
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
 
@@ -56,15 +59,6 @@ protected:
     void storeRaw(const QString& key, const QVariant& value) {
         QSettings(path(), QSettings::IniFormat).setValue(key, value);
     }
-    void writeIniText(const QByteArray& text) {
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-    }
-    QByteArray fileText(const QString& file = {}) {
-        QFile in(file.isEmpty() ? path() : file);
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
     static int mode(const QString& file) {
         struct stat status {};
         return ::stat(QFile::encodeName(file).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
@@ -97,13 +91,12 @@ const QUuid aliasId = QUuid::fromString(QStringLiteral("3f2a9c1e-8b7d-4e6f-a5c4-
 
 } // namespace
 
-// Each tone and each trigger goes through the file, as another process reads it. (The switches are
-// the preferences scenario's.)
-TEST_F(SettingsFileTest, TonesAndTriggersRoundTripThroughTheFile) {
-    storeRaw(QStringLiteral("pimsel.skinTone"), QStringLiteral("dark"));
+// Each value goes through the file as another process reads it. The INI format flattens one-element
+// and empty lists; sets of every size must come back whole. (The switches are the preferences
+// scenario's.)
+TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
     for (SkinTone tone : allSkinTones) {
         openStore()->setSkinTone(tone);
-        EXPECT_EQ(stored(QStringLiteral("pimsel.skinTone")).toString(), rawValue(tone));
         EXPECT_EQ(storeFromDisk()->skinTone(), tone);
     }
     for (const QString& trigger : SettingsStore::allowedTriggerKeys) {
@@ -111,12 +104,7 @@ TEST_F(SettingsFileTest, TonesAndTriggersRoundTripThroughTheFile) {
         EXPECT_EQ(storeFromDisk()->triggerCharacter(), trigger);
     }
     openStore()->setTriggerKey(QStringLiteral("~~"));
-    EXPECT_EQ(stored(QStringLiteral("pimsel.triggerKey")).toString(), QStringLiteral(":"))
-        << "a rejected trigger";
-}
-
-// The INI format flattens one-element and empty lists; sets of every size must come back whole.
-TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
+    EXPECT_EQ(storeFromDisk()->triggerCharacter(), QStringLiteral(":")) << "a rejected trigger";
     const QList<QSet<QString>> sets{{},
                                     {QStringLiteral("org.example.App")},
                                     {QString()},
@@ -133,7 +121,7 @@ TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
         EXPECT_EQ(storeFromDisk()->disabledApps(), set);
         EXPECT_EQ(storeFromDisk()->disabledWebsites(), set);
     }
-    writeIniText("[General]\npimsel.disabledApps=kitty, kitty, xterm\n");
+    writeFile(path(), "[General]\npimsel.disabledApps=kitty, kitty, xterm\n");
     EXPECT_EQ(storeFromDisk()->disabledApps(),
               (QSet<QString>{QStringLiteral("kitty"), QStringLiteral("xterm")}));
 
@@ -154,7 +142,8 @@ TEST_F(SettingsFileTest, SetsAndAliasesRoundTripAndPublish) {
 
 // A value the store cannot use reads as its default, and stays in the file for the user to repair.
 TEST_F(SettingsFileTest, WrongValuesReadAsDefaultsAndStayInTheFile) {
-    writeIniText(
+    writeFile(
+        path(),
         "[General]\npimsel.enabled=garbage\npimsel.showImmediatelyAfterColon=maybe\n"
         "pimsel.acceptWithTab=false\npimsel.giphyCommandEnabled=@ByteArray(true)\n"
         "pimsel.disabledWebsites=@ByteArray(example.com)\npimsel.skinTone=purple\npimsel.triggerKey=/, |\n");
@@ -169,15 +158,11 @@ TEST_F(SettingsFileTest, WrongValuesReadAsDefaultsAndStayInTheFile) {
     const QByteArray good = R"({"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c","alias":"party","emoji":"x"})";
     const std::pair<const char*, QVariant> wrong[] = {
         {"triggerKey", QStringLiteral("::")},
-        {"triggerKey", QStringLiteral("a")},
         {"triggerKey", QStringLiteral(";\u0301")},
         {"disabledApps", QVariantList{42}},
         {"customAliases", QStringLiteral("[") + QString::fromUtf8(good) + "]"}, // data, not text
         {"customAliases", "[" + good + R"(,{"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6d","alias":"cake"}])"},
         {"customAliases", QByteArray(R"([{"id":"not-a-uuid","alias":"a","emoji":"b"}])")},
-        {"customAliases",
-         QByteArray(R"([{"id":"3f2a9c1e-8b7d-4e6f-a5c4-1d2e3f4a5b6c","alias":7,"emoji":"b"}])")},
-        {"customAliases", good},
         {"customAliases", "[" + good},
     };
     for (const auto& [name, value] : wrong) {
@@ -200,11 +185,11 @@ TEST_F(SettingsFileTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsIts
     QSettings(seedPath, QSettings::IniFormat)
         .setValue(QLatin1String(EmojiStore::useCountKey), QVariantMap{{QStringLiteral("👍"), 41}});
     const QByteArray text =
-        "; kept by hand\n" + fileText(seedPath) +
+        "; kept by hand\n" + readFile(seedPath) +
         "# switched off for now\npimsel.enabled=false\npimsel.triggerKey=|\n"
         "pimsel.disabledApps=org.example.A, org.example.B\npimsel.skinTone=medium\n"
         "pimsel.showImmediatelyAfterColon=maybe\nother.tool.key=kept\nnot an assignment\n";
-    writeIniText(text);
+    writeFile(path(), text);
     ASSERT_TRUE(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner));
     {
         QSettings settings(path(), QSettings::IniFormat);
@@ -221,12 +206,12 @@ TEST_F(SettingsFileTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsIts
         store.setCustomAliases(store.customAliases());
         store.setSkinTone(store.skinTone());
     }
-    EXPECT_EQ(fileText(), text);
+    EXPECT_EQ(readFile(path()), text);
     EXPECT_EQ(mode(path()), 0600);
 
     openStore()->setEnabled(true);
     EXPECT_EQ(mode(path()), 0600);
-    EXPECT_TRUE(fileText().contains("other.tool.key=kept")) << fileText().toStdString();
+    EXPECT_TRUE(readFile(path()).contains("other.tool.key=kept")) << readFile(path()).toStdString();
     EXPECT_TRUE(storeFromDisk()->enabled());
     EXPECT_EQ(storeFromDisk()->triggerKey(), QStringLiteral("|"));
 
@@ -238,7 +223,7 @@ TEST_F(SettingsFileTest, UnchangedValuesLeaveTheUsersFileAloneAndAChangeKeepsIts
     QSettings created(fresh, QSettings::IniFormat);
     SettingsStore(&created).setEnabled(false);
     EXPECT_EQ(mode(fresh), 0600) << "a new file is the user's alone";
-    EXPECT_TRUE(fileText(fresh).contains("pimsel.enabled=false"));
+    EXPECT_TRUE(readFile(fresh).contains("pimsel.enabled=false"));
 }
 
 TEST_F(SettingsFileTest, ReloadDecodesTheFileInOrderAndMergesCustomAliases) {
@@ -279,23 +264,32 @@ TEST_F(SettingsFileTest, ReloadDecodesTheFileInOrderAndMergesCustomAliases) {
     EXPECT_TRUE(engine.search("sparkly", store.entries(), store.searchIndex(), 6).isEmpty());
 }
 
+// Counts stored in the wrong shape lose only the bad entries; 😀's three uses stay.
 TEST_F(SettingsFileTest, RecordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
+    storeRaw(QLatin1String(EmojiStore::useCountKey), QVariantMap{{grinning, 3},
+                                                                 {party, 1.5},
+                                                                 {thumbsUp, true},
+                                                                 {unicorn, 0},
+                                                                 {QString(), 5},
+                                                                 {QStringLiteral("☕"), qlonglong(1) << 40},
+                                                                 {QStringLiteral("😄"), -2}});
     {
         EmojiStore store = emojiStore();
         store.reload({});
+        EXPECT_EQ(store.entries()[0].useCount, 3);
         for (const QString& emoji : {party, party, thumbsUp, unicorn}) // the unicorn is outside the catalogue
             store.recordUse(emoji);
         EXPECT_EQ(store.entries()[2].useCount, 2);
         EXPECT_EQ(store.entries()[3].useCount, 0) << "only the first entry with that emoji changes";
         EXPECT_EQ(store.entries()[1].useCount, 1);
     }
-    EXPECT_EQ(useCounts().toMap(), (QVariantMap{{party, 2}, {thumbsUp, 1}, {unicorn, 1}}));
+    EXPECT_EQ(useCounts().toMap(), (QVariantMap{{grinning, 3}, {party, 2}, {thumbsUp, 1}, {unicorn, 1}}));
 
     EmojiStore reopened = emojiStore();
     reopened.reload({custom("unicorn_face", unicorn)});
     EXPECT_EQ(reopened.entries()[2].useCount, 2);
     EXPECT_EQ(reopened.entries()[3].useCount, 2) << "reload fills every entry with that emoji";
-    EXPECT_EQ(reopened.entries()[0].useCount, 0);
+    EXPECT_EQ(reopened.entries()[0].useCount, 3);
     EXPECT_EQ(reopened.entries().last().useCount, 1) << "counts are keyed by the emoji text";
 
     reopened.resetUseCounts();
@@ -314,33 +308,4 @@ TEST_F(SettingsFileTest, RecordUsePersistsAndUpdatesOnlyTheFirstMatchingEntry) {
     here.recordUse(thumbsUp);
     EXPECT_EQ(here.entries()[2].useCount, 2) << "the other process's use is seen";
     EXPECT_EQ(useCounts().toMap(), (QVariantMap{{party, 2}, {thumbsUp, 1}}));
-}
-
-// Counts stored in the wrong shape lose only the bad entries; the file holds what is left, plus the
-// next insertion of 😀.
-TEST_F(SettingsFileTest, StoredCountsOfTheWrongShapeLoseOnlyTheBadEntries) {
-    const struct {
-        QVariant stored;
-        QVariantMap afterOneMoreGrinning;
-    } cases[] = {
-        {QStringLiteral("lots"), {{grinning, 1}}},
-        {QVariantMap{{grinning, 3},
-                     {party, 1.5},
-                     {thumbsUp, 41},
-                     {QStringLiteral("😄"), -2},
-                     {unicorn, 0},
-                     {QStringLiteral("☕"), qlonglong(1) << 40},
-                     {QString(), 5},
-                     {QStringLiteral("😃"), true}},
-         {{grinning, 4}, {thumbsUp, 41}}},
-    };
-    for (const auto& c : cases) {
-        storeRaw(QLatin1String(EmojiStore::useCountKey), c.stored);
-        EmojiStore store = emojiStore();
-        store.reload({});
-        EXPECT_EQ(store.entries()[1].useCount, c.afterOneMoreGrinning.value(thumbsUp, 0).toInt())
-            << "the ranking survives";
-        store.recordUse(grinning);
-        EXPECT_EQ(useCounts().toMap(), c.afterOneMoreGrinning) << c.stored.toString().toStdString();
-    }
 }

@@ -1,13 +1,15 @@
 #include "platform/xdg_autostart.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include "support/files.h"
+
 using namespace pimsel;
+using namespace pimsel::testing;
 
 namespace {
 
@@ -19,16 +21,8 @@ protected:
     }
 
     QString entryPath() const { return m_dir.filePath(QStringLiteral("autostart/pimsel.desktop")); }
-    void writeEntry(const QByteArray& text) {
-        ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("autostart"))));
-        QFile file(entryPath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-    }
-    QByteArray entryFile() const {
-        QFile file(entryPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void writeEntry(const QByteArray& text) { ASSERT_TRUE(writeFile(entryPath(), text)); }
+    QByteArray entryFile() const { return readFile(entryPath()); }
     QByteArray execLine() const {
         const qsizetype at = entryFile().indexOf("\nExec=");
         return at < 0 ? QByteArray() : entryFile().mid(at + 6).split('\n').first();
@@ -43,29 +37,8 @@ const QString program = QStringLiteral("/opt/pimsel/bin/pimsel");
 
 } // namespace
 
-// By default the entry starts the running binary. Ours to replace and remove is an entry starting
-// this program, hidden or not; nothing else. (The preferences switch is the preferences test's.)
-TEST_F(XdgAutostartTest, WritesAVisibleEntryAndUnregisterRemovesOnlyOurs) {
-    ASSERT_TRUE(XdgAutostart().registerItem());
-    EXPECT_TRUE(entryFile().startsWith("[Desktop Entry]\n") && entryFile().contains("\nType=Application\n"));
-    EXPECT_EQ(XdgAutostart::splitExecValue(QString::fromUtf8(execLine())),
-              QStringList{QCoreApplication::applicationFilePath()});
-
-    XdgAutostart autostart(program);
-
-    const QByteArray foreign = "[Desktop Entry]\nExec=/usr/bin/other\n";
-    writeEntry(foreign);
-    EXPECT_TRUE(autostart.unregisterItem());
-    EXPECT_EQ(entryFile(), foreign);
-    writeEntry("[Desktop Entry]\nExec=/opt/pimsel/bin/pimsel\nHidden=true\n");
-    ASSERT_TRUE(autostart.registerItem());
-    EXPECT_TRUE(autostart.isRegistered());
-    EXPECT_FALSE(entryFile().contains("Hidden"));
-    writeEntry("[Desktop Entry]\nExec=/opt/pimsel/bin/pimsel\nHidden=true\n");
-    EXPECT_TRUE(autostart.unregisterItem());
-    EXPECT_FALSE(QFile::exists(entryPath())) << "a hidden entry of ours is still ours to remove";
-}
-
+// Each program path as the Exec key reads it back; an entry of ours hidden before is replaced. By
+// default the entry starts the running binary. (The preferences switch is the preferences test's.)
 TEST_F(XdgAutostartTest, ExecQuotesAndEscapesTheProgramPath) {
     const struct {
         QString path;
@@ -79,8 +52,13 @@ TEST_F(XdgAutostartTest, ExecQuotesAndEscapesTheProgramPath) {
         {QStringLiteral("/tmp/it's/`x`/pimsel"), "\"/tmp/it's/\\\\`x\\\\`/pimsel\""},
         {QStringLiteral("/tmp/new\nline/ü/pimsel"), "\"/tmp/new\\nline/ü/pimsel\""},
     };
+    ASSERT_TRUE(XdgAutostart().registerItem());
+    EXPECT_TRUE(entryFile().startsWith("[Desktop Entry]\n") && entryFile().contains("\nType=Application\n"));
+    EXPECT_EQ(XdgAutostart::splitExecValue(QString::fromUtf8(execLine())),
+              QStringList{QCoreApplication::applicationFilePath()});
     for (const auto& c : cases) {
         XdgAutostart autostart(c.path);
+        writeEntry("[Desktop Entry]\nHidden=true\n");
         ASSERT_TRUE(autostart.registerItem());
         EXPECT_EQ(execLine(), c.exec) << c.path.toStdString();
         EXPECT_EQ(XdgAutostart::splitExecValue(QString::fromUtf8(execLine())), QStringList{c.path});
@@ -89,17 +67,18 @@ TEST_F(XdgAutostartTest, ExecQuotesAndEscapesTheProgramPath) {
     }
 }
 
+// Ours to replace and remove is an entry starting this program, hidden or not; nothing else.
 TEST_F(XdgAutostartTest, OnlyAVisibleEntryStartingThisProgramCounts) {
     const struct {
         QByteArray text;
-        bool registered;
+        bool registered, ours = false;
     } cases[] = {
-        {"[Desktop Entry]\nType=Application\nExec=/opt/pimsel/bin/pimsel\n", true},
-        {"# comment\n[Desktop Entry]\nExec = /opt/pimsel/bin/pimsel --flag\nHidden=false\n", true},
-        {"[Desktop Entry]\nExec=/opt/pimsel/bin/pimsel\nHidden=true\n", false},
+        {"[Desktop Entry]\nType=Application\nExec=/opt/pimsel/bin/pimsel\n", true, true},
+        {"# comment\n[Desktop Entry]\nExec = /opt/pimsel/bin/pimsel --flag\nHidden=false\n", true, true},
+        {"[Desktop Entry]\nExec=/opt/pimsel/bin/pimsel\nHidden=true\n", false, true},
         {"[Desktop Entry]\nExec=/usr/bin/other\n", false},
         {"[Desktop Entry]\nExec=\"/opt/pimsel/bin/pimsel\n", false},
-        {"[Desktop Entry]\nExec=\"/opt/pimsel/bin/pimsel\" --quiet %u\n", true},
+        {"[Desktop Entry]\nExec=\"/opt/pimsel/bin/pimsel\" --quiet %u\n", true, true},
         {"[Desktop Entry]\nExec=/opt/pimsel\\sbin/pimsel\n", false}, // an escaped space still separates
         {"[Something Else]\nExec=/opt/pimsel/bin/pimsel\n", false},
         {"[Desktop Entry]\nType=Application\n[Desktop Action x]\nExec=/opt/pimsel/bin/pimsel\n", false},
@@ -107,5 +86,7 @@ TEST_F(XdgAutostartTest, OnlyAVisibleEntryStartingThisProgramCounts) {
     for (const auto& c : cases) {
         writeEntry(c.text);
         EXPECT_EQ(XdgAutostart(program).isRegistered(), c.registered) << c.text.toStdString();
+        EXPECT_TRUE(XdgAutostart(program).unregisterItem());
+        EXPECT_EQ(QFile::exists(entryPath()), !c.ours) << c.text.toStdString();
     }
 }

@@ -1,6 +1,7 @@
 #include "stickers/sticker_picker_view_model.h"
 
 #include "support/event_loop.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,6 @@ namespace {
 
 StickerEntry sticker(const QString& id, int useCount = 0) {
     return StickerEntry{id, id + ".gif", {id.toLower()}, id, true, false, useCount, {}, {}};
-}
-
-QStringList ids(const QList<StickerEntry>& entries) {
-    QStringList result;
-    for (const StickerEntry& entry : entries)
-        result.append(entry.id);
-    return result;
 }
 
 class PickerTest : public ::testing::Test {
@@ -42,7 +36,7 @@ TEST_F(PickerTest, WithoutAQueryUsedStickersComeFirstByCount) {
     for (const auto& [query, expected] : cases) {
         model.setQuery(query);
         model.refresh();
-        EXPECT_EQ(ids(model.displayedItems()), expected) << query.toStdString();
+        EXPECT_EQ(collect(model.displayedItems(), &StickerEntry::id), expected) << query.toStdString();
     }
     // Equal counts keep catalogue order, also past the sizes where a sort is stable by accident.
     QList<StickerEntry> many;
@@ -52,7 +46,7 @@ TEST_F(PickerTest, WithoutAQueryUsedStickersComeFirstByCount) {
         (i % 2 ? twice : once).append(QString::number(i));
     }
     model.loadStickers(many);
-    EXPECT_EQ(ids(model.displayedItems()), twice + once);
+    EXPECT_EQ(collect(model.displayedItems(), &StickerEntry::id), twice + once);
 }
 
 TEST_F(PickerTest, ArrowsMoveOverAGridOfFiveOrThreeColumnsWithoutWrapping) {
@@ -110,7 +104,7 @@ TEST_F(PickerTest, RemoteSearchWaitsForAPauseAndAppliesOnlyTheNewestAnswer) {
     EXPECT_TRUE(model.isLoading());
     ASSERT_TRUE(waitUntil([&] { return calls.size() == 3; }));
     calls[2].second({sticker("X"), sticker("Y")});
-    EXPECT_EQ(ids(model.displayedItems()), (QStringList{"X", "Y"}));
+    EXPECT_EQ(collect(model.displayedItems(), &StickerEntry::id), (QStringList{"X", "Y"}));
     EXPECT_FALSE(model.isLoading());
 }
 

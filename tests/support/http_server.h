@@ -81,11 +81,6 @@ public:
         const std::lock_guard lock(m_mutex);
         return m_targets;
     }
-    int hits(const QString& path) const {
-        const QStringList all = targets();
-        return int(
-            std::count_if(all.begin(), all.end(), [&](const QString& t) { return QUrl(t).path() == path; }));
-    }
 
     std::atomic<qint64> sent{0};    // streamed bytes the client side took, its socket buffers included
     std::atomic<int> walkedAway{0}; // streams the client closed before their end

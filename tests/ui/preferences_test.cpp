@@ -13,6 +13,8 @@
 #include "ui/shortcuts_preferences_pane.h"
 #include "ui/skin_tone_picker.h"
 
+#include "support/files.h"
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
@@ -105,7 +107,7 @@ TEST(PreferencesPanes, EveryControlReachesTheFileAndShowsWhatItHolds) {
     // Launch at login shows whether the autostart entry really exists.
     QTemporaryDir blocked;
     const QString notADirectory = blocked.filePath(QStringLiteral("file"));
-    QFile(notADirectory).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(pimsel::testing::writeFile(notADirectory, {}));
     for (const bool writable : {true, false}) {
         Preferences p(writable ? QString() : notADirectory);
         QAbstractButton* toggle = p.view.general()->launchAtLoginSwitch();
@@ -160,10 +162,8 @@ TEST(PreferencesPanes, EveryControlReachesTheFileAndShowsWhatItHolds) {
     // Running applications: no always-disabled or already disabled one, no repeats; names sort
     // ignoring case.
     privacy->fillAddAppMenu();
-    QStringList offered;
-    for (const QAction* action : privacy->addAppMenu()->actions())
-        offered.append(action->text());
-    EXPECT_EQ(offered.join(u'|'), QStringLiteral("abiword|Signal||Choose from Applications…"));
+    EXPECT_EQ(pimsel::testing::collect(privacy->addAppMenu()->actions(), &QAction::text).join(u'|'),
+              QStringLiteral("abiword|Signal||Choose from Applications…"));
     privacy->addAppMenu()->actions()[0]->trigger();
     privacy->addApp(QStringLiteral("org.keepassxc.KeePassXC"));
     EXPECT_EQ(p.reread().disabledAppsList(),

@@ -2,8 +2,9 @@
 #include "ui/sticker_picker_window_controller.h"
 #include "ui/sticker_preview.h"
 
+#include "support/files.h"
+
 #include <QApplication>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,18 +23,17 @@ TEST(StickerPreviewTest, LongAnimationsKeepTheirLengthWithBoundedFrames) {
                QByteArray("\x01\x00", 2);
     }
     QTemporaryDir dir;
-    QFile file(dir.filePath("anim.gif"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(gif + ";") > 0);
-    file.close();
-    const StickerPreview preview = StickerPreview::decode(file.fileName(), 60, 4);
+    const QString path = dir.filePath("anim.gif");
+    ASSERT_TRUE(pimsel::testing::writeFile(path, gif + ";"));
+    const StickerPreview preview = StickerPreview::decode(path, 60, 4);
     EXPECT_EQ(preview.delaysMs, (QList<int>{180, 270, 360, 140}));
     EXPECT_EQ(preview.durationMs, 950);
     EXPECT_EQ(&preview.frameAt(200), &preview.frames[1]);
     EXPECT_EQ(&preview.frameAt(950 + 10), &preview.frames[0]); // loops
 
     const auto pool = std::make_shared<PreviewFramePool>(60); // one ten-frame animation: 40 bytes
-    StickerPreview a = StickerPreview::decode(file.fileName(), 60);
-    a.path = file.fileName();
+    StickerPreview a = StickerPreview::decode(path, 60);
+    a.path = path;
     a.maxSide = 60;
     StickerPreview b = a;
     b.maxSide = 59; // another size of the same file: another animation
