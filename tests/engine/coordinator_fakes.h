@@ -9,7 +9,7 @@
 #include "engine/settings_store.h"
 #include "engine/token_buffer.h"
 
-#include "support/files.h"
+#include "tests/support/files.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
