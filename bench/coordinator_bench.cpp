@@ -25,17 +25,21 @@ struct Rig {
     SettingsStore settings{&defaults};
     EmojiStore store{&defaults};
     TokenBuffer tokenBuffer{[this] { return settings.triggerCharacter(); }};
+    Log log;             // what the fakes were asked, never read here
     FakeDesktop desktop; // focus, exclusions and the frontmost application
     FakeSuggestions suggestions;
     FakeBrowser browser;
     FakeOutput output; // insertions and backspaces
     StickerCommandDetector stickerDetector{QStringLiteral("/sticker")};
     StickerCommandDetector giphyDetector{QStringLiteral("/gif")};
-    FakeStickerStore stickers;
+    FakeStore stickers;
     FakePicker picker;
     std::unique_ptr<AutocompleteCoordinator> coordinator;
 
     Rig() {
+        for (Recording* r :
+             std::initializer_list<Recording*>{&stickers, &desktop, &browser, &picker, &output})
+            r->log = &log;
         store.reload({});
         // A typical set of exclusions, so the lookup is not of an empty set.
         desktop.excludedApps = {QStringLiteral("org.keepassxc.KeePassXC"),
