@@ -1,7 +1,6 @@
 // "/sticker" and "/gif" in a messaging application, typed as a user would, against the built
 // application with its sticker CDN and its GIF service on a local server: the picker opens,
-// filters, and a pick pastes the downloaded file in place of the command while the user's
-// clipboard comes back afterwards.
+// filters, and a pick pastes the downloaded file in place of the command.
 #include "tests/e2e/support/typing_fixture.h"
 
 #include <QDir>
@@ -43,12 +42,9 @@ TEST(Messaging, StickerAndGifCommandsPasteThePickAndOnlyInAMessagingApp) {
     const QString script = scratch.filePath(QStringLiteral("signal"));
     ASSERT_TRUE(QFile::copy(TargetApp::gtkScript(), script));
     const TargetApp app(TargetApp::Kind::gtk, QStringList{}, script);
-    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
+    ASSERT_TRUE(app.isReady()) << app.output().toStdString();
     FrontmostApplication frontmost;
     ASSERT_TRUE(pumpUntil([&] { return frontmost.frontmostApplicationId() == QStringLiteral("signal"); }));
-    const auto owner = clipboardOwner();
-    ASSERT_TRUE(owner->ready);
-    const QString clipboardBefore = dumpClipboard();
     // The session's own keyboard, as a user's: it follows the window manager's activation.
     Typist typist(Typist::Keyboard::core);
     ASSERT_TRUE(typist.isReady()) << typist.error();
@@ -81,26 +77,19 @@ TEST(Messaging, StickerAndGifCommandsPasteThePickAndOnlyInAMessagingApp) {
             patience);
         return found;
     };
-    // The staged file `name` is pasted: the clipboard lends it, the field then ends with its
-    // address, the messaging window has the keyboard back and the owner's clipboard comes back.
+    // The staged file `name` is pasted: the field then ends with its address and the messaging
+    // window has the keyboard back. (The clipboard around the paste: insertion_e2e.)
     QString expected;
     const auto expectPasted = [&](const QString& name) {
         const QString file = scratch.filePath(QStringLiteral("PimselStickers/") + name);
-        const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
-        QString during;
-        EXPECT_TRUE(pumpUntil(
-            [&] { return (during = dumpClipboard()).contains(dumpLine("text/uri-list", uri + "\r\n")); }, 5s))
-            << name.toStdString() << " was not pasted: " << during.toStdString();
-        QFile staged(file);
-        EXPECT_TRUE(staged.open(QIODevice::ReadOnly) && staged.readAll() == servedGif);
         // A GTK entry takes a pasted file as its address: the command gave way to exactly that.
         expected += QUrl::fromLocalFile(file).toString();
         EXPECT_EQ(app.waitForText(expected).toStdString(), expected.toStdString());
+        QFile staged(file);
+        EXPECT_TRUE(staged.open(QIODevice::ReadOnly) && staged.readAll() == servedGif);
         EXPECT_TRUE(pumpUntil([&] { return x.activeWindow() == app.window(); }, 1s))
             << "the messaging window did not get the keyboard back: 0x" << std::hex << x.activeWindow();
-        QString after;
-        EXPECT_TRUE(pumpUntil([&] { return (after = dumpClipboard()) == clipboardBefore; }, 3s))
-            << after.toStdString();
+        pump(700ms); // the insertion ends with the user's clipboard back, 600 ms after the paste
     };
 
     // "/sticker ": the Space opens the picker; the query filters it without reaching the field, and
@@ -147,7 +136,7 @@ TEST(Messaging, StickerAndGifCommandsPasteThePickAndOnlyInAMessagingApp) {
     // Outside a messaging application the command is only text.
     {
         TargetApp other(TargetApp::Kind::gtk);
-        ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
+        ASSERT_TRUE(other.isReady()) << other.output().toStdString();
         ASSERT_TRUE(typist.activate(other.window()));
         type("/gif ");
         EXPECT_EQ(other.waitForText(QStringLiteral("/gif ")).toStdString(), "/gif ");

@@ -9,7 +9,6 @@
 #include "ui/suggestion_compositor.h"
 #include "ui/suggestion_layout.h"
 
-#include <csignal>
 #include <thread>
 
 namespace pimsel::e2e {
@@ -20,52 +19,39 @@ namespace layout = suggestion_layout;
 TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     const QStringList smiRows = profile.cli({QStringLiteral("search"), QStringLiteral("smi")});
     ASSERT_EQ(smiRows.size(), 6);
+    const auto row = [&](int index) { return smiRows.at(index).section(QLatin1Char('\t'), 0, 0); };
 
     // ":smi": six rows under the caret (how the rows are drawn is the panel's own test, in ui_tests).
-    type(":smi");
-    ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
-    const std::optional<QRect> popover = waitForPopover();
-    ASSERT_TRUE(popover) << pimsel->output().toStdString();
+    ASSERT_TRUE(typed(":smi", QStringLiteral(":smi")));
+    const std::optional<QRect> popover = popoverUnderCaret();
+    ASSERT_TRUE(popover);
     EXPECT_EQ(popover->size(), layout::panelSize(6, false));
-    const std::optional<QRect> caret = focus.caretRect();
-    ASSERT_TRUE(caret);
-    EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
-        << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
-    EXPECT_NEAR(popover->left(), caret->left(), 30);
 
     // Down moves the selection and Up brings it back, neither reaching the field: after Down, Up and
     // Down, Tab accepts the second row. The use is counted.
-    key("Down");
-    key("Up");
-    key("Down");
-    key("Tab");
-    const QString second = smiRows.at(1).section(QLatin1Char('\t'), 0, 0);
-    EXPECT_EQ(app->waitForText(second).toStdString(), second.toStdString());
+    for (const char* combo : {"Down", "Up", "Down", "Tab"})
+        key(combo);
+    expected = row(1);
+    EXPECT_TRUE(shows(expected));
     EXPECT_TRUE(popoverGone());
     EXPECT_TRUE(pumpUntil(
-        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(second).toInt() == 1; }));
-    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), second);
+        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(row(1)).toInt() == 1; }));
+    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), row(1));
     settle();
 
     // The closing trigger right after an exact shortcode accepts it and never reaches the field.
-    QString expected = second + QStringLiteral(" 🎉");
-    type(" :tada:");
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(typed(" :tada:", QStringLiteral(" 🎉")));
     settle();
 
     // Return, with acceptance by Return switched off, closes the popover and reaches the field.
-    type(" :smi");
-    expected += QStringLiteral(" :smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(typed(" :smi", QStringLiteral(" :smi")));
     ASSERT_TRUE(waitForPopover());
     key("Return");
     EXPECT_TRUE(popoverGone());
     EXPECT_TRUE(pumpUntil([&] { return x.presses(keyReturn) == 1; })) << "the Return never reached the field";
 
     // Escape closes the popover and is taken; with no popover it reaches the field.
-    type(" :smi");
-    expected += QStringLiteral(" :smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(typed(" :smi", QStringLiteral(" :smi")));
     ASSERT_TRUE(waitForPopover());
     key("Escape");
     EXPECT_TRUE(popoverGone());
@@ -82,32 +68,30 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     ASSERT_TRUE(shown);
     const QPoint third = shown->topLeft() + layout::rowRect(2).center();
     whileUserTypes([&] { typist->click(third.x(), third.y()); });
-    expected += QStringLiteral(" ") + smiRows.at(2).section(QLatin1Char('\t'), 0, 0);
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    expected += QStringLiteral(" ") + row(2);
+    EXPECT_TRUE(shows(expected));
     settle();
 
     // A tone-capable emoji brings the tone strip; a chosen tone becomes the default.
     type(" :wave");
     std::optional<QRect> withTones;
-    pumpUntil([&] {
+    ASSERT_TRUE(pumpUntil([&] {
         withTones = x.popover(pimsel->pid());
         return withTones && withTones->size() == layout::panelSize(6, true);
-    });
-    ASSERT_TRUE(withTones);
-    ASSERT_EQ(withTones->size(), layout::panelSize(6, true));
+    }));
     pump(200ms); // the grown panel is placed and painted before the user aims at it
     withTones = x.popover(pimsel->pid());
     ASSERT_TRUE(withTones);
     const QPoint medium = withTones->topLeft() + layout::toneCellRect(6, 6, 3).center();
     whileUserTypes([&] { typist->click(medium.x(), medium.y()); });
     expected += QStringLiteral(" 👋🏽");
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(shows(expected));
     settle();
     type(" :wave");
     ASSERT_TRUE(waitForPopover());
     key("Tab");
     expected += QStringLiteral(" 👋🏽");
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(shows(expected));
     settle();
 
     // A field cleared with BackSpace: only the field knows the caret is at its start, where the
@@ -118,10 +102,9 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     EXPECT_TRUE(popoverGone());
     key("ctrl+a");
     key("BackSpace");
-    ASSERT_EQ(app->waitForText(QString()).toStdString(), "");
-    type(":smi");
-    expected = QStringLiteral(":smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    expected.clear();
+    ASSERT_TRUE(shows(expected));
+    ASSERT_TRUE(typed(":smi", QStringLiteral(":smi")));
     const std::optional<QRect> atStart = waitForPopover();
     ASSERT_TRUE(atStart) << "no popover in the cleared field";
     EXPECT_NEAR(atStart->left(), popover->left(), 10) << "the caret of the cleared field was not read";
@@ -131,25 +114,23 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     // Pimsel stopped for a second with the popover open, the user presses Tab and moves on to
     // another window: once Pimsel runs again, the late Tab is the application's and nothing is
     // erased or pasted anywhere.
-    type(" :smi");
-    expected += QStringLiteral(" :smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(typed(" :smi", QStringLiteral(" :smi")));
     ASSERT_TRUE(waitForPopover());
-    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGSTOP), 0);
+    pimsel->stop();
     typist->key("Tab");
     TargetApp other(GetParam());
-    ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
+    ASSERT_TRUE(other.isReady()) << other.output().toStdString();
     ASSERT_TRUE(typist->focus(other.window()));
     pump(1000ms);
-    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGCONT), 0);
+    pimsel->resume();
     pump(1000ms);
     EXPECT_EQ(other.settledText().toStdString(), "");
     EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
 }
 
 // Silence in a password field ends the moment the focus is on the next, ordinary field of the same
-// page or window: it gets the popover at the first ":smi". (A new window after a password one: the
-// focus scenario.)
+// page or window: it gets the popover at the first ":smi", under its caret. (A new window after a
+// password one: the focus scenario.)
 class AfterPassword : public Typing {
 protected:
     QStringList targetArguments() const override { return {QStringLiteral("--login")}; }
@@ -157,19 +138,30 @@ protected:
 
 TEST_P(AfterPassword, TheNextOrdinaryFieldGetsThePopoverAtOnce) {
     type("pw :smi");
-    QString typed;
-    ASSERT_TRUE(pumpUntil([&] { return (typed = app->passwordText()) == QStringLiteral("pw :smi"); }, 4s))
-        << "the password field got \"" << typed.toStdString() << '"';
+    QString typedThere;
+    ASSERT_TRUE(
+        pumpUntil([&] { return (typedThere = app->passwordText()) == QStringLiteral("pw :smi"); }, 4s))
+        << "the password field got \"" << typedThere.toStdString() << '"';
     EXPECT_FALSE(pumpUntil([&] { return x.popover(pimsel->pid()).has_value(); }, 800ms))
         << "a popover in the password field";
     // The Tab that leaves the password field is the application's.
     key("Tab");
-    type(":smi");
-    ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
-    ASSERT_TRUE(waitForPopover()) << "silent in the ordinary field after the password field";
+    ASSERT_TRUE(typed(":smi", QStringLiteral(":smi")));
+    ASSERT_TRUE(popoverUnderCaret()) << "silent in the ordinary field after the password field";
+    if (app->isBrowser()) {
+        // At the end of a page input's text the browser gives the caret's character no box: the one
+        // before it places the caret, not the field.
+        const std::optional<QRect> caret = focus.caretRect();
+        const std::optional<AtspiRef> field = focus.focusedElement();
+        ASSERT_TRUE(caret && field);
+        QueryDeadline deadline(250);
+        const std::optional<QRect> fieldBox = probe.extents(deadline, *field);
+        ASSERT_TRUE(fieldBox);
+        EXPECT_GT(caret->left(), fieldBox->left() + 10) << "the caret is not after the typed text";
+        EXPECT_LT(caret->height(), fieldBox->height() + 1);
+    }
     key("Tab");
-    const QString smile = profile.topResult(QStringLiteral("smi"));
-    EXPECT_EQ(app->waitForText(smile).toStdString(), smile.toStdString());
+    EXPECT_TRUE(shows(profile.topResult(QStringLiteral("smi"))));
     EXPECT_TRUE(popoverGone());
 }
 
@@ -205,60 +197,28 @@ TEST(PopoverCompositor, FollowsTheCompositingManagerSelection) {
 // A fast typist: bursts at 10 ms a key, and the user's own Shift on the session's keyboard held
 // around an insertion and let go at any moment of it. Every shortcode is replaced, the paste is
 // never Control+Shift+V, no key stays down on any XTEST keyboard, and what is typed next comes out
-// as typed.
+// as typed. (Chromium is typed into, and its caret read, by AfterPassword.)
 using FastTyping = Typing;
 
 TEST_P(FastTyping, FullSpeedBurstsAndAShiftHeldAroundTheInsertion) {
     const QString smile = profile.topResult(QStringLiteral("smi"));
-    QString expected;
-    if (GetParam() == TargetApp::Kind::chromium) {
-        // The page's input gets the popover in its caret's line. At the end of the text the browser
-        // gives the caret's character no box: the one before it places the caret, not the field.
-        type(":smi");
-        expected = QStringLiteral(":smi");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
-        const std::optional<QRect> popover = waitForPopover();
-        ASSERT_TRUE(popover) << pimsel->output().toStdString();
-        const std::optional<QRect> caret = focus.caretRect();
-        const std::optional<AtspiRef> field = focus.focusedElement();
-        ASSERT_TRUE(caret && field);
-        QueryDeadline deadline(250);
-        const std::optional<QRect> fieldBox = probe.extents(deadline, *field);
-        ASSERT_TRUE(fieldBox);
-        EXPECT_GT(caret->left(), fieldBox->left() + 10) << "the caret is not after the typed text";
-        EXPECT_LT(caret->height(), fieldBox->height() + 1);
-        EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
-            << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
-        EXPECT_NEAR(popover->left(), caret->left(), 30);
-        key("Escape");
-        EXPECT_TRUE(popoverGone());
-        settle();
-    }
     typist->setKeyDelay(10ms);
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        type(" hello :tada:");
-        expected += QStringLiteral(" hello 🎉");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(typed(" hello :tada:", QStringLiteral(" hello 🎉")));
         settle();
-        type(" :smi\t");
-        expected += QStringLiteral(" ") + smile;
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(typed(" :smi\t", QStringLiteral(" ") + smile));
         settle();
     }
 
-    // The held Shift is a matter of the X server's key states and Pimsel alone: GTK and Qt show it.
-    if (GetParam() == TargetApp::Kind::chromium)
-        return;
+    // The held Shift is a matter of the X server's key states and Pimsel alone.
     Typist second(Typist::Keyboard::core);
     ASSERT_TRUE(second.isReady()) << second.error();
     second.setKeyDelay(0ms);
     ASSERT_TRUE(second.activate(app->window()));
     for (int hold : {0, 1, 2, 3, 5, 8, 12, 20, 40, 80, 250}) {
         SCOPED_TRACE("Shift let go " + std::to_string(hold) + " ms after the closing trigger");
-        type(" :tada");
-        expected += QStringLiteral(" :tada");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(typed(" :tada", QStringLiteral(" :tada")));
         whileUserTypes([&] {
             second.press("Shift_L");
             second.press("colon");
@@ -267,18 +227,16 @@ TEST_P(FastTyping, FullSpeedBurstsAndAShiftHeldAroundTheInsertion) {
             second.release("Shift_L");
         });
         expected = expected.left(expected.size() - 5) + QStringLiteral("🎉");
-        EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        EXPECT_TRUE(shows(expected));
         settle();
         EXPECT_TRUE(Typist::keysHeldOnXtestKeyboards().empty());
         whileUserTypes([&] { second.type("a"); });
         expected += QStringLiteral("a");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(shows(expected));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, FastTyping,
-                         testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt,
-                                         TargetApp::Kind::chromium),
+INSTANTIATE_TEST_SUITE_P(Targets, FastTyping, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
                          targetName);
 
 // A fresh field and a freshly started Pimsel, the user on the session's own keyboard, whose focus
@@ -334,12 +292,9 @@ protected:
         EXPECT_TRUE(pumpUntil([&] { return x.activeWindow() == app->window(); }, 1s))
             << "active window 0x" << std::hex << x.activeWindow() << ", the field's 0x" << app->window()
             << std::dec;
-        base = app->text() + QLatin1Char(' ');
-        type(" ");
-        EXPECT_EQ(app->waitForText(base).toStdString(), base.toStdString()) << "the key went elsewhere";
+        expected = app->text();
+        EXPECT_TRUE(typed(" ", QStringLiteral(" "))) << "the key went elsewhere";
     }
-
-    QString base; // the field's text before the trigger to come
 };
 
 // One user's path: the first opening, a search picked with Return in place of the trigger, then
@@ -347,15 +302,15 @@ protected:
 // and leaving the trigger; closing the last window does not end Pimsel.
 TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheCloseButtonCloseIt) {
     ASSERT_TRUE(openBrowser());
-    const QString trigger = base + QLatin1Char(':');
+    const QString trigger = expected + QLatin1Char(':');
     EXPECT_EQ(app->settledText().toStdString(), trigger.toStdString())
         << "the second trigger reached the field";
     std::optional<QRect> window = browserWindow();
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight));
 
-    // The search reaches the browser, not the field.
-    // The user looks at the first letter's results before typing on.
+    // The search reaches the browser, not the field; the user looks at the first letter's results
+    // before typing on.
     type("t");
     pump(500ms);
     type("ada");
@@ -364,12 +319,11 @@ TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheClose
     key("Return");
     EXPECT_TRUE(browserGone());
     // On a field that started empty: exactly the emoji.
-    const QString picked = base + QStringLiteral("🎉");
-    EXPECT_EQ(app->waitForText(picked).toStdString(), picked.toStdString());
-    EXPECT_EQ(app->settledText().toStdString(), picked.toStdString());
+    expected += QStringLiteral("🎉");
+    EXPECT_TRUE(shows(expected));
+    EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
     expectKeyboardBackInField();
-    // Keys typed while the insertion is in flight (until the clipboard is back) pass untouched.
-    pump(500ms);
+    settle();
 
     const char* const dismissals[] = {"Escape", "a click outside", "the close button"};
     for (int way = 0; way < 3; ++way) {
@@ -391,8 +345,8 @@ TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheClose
             x.close(x.managedWindows(pimsel->pid()).front());
         }
         ASSERT_TRUE(browserGone());
-        base += QLatin1Char(':');
-        EXPECT_EQ(app->settledText().toStdString(), base.toStdString()) << "the trigger was not left";
+        expected += QLatin1Char(':');
+        EXPECT_EQ(app->settledText().toStdString(), expected.toStdString()) << "the trigger was not left";
         expectKeyboardBackInField();
     }
     EXPECT_TRUE(pimsel->isRunning());

@@ -15,7 +15,7 @@ using Kind = TargetApp::Kind;
 
 // The target's window is active and its focused field is visible on the accessibility bus.
 void bringUp(FocusProbe& probe, const TargetApp& target) {
-    ASSERT_TRUE(target.isReady()) << target.diagnostics().toStdString();
+    ASSERT_TRUE(target.isReady()) << target.output().toStdString();
     ASSERT_TRUE(pumpUntil([&] { return probe.frontmost.activeProcessId() == target.pid(); }))
         << "the target window never became active";
     ASSERT_TRUE(pumpUntil([&] { return probe.focus.focusedElement().has_value(); }))
@@ -114,7 +114,7 @@ TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
 // Run with a broken or a bare session bus (ctest's focus_e2e_no_* entries).
 TEST(NoAccessibilityBus, NeutralAnswersQuicklyAndNoCrash) {
     TargetApp target(Kind::gtk, {QStringLiteral("--password")});
-    ASSERT_TRUE(target.isReady()) << target.diagnostics().toStdString();
+    ASSERT_TRUE(target.isReady()) << target.output().toStdString();
     FrontmostApplication frontmost;
     ASSERT_TRUE(pumpUntil([&] { return frontmost.activeProcessId() == target.pid(); }));
     FocusContextProvider focus(frontmost.activeWindowSource());

@@ -155,7 +155,6 @@ public:
     bool isReady() const { return window_ != 0; }
     std::uint32_t window() const { return window_; }
     bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
-    QString diagnostics() const { return output(); }
 
     // The field's text as last written by the application.
     QString text() const;
@@ -231,6 +230,9 @@ public:
 
 private:
     qint64 windowPid(xcb_window_t window);
+    // The 32-bit values of `window`'s property `name`, at most `length` of them.
+    std::vector<std::uint32_t> property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
+                                        std::uint32_t length = 1);
     void drain();
 
     xcb::Connection connection_;
