@@ -22,6 +22,21 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     ASSERT_EQ(smiRows.size(), 6);
     const auto row = [&](int index) { return smiRows.at(index).section(QLatin1Char('\t'), 0, 0); };
 
+    // Whether a compositing manager runs decides if the popover's backdrop may be translucent:
+    // openbox composites nothing; a window of the test owning the selection stands in for one.
+    EXPECT_FALSE(isCompositorRunning());
+    xcb_connection_t* c = x.connection();
+    const xcb_window_t compositor = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, compositor, x.root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t selection = x.atom(compositorSelectionName(qgetenv("DISPLAY")).constData());
+    xcb_set_selection_owner(c, compositor, selection, XCB_CURRENT_TIME);
+    xcb_flush(c);
+    EXPECT_TRUE(pumpUntil([] { return isCompositorRunning(); }, 2s));
+    xcb_destroy_window(c, compositor);
+    xcb_flush(c);
+    EXPECT_TRUE(pumpUntil([] { return !isCompositorRunning(); }, 2s));
+
     // ":smi": six rows under the caret (how the rows are drawn is the panel's own test, in ui_tests).
     ASSERT_TRUE(typed(":smi", QStringLiteral(":smi")));
     const std::optional<QRect> popover = popoverUnderCaret();
@@ -210,28 +225,6 @@ INSTANTIATE_TEST_SUITE_P(Targets, AfterPassword,
                          testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::chromium,
                                          TargetApp::Kind::firefox),
                          targetName);
-
-// Whether a compositing manager runs decides if the popover's backdrop may be translucent.
-TEST(PopoverCompositor, FollowsTheCompositingManagerSelection) {
-    XView x11;
-    ASSERT_TRUE(x11.isOpen());
-    // openbox composites nothing.
-    EXPECT_FALSE(isCompositorRunning());
-
-    // Stand in for a compositing manager: own the selection with a window of our own.
-    xcb_connection_t* c = x11.connection();
-    const xcb_window_t owner = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, x11.root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t selection = x11.atom(compositorSelectionName(qgetenv("DISPLAY")).constData());
-    xcb_set_selection_owner(c, owner, selection, XCB_CURRENT_TIME);
-    xcb_flush(c);
-    EXPECT_TRUE(pumpUntil([] { return isCompositorRunning(); }, 2s));
-
-    xcb_destroy_window(c, owner);
-    xcb_flush(c);
-    EXPECT_TRUE(pumpUntil([] { return !isCompositorRunning(); }, 2s));
-}
 
 // A fresh field and a freshly started Pimsel, the user on the session's own keyboard, whose focus
 // the window manager moves: to the browser while it is open and back to the field when it closes.

@@ -41,7 +41,7 @@ void expectNeutralAnswers(FocusContextProvider& focus) {
 // The answer follows the focus from a password field to an ordinary one and back, with nothing
 // asked twice from a stale element; a frozen application costs each question one bounded wait and
 // gets neutral answers until it wakes up; a new window of another toolkit is answered for at once;
-// and a field that hides its text in place turns secure.
+// a field that hides its text in place turns secure; and accessibility, switched off, can be asked for.
 TEST(FocusTest, PasswordAnswerFollowsTheFocusThroughAFrozenApplicationAndToANewWindow) {
     FocusProbe probe;
     FocusContextProvider& focus = probe.focus;
@@ -94,11 +94,9 @@ TEST(FocusTest, PasswordAnswerFollowsTheFocusThroughAFrozenApplicationAndToANewW
     ASSERT_EQ(::kill(static_cast<pid_t>(plain.pid()), SIGUSR1), 0);
     EXPECT_TRUE(pumpUntil([&] { return focus.isSecureFieldFocusedRemembered() && turned; }))
         << "the field that hid its text is still taken for an ordinary one";
-}
 
-// The test desktop grants both permissions; with the accessibility bus switched off, asking for
-// accessibility switches it on again over the session bus.
-TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
+    // The test desktop grants both permissions; with the accessibility bus switched off, asking for
+    // accessibility switches it on again over the session bus.
     PermissionsController permissions;
     QList<bool> accessibility;
     QObject::connect(&permissions, &PermissionsController::accessibilityGrantedChanged,
@@ -112,8 +110,6 @@ TEST(PermissionsTest, TestDesktopGrantsBothAndAccessibilityCanBeRequested) {
     permissions.refresh();
     EXPECT_TRUE(permissions.accessibilityGranted());
     EXPECT_EQ(accessibility, (QList<bool>{true, false, true}));
-    PermissionsController::setAccessibilityBusEnabled(
-        true); // whatever happened above, later tests need it on
 }
 
 // Run with a broken or a bare session bus (ctest's focus_e2e_no_* entries).

@@ -4,9 +4,7 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -444,8 +442,11 @@ void XView::drain() {
 }
 
 PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
-    for (const auto& [name, html] : pages)
-        put(name, html);
+    for (const auto& [name, html] : pages) {
+        QFile page(dir_.filePath(name));
+        if (page.open(QIODevice::WriteOnly))
+            page.write(html);
+    }
     server_ = std::make_unique<Process>(
         QStringLiteral("/usr/bin/python3"),
         QStringList{QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
@@ -454,14 +455,6 @@ PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
         QStringLiteral("(http"));
     const auto match = QRegularExpression(QStringLiteral("port (\\d+)")).match(server_->output());
     port_ = match.hasMatch() ? match.captured(1).toInt() : 0;
-}
-
-void PageServer::put(const QString& name, const QByteArray& content) {
-    // A name may hold folders, as a CDN's paths do.
-    QDir().mkpath(QFileInfo(dir_.filePath(name)).path());
-    QFile page(dir_.filePath(name));
-    if (page.open(QIODevice::WriteOnly))
-        page.write(content);
 }
 
 QUrl PageServer::url(const QString& page, const QString& host) const {

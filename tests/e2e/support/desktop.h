@@ -250,8 +250,6 @@ public:
     // `pages`: file name and HTML of each page.
     explicit PageServer(const QList<std::pair<QString, QByteArray>>& pages);
     bool isReady() const { return port_ > 0; }
-    // Adds or replaces a page while the server runs (its address can then name the server).
-    void put(const QString& name, const QByteArray& content);
     QUrl url(const QString& page, const QString& host = QStringLiteral("127.0.0.1")) const;
     // The page has been asked for since the last forget().
     bool wasRequested(const QString& page) {
