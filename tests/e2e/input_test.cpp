@@ -90,10 +90,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(typist.isReady()) << typist.error();
         ASSERT_TRUE(path.started);
-        openField();
-    }
-    // A fresh field, with the keyboard on it.
-    void openField() {
         app = std::make_unique<TargetApp>(GetParam());
         ASSERT_TRUE(app->isReady()) << app->output().toStdString();
         ASSERT_TRUE(typist.focus(app->window()));
