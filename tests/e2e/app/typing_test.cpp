@@ -59,6 +59,14 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     EXPECT_TRUE(typed(" :tada:", QStringLiteral(" 🎉")));
     settle();
 
+    // A letter typed after Down narrows the list and puts the selection back on its first row.
+    const QString smil = profile.topResult(QStringLiteral("smil"));
+    type(" :smi");
+    ASSERT_TRUE(waitForPopover());
+    key("Down");
+    EXPECT_TRUE(typed("l\t", QStringLiteral(" ") + smil));
+    settle();
+
     // Return, with acceptance by Return switched off, closes the popover and reaches the field.
     ASSERT_TRUE(typed(" :smi", QStringLiteral(" :smi")));
     ASSERT_TRUE(waitForPopover());
