@@ -1,7 +1,7 @@
 // The built application typed into as a user would, in GTK and Qt fields: suggestions under the
 // caret and every way of accepting them, the keys it must take or leave, a cleared field, a fast
-// typist, a stalled Pimsel; silence in a password field ending at the next field (in the browsers
-// too, where the caret is read from the page; what the user waits for there is measured by
+// typist, a stalled Pimsel; silence in a web password field ending at the next input (where the
+// caret is read from the page; what the user waits for there is measured by
 // bench/desktop_bench.cpp); the popover's view of the compositor; and the emoji browser, opened by
 // the doubled trigger in a GTK entry and driven by the user's keys and pointer: search, pick,
 // dismissal, and the kept window reopening.
@@ -189,9 +189,8 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
 }
 
-// Silence in a password field ends the moment the focus is on the next, ordinary field of the same
-// page or window: it gets the popover at the first ":smi", in Chromium under the caret read from the
-// page. (A new window after a password one: the focus scenario.)
+// Silence in a web password field ends the moment the focus is on the next, ordinary input of the
+// page: it gets the popover at the first ":smi", in Chromium under the caret read from the page.
 class AfterPassword : public Typing {
 protected:
     QStringList targetArguments() const override { return {QStringLiteral("--login")}; }
@@ -229,10 +228,9 @@ TEST_P(AfterPassword, TheNextOrdinaryFieldGetsThePopoverAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, Typing, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
                          targetName);
+// The toolkits' windows announce the next field at once (the focus scenario); a browser may do so late.
 INSTANTIATE_TEST_SUITE_P(Targets, AfterPassword,
-                         testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::chromium,
-                                         TargetApp::Kind::firefox),
-                         targetName);
+                         testing::Values(TargetApp::Kind::chromium, TargetApp::Kind::firefox), targetName);
 
 // A fresh field and a freshly started Pimsel, the user on the session's own keyboard, whose focus
 // the window manager moves: to the browser while it is open and back to the field when it closes.
