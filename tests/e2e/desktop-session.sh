@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
 # Runs COMMAND [ARGS...] inside a throw-away X11 desktop: Xvfb (1280x800x24), openbox, a private
 # D-Bus session bus and the accessibility bus enabled, fresh XDG directories, GSETTINGS_BACKEND=memory
-# and PIMSEL_SESSION_TMP as scratch; with --fcitx5, fcitx5 as the session's input method, running the
-# module built in MODULE_DIR. Everything started here dies with the command. Exits with its status,
-# 124 when PIMSEL_SESSION_TIMEOUT (default 240 s) ran out, 125 when the desktop never came up.
+# and PIMSEL_SESSION_TMP as scratch. Everything started here dies with the command. Exits with its
+# status, 124 when PIMSEL_SESSION_TIMEOUT (default 240 s) ran out, 125 when the desktop never came up.
 set -u
 
-module_dir=""
-[ "${1:-}" = --fcitx5 ] && { module_dir=$(realpath "$2"); shift 2; }
-[ $# -gt 0 ] || { echo "usage: $0 [--fcitx5 MODULE_DIR] COMMAND [ARGS...]" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 COMMAND [ARGS...]" >&2; exit 2; }
 session=desktop
 . "$(dirname "$0")/session-lib.sh"
 
@@ -44,9 +41,6 @@ dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.freedesk
 spawn openbox openbox --sm-disable
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
 wait_for 10 wm_ready || fail "openbox did not start"
-# D-Bus alone, as the toolkits' fcitx modules reach it: with fcitx5's X11 addon loaded, about one new
-# GTK window in 30 never had its input context focused, with Pimsel's module or without.
-[ -n "$module_dir" ] && start_fcitx5 "$module_dir"
 
 run_command "$@"
 exit $status

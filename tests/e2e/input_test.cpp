@@ -1,8 +1,7 @@
 // The input layer driven inside this process, against real GTK and Qt fields with the user typing
 // through a master keyboard of its own: what the input hook hands to a scriptable handler, what it
-// withholds and what it never loses; and the clipboard around a replacement, Backspaces and a paste
-// built as the application builds them (what the field then reads: app_e2e): every owner's formats
-// back byte for byte, a hung owner, a copy made during the paste.
+// withholds and what it never loses, on any layout; and the clipboard around a replacement,
+// Backspaces and a paste built as the application builds them, for an emoji and for a sticker.
 #include "engine/input_event.h"
 #include "platform/clipboard_manager.h"
 #include "platform/event_tap_manager.h"
@@ -91,12 +90,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(typist.isReady()) << typist.error();
         ASSERT_TRUE(path.started);
-        openField();
-    }
-    // A fresh field, with the keyboard on it.
-    void openField() {
         app = std::make_unique<TargetApp>(GetParam());
-        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
+        ASSERT_TRUE(app->isReady()) << app->output().toStdString();
         ASSERT_TRUE(typist.focus(app->window()));
     }
     void type(const std::string& text) {
@@ -186,10 +181,62 @@ TEST_P(InputHook, OwnKeysAreWithheldTheUsersAndTheirClicksAreHandedOver) {
         typist.sync();
     });
     EXPECT_EQ(field(before + ':'), (before + ':').toStdString());
+    EXPECT_TRUE(pumpUntil([&] { return handler.script().endsWith(":[bs]"); }))
+        << handler.script().toStdString();
     handler.decide = nullptr;
     handler.keys = {};
     tap.refreshGrabs();
 
+    // The session keyboard switched to German, where ":" is Shift+period instead of Shift+semicolon:
+    // the trigger's grab and the reading follow, also when another client locks the second of two
+    // layouts, as a panel does. A GTK field shows it; the keymap is the server's alone.
+    if (GetParam() == TargetApp::Kind::gtk) {
+        handler.events.clear();
+        handler.keys.triggerText = QStringLiteral(":");
+        handler.decide = [this](const InputEvent& e) { return handler.keys.mayContain(e); };
+        tap.refreshGrabs();
+        const auto setLayout = [](const char* layout) {
+            QProcess setxkbmap;
+            setxkbmap.start(QStringLiteral("setxkbmap"),
+                            {QStringLiteral("-layout"), QString::fromLatin1(layout)});
+            const bool done = setxkbmap.waitForFinished(5000) && setxkbmap.exitCode() == 0;
+            pump(std::chrono::milliseconds(500)); // the hook reloads keymaps after a short quiet period
+            return done;
+        };
+        // Typed on the session's own keyboard, which reads the layout anew.
+        const auto onSessionKeyboard = [](const std::function<void(Typist&)>& user) {
+            Typist keyboard(Typist::Keyboard::core);
+            ASSERT_TRUE(keyboard.isReady()) << keyboard.error();
+            whileUserTypes([&] { user(keyboard); });
+        };
+        const QString before = app->settledText();
+        ASSERT_TRUE(setLayout("de"));
+        onSessionKeyboard([](Typist& keyboard) { keyboard.type("a:b"); });
+        EXPECT_EQ(app->settledText().toStdString(), (before + "ab").toStdString());
+        EXPECT_EQ(handler.script().toStdString(), "a:b");
+        ASSERT_TRUE(setLayout("us,de"));
+        xcb::Connection panel(nullptr);
+        ASSERT_TRUE(xkb_x11_setup_xkb_extension(
+            panel.get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(
+            xcb::check(panel.get(), xcb_xkb_latch_lock_state_checked(panel.get(), XCB_XKB_ID_USE_CORE_KBD, 0,
+                                                                     0, 1, XCB_XKB_GROUP_2, 0, 0, 0)));
+        pump(std::chrono::milliseconds(300));
+        onSessionKeyboard([](Typist& keyboard) {
+            keyboard.type("c");
+            keyboard.press("Shift_L");
+            keyboard.key("period");
+            keyboard.release("Shift_L");
+            keyboard.type("d");
+        });
+        const QString typed = app->settledText();
+        ASSERT_TRUE(setLayout("us"));
+        EXPECT_EQ(typed.toStdString(), (before + "abcd").toStdString());
+        EXPECT_EQ(handler.script().toStdString(), "a:bc:d");
+    }
+
+    // A click comes with the pointer's position.
     whileUserTypes([&] { typist.click(300, 200); });
     const auto click = [&] {
         return std::find_if(handler.events.begin(), handler.events.end(),
@@ -202,93 +249,100 @@ TEST_P(InputHook, OwnKeysAreWithheldTheUsersAndTheirClicksAreHandedOver) {
 INSTANTIATE_TEST_SUITE_P(Targets, InputHook, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
                          targetName);
 
-TEST(InputHookLayout, TheTriggerGrabFollowsALayoutChange) {
-    // The session keyboard is switched to German, where ":" is Shift+period instead of Shift+semicolon.
-    TargetApp app(TargetApp::Kind::gtk);
-    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
-    ScriptedHandler handler;
-    handler.keys.triggerText = QStringLiteral(":");
-    handler.decide = [&](const InputEvent& e) { return handler.keys.mayContain(e); };
-    EventTapManager tap;
-    tap.setHandler(&handler);
-    ASSERT_TRUE(tap.start());
-
-    const auto setLayout = [](const char* layout) {
-        QProcess setxkbmap;
-        setxkbmap.start(QStringLiteral("setxkbmap"),
-                        {QStringLiteral("-layout"), QString::fromLatin1(layout)});
-        return setxkbmap.waitForFinished(5000) && setxkbmap.exitCode() == 0;
-    };
-    ASSERT_TRUE(setLayout("de"));
-    pump(std::chrono::milliseconds(500)); // the hook reloads keymaps after a short quiet period
-    const auto onSessionKeyboard = [](const std::function<void(Typist&)>& user) {
-        Typist keyboard(Typist::Keyboard::core);
-        ASSERT_TRUE(keyboard.isReady()) << keyboard.error();
-        whileUserTypes([&] { user(keyboard); });
-    };
-    onSessionKeyboard([](Typist& keyboard) { keyboard.type("a:b"); });
-    QString field = app.settledText();
-    QString script = handler.script();
-    EXPECT_EQ(field.toStdString(), "ab");
-    EXPECT_EQ(script.toStdString(), "a:b");
-
-    // Two layouts, the second one locked by another client as a panel does it: the grab and the
-    // reading follow the locked layout, where ":" is Shift+period.
-    ASSERT_TRUE(setLayout("us,de"));
-    pump(std::chrono::milliseconds(500));
-    xcb::Connection panel(nullptr);
-    ASSERT_TRUE(xkb_x11_setup_xkb_extension(
-        panel.get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-        XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr));
-    ASSERT_TRUE(xcb::check(panel.get(), xcb_xkb_latch_lock_state_checked(panel.get(), XCB_XKB_ID_USE_CORE_KBD,
-                                                                         0, 0, 1, XCB_XKB_GROUP_2, 0, 0, 0)));
-    pump(std::chrono::milliseconds(300));
-    onSessionKeyboard([](Typist& keyboard) {
-        keyboard.type("c");
-        keyboard.press("Shift_L");
-        keyboard.key("period");
-        keyboard.release("Shift_L");
-        keyboard.type("d");
-    });
-    field = app.settledText();
-    script = handler.script();
-    ASSERT_TRUE(setLayout("us"));
-    pump(std::chrono::milliseconds(300));
-    EXPECT_EQ(field.toStdString(), "abcd");
-    EXPECT_EQ(script.toStdString(), "a:bc:d");
-}
-
+using Insertion = HookedField;
 const QString smile = QStringLiteral("😄");
 
-using Insertion = HookedField;
-
-// One field through the replacements whose clipboard is at stake; how the replacement reads in
+// One field through every replacement whose clipboard is at stake: an emoji over each kind of
+// owner's clipboard, a picked sticker in place of "/gif" (an animated file goes on the clipboard as
+// the staged file, a still one as its PNG bytes, an unreadable one leaves the command and the
+// clipboard alone), a hung owner, and a copy made during the paste. How the replacement reads in
 // every kind of field, and quitting during one, is the application's (app_e2e).
 TEST_P(Insertion, TheUsersClipboardSurvivesEveryOwnerAHungOneAndACopyMadeDuringThePaste) {
+    // Two saves before a restore, of this process's own data (read without a round trip): the
+    // second is what comes back.
+    QClipboard* board = QGuiApplication::clipboard();
+    board->setText(QStringLiteral("first"));
+    path.clipboard.save({});
+    auto* second = new QMimeData;
+    second->setData(QStringLiteral("text/plain"), "second");
+    second->setData(QStringLiteral("application/x-pimsel-test"), QByteArray("\x00\x01\x02", 3));
+    board->setMimeData(second);
+    path.clipboard.save({});
+    path.clipboard.lend(QStringLiteral("third"));
+    path.clipboard.restore();
+    EXPECT_FALSE(path.clipboard.hasSnapshot());
+    ASSERT_TRUE(board->mimeData());
+    EXPECT_EQ(board->mimeData()->data(QStringLiteral("text/plain")), QByteArray("second"));
+    EXPECT_EQ(board->mimeData()->data(QStringLiteral("application/x-pimsel-test")),
+              QByteArray("\x00\x01\x02", 3));
+
     QString expected;
     bool completed = false;
-    // The user types ":smi" after what the field holds and Pimsel starts replacing it, right after
-    // `starting`.
-    const auto replaceToken = [&](const std::function<void()>& starting = {}) {
-        type(":smi");
-        ASSERT_EQ(field(expected + ":smi"), (expected + ":smi").toStdString());
+    // The user types `typed` after what the field holds, and `insert` starts replacing it.
+    const auto replace = [&](const QString& typed, const std::function<void()>& insert) {
+        type(typed.toStdString());
+        ASSERT_EQ(field(expected + typed), (expected + typed).toStdString());
         completed = false;
-        if (starting)
-            starting();
-        path.inserter->replaceToken(4, smile, [&] { completed = true; });
-        expected += smile;
+        insert();
     };
+    const auto replaceToken = [&] { path.inserter->replaceToken(4, smile, [&] { completed = true; }); };
 
-    // Every owner's formats come back byte for byte.
-    for (const OwnerKind kind :
-         {OwnerKind::qtRichTextAndImage, OwnerKind::gtkRichText, OwnerKind::gtkImage}) {
-        SCOPED_TRACE("clipboard owner " + std::to_string(int(kind)));
-        const auto owner = clipboardOwner(kind);
+    QTemporaryDir dir;
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(Qt::green);
+    ASSERT_TRUE(image.save(dir.filePath("still.png")) && image.save(dir.filePath("staged.gif"), "PNG"));
+    QFile still(dir.filePath("still.png"));
+    ASSERT_TRUE(still.open(QIODevice::ReadOnly));
+    const QUrl staged = QUrl::fromLocalFile(dir.filePath("staged.gif"));
+    StickerInsertionController stickers(path.synthesizer, path.clipboard,
+                                        [&](const QUrl&) { return staged; });
+    struct Row {
+        OwnerKind owner;
+        const char* sticker; // the file picked in place of "/gif"; none: the emoji for ":smi"
+        QString format;      // empty: nothing is lent
+        QByteArray lent;
+        QString shown; // in place of what was typed
+    };
+    const Row rows[] = {
+        {OwnerKind::qtRichTextAndImage, nullptr, "text/plain", smile.toUtf8(), smile},
+        {OwnerKind::gtkRichText, nullptr, "text/plain", smile.toUtf8(), smile},
+        {OwnerKind::gtkImage, nullptr, "text/plain", smile.toUtf8(), smile},
+        // A GTK entry takes a pasted file as its address, and no picture.
+        {OwnerKind::qtRichTextAndImage, "moving.gif", "text/uri-list", staged.toEncoded() + "\r\n",
+         staged.toString()},
+        {OwnerKind::gtkRichText, "still.png", "image/png", still.readAll(), ""},
+        {OwnerKind::gtkImage, "missing.png", "", {}, "/gif"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.sticker ? row.sticker : "emoji") + " over owner " +
+                     std::to_string(int(row.owner)));
+        const auto owner = clipboardOwner(row.owner);
         ASSERT_TRUE(owner->ready);
         const QString before = dumpClipboard();
         ASSERT_GE(before.count('\n'), 2) << before.toStdString();
-        replaceToken();
-        ASSERT_TRUE(pumpUntil([&] { return completed; }));
+        const bool animated = row.sticker && QByteArray(row.sticker).endsWith(".gif");
+        replace(QLatin1String(row.sticker ? "/gif" : ":smi"), [&] {
+            if (!row.sticker)
+                return replaceToken();
+            stickers.insert(QUrl::fromLocalFile(dir.filePath(QLatin1String(row.sticker))), animated, 4,
+                            [&] { completed = true; });
+        });
+        QByteArray lent, gnome;
+        ASSERT_TRUE(pumpUntil([&] {
+            // The loan is this process's own data, marked transient so that clipboard histories
+            // leave it out; the owner's clipboard may hold the same format.
+            const QMimeData* now = board->ownsClipboard() ? board->mimeData() : nullptr;
+            if (now && now->hasFormat(QStringLiteral("x-kde-passwordManagerHint")) && !row.format.isEmpty()) {
+                lent = now->data(row.format);
+                gnome = now->data(QStringLiteral("x-special/gnome-copied-files"));
+            }
+            return completed;
+        }));
+        EXPECT_EQ(lent, row.lent);
+        if (animated) {
+            EXPECT_EQ(gnome, "copy\n" + staged.toEncoded());
+        }
+        expected += row.shown;
         EXPECT_EQ(field(expected), expected.toStdString());
         EXPECT_EQ(dumpClipboard().toStdString(), before.toStdString());
     }
@@ -308,13 +362,15 @@ TEST_P(Insertion, TheUsersClipboardSurvivesEveryOwnerAHungOneAndACopyMadeDuringT
             longestStall = std::max(longestStall, clock.elapsed() - lastTurn);
             lastTurn = clock.elapsed();
         });
-        replaceToken([&] {
+        replace(QStringLiteral(":smi"), [&] {
             clock.start();
             heartbeat.start();
+            replaceToken();
         });
         ASSERT_TRUE(pumpUntil([&] { return completed; }, std::chrono::seconds(30)));
         const qint64 completedAfter = clock.elapsed();
         heartbeat.stop();
+        expected += smile;
         EXPECT_EQ(field(expected), expected.toStdString());
         const qint64 unhindered =
             (InsertionController::pasteDelay + InsertionController::clipboardRestoreDelay).count();
@@ -323,11 +379,10 @@ TEST_P(Insertion, TheUsersClipboardSurvivesEveryOwnerAHungOneAndACopyMadeDuringT
         EXPECT_LT(longestStall, 300);
     }
 
-    // What someone copies while the emoji is on the clipboard stays there; the emoji itself is
-    // offered as transient, so clipboard histories leave it out.
+    // What someone copies while the emoji is on the clipboard stays there; other applications
+    // see the loan as the emoji, offered as transient.
     const auto owner = clipboardOwner();
     ASSERT_TRUE(owner->ready);
-    QTemporaryDir dir;
     QFile newer(dir.filePath(QStringLiteral("newer")));
     ASSERT_TRUE(newer.open(QIODevice::WriteOnly));
     newer.write("copied during the paste");
@@ -335,7 +390,8 @@ TEST_P(Insertion, TheUsersClipboardSurvivesEveryOwnerAHungOneAndACopyMadeDuringT
     const auto reader = clipToolOnSignal({QStringLiteral("dump")});
     const auto copier = clipToolOnSignal({QStringLiteral("own"), "text/plain=" + newer.fileName()});
     ASSERT_TRUE(reader->ready && copier->ready);
-    replaceToken();
+    replace(QStringLiteral(":smi"), replaceToken);
+    expected += smile;
     ASSERT_EQ(field(expected), expected.toStdString());
     reader->signal(SIGUSR1);
     ASSERT_TRUE(reader->waitForExit());
@@ -353,97 +409,6 @@ TEST_P(Insertion, TheUsersClipboardSurvivesEveryOwnerAHungOneAndACopyMadeDuringT
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, Insertion, testing::Values(TargetApp::Kind::gtk), targetName);
-
-// A picked sticker replaces the typed "/gif": an animated file goes on the clipboard as the staged
-// file, a still one as its PNG bytes, and the owner's clipboard comes back after the paste. A still
-// file that cannot be read leaves both the command and the clipboard alone.
-TEST(StickerPaste, TheCommandBecomesTheFileOnTheClipboardAndTheOwnersClipboardComesBack) {
-    QTemporaryDir dir;
-    QImage image(8, 8, QImage::Format_ARGB32);
-    image.fill(Qt::green);
-    ASSERT_TRUE(image.save(dir.filePath("still.png")));
-    ASSERT_TRUE(image.save(dir.filePath("moving.gif"), "PNG"));
-    ASSERT_TRUE(image.save(dir.filePath("staged.gif"), "PNG"));
-    auto bytes = [&](const char* name) {
-        QFile f(dir.filePath(QString::fromLatin1(name)));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    };
-    const QUrl staged = QUrl::fromLocalFile(dir.filePath("staged.gif"));
-    struct Case {
-        const char* file;
-        bool isAnimated;
-        QString format; // empty: nothing is offered
-        QByteArray offered;
-        QString fieldAfter;
-    };
-    const QList<Case> cases{
-        // A GTK entry takes a pasted file as its address.
-        {"moving.gif", true, "text/uri-list", staged.toEncoded() + "\r\n", staged.toString()},
-        {"still.png", false, "image/png", bytes("still.png"), ""},
-        {"missing.png", false, "", {}, "/gif"},
-    };
-    TargetApp app(TargetApp::Kind::gtk);
-    ASSERT_TRUE(app.isReady()) << app.diagnostics().toStdString();
-    Typist typist;
-    ASSERT_TRUE(typist.isReady()) << typist.error();
-    ASSERT_TRUE(typist.focus(app.window()));
-    InsertionPath path;
-    ASSERT_TRUE(path.started);
-    StickerInsertionController inserter(path.synthesizer, path.clipboard,
-                                        [&](const QUrl&) { return staged; });
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        const auto owner = clipboardOwner();
-        ASSERT_TRUE(owner->ready);
-        const QString before = dumpClipboard();
-        whileUserTypes([&] { typist.type("/gif"); });
-        ASSERT_EQ(app.waitForText("/gif").toStdString(), "/gif");
-
-        bool completed = false;
-        QByteArray seen;
-        QByteArray gnome;
-        inserter.insert(QUrl::fromLocalFile(dir.filePath(QString::fromLatin1(c.file))), c.isAnimated, 4,
-                        [&] { completed = true; });
-        ASSERT_TRUE(pumpUntil([&] {
-            // The loan is this process's own data, read without a round trip, and marked transient;
-            // the owner's clipboard may hold the same format.
-            const QMimeData* now = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-            if (now && now->hasFormat(QStringLiteral("x-kde-passwordManagerHint")) && !c.format.isEmpty()) {
-                seen = now->data(c.format);
-                gnome = now->data(QStringLiteral("x-special/gnome-copied-files"));
-            }
-            return completed;
-        }));
-        EXPECT_EQ(seen, c.offered);
-        if (c.isAnimated) {
-            EXPECT_EQ(gnome, "copy\n" + staged.toEncoded());
-        }
-        EXPECT_EQ(app.waitForText(c.fieldAfter).toStdString(), c.fieldAfter.toStdString());
-        EXPECT_EQ(dumpClipboard().toStdString(), before.toStdString());
-        if (!c.fieldAfter.isEmpty())
-            path.synthesizer.pressBackspace(int(c.fieldAfter.size()));
-        ASSERT_EQ(app.waitForText("").toStdString(), "");
-    }
-}
-
-TEST(ClipboardSnapshot, TheSecondOfTwoSavesIsWhatComesBack) {
-    QClipboard* board = QGuiApplication::clipboard();
-    ClipboardManager manager;
-    board->setText(QStringLiteral("first"));
-    manager.save({});
-    auto* second = new QMimeData;
-    second->setData(QStringLiteral("text/plain"), "second");
-    second->setData(QStringLiteral("application/x-pimsel-test"), QByteArray("\x00\x01\x02", 3));
-    board->setMimeData(second);
-    manager.save({});
-    manager.lend(QStringLiteral("third"));
-    manager.restore();
-    EXPECT_FALSE(manager.hasSnapshot());
-    const QMimeData* now = board->mimeData();
-    ASSERT_TRUE(now);
-    EXPECT_EQ(now->data(QStringLiteral("text/plain")), QByteArray("second"));
-    EXPECT_EQ(now->data(QStringLiteral("application/x-pimsel-test")), QByteArray("\x00\x01\x02", 3));
-}
 
 } // namespace
 } // namespace pimsel::e2e

@@ -1,6 +1,6 @@
 # Sourced by the session scripts (desktop-session.sh, tests/wayland/wayland-session.sh) once they set
 # $session to their name: a private scratch dir, process groups that die with the session, its logs
-# on a failed start, a session bus of its own and fcitx5.
+# on a failed start and a session bus of its own.
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/pimsel-$session.XXXXXX") || exit 125
 chmod 700 "$tmp"
 pgroups=()
@@ -67,33 +67,4 @@ run_command() {
   wait "$!"
   status=$?
   [ $status -eq 124 ] && echo "$session-session: '$*' timed out" >&2
-}
-
-# fcitx5 with a US keyboard as its input method, the D-Bus frontend the toolkits' fcitx modules use,
-# the session's own frontends and the module built in MODULE_DIR (the build tree's fcitx5/), unless
-# PIMSEL_WITHOUT_MODULE=1. Exports FCITX5_PID; exits 77 where fcitx5 is not installed.
-start_fcitx5() { # module dir, [the session's own frontend addons]
-  command -v fcitx5 >/dev/null || { echo "$session-session: no fcitx5 here: skipped" >&2; exit 77; }
-  mkdir -p "$XDG_CONFIG_HOME/fcitx5"
-  cat >"$XDG_CONFIG_HOME/fcitx5/profile" <<'EOF'
-[Groups/0]
-Name=Default
-Default Layout=us
-DefaultIM=keyboard-us
-
-[Groups/0/Items/0]
-Name=keyboard-us
-Layout=
-
-[GroupOrder]
-0=Default
-EOF
-  local addons=keyboard,dbus,dbusfrontend${2:+,$2} system_addons
-  [ "${PIMSEL_WITHOUT_MODULE:-}" = 1 ] || addons+=,pimsel
-  system_addons=$(compgen -G '/usr/lib/*/fcitx5' | head -n 1)
-  FCITX_ADDON_DIRS=$1/lib:$system_addons XDG_DATA_DIRS=$1/share:/usr/share \
-    spawn fcitx5 fcitx5 --disable=all --enable="$addons"
-  FCITX5_PID=${pgroups[-1]}
-  export FCITX5_PID
-  wait_for 15 name_owned org.fcitx.Fcitx5 || fail "fcitx5 did not start"
 }

@@ -17,19 +17,19 @@ namespace {
 struct ModuleCase {
     const char* name;
     const char* keys;
-    const char* field; // the field's text afterwards, nothing left in preedit
-    bool touched;      // a preedit or candidates showed on the way
-    const char* program = "gedit";
-    bool password = false;
-    bool masked = false;
+    const char* field;         // the field's text afterwards, nothing left in preedit
+    bool touched = false;      // a preedit or candidates showed on the way
     const char* settings = ""; // lines of the settings file
-    bool lagging = false;
     // The desktop application's answer to the double trigger: the emoji picked, "" for a dismissal;
     // none when there is no application to ask.
     const char* browser = nullptr;
-    bool refused = false;           // the application turns out not to be there after the keys
-    bool answeredElsewhere = false; // the answer comes while the field is without the focus
     const char* then = "";          // typed after the answer
+    bool answeredElsewhere = false; // the answer comes while the field is without the focus
+    bool refused = false;           // the application turns out not to be there after the keys
+    const char* program = "gedit";
+    bool password = false;
+    bool masked = false;
+    bool lagging = false;
 };
 
 class ModuleTest : public ::testing::TestWithParam<ModuleCase> {};
@@ -85,57 +85,34 @@ TEST_P(ModuleTest, TypesIntoAField) {
     EXPECT_EQ(session().field(ic).touched, c.touched);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, ModuleTest,
-    ::testing::Values(ModuleCase{"closingTrigger", "hi :tada: x", "hi 🎉 x", true},
-                      ModuleCase{"tabTakesFirst", ":smi{Tab}", "😄", true},
-                      ModuleCase{"downReturnTakesSecond", ":smi{Down}{Return}", "😏", true},
-                      ModuleCase{"backspaceInShortcode", ":smik{BackSpace}{Tab}", "😄", true},
-                      ModuleCase{"escapeLeavesText", ":smi{Escape}", ":smi", true},
-                      ModuleCase{"spaceLeavesText", ":smi x", ":smi x", true},
-                      ModuleCase{"triggerAfterWord", "a:b ", "a:b ", false},
-                      // The field says what precedes the caret once the keys no longer can.
-                      ModuleCase{"triggerAfterDeletedWord", "ab{BackSpace}{BackSpace}:tada:", "🎉", true},
-                      // ... unless it has not caught up with the keys yet.
-                      ModuleCase{"triggerAfterWordFieldBehind", "a:tada:", "a:tada:", false, "gedit", false,
-                                 false, "", true},
-                      ModuleCase{"passwordField", ":tada:", ":tada:", false, "gedit", true},
-                      ModuleCase{"maskedField", "ab :tada:", "ab :tada:", false, "gedit", false, true},
-                      ModuleCase{"excludedProgram", ":tada:", ":tada:", false, "keepassxc"},
-                      ModuleCase{"userExcludedProgram", ":tada:", ":tada:", false, "gedit", false, false,
-                                 "pimsel.disabledApps=gedit"},
-                      ModuleCase{"tabSwitchedOff", ":smi{Tab}x", ":smix", true, "gedit", false, false,
-                                 "pimsel.acceptWithTab=false"},
-                      // The double trigger asks the desktop application for its emoji browser.
-                      ModuleCase{.name = "browserPick",
-                                 .keys = "a ::",
-                                 .field = "a 🎉x",
-                                 .touched = true,
-                                 .browser = "🎉",
-                                 .then = "x"},
-                      ModuleCase{.name = "browserPickWhileAway",
-                                 .keys = "a ::",
-                                 .field = "a 🎉x",
-                                 .touched = true,
-                                 .browser = "🎉",
-                                 .answeredElsewhere = true,
-                                 .then = "x"},
-                      ModuleCase{.name = "browserDismissed",
-                                 .keys = "a ::",
-                                 .field = "a :x",
-                                 .touched = true,
-                                 .browser = "",
-                                 .then = "x"},
-                      ModuleCase{.name = "browserAbsent", .keys = "a ::x", .field = "a ::x", .touched = true},
-                      // Keys typed before the answer are the browser's, and the field's when none shows.
-                      ModuleCase{.name = "browserRefusedAfterKeys",
-                                 .keys = "a ::xq{BackSpace}y z",
-                                 .field = "a ::xy z!",
-                                 .touched = true,
-                                 .browser = "",
-                                 .refused = true,
-                                 .then = "!"}),
-    [](const ::testing::TestParamInfo<ModuleCase>& info) { return std::string(info.param.name); });
+const ModuleCase cases[] = {
+    {"closingTrigger", "hi :tada: x", "hi 🎉 x", true},
+    {"tabTakesFirst", ":smi{Tab}", "😄", true},
+    {"downReturnTakesSecond", ":smi{Down}{Return}", "😏", true},
+    {"backspaceInShortcode", ":smik{BackSpace}{Tab}", "😄", true},
+    {"escapeLeavesText", ":smi{Escape}", ":smi", true},
+    {"spaceLeavesText", ":smi x", ":smi x", true},
+    {"triggerAfterWord", "a:b ", "a:b ", false},
+    // The field says what precedes the caret once the keys no longer can...
+    {"triggerAfterDeletedWord", "ab{BackSpace}{BackSpace}:tada:", "🎉", true},
+    // ... unless it has not caught up with the keys yet.
+    {.name = "triggerAfterWordFieldBehind", .keys = "a:tada:", .field = "a:tada:", .lagging = true},
+    {.name = "passwordField", .keys = ":tada:", .field = ":tada:", .password = true},
+    {.name = "maskedField", .keys = "ab :tada:", .field = "ab :tada:", .masked = true},
+    {.name = "excludedProgram", .keys = ":tada:", .field = ":tada:", .program = "keepassxc"},
+    {"userExcludedProgram", ":tada:", ":tada:", false, "pimsel.disabledApps=gedit"},
+    {"tabSwitchedOff", ":smi{Tab}x", ":smix", true, "pimsel.acceptWithTab=false"},
+    // The double trigger asks the desktop application for its emoji browser.
+    {"browserPick", "a ::", "a 🎉x", true, "", "🎉", "x"},
+    {"browserPickWhileAway", "a ::", "a 🎉x", true, "", "🎉", "x", true},
+    {"browserDismissed", "a ::", "a :x", true, "", "", "x"},
+    {"browserAbsent", "a ::x", "a ::x", true},
+    // Keys typed before the answer are the browser's, and the field's when none shows.
+    {"browserRefusedAfterKeys", "a ::xq{BackSpace}y z", "a ::xy z!", true, "", "", "!", false, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Keys, ModuleTest, ::testing::ValuesIn(cases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace pimsel

@@ -1,13 +1,11 @@
 #!/usr/bin/python3
-"""Types shortcodes into real GTK and Qt windows through fcitx5 and the module, on a Wayland or X11 desktop.
+"""Types shortcodes into real GTK and Qt windows through fcitx5 and the module, on a Wayland desktop.
 
-Usage, inside wayland-session.sh or desktop-session.sh --fcitx5: type_through_fcitx5.py
-gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD [APP [TYPIST]]], the toolkit and the input-method module it
-loads (QT_FIELD: the Qt target's executable; APP: the desktop application, running throughout, whose
-emoji browser "::" opens; TYPIST: the X11 typist). Keys come from wtype under Wayland, from the typist
-under X11, one sequence per run, as a person types them. The field's text is what the target writes to
-its file, so a shortcode still held as preedit does not count as typed. Under X11 the application's own
-key hook is live as well, so a shortcode it handled a second time would show.
+Usage, inside wayland-session.sh: type_through_fcitx5.py gtk-fcitx|gtk-wayland|qt-fcitx [QT_FIELD [APP]],
+the toolkit and the input-method module it loads (QT_FIELD: the Qt target's executable; APP: the
+desktop application, running throughout, whose emoji browser "::" opens). Keys come from wtype, one
+sequence per run, as a person types them. The field's text is what the target writes to its file, so a
+shortcode still held as preedit does not count as typed.
 Prints one line per case that failed and exits 1 when any did.
 """
 import glob
@@ -20,12 +18,12 @@ import time
 
 # A name, the wtype arguments of one sequence, the field's text afterwards.
 CASES = [
-    ("closing trigger", ["hi :tada: x"], "hi 🎉 x"),
     ("Tab takes the first", [":smi", "-k", "Tab"], "😄"),
     ("Down Return takes the second", [":smi", "-k", "Down", "-k", "Return"], "😏"),
     ("Escape leaves the text", [":smi", "-k", "Escape"], ":smi"),
     ("a trigger after a word opens nothing", ["a:tada:"], "a:tada:"),
 ]
+# Closing triggers, typed at full speed.
 BURST = (["x :tada: y :tada: z"], "x 🎉 y 🎉 z")
 BURSTS = 10
 # Fields where nothing may change: typed text stays as typed.
@@ -33,7 +31,6 @@ SILENT = ":tada:"
 EXCLUDED_NAME = "excluded_field"
 
 scratch = os.environ["PIMSEL_SESSION_TMP"]
-typist = sys.argv[4] if len(sys.argv) > 4 else None
 here = os.path.dirname(os.path.abspath(__file__))
 failures = []
 
@@ -52,12 +49,7 @@ def name_owned(name):
 
 
 def focused_window():
-    """The title of the window sway, or the X11 window manager, gives the keyboard."""
-    if typist:
-        active = subprocess.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"], capture_output=True, text=True).stdout
-        name = subprocess.run(["xprop", "-id", active.split()[-1], "_NET_WM_NAME"], capture_output=True,
-                              text=True).stdout if active.split() else ""
-        return name.split(" = ", 1)[1].strip().strip('"') if " = " in name else None
+    """The title of the window sway gives the keyboard."""
     socket = glob.glob(os.path.join(os.environ["XDG_RUNTIME_DIR"], "sway-ipc.*.sock"))
     tree = subprocess.run(["swaymsg", "-s", socket[0], "-r", "-t", "get_tree"], capture_output=True,
                           text=True).stdout if socket else ""
@@ -93,20 +85,10 @@ def wait_text(out, expected, seconds=4.0):
 
 
 def press(keys):
-    """Types wtype's arguments (text, -k KEY, -s MILLISECONDS), under X11 through the typist."""
-    if not typist:
-        # Each wtype run is a new keyboard, and its first key makes the toolkit restart the field's
-        # text input, which drops whatever preedit is open: that key has to come before the sequence.
-        subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + keys, check=True)
-        return
-    # The session's own keyboard, as a person's: its keys follow the focus into a window that opens.
-    args = iter(keys)
-    for arg in args:
-        if arg == "-s":
-            time.sleep(int(next(args)) / 1000)
-        else:
-            step = ["key", next(args)] if arg == "-k" else ["type", arg]
-            subprocess.run([typist, "--core"] + step, check=True)
+    """Types wtype's arguments (text, -k KEY, -s MILLISECONDS)."""
+    # Each wtype run is a new keyboard, and its first key makes the toolkit restart the field's text
+    # input, which drops whatever preedit is open: that key has to come before the sequence.
+    subprocess.run(["wtype", "-k", "Shift_L", "-s", "200"] + keys, check=True)
 
 
 def type_into(command, env, case, keys, expected, then=None):
@@ -188,10 +170,7 @@ def main(path_name, qt_field, app):
         if application:
             application.terminate()
             application.wait(10)
-    said = read(log).splitlines()
-    print("\n".join(f"{path_name}: {line}" for line in said if line.startswith("pimsel:") or "stands down" in line))
-    if app and typist and not any("the hook stands down" in line for line in said):
-        failures.append("the application's X11 key hook did not stand down for the module")
+    print("\n".join(f"{path_name}: {line}" for line in read(log).splitlines() if line.startswith("pimsel:")))
 
     for failure in failures:
         print(f"{path_name}: {failure}")

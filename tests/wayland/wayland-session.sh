@@ -2,12 +2,12 @@
 # Runs COMMAND [ARGS...] inside a throw-away headless Wayland desktop: sway with no screen and no input
 # device, a private session bus, and fcitx5 with the module built in MODULE_DIR (the build tree's
 # fcitx5/) over the Wayland input-method and D-Bus frontends, a US keyboard as its input method.
-# Usage: wayland-session.sh MODULE_DIR COMMAND [ARGS...]. With PIMSEL_WITHOUT_MODULE=1 fcitx5 runs
-# without it. Sway will not run as root, so root drops to nobody first, with copies of what it runs.
-# The command gets fresh HOME and XDG directories (the module reads its settings from
-# XDG_CONFIG_HOME/pimsel), PIMSEL_SESSION_TMP as scratch and FCITX5_PID. Exits with its status (the
-# desktop's logs follow a failure), 124 when PIMSEL_SESSION_TIMEOUT (default 240 s) ran out, 125 when
-# the desktop never came up, 77 when the command failed after sway died.
+# Usage: wayland-session.sh MODULE_DIR COMMAND [ARGS...]. Sway will not run as root, so root drops to
+# nobody first, with copies of what it runs. The command gets fresh HOME and XDG directories (the
+# module reads its settings from XDG_CONFIG_HOME/pimsel) and PIMSEL_SESSION_TMP as scratch. Exits with
+# its status (the desktop's logs follow a failure), 124 when PIMSEL_SESSION_TIMEOUT (default 240 s) ran
+# out, 125 when the desktop never came up or 77 when fcitx5 is missing or the command failed after
+# sway died.
 set -u
 
 [ $# -gt 1 ] || { echo "usage: $0 MODULE_DIR COMMAND [ARGS...]" >&2; exit 2; }
@@ -59,7 +59,16 @@ wait_for 15 compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" || fail "sway did not st
 WAYLAND_DISPLAY=$(basename "$(compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" | head -n 1)")
 export WAYLAND_DISPLAY
 
-start_fcitx5 "$module_dir" wayland,waylandim
+# fcitx5 with a US keyboard as its input method, the D-Bus frontend the toolkits' fcitx modules use,
+# the Wayland frontends and the module built in MODULE_DIR.
+command -v fcitx5 >/dev/null || { echo "wayland-session: no fcitx5 here: skipped" >&2; exit 77; }
+mkdir -p "$XDG_CONFIG_HOME/fcitx5"
+printf '%s\n' '[Groups/0]' 'Name=Default' 'Default Layout=us' 'DefaultIM=keyboard-us' '[Groups/0/Items/0]' \
+  'Name=keyboard-us' 'Layout=' '[GroupOrder]' '0=Default' >"$XDG_CONFIG_HOME/fcitx5/profile"
+system_addons=$(compgen -G '/usr/lib/*/fcitx5' | head -n 1)
+FCITX_ADDON_DIRS=$module_dir/lib:$system_addons XDG_DATA_DIRS=$module_dir/share:/usr/share \
+  spawn fcitx5 fcitx5 --disable=all --enable=keyboard,dbus,dbusfrontend,wayland,waylandim,pimsel
+wait_for 15 name_owned org.fcitx.Fcitx5 || fail "fcitx5 did not start"
 
 run_command "$@"
 # Sway 1.7 now and then crashes in its input-method keyboard grab: no verdict on what was tested.

@@ -1,15 +1,15 @@
 // The built application typed into as a user would, in GTK and Qt fields: suggestions under the
-// caret and every way of accepting them, the keys it must take or leave, a cleared field, a stalled
-// Pimsel; silence in a password field ending at the next field; the popover's view of the
-// compositor; a fast typist (in Chromium too; what the user waits for there is measured by
-// bench/desktop_bench.cpp); and the emoji browser, opened by the doubled trigger in a GTK entry and
-// driven by the user's keys and pointer: search, pick, dismissal, and the kept window reopening.
+// caret and every way of accepting them, the keys it must take or leave, a cleared field, a fast
+// typist, a stalled Pimsel; silence in a web password field ending at the next input (where the
+// caret is read from the page; what the user waits for there is measured by
+// bench/desktop_bench.cpp); the popover's view of the compositor; and the emoji browser, opened by
+// the doubled trigger in a GTK entry and driven by the user's keys and pointer: search, pick,
+// dismissal, and the kept window reopening.
 #include "tests/e2e/support/typing_fixture.h"
 #include "ui/emoji_browser_view.h"
 #include "ui/suggestion_compositor.h"
 #include "ui/suggestion_layout.h"
 
-#include <csignal>
 #include <thread>
 
 namespace pimsel::e2e {
@@ -20,52 +20,62 @@ namespace layout = suggestion_layout;
 TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     const QStringList smiRows = profile.cli({QStringLiteral("search"), QStringLiteral("smi")});
     ASSERT_EQ(smiRows.size(), 6);
+    const auto row = [&](int index) { return smiRows.at(index).section(QLatin1Char('\t'), 0, 0); };
+
+    // Whether a compositing manager runs decides if the popover's backdrop may be translucent:
+    // openbox composites nothing; a window of the test owning the selection stands in for one.
+    EXPECT_FALSE(isCompositorRunning());
+    xcb_connection_t* c = x.connection();
+    const xcb_window_t compositor = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, compositor, x.root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t selection = x.atom(compositorSelectionName(qgetenv("DISPLAY")).constData());
+    xcb_set_selection_owner(c, compositor, selection, XCB_CURRENT_TIME);
+    xcb_flush(c);
+    EXPECT_TRUE(pumpUntil([] { return isCompositorRunning(); }, 2s));
+    xcb_destroy_window(c, compositor);
+    xcb_flush(c);
+    EXPECT_TRUE(pumpUntil([] { return !isCompositorRunning(); }, 2s));
 
     // ":smi": six rows under the caret (how the rows are drawn is the panel's own test, in ui_tests).
-    type(":smi");
-    ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
-    const std::optional<QRect> popover = waitForPopover();
-    ASSERT_TRUE(popover) << pimsel->output().toStdString();
+    ASSERT_TRUE(typed(":smi", QStringLiteral(":smi")));
+    const std::optional<QRect> popover = popoverUnderCaret();
+    ASSERT_TRUE(popover);
     EXPECT_EQ(popover->size(), layout::panelSize(6, false));
-    const std::optional<QRect> caret = focus.caretRect();
-    ASSERT_TRUE(caret);
-    EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
-        << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
-    EXPECT_NEAR(popover->left(), caret->left(), 30);
 
     // Down moves the selection and Up brings it back, neither reaching the field: after Down, Up and
     // Down, Tab accepts the second row. The use is counted.
-    key("Down");
-    key("Up");
-    key("Down");
-    key("Tab");
-    const QString second = smiRows.at(1).section(QLatin1Char('\t'), 0, 0);
-    EXPECT_EQ(app->waitForText(second).toStdString(), second.toStdString());
+    for (const char* combo : {"Down", "Up", "Down", "Tab"})
+        key(combo);
+    expected = row(1);
+    EXPECT_TRUE(shows(expected));
     EXPECT_TRUE(popoverGone());
     EXPECT_TRUE(pumpUntil(
-        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(second).toInt() == 1; }));
-    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), second);
+        [&] { return profile.read(QStringLiteral("pimsel.useCounts")).toMap().value(row(1)).toInt() == 1; }));
+    EXPECT_EQ(profile.cli({QStringLiteral("search")}).value(0).section(QLatin1Char('\t'), 0, 0), row(1));
     settle();
 
     // The closing trigger right after an exact shortcode accepts it and never reaches the field.
-    QString expected = second + QStringLiteral(" 🎉");
-    type(" :tada:");
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(typed(" :tada:", QStringLiteral(" 🎉")));
+    settle();
+
+    // A letter typed after Down narrows the list and puts the selection back on its first row.
+    const QString smil = profile.topResult(QStringLiteral("smil"));
+    type(" :smi");
+    ASSERT_TRUE(waitForPopover());
+    key("Down");
+    EXPECT_TRUE(typed("l\t", QStringLiteral(" ") + smil));
     settle();
 
     // Return, with acceptance by Return switched off, closes the popover and reaches the field.
-    type(" :smi");
-    expected += QStringLiteral(" :smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(typed(" :smi", QStringLiteral(" :smi")));
     ASSERT_TRUE(waitForPopover());
     key("Return");
     EXPECT_TRUE(popoverGone());
     EXPECT_TRUE(pumpUntil([&] { return x.presses(keyReturn) == 1; })) << "the Return never reached the field";
 
     // Escape closes the popover and is taken; with no popover it reaches the field.
-    type(" :smi");
-    expected += QStringLiteral(" :smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    ASSERT_TRUE(typed(" :smi", QStringLiteral(" :smi")));
     ASSERT_TRUE(waitForPopover());
     key("Escape");
     EXPECT_TRUE(popoverGone());
@@ -82,32 +92,30 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     ASSERT_TRUE(shown);
     const QPoint third = shown->topLeft() + layout::rowRect(2).center();
     whileUserTypes([&] { typist->click(third.x(), third.y()); });
-    expected += QStringLiteral(" ") + smiRows.at(2).section(QLatin1Char('\t'), 0, 0);
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    expected += QStringLiteral(" ") + row(2);
+    EXPECT_TRUE(shows(expected));
     settle();
 
     // A tone-capable emoji brings the tone strip; a chosen tone becomes the default.
     type(" :wave");
     std::optional<QRect> withTones;
-    pumpUntil([&] {
+    ASSERT_TRUE(pumpUntil([&] {
         withTones = x.popover(pimsel->pid());
         return withTones && withTones->size() == layout::panelSize(6, true);
-    });
-    ASSERT_TRUE(withTones);
-    ASSERT_EQ(withTones->size(), layout::panelSize(6, true));
+    }));
     pump(200ms); // the grown panel is placed and painted before the user aims at it
     withTones = x.popover(pimsel->pid());
     ASSERT_TRUE(withTones);
     const QPoint medium = withTones->topLeft() + layout::toneCellRect(6, 6, 3).center();
     whileUserTypes([&] { typist->click(medium.x(), medium.y()); });
     expected += QStringLiteral(" 👋🏽");
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(shows(expected));
     settle();
     type(" :wave");
     ASSERT_TRUE(waitForPopover());
     key("Tab");
     expected += QStringLiteral(" 👋🏽");
-    EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    EXPECT_TRUE(shows(expected));
     settle();
 
     // A field cleared with BackSpace: only the field knows the caret is at its start, where the
@@ -118,147 +126,36 @@ TEST_P(Typing, SuggestionsAreShownUnderTheCaretAndEveryWayOfAcceptingWorks) {
     EXPECT_TRUE(popoverGone());
     key("ctrl+a");
     key("BackSpace");
-    ASSERT_EQ(app->waitForText(QString()).toStdString(), "");
-    type(":smi");
-    expected = QStringLiteral(":smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+    expected.clear();
+    ASSERT_TRUE(shows(expected));
+    ASSERT_TRUE(typed(":smi", QStringLiteral(":smi")));
     const std::optional<QRect> atStart = waitForPopover();
     ASSERT_TRUE(atStart) << "no popover in the cleared field";
     EXPECT_NEAR(atStart->left(), popover->left(), 10) << "the caret of the cleared field was not read";
     key("Escape");
     EXPECT_TRUE(popoverGone());
 
-    // Pimsel stopped for a second with the popover open, the user presses Tab and moves on to
-    // another window: once Pimsel runs again, the late Tab is the application's and nothing is
-    // erased or pasted anywhere.
-    type(" :smi");
-    expected += QStringLiteral(" :smi");
-    ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
-    ASSERT_TRUE(waitForPopover());
-    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGSTOP), 0);
-    typist->key("Tab");
-    TargetApp other(GetParam());
-    ASSERT_TRUE(other.isReady()) << other.diagnostics().toStdString();
-    ASSERT_TRUE(typist->focus(other.window()));
-    pump(1000ms);
-    ASSERT_EQ(::kill(static_cast<pid_t>(pimsel->pid()), SIGCONT), 0);
-    pump(1000ms);
-    EXPECT_EQ(other.settledText().toStdString(), "");
-    EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
-}
-
-// Silence in a password field ends the moment the focus is on the next, ordinary field of the same
-// page or window: it gets the popover at the first ":smi". (A new window after a password one: the
-// focus scenario.)
-class AfterPassword : public Typing {
-protected:
-    QStringList targetArguments() const override { return {QStringLiteral("--login")}; }
-};
-
-TEST_P(AfterPassword, TheNextOrdinaryFieldGetsThePopoverAtOnce) {
-    type("pw :smi");
-    QString typed;
-    ASSERT_TRUE(pumpUntil([&] { return (typed = app->passwordText()) == QStringLiteral("pw :smi"); }, 4s))
-        << "the password field got \"" << typed.toStdString() << '"';
-    EXPECT_FALSE(pumpUntil([&] { return x.popover(pimsel->pid()).has_value(); }, 800ms))
-        << "a popover in the password field";
-    // The Tab that leaves the password field is the application's.
-    key("Tab");
-    type(":smi");
-    ASSERT_EQ(app->waitForText(QStringLiteral(":smi")).toStdString(), ":smi");
-    ASSERT_TRUE(waitForPopover()) << "silent in the ordinary field after the password field";
-    key("Tab");
+    // A fast typist: bursts at 10 ms a key, and the user's own Shift on the session's keyboard held
+    // around an insertion and let go at any moment of it. Every shortcode is replaced, the paste is
+    // never Control+Shift+V, no key stays down on any XTEST keyboard, and what is typed next comes
+    // out as typed.
     const QString smile = profile.topResult(QStringLiteral("smi"));
-    EXPECT_EQ(app->waitForText(smile).toStdString(), smile.toStdString());
-    EXPECT_TRUE(popoverGone());
-}
-
-INSTANTIATE_TEST_SUITE_P(Targets, Typing, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
-                         targetName);
-INSTANTIATE_TEST_SUITE_P(Targets, AfterPassword,
-                         testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::chromium,
-                                         TargetApp::Kind::firefox),
-                         targetName);
-
-// Whether a compositing manager runs decides if the popover's backdrop may be translucent.
-TEST(PopoverCompositor, FollowsTheCompositingManagerSelection) {
-    XView x11;
-    ASSERT_TRUE(x11.isOpen());
-    // openbox composites nothing.
-    EXPECT_FALSE(isCompositorRunning());
-
-    // Stand in for a compositing manager: own the selection with a window of our own.
-    xcb_connection_t* c = x11.connection();
-    const xcb_window_t owner = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, x11.root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t selection = x11.atom(compositorSelectionName(qgetenv("DISPLAY")).constData());
-    xcb_set_selection_owner(c, owner, selection, XCB_CURRENT_TIME);
-    xcb_flush(c);
-    EXPECT_TRUE(pumpUntil([] { return isCompositorRunning(); }, 2s));
-
-    xcb_destroy_window(c, owner);
-    xcb_flush(c);
-    EXPECT_TRUE(pumpUntil([] { return !isCompositorRunning(); }, 2s));
-}
-
-// A fast typist: bursts at 10 ms a key, and the user's own Shift on the session's keyboard held
-// around an insertion and let go at any moment of it. Every shortcode is replaced, the paste is
-// never Control+Shift+V, no key stays down on any XTEST keyboard, and what is typed next comes out
-// as typed.
-using FastTyping = Typing;
-
-TEST_P(FastTyping, FullSpeedBurstsAndAShiftHeldAroundTheInsertion) {
-    const QString smile = profile.topResult(QStringLiteral("smi"));
-    QString expected;
-    if (GetParam() == TargetApp::Kind::chromium) {
-        // The page's input gets the popover in its caret's line. At the end of the text the browser
-        // gives the caret's character no box: the one before it places the caret, not the field.
-        type(":smi");
-        expected = QStringLiteral(":smi");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
-        const std::optional<QRect> popover = waitForPopover();
-        ASSERT_TRUE(popover) << pimsel->output().toStdString();
-        const std::optional<QRect> caret = focus.caretRect();
-        const std::optional<AtspiRef> field = focus.focusedElement();
-        ASSERT_TRUE(caret && field);
-        QueryDeadline deadline(250);
-        const std::optional<QRect> fieldBox = probe.extents(deadline, *field);
-        ASSERT_TRUE(fieldBox);
-        EXPECT_GT(caret->left(), fieldBox->left() + 10) << "the caret is not after the typed text";
-        EXPECT_LT(caret->height(), fieldBox->height() + 1);
-        EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
-            << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
-        EXPECT_NEAR(popover->left(), caret->left(), 30);
-        key("Escape");
-        EXPECT_TRUE(popoverGone());
-        settle();
-    }
     typist->setKeyDelay(10ms);
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        type(" hello :tada:");
-        expected += QStringLiteral(" hello 🎉");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(typed(" hello :tada:", QStringLiteral(" hello 🎉")));
         settle();
-        type(" :smi\t");
-        expected += QStringLiteral(" ") + smile;
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(typed(" :smi\t", QStringLiteral(" ") + smile));
         settle();
     }
-
-    // The held Shift is a matter of the X server's key states and Pimsel alone: GTK and Qt show it.
-    if (GetParam() == TargetApp::Kind::chromium)
-        return;
+    typist->setKeyDelay(userKeyDelay);
     Typist second(Typist::Keyboard::core);
     ASSERT_TRUE(second.isReady()) << second.error();
     second.setKeyDelay(0ms);
     ASSERT_TRUE(second.activate(app->window()));
     for (int hold : {0, 1, 2, 3, 5, 8, 12, 20, 40, 80, 250}) {
         SCOPED_TRACE("Shift let go " + std::to_string(hold) + " ms after the closing trigger");
-        type(" :tada");
-        expected += QStringLiteral(" :tada");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(typed(" :tada", QStringLiteral(" :tada")));
         whileUserTypes([&] {
             second.press("Shift_L");
             second.press("colon");
@@ -267,19 +164,73 @@ TEST_P(FastTyping, FullSpeedBurstsAndAShiftHeldAroundTheInsertion) {
             second.release("Shift_L");
         });
         expected = expected.left(expected.size() - 5) + QStringLiteral("🎉");
-        EXPECT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        EXPECT_TRUE(shows(expected));
         settle();
         EXPECT_TRUE(Typist::keysHeldOnXtestKeyboards().empty());
         whileUserTypes([&] { second.type("a"); });
         expected += QStringLiteral("a");
-        ASSERT_EQ(app->waitForText(expected).toStdString(), expected.toStdString());
+        ASSERT_TRUE(shows(expected));
     }
+
+    // Pimsel stopped for a second with the popover open, the user presses Tab and moves on to
+    // another window: once Pimsel runs again, the late Tab is the application's and nothing is
+    // erased or pasted anywhere.
+    ASSERT_TRUE(typed(" :smi", QStringLiteral(" :smi")));
+    ASSERT_TRUE(waitForPopover());
+    pimsel->stop();
+    typist->key("Tab");
+    TargetApp other(GetParam());
+    ASSERT_TRUE(other.isReady()) << other.output().toStdString();
+    ASSERT_TRUE(typist->focus(other.window()));
+    pump(1000ms);
+    pimsel->resume();
+    pump(1000ms);
+    EXPECT_EQ(other.settledText().toStdString(), "");
+    EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, FastTyping,
-                         testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt,
-                                         TargetApp::Kind::chromium),
+// Silence in a web password field ends the moment the focus is on the next, ordinary input of the
+// page: it gets the popover at the first ":smi", in Chromium under the caret read from the page.
+class AfterPassword : public Typing {
+protected:
+    QStringList targetArguments() const override { return {QStringLiteral("--login")}; }
+};
+
+TEST_P(AfterPassword, TheNextOrdinaryFieldGetsThePopoverAtOnce) {
+    type("pw :smi");
+    QString typedThere;
+    ASSERT_TRUE(
+        pumpUntil([&] { return (typedThere = app->passwordText()) == QStringLiteral("pw :smi"); }, 4s))
+        << "the password field got \"" << typedThere.toStdString() << '"';
+    EXPECT_FALSE(pumpUntil([&] { return x.popover(pimsel->pid()).has_value(); }, 800ms))
+        << "a popover in the password field";
+    // The Tab that leaves the password field is the application's.
+    key("Tab");
+    ASSERT_TRUE(typed(":smi", QStringLiteral(":smi")));
+    ASSERT_TRUE(waitForPopover()) << "silent in the ordinary field after the password field";
+    if (GetParam() == TargetApp::Kind::chromium) {
+        // Under the caret of the page's input. At the end of the text the browser gives the caret's
+        // character no box: the one before it places the caret, not the field.
+        ASSERT_TRUE(popoverUnderCaret());
+        const std::optional<QRect> caret = focus.caretRect();
+        const std::optional<AtspiRef> field = focus.focusedElement();
+        ASSERT_TRUE(caret && field);
+        QueryDeadline deadline(250);
+        const std::optional<QRect> fieldBox = probe.extents(deadline, *field);
+        ASSERT_TRUE(fieldBox);
+        EXPECT_GT(caret->left(), fieldBox->left() + 10) << "the caret is not after the typed text";
+        EXPECT_LT(caret->height(), fieldBox->height() + 1);
+    }
+    key("Tab");
+    EXPECT_TRUE(shows(profile.topResult(QStringLiteral("smi"))));
+    EXPECT_TRUE(popoverGone());
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, Typing, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
                          targetName);
+// The toolkits' windows announce the next field at once (the focus scenario); a browser may do so late.
+INSTANTIATE_TEST_SUITE_P(Targets, AfterPassword,
+                         testing::Values(TargetApp::Kind::chromium, TargetApp::Kind::firefox), targetName);
 
 // A fresh field and a freshly started Pimsel, the user on the session's own keyboard, whose focus
 // the window manager moves: to the browser while it is open and back to the field when it closes.
@@ -334,12 +285,9 @@ protected:
         EXPECT_TRUE(pumpUntil([&] { return x.activeWindow() == app->window(); }, 1s))
             << "active window 0x" << std::hex << x.activeWindow() << ", the field's 0x" << app->window()
             << std::dec;
-        base = app->text() + QLatin1Char(' ');
-        type(" ");
-        EXPECT_EQ(app->waitForText(base).toStdString(), base.toStdString()) << "the key went elsewhere";
+        expected = app->text();
+        EXPECT_TRUE(typed(" ", QStringLiteral(" "))) << "the key went elsewhere";
     }
-
-    QString base; // the field's text before the trigger to come
 };
 
 // One user's path: the first opening, a search picked with Return in place of the trigger, then
@@ -347,15 +295,15 @@ protected:
 // and leaving the trigger; closing the last window does not end Pimsel.
 TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheCloseButtonCloseIt) {
     ASSERT_TRUE(openBrowser());
-    const QString trigger = base + QLatin1Char(':');
+    const QString trigger = expected + QLatin1Char(':');
     EXPECT_EQ(app->settledText().toStdString(), trigger.toStdString())
         << "the second trigger reached the field";
     std::optional<QRect> window = browserWindow();
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(EmojiBrowserView::panelWidth, EmojiBrowserView::panelHeight));
 
-    // The search reaches the browser, not the field.
-    // The user looks at the first letter's results before typing on.
+    // The search reaches the browser, not the field; the user looks at the first letter's results
+    // before typing on.
     type("t");
     pump(500ms);
     type("ada");
@@ -364,12 +312,11 @@ TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheClose
     key("Return");
     EXPECT_TRUE(browserGone());
     // On a field that started empty: exactly the emoji.
-    const QString picked = base + QStringLiteral("🎉");
-    EXPECT_EQ(app->waitForText(picked).toStdString(), picked.toStdString());
-    EXPECT_EQ(app->settledText().toStdString(), picked.toStdString());
+    expected += QStringLiteral("🎉");
+    EXPECT_TRUE(shows(expected));
+    EXPECT_EQ(app->settledText().toStdString(), expected.toStdString());
     expectKeyboardBackInField();
-    // Keys typed while the insertion is in flight (until the clipboard is back) pass untouched.
-    pump(500ms);
+    settle();
 
     const char* const dismissals[] = {"Escape", "a click outside", "the close button"};
     for (int way = 0; way < 3; ++way) {
@@ -391,8 +338,8 @@ TEST_P(Browser, DoubledTriggerOpensItSearchPicksAndEscapeAClickOutsideOrTheClose
             x.close(x.managedWindows(pimsel->pid()).front());
         }
         ASSERT_TRUE(browserGone());
-        base += QLatin1Char(':');
-        EXPECT_EQ(app->settledText().toStdString(), base.toStdString()) << "the trigger was not left";
+        expected += QLatin1Char(':');
+        EXPECT_EQ(app->settledText().toStdString(), expected.toStdString()) << "the trigger was not left";
         expectKeyboardBackInField();
     }
     EXPECT_TRUE(pimsel->isRunning());

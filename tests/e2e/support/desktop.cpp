@@ -4,9 +4,7 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -340,18 +338,22 @@ std::optional<QRect> XView::popover(qint64 pid) {
 }
 
 std::vector<xcb_window_t> XView::managedWindows(qint64 pid) {
-    xcb_connection_t* c = connection_.get();
     std::vector<xcb_window_t> result;
-    const auto list = xcb::reply<xcb_get_property_reply_t>(
-        c, xcb_get_property_reply, xcb_get_property(c, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 1024));
-    if (!list)
-        return result;
-    const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
-    const int count = xcb_get_property_value_length(list.get()) / 4;
-    for (int i = 0; i < count; ++i)
-        if (isViewable(windows[i]) && windowPid(windows[i]) == pid)
-            result.push_back(windows[i]);
+    for (const xcb_window_t window : property(root_, clientList_, XCB_ATOM_WINDOW, 1024))
+        if (isViewable(window) && windowPid(window) == pid)
+            result.push_back(window);
     return result;
+}
+
+std::vector<std::uint32_t> XView::property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
+                                           std::uint32_t length) {
+    xcb_connection_t* c = connection_.get();
+    const auto reply = xcb::reply<xcb_get_property_reply_t>(
+        c, xcb_get_property_reply, xcb_get_property(c, 0, window, name, type, 0, length));
+    if (!reply || reply->format != 32)
+        return {};
+    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    return {values, values + xcb_get_property_value_length(reply.get()) / 4};
 }
 
 std::optional<QRect> XView::rootGeometry(xcb_window_t window) {
@@ -391,13 +393,8 @@ void XView::askWindowManager(xcb_window_t window, const char* type,
 }
 
 xcb_window_t XView::activeWindow() {
-    xcb_connection_t* c = connection_.get();
-    const auto reply = xcb::reply<xcb_get_property_reply_t>(
-        c, xcb_get_property_reply,
-        xcb_get_property(c, 0, root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1));
-    if (!reply || xcb_get_property_value_length(reply.get()) < 4)
-        return XCB_WINDOW_NONE;
-    return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+    const std::vector<std::uint32_t> active = property(root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    return active.empty() ? xcb_window_t(XCB_WINDOW_NONE) : active.front();
 }
 
 void XView::watchKeys(xcb_window_t window, bool xinput2) {
@@ -422,12 +419,8 @@ int XView::presses(std::uint32_t keysym) {
 }
 
 qint64 XView::windowPid(xcb_window_t window) {
-    xcb_connection_t* c = connection_.get();
-    const auto reply = xcb::reply<xcb_get_property_reply_t>(
-        c, xcb_get_property_reply, xcb_get_property(c, 0, window, netWmPid_, XCB_ATOM_CARDINAL, 0, 1));
-    if (!reply || xcb_get_property_value_length(reply.get()) != 4)
-        return -1;
-    return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    const std::vector<std::uint32_t> pid = property(window, netWmPid_, XCB_ATOM_CARDINAL);
+    return pid.empty() ? -1 : qint64(pid.front());
 }
 
 void XView::drain() {
@@ -449,8 +442,11 @@ void XView::drain() {
 }
 
 PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
-    for (const auto& [name, html] : pages)
-        put(name, html);
+    for (const auto& [name, html] : pages) {
+        QFile page(dir_.filePath(name));
+        if (page.open(QIODevice::WriteOnly))
+            page.write(html);
+    }
     server_ = std::make_unique<Process>(
         QStringLiteral("/usr/bin/python3"),
         QStringList{QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
@@ -459,14 +455,6 @@ PageServer::PageServer(const QList<std::pair<QString, QByteArray>>& pages) {
         QStringLiteral("(http"));
     const auto match = QRegularExpression(QStringLiteral("port (\\d+)")).match(server_->output());
     port_ = match.hasMatch() ? match.captured(1).toInt() : 0;
-}
-
-void PageServer::put(const QString& name, const QByteArray& content) {
-    // A name may hold folders, as a CDN's paths do.
-    QDir().mkpath(QFileInfo(dir_.filePath(name)).path());
-    QFile page(dir_.filePath(name));
-    if (page.open(QIODevice::WriteOnly))
-        page.write(content);
 }
 
 QUrl PageServer::url(const QString& page, const QString& host) const {

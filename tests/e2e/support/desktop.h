@@ -155,7 +155,6 @@ public:
     bool isReady() const { return window_ != 0; }
     std::uint32_t window() const { return window_; }
     bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
-    QString diagnostics() const { return output(); }
 
     // The field's text as last written by the application.
     QString text() const;
@@ -231,6 +230,9 @@ public:
 
 private:
     qint64 windowPid(xcb_window_t window);
+    // The 32-bit values of `window`'s property `name`, at most `length` of them.
+    std::vector<std::uint32_t> property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
+                                        std::uint32_t length = 1);
     void drain();
 
     xcb::Connection connection_;
@@ -248,8 +250,6 @@ public:
     // `pages`: file name and HTML of each page.
     explicit PageServer(const QList<std::pair<QString, QByteArray>>& pages);
     bool isReady() const { return port_ > 0; }
-    // Adds or replaces a page while the server runs (its address can then name the server).
-    void put(const QString& name, const QByteArray& content);
     QUrl url(const QString& page, const QString& host = QStringLiteral("127.0.0.1")) const;
     // The page has been asked for since the last forget().
     bool wasRequested(const QString& page) {

@@ -43,7 +43,7 @@ protected:
         ASSERT_TRUE(x.isOpen());
         profile.set(QStringLiteral("pimsel.acceptWithReturn"), false);
         app = std::make_unique<TargetApp>(GetParam(), targetArguments());
-        ASSERT_TRUE(app->isReady()) << app->diagnostics().toStdString();
+        ASSERT_TRUE(app->isReady()) << app->output().toStdString();
         // Pimsel's log says where the time went, should a step fail.
         QProcessEnvironment debug;
         debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("input.debug=true"));
@@ -104,10 +104,36 @@ protected:
             patience);
         return rect;
     }
+    // The popover at rest right under the caret the field reports, starting where the caret does.
+    std::optional<QRect> popoverUnderCaret() {
+        const std::optional<QRect> popover = waitForPopover();
+        const std::optional<QRect> caret = focus.caretRect();
+        EXPECT_TRUE(popover && caret) << pimsel->output().toStdString();
+        if (!popover || !caret)
+            return std::nullopt;
+        EXPECT_NEAR(popover->top(), caret->y() + caret->height() + 6, 1)
+            << "caret " << caret->y() << "+" << caret->height() << ", popover at " << popover->top();
+        EXPECT_NEAR(popover->left(), caret->left(), 30);
+        return popover;
+    }
     // Keys typed while an insertion is still in flight (until the clipboard is back) pass untouched.
     static void settle() { pump(500ms); }
     bool popoverGone() {
         return pumpUntil([&] { return !x.popover(pimsel->pid()); }, 3s);
+    }
+    // The field reads `text`, at once or within a few seconds.
+    testing::AssertionResult shows(const QString& text) {
+        const QString now = app->waitForText(text);
+        if (now == text)
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure()
+               << "the field reads \"" << now.toStdString() << "\", not \"" << text.toStdString() << '"';
+    }
+    // The user types `keys`, which the field shows as `shown` after what it held (`expected`).
+    testing::AssertionResult typed(const std::string& keys, const QString& shown) {
+        type(keys);
+        expected += shown;
+        return shows(expected);
     }
 
     XView x;
@@ -115,6 +141,7 @@ protected:
     std::unique_ptr<TargetApp> app;
     std::unique_ptr<PimselProcess> pimsel;
     std::unique_ptr<Typist> typist;
+    QString expected; // what the field should read
 };
 
 } // namespace pimsel::e2e

@@ -178,21 +178,18 @@ bool Typist::activate(xcb_window_t window) {
     xcb_connection_t* c = plain_.get();
     // From a pager (source 2): the window manager obeys without second-guessing.
     XView().askWindowManager(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME});
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        auto focus =
-            xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
-        if (focus && focus->focus == window)
-            return true;
-        // Toolkits may focus a child of the toplevel.
-        if (focus && focus->focus != XCB_WINDOW_NONE) {
-            auto tree =
+    return pumpUntil(
+        [&] {
+            const auto focus =
+                xcb::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus_reply, xcb_get_input_focus(c));
+            if (!focus || focus->focus == XCB_WINDOW_NONE || focus->focus == window)
+                return focus && focus->focus == window;
+            // Toolkits may focus a child of the toplevel.
+            const auto tree =
                 xcb::reply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, xcb_query_tree(c, focus->focus));
-            if (tree && tree->parent == window)
-                return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+            return tree && tree->parent == window;
+        },
+        std::chrono::seconds(2));
 }
 
 bool Typist::findKeysym(std::uint32_t keysym, KeyStroke& out) const {
