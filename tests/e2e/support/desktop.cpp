@@ -328,11 +328,8 @@ std::optional<QRect> XView::popover(qint64 pid) {
             continue;
         const auto geometry =
             xcb::reply<xcb_get_geometry_reply_t>(c, xcb_get_geometry_reply, xcb_get_geometry(c, children[i]));
-        // A hidden popover waits mapped off every screen.
-        const QRect shown(geometry ? QRect(geometry->x, geometry->y, geometry->width, geometry->height)
-                                   : QRect());
-        if (shown.right() >= 0 && shown.bottom() >= 0)
-            return shown;
+        if (geometry)
+            return QRect(geometry->x, geometry->y, geometry->width, geometry->height);
     }
     return std::nullopt;
 }
