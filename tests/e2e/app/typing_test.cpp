@@ -222,8 +222,24 @@ TEST_P(AfterPassword, TheNextOrdinaryFieldGetsThePopoverAtOnce) {
         EXPECT_LT(caret->height(), fieldBox->height() + 1);
     }
     key("Tab");
-    EXPECT_TRUE(shows(profile.topResult(QStringLiteral("smi"))));
+    const QString smile = profile.topResult(QStringLiteral("smi"));
+    expected = smile;
+    EXPECT_TRUE(shows(expected));
     EXPECT_TRUE(popoverGone());
+
+    // Chromium reads its keys in processes of its own, which a fast typist keeps busy: bursts at
+    // 10 ms a key there too.
+    if (GetParam() != TargetApp::Kind::chromium)
+        return;
+    settle();
+    typist->setKeyDelay(10ms);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_TRUE(typed(" hello :tada:", QStringLiteral(" hello 🎉")));
+        settle();
+        ASSERT_TRUE(typed(" :smi\t", QStringLiteral(" ") + smile));
+        settle();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, Typing, testing::Values(TargetApp::Kind::gtk, TargetApp::Kind::qt),
