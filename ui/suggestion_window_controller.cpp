@@ -43,6 +43,11 @@ std::optional<int> systemPrimaryScreen() {
     return primary != nullptr && index >= 0 ? std::optional<int>(static_cast<int>(index)) : std::nullopt;
 }
 
+// X screens never lie at negative coordinates, so a window above and left of the origin is on none.
+QPoint parkedPosition(const QSize& size) {
+    return {-size.width() - 64, -size.height() - 64};
+}
+
 QRegion roundedRegion(const QSize& size) {
     QPainterPath path;
     path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), palette::cornerMedium, palette::cornerMedium);
@@ -74,14 +79,20 @@ void SuggestionWindowController::show(const QList<EmojiEntry>& results, int sele
     if (!panel_)
         createPanel(compositor);
     isBlended_ = panel_->hasTranslucentBackdrop() && compositor;
+    const bool appears = !std::exchange(isShown_, true);
     resizeAndPlace();
-    const bool appears = !panel_->isVisible();
-    panel_->show();
+    const bool mapped = panel_->isVisible();
+    if (!mapped)
+        panel_->show(); // painted on its first expose
     panel_->raise();
-    if (appears) {
-        awaitingPaint_ = true;
-        qCDebug(popoverTimingLog) << "timing: popover shown at" << steadyMicroseconds() << "us";
-    }
+    if (!appears)
+        return;
+    awaitingPaint_ = true;
+    qCDebug(popoverTimingLog) << "timing: popover shown at" << steadyMicroseconds() << "us";
+    // Back from where it was parked, it is painted at once: no map and expose to wait for, whose
+    // delivery a busy machine delays by several milliseconds.
+    if (mapped)
+        panel_->repaint();
 }
 
 bool SuggestionWindowController::eventFilter(QObject* watched, QEvent* event) {
@@ -96,8 +107,10 @@ bool SuggestionWindowController::eventFilter(QObject* watched, QEvent* event) {
 
 void SuggestionWindowController::hide() {
     afterPaint_ = {};
-    if (panel_)
-        panel_->hide();
+    if (!panel_ || !std::exchange(isShown_, false))
+        return;
+    // Parked off every screen rather than unmapped, so that the next show needs no round trips.
+    panel_->move(parkedPosition(panel_->size()));
 }
 
 void SuggestionWindowController::whenDrawn(std::function<void()> then) {
@@ -126,7 +139,7 @@ void SuggestionWindowController::hideToneVariants() {
 }
 
 bool SuggestionWindowController::containsGlobalPoint(const QPoint& point) const {
-    return panel_ && panel_->isVisible() && panel_->frameGeometry().contains(point);
+    return isShown_ && panel_->frameGeometry().contains(point);
 }
 
 void SuggestionWindowController::setCallbacks(SuggestionCallbacks callbacks) {
@@ -155,6 +168,11 @@ void SuggestionWindowController::resizeAndPlace() {
         return;
     const QSize size =
         suggestion_layout::panelSize(static_cast<int>(model_->results().size()), model_->hasToneVariants());
+    if (!isShown_) {
+        panel_->setGeometry(QRect(parkedPosition(size), size));
+        updateShape();
+        return;
+    }
     PopoverPlacementInput input;
     input.caret = currentAnchor_;
     input.pointer = !currentAnchor_ && desktop_.pointer ? desktop_.pointer() : QPoint();

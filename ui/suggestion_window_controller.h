@@ -45,7 +45,7 @@ public:
     void whenDrawn(std::function<void()> then) override;
 
     SuggestionViewModel& model() const { return *model_; }
-    // The panel window; none before the first show.
+    // The panel window; none before the first show. Hidden, it stays mapped off every screen.
     SuggestionPanelView* panel() const { return panel_.get(); }
     const std::optional<QRect>& currentAnchor() const { return currentAnchor_; }
 
@@ -61,6 +61,7 @@ private:
     SuggestionViewModel* model_;
     std::unique_ptr<SuggestionPanelView> panel_;
     std::optional<QRect> currentAnchor_;
+    bool isShown_ = false;
     bool isBlended_ = false;     // see-through window and a compositor to blend it
     bool awaitingPaint_ = false; // shown, its first paint not yet logged
     std::function<void()> afterPaint_;

@@ -328,8 +328,11 @@ std::optional<QRect> XView::popover(qint64 pid) {
             continue;
         const auto geometry =
             xcb::reply<xcb_get_geometry_reply_t>(c, xcb_get_geometry_reply, xcb_get_geometry(c, children[i]));
-        if (geometry)
-            return QRect(geometry->x, geometry->y, geometry->width, geometry->height);
+        // A hidden popover waits mapped off every screen.
+        const QRect shown(geometry ? QRect(geometry->x, geometry->y, geometry->width, geometry->height)
+                                   : QRect());
+        if (shown.right() >= 0 && shown.bottom() >= 0)
+            return shown;
     }
     return std::nullopt;
 }

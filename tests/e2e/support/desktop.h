@@ -207,7 +207,7 @@ public:
     xcb_window_t root() const { return root_; }
     xcb_atom_t atom(const char* name) const;
 
-    // The mapped override-redirect window of `pid`: the popover.
+    // The mapped override-redirect window of `pid` on the screen: the popover.
     std::optional<QRect> popover(qint64 pid);
     // Managed (ordinary) windows of `pid` that are on screen.
     std::vector<xcb_window_t> managedWindows(qint64 pid);
