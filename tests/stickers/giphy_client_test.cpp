@@ -28,7 +28,7 @@ protected:
     GiphyClient client{"KEY", server.origin()};
 };
 
-// Searching and trending as such are the messaging scenario's; here, a query the service must get
+// Searching and trending as such are the coordinator's command rows; here, a query the service must get
 // verbatim (a bare "+" would reach it as a space), and blanks, which are no query.
 TEST_F(GiphyClientTest, SendsTheTrimmedQueryEncoded) {
     server.route("/v1/gifs/search", HttpServer::answer(200, answer("")));

@@ -135,6 +135,20 @@ protected:
         expected += shown;
         return shows(expected);
     }
+    // A fast typist: 20 rounds of "hello :tada:" and ":smi" Tab at 10 ms a key, each replaced.
+    testing::AssertionResult typedInBursts() {
+        const QString smile = profile.topResult(QStringLiteral("smi"));
+        typist->setKeyDelay(10ms);
+        for (int round = 0; round < 20; ++round) {
+            for (const auto& [keys, shown] : {std::pair<std::string, QString>{" hello :tada:", " hello 🎉"},
+                                              {" :smi\t", QStringLiteral(" ") + smile}}) {
+                if (testing::AssertionResult result = typed(keys, shown); !result)
+                    return result << " (round " << round << ")";
+                settle();
+            }
+        }
+        return testing::AssertionSuccess();
+    }
 
     XView x;
     Profile profile;
