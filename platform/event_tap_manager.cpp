@@ -140,8 +140,4 @@ int EventTapManager::heldGrabCount() const {
     return m_worker ? m_worker->grabs().count() : 0;
 }
 
-std::vector<int> EventTapManager::masterKeyboards() const {
-    return m_worker ? m_worker->grabs().keyboards() : std::vector<int>{};
-}
-
 } // namespace pimsel

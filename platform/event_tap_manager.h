@@ -42,9 +42,8 @@ public:
     // How long a grabbed key may wait for the handler before it is passed on.
     static constexpr std::chrono::milliseconds decisionTimeout{200};
 
-    // For checks: the number of (master, keycode, modifiers) grabs held now, and the masters seen.
+    // For checks: the number of (keycode, modifiers) grabs held now.
     int heldGrabCount() const;
-    std::vector<int> masterKeyboards() const;
 
 public Q_SLOTS:
     // Re-reads the handler's swallowable keys and grabs exactly those. Call when its state changes.

@@ -297,7 +297,7 @@ void EventTapManager::Worker::handleObserveEvent(xcb_generic_event_t* event) {
         if (press && !own) {
             reading = keyboards_->readKeyDown(raw->deviceid, raw->detail);
             grabbed = reading &&
-                      grabs_->activates(raw->deviceid, raw->detail, keyboards_->modifiers(raw->deviceid));
+                      grabs_->activates(raw->detail, keyboards_->modifiers(raw->deviceid));
         }
         keyboards_->follow(raw->deviceid, raw->detail, press);
         if (press)

@@ -29,14 +29,6 @@ bool KeyGrabSet::setLayout(int device, std::uint32_t layout) {
     return true;
 }
 
-std::vector<int> KeyGrabSet::keyboards() const {
-    std::lock_guard lock(mutex_);
-    std::vector<int> result;
-    for (const auto& [device, keyboard] : keyboards_)
-        result.push_back(device);
-    return result;
-}
-
 void KeyGrabSet::apply(const SwallowableKeys& keys) {
     std::lock_guard changing(changing_);
     applied_ = keys;
@@ -79,13 +71,10 @@ bool KeyGrabSet::opens(const InputEvent& reading) const {
     return !openingText_.isEmpty() && reading.text == openingText_;
 }
 
-bool KeyGrabSet::activates(int device, std::uint32_t keycode, std::uint32_t mask) const {
+bool KeyGrabSet::activates(std::uint32_t keycode, std::uint32_t mask) const {
     std::lock_guard lock(mutex_);
-    const auto d = held_.find(device);
-    if (d == held_.end())
-        return false;
-    const auto k = d->second.find(keycode);
-    return k != d->second.end() && k->second.count(mask);
+    const auto k = held_.find(keycode);
+    return k != held_.end() && k->second.count(mask);
 }
 
 int KeyGrabSet::count() {
@@ -95,9 +84,8 @@ int KeyGrabSet::count() {
     }
     std::lock_guard lock(mutex_);
     int count = 0;
-    for (const auto& [device, plan] : held_)
-        for (const auto& [keycode, masks] : plan)
-            count += static_cast<int>(masks.size());
+    for (const auto& [keycode, masks] : held_)
+        count += static_cast<int>(masks.size());
     return count;
 }
 
@@ -110,11 +98,11 @@ void merge(KeyGrabPlan& into, const KeyGrabPlan& plan) {
 
 // What `plan` has that `other` lacks.
 std::map<std::uint32_t, std::vector<std::uint32_t>> missingFrom(const KeyGrabPlan& plan,
-                                                                const KeyGrabPlan* other) {
+                                                                const KeyGrabPlan& other) {
     std::map<std::uint32_t, std::vector<std::uint32_t>> result;
     for (const auto& [keycode, masks] : plan) {
         for (std::uint32_t mask : masks) {
-            if (!other || !other->count(keycode) || !other->at(keycode).count(mask))
+            if (!other.count(keycode) || !other.at(keycode).count(mask))
                 result[keycode].push_back(mask);
         }
     }
@@ -136,48 +124,46 @@ void KeyGrabSet::grab(const SwallowableKeys& keys) {
     // keymap then, on the hook's path above all.
     const bool openingHeld =
         keys.openingText.isEmpty() || keys.anyText || keys.triggerText == keys.openingText;
-    std::map<int, KeyGrabPlan> next, requested;
+    // One plan for every master keyboard: the union of what each one's keymap and layout needs.
+    KeyGrabPlan next, requested;
     for (const auto& [device, keyboard] : keyboards) {
-        next[device] = keyGrabPlan(keys, keyboard.keymap.get(), keyboard.layout);
-        requested[device] = next[device];
+        merge(next, keyGrabPlan(keys, keyboard.keymap.get(), keyboard.layout));
         if (!openingHeld) {
             SwallowableKeys opening;
             opening.triggerText = keys.openingText;
-            merge(requested[device], keyGrabPlan(opening, keyboard.keymap.get(), keyboard.layout));
+            merge(requested, keyGrabPlan(opening, keyboard.keymap.get(), keyboard.layout));
         }
     }
+    merge(requested, next);
     {
         std::lock_guard lock(mutex_);
         held_ = next;
     }
-    const std::map<int, KeyGrabPlan> previous = std::exchange(requested_, requested);
+    const KeyGrabPlan previous = std::exchange(requested_, requested);
     // Most keys leave the grabs as they are: then there is nothing to send and nothing to wait for,
     // and the main thread must not spend a round trip to a busy server on every key.
     if (requested == previous)
         return;
     xcb_connection_t* c = connection_;
-    const auto dev = [](int d) { return static_cast<xcb_input_device_id_t>(d); };
-    const auto planOf = [](const std::map<int, KeyGrabPlan>& plans, int device) {
-        const auto it = plans.find(device);
-        return it == plans.end() ? nullptr : &it->second;
-    };
-    for (const auto& [device, plan] : previous) {
-        for (auto& [keycode, gone] : missingFrom(plan, planOf(requested, device)))
-            xcb_input_xi_passive_ungrab_device(c, root_, keycode, dev(device),
-                                               static_cast<std::uint16_t>(gone.size()),
-                                               XCB_INPUT_GRAB_TYPE_KEYCODE, gone.data());
-    }
+    // On every master at once, never on one by its id: the server keeps a removed master's passive
+    // grabs, pointing at the freed device, where they catch the keys of whatever device is put in
+    // its place next (a keyboard that never gets them) until they bring the server down.
+    // Made that way, the server (21.1) takes the paired mode for the keyboard: both are synchronous
+    // so that the keyboard freezes either way. The pointer waits with it, as briefly, and both
+    // thaw when the key is replayed or the grab ends.
+    const auto allMasters = static_cast<xcb_input_device_id_t>(XCB_INPUT_DEVICE_ALL_MASTER);
+    for (auto& [keycode, gone] : missingFrom(previous, requested))
+        xcb_input_xi_passive_ungrab_device(c, root_, keycode, allMasters,
+                                           static_cast<std::uint16_t>(gone.size()),
+                                           XCB_INPUT_GRAB_TYPE_KEYCODE, gone.data());
     const std::uint32_t eventMask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
-    for (const auto& [device, plan] : requested) {
-        for (auto& [keycode, added] : missingFrom(plan, planOf(previous, device)))
-            unanswered_.push_back(
-                {device, keycode,
-                 xcb_input_xi_passive_grab_device(c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode,
-                                                  dev(device), static_cast<std::uint16_t>(added.size()), 1,
-                                                  XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_SYNC,
-                                                  XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER,
-                                                  &eventMask, added.data())});
-    }
+    for (auto& [keycode, added] : missingFrom(requested, previous))
+        unanswered_.push_back(
+            {keycode, xcb_input_xi_passive_grab_device(
+                          c, XCB_CURRENT_TIME, root_, XCB_CURSOR_NONE, keycode, allMasters,
+                          static_cast<std::uint16_t>(added.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE,
+                          XCB_INPUT_GRAB_MODE_22_SYNC, XCB_INPUT_GRAB_MODE_22_SYNC,
+                          XCB_INPUT_GRAB_OWNER_NO_OWNER, &eventMask, added.data())});
     if (unanswered_.empty())
         syncPending_ = true;
     unconfirmed_ = true;
@@ -202,7 +188,7 @@ void KeyGrabSet::readReplies() {
         if (count == 0)
             continue;
         std::lock_guard lock(mutex_);
-        for (KeyGrabPlan* plan : {&held_[request.device], &requested_[request.device]}) {
+        for (KeyGrabPlan* plan : {&held_, &requested_}) {
             auto& masks = (*plan)[request.keycode];
             for (int i = 0; i < count; ++i)
                 masks.erase(failed[i].modifiers);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The passive grabs that withhold the keys the handler may swallow, on every master keyboard,
-// planned for each keyboard's keymap and locked layout. Two threads change them: the main thread
+// The passive grabs that withhold the keys the handler may swallow, on every master keyboard at
+// once, planned for each keyboard's keymap and locked layout. Two threads change them: the main thread
 // to the handler's set after each event, and the hook's own thread, which widens them the moment
 // it reads a key that may open a shortcode, before the main thread has looked at that key. That key
 // is grabbed too, on its own: the server freezes the keyboard on it until the hook replays it, after
@@ -40,7 +40,6 @@ public:
     void setKeyboards(std::map<int, Keyboard> keyboards);
     // True when `device` had another layout locked before.
     bool setLayout(int device, std::uint32_t layout);
-    std::vector<int> keyboards() const;
 
     // Grab exactly what `keys` needs; `keys` also says what a key that opens a token adds.
     void apply(const SwallowableKeys& keys);
@@ -54,14 +53,13 @@ public:
     // Hook thread, on every key: cheap, and never waits for grabs being changed.
     bool opens(const InputEvent& reading) const;
 
-    // Whether a press of `keycode` with the core modifier `mask` on `device` activates a grab.
-    bool activates(int device, std::uint32_t keycode, std::uint32_t mask) const;
-    // The (master, keycode, modifiers) grabs held now for the handler; refused ones are not counted.
+    // Whether a press of `keycode` with the core modifier `mask` activates a grab, on any master.
+    bool activates(std::uint32_t keycode, std::uint32_t mask) const;
+    // The (keycode, modifiers) grabs held now for the handler; refused ones are not counted.
     int count();
 
 private:
     struct Request {
-        int device;
         std::uint32_t keycode;
         xcb_input_xi_passive_grab_device_cookie_t cookie;
     };
@@ -75,13 +73,13 @@ private:
 
     mutable std::mutex mutex_; // what the reading thread looks at
     std::map<int, Keyboard> keyboards_;
-    std::map<int, KeyGrabPlan> held_; // what the handler may take
+    KeyGrabPlan held_; // what the handler may take
     QString openingText_;
 
     std::mutex changing_; // one change of the grabs at a time
     SwallowableKeys applied_;
     int openingsInFlight_ = 0;
-    std::map<int, KeyGrabPlan> requested_; // held_ and the opening key's own grab
+    KeyGrabPlan requested_; // held_ and the opening key's own grab
     std::vector<Request> unanswered_;
     bool syncPending_ = false;
     std::atomic<bool> unconfirmed_ = false;
