@@ -1,9 +1,10 @@
 // What a user waits for on a live desktop, printed as p50 / p95 (ms); asserts nothing. Run it inside
 // the test desktop:   tests/e2e/desktop-session.sh build/bench/pimsel_desktop_bench [ROUNDS [PART]]
 // (or `make bench-desktop`). Three parts, PART naming one of them:
-//  - openings: the built application in GTK, Qt and Chromium fields: key to popover on screen, trigger to
-//    grabs sent (the trigger's own grab holds the keys behind it until then), Tab to emoji in the field, and
-//    Pimsel's own account of each opening from its log;
+//  - openings: the built application in GTK, Qt and Chromium fields: key to popover on screen as seen here,
+//    key sent to popover painted (this clock against Pimsel's log: both are the system's monotonic clock),
+//    trigger to grabs sent (the trigger's own grab holds the keys behind it until then), Tab to emoji in the
+//    field, and Pimsel's own account of each opening from its log;
 //  - focus: the focus questions a key makes, against the same targets and Chromium pages, with the focus
 //    followed from the bus's events and with every question searching the active window afresh,
 //    and how long a fresh Chromium's focused input stays unknown after the first key. "yes" counts
@@ -83,6 +84,7 @@ void openings(TargetApp::Kind kind, int rounds) {
     }
     XView x;
     std::vector<double> show, accept;
+    std::vector<double> sentAt; // steady clock, us: the clock Pimsel's log uses
     int missed = 0;
     for (int round = 0; round < rounds; ++round) {
         // With nothing shown after a lone trigger, the first letter brings the popover up.
@@ -90,7 +92,12 @@ void openings(TargetApp::Kind kind, int rounds) {
         pump(50ms);
         QElapsedTimer clock;
         clock.start();
-        whileUserTypes([&] { typist.sendKey("t", true); });
+        whileUserTypes([&] {
+            sentAt.push_back(double(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count()));
+            typist.sendKey("t", true);
+        });
         pumpUntil([&] { return x.popover(pimsel.pid()).has_value(); }, 2s);
         show.push_back(double(clock.nsecsElapsed()) / 1e6);
         whileUserTypes([&] {
@@ -140,8 +147,8 @@ void openings(TargetApp::Kind kind, int rounds) {
         const auto m = it.next();
         keys[m.captured(1).toDouble()] = {m.captured(2).toDouble() / 1000, m.captured(3).toDouble() / 1000};
     }
-    std::vector<double> mainThread, answered, shown, painted;
-    double readAt = -1;
+    std::vector<double> mainThread, answered, shown, painted, sentToPainted;
+    double readAt = -1, matchedSent = -1;
     for (auto it =
              QRegularExpression(QStringLiteral("popover (shown|painted) at (\\d+) us")).globalMatch(log);
          it.hasNext();) {
@@ -151,6 +158,12 @@ void openings(TargetApp::Kind kind, int rounds) {
             if (readAt >= 0)
                 painted.push_back((at - readAt) / 1000);
             readAt = -1;
+            // The first paint after a sent key is that key's popover.
+            const auto sent = std::upper_bound(sentAt.begin(), sentAt.end(), at);
+            if (sent != sentAt.begin() && *std::prev(sent) > matchedSent) {
+                matchedSent = *std::prev(sent);
+                sentToPainted.push_back((at - matchedSent) / 1000);
+            }
             continue;
         }
         auto key = keys.lower_bound(at);
@@ -162,12 +175,12 @@ void openings(TargetApp::Kind kind, int rounds) {
         answered.push_back(key->second.second);
         shown.push_back((at - readAt) / 1000);
     }
-    std::printf(
-        "[%s] from the key's reading: on the main thread %s, answered %s, popover shown %s, painted %s "
-        "(%zu); caret query %s\n",
-        qPrintable(name), qPrintable(spread(mainThread)), qPrintable(spread(answered)),
-        qPrintable(spread(shown)), qPrintable(spread(painted)), painted.size(),
-        qPrintable(spread(loggedMs(log, QStringLiteral("caret (?:query|answer after) (\\d+) us")))));
+    std::printf("[%s] key sent to popover painted %s (%zu); from the key's reading: on the main thread %s, "
+                "answered %s, popover shown %s, painted %s (%zu); caret query %s\n",
+                qPrintable(name), qPrintable(spread(sentToPainted)), sentToPainted.size(),
+                qPrintable(spread(mainThread)), qPrintable(spread(answered)), qPrintable(spread(shown)),
+                qPrintable(spread(painted)), painted.size(),
+                qPrintable(spread(loggedMs(log, QStringLiteral("caret (?:query|answer after) (\\d+) us")))));
 }
 
 // One focus question asked as often as keys come, the event loop turning in between.
