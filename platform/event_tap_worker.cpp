@@ -296,8 +296,7 @@ void EventTapManager::Worker::handleObserveEvent(xcb_generic_event_t* event) {
         bool grabbed = false;
         if (press && !own) {
             reading = keyboards_->readKeyDown(raw->deviceid, raw->detail);
-            grabbed = reading &&
-                      grabs_->activates(raw->detail, keyboards_->modifiers(raw->deviceid));
+            grabbed = reading && grabs_->activates(raw->detail, keyboards_->modifiers(raw->deviceid));
         }
         keyboards_->follow(raw->deviceid, raw->detail, press);
         if (press)
