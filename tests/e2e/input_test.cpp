@@ -247,7 +247,10 @@ TEST_P(InputHook, OwnKeysAreWithheldTheUsersAndTheirClicksAreHandedOver) {
 
     // A keyboard unplugged while its trigger is grabbed and another put in its place, a few times:
     // the server may give the new one the old one's memory, and no grab of ours may follow it there
-    // (its ":" would never reach the field, or the server would crash on it).
+    // (its ":" would never reach the field, or the server would crash on it). The server's alone:
+    // one toolkit shows it.
+    if (GetParam() != TargetApp::Kind::gtk)
+        return;
     handler.decide = nullptr;
     ASSERT_TRUE(Typist::removeMaster());
     for (int round = 0; round < 10; ++round) {
